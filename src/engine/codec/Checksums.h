@@ -1,0 +1,34 @@
+#pragma once
+// Checksums of the container and table storage.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tesvar::codec {
+
+// XOR of the (size div 4) little-endian 32-bit words; trailing bytes ignored; 0 for empty data.
+uint32_t XorDwords(const uint8_t* data, size_t size);
+
+// CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
+uint16_t Crc16Arc(const uint8_t* data, size_t size);
+
+// Checksum kinds of container pages: 0 = XorDwords, 1 = Crc16Arc zero-extended; any other kind
+// always matches and yields 0.
+inline constexpr uint8_t kChecksumXorDwords = 0;
+inline constexpr uint8_t kChecksumCrc16 = 1;
+uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind);
+
+// Standard CRC-32 (zlib's).
+uint32_t Crc32(const uint8_t* data, size_t size);
+
+// Base64 (RFC 2045 alphabet, "=" padding, no line breaks).
+std::string Base64Encode(const uint8_t* data, size_t size);
+
+// The CRC-32 stamp text: Base64 of the 4 CRC bytes in little-endian order (8 characters).
+class THash_CRC32 {
+public:
+  static std::string CalcBuffer(const void* buffer, size_t size);
+};
+
+}  // namespace tesvar::codec
