@@ -1,0 +1,111 @@
+#pragma once
+// Byte layout of the .edb container file. All integers little-endian; counts signed 32-bit.
+//
+// Part file (every host file of the chain):
+//   0    8   signature "EDMVHFSS"
+//   8    8   maximum part size in bytes (int64, header included): 2147483647
+//   16   261 file name of the next part (no directory), NUL-terminated; zero in the last part
+//   277  3   zero
+//   280  ... (maximum part size - 280) bytes of the logical space
+//
+// Logical space: pages of PageSize bytes; page N at N * PageSize.
+// Page 0, container header (first 256 bytes; the rest of page 0 is unused):
+//   0    8   signature "EDCFSSGN"
+//   8    4   checksum: XOR of the 61 dwords at 12..255
+//   12   4   format version, float 1.2 (0x3F99999A)
+//   16   4   PageSize          20  4  ExtentPageCount     24  4  ReservedPageCount (1)
+//   28   4   GAMPageCount      32  4  PFSPageCount        36  4  DirPageCount
+//   40   4   FirstDirPageNo    44  4  DirItemCount        48  4  PageCount
+//   52   172 password block    224 1  EncryptionType      225 31 zero
+// Password block (172 bytes; also per directory item):
+//   0    32  page key bytes (each 1..254), encrypted with the password
+//   32   32  password copy encrypted with the answer (zero: no question)
+//   64   4   CRC-16/ARC of the plain key bytes
+//   68   4   CRC-16/ARC of the plain password area (zero: no question)
+//   72   100 question, encrypted with the fixed engine key (zero: no question)
+// Page header (32 bytes before the data of every page but page 0):
+//   0    4   next page in a chain, -1 none
+//   4    4   checksum of the stored (encrypted) data bytes
+//   8    1   page type     9  1  encryption type     10  1  checksum kind     11  21  zero
+
+#include <cstdint>
+
+namespace tesvar::container {
+
+// Part files.
+inline constexpr char kPartSignature[8] = {'E', 'D', 'M', 'V', 'H', 'F', 'S', 'S'};
+inline constexpr int64_t kPartHeaderSize = 280;
+inline constexpr int64_t kPartMaxSizeDefault = 2147483647;
+inline constexpr int kPartNextNameOffset = 16;
+inline constexpr int kPartNextNameSize = 261;
+inline constexpr int64_t kStartOffsetScanBlock = 65535;
+
+// Container header.
+inline constexpr char kContainerSignature[8] = {'E', 'D', 'C', 'F', 'S', 'S', 'G', 'N'};
+inline constexpr int kContainerHeaderSize = 256;
+inline constexpr uint32_t kContainerVersionBits = 0x3F99999A;  // 1.2f
+inline constexpr int kHeaderChecksumOffset = 8;
+inline constexpr int kHeaderChecksummedOffset = 12;            // dwords 12..255
+inline constexpr int kHeaderPasswordBlockOffset = 52;
+inline constexpr int kHeaderEncryptionTypeOffset = 224;
+
+// Password block.
+inline constexpr int kPasswordBlockSize = 172;
+inline constexpr int kPageKeyBytes = 32;
+inline constexpr int kPasswordAreaOffset = 32;
+inline constexpr int kKeyCrcOffset = 64;
+inline constexpr int kPasswordCrcOffset = 68;
+inline constexpr int kQuestionOffset = 72;
+inline constexpr int kMaxPasswordLength = 32;
+inline constexpr int kMaxQuestionLength = 100;
+inline constexpr uint32_t kPasswordCheckMilliseconds = 255;  // verify loops until more than this passed
+
+// Pages.
+inline constexpr int kPageHeaderSize = 32;
+inline constexpr int kDefaultPageSizeKB = 4;
+inline constexpr int kDefaultExtentPageCount = 16;
+inline constexpr int kReservedPageCount = 1;
+
+enum TPageType : uint8_t {
+  ptDirectory = 1,
+  ptGAM = 2,
+  ptSGAM = 3,
+  ptPFS = 4,
+  ptPageMap = 5,
+  ptUserData = 6,
+};
+
+enum TEncryptionType : uint8_t { etNone = 0, etPageCipher = 1 };
+
+// Open mode word.
+inline constexpr uint16_t kModeCreate = 0xFFFF;
+inline constexpr uint16_t kModeAccessMask = 0x0003;
+inline constexpr uint16_t kModeRead = 0x0000;
+inline constexpr uint16_t kModeReadWrite = 0x0002;
+inline constexpr uint16_t kModeShareExclusive = 0x0010;
+inline constexpr uint16_t kModeShareDenyWrite = 0x0020;
+inline constexpr uint16_t kModeShareDenyNone = 0x0040;
+
+// Error codes of container operations (0 = success).
+enum TContainerError : int32_t {
+  ceOk = 0,
+  ceInvalidHandle = -6,
+  cePageHeaderRead = -7,
+  cePageHeaderWrite = -8,
+  cePageDataRead = -9,
+  cePageDataWrite = -10,
+  cePageChecksum = -11,
+  cePageDecrypt = -12,
+  cePageEncrypt = -13,
+  ceRepairBuffer = -14,
+  ceRepairRename = -15,
+  ceFileInUse = -16,
+  ceNoSpace = -17,
+};
+
+// Directory items.
+inline constexpr int kDirItemSize = 512;
+inline constexpr int kMaxFileNameLength = 259;
+inline constexpr uint32_t kDirectoryAttr = 16;
+
+}  // namespace tesvar::container

@@ -1,0 +1,119 @@
+#pragma once
+// The page file: divides a container's logical byte space (held by TCFSHugeFile) into pages,
+// keeps the container header in page 0, verifies the password and reads and writes single
+// pages with their checksum and optional encryption.
+
+#include "container/ContainerFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tesvar::container {
+
+class TCFSHugeFile;
+
+// In-memory image of the 256-byte container header.
+struct TContainerHeader {
+  float Version = 1.2f;
+  int32_t PageSize = 0;
+  int32_t ExtentPageCount = 0;
+  int32_t ReservedPageCount = 0;
+  int32_t GAMPageCount = 0;
+  int32_t PFSPageCount = 0;
+  int32_t DirPageCount = 0;
+  int32_t FirstDirPageNo = 0;
+  int32_t DirItemCount = 0;
+  int32_t PageCount = 0;
+  uint8_t PasswordBlock[kPasswordBlockSize] = {};
+  uint8_t EncryptionType = etNone;
+};
+
+// The 32-byte page header plus a reference to the caller's data buffer (not owned).
+struct TPageHeader {
+  int32_t NextPageNo = -1;
+  uint32_t Checksum = 0;
+  uint8_t PageType = 0;
+  uint8_t EncryptionType = etNone;
+  uint8_t ChecksumKind = 0;
+  uint8_t* Data = nullptr;
+};
+
+class TPageFileManager {
+public:
+  // Mode kModeCreate (0xFFFF) creates a new container (deleting any part files of that name);
+  // any other mode opens an existing one. Read-only when (Mode & 3) == 0; host files opened
+  // without sharing when (Mode & 0x10) != 0 (and when creating), with full sharing otherwise.
+  // Raises tesvar::Exception with the container's messages on bad parameters, a missing or
+  // damaged file ("File <name> has corrupted header.", "TContainerFileSystem.LoadHeader - Invalid
+  // CFS file, header is corrupted."). Opening does not verify the password (VerifyPassword does).
+  TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
+                   const std::string& Question, const std::string& Answer, bool InMemory,
+                   int32_t PageSizeKB, int32_t ExtentPageCount);
+  ~TPageFileManager();
+  TPageFileManager(const TPageFileManager&) = delete;
+  TPageFileManager& operator=(const TPageFileManager&) = delete;
+
+  int32_t PageDataSize() const { return FHeader.PageSize - kPageHeaderSize; }
+  TContainerHeader& Header() { return FHeader; }
+  const TContainerHeader& Header() const { return FHeader; }
+
+  // Reads page PageNo: its header, then (Size != 0) Size bytes of data into PageHeader.Data
+  // (Size -1 = the page data size), verifies the checksum and, unless NoDecrypt, decrypts with
+  // Key (empty = the page key). False with LastError() set to -7, -9, -11 or -12 on failure.
+  // Raises "TPageFileManager.ReadPage - pData is nil." when data is wanted but Data is null.
+  bool ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool NoDecrypt = false,
+                const std::string& Key = {}, int32_t Size = -1);
+  // Encrypts the caller's data in place by PageHeader.EncryptionType (Key empty = page key),
+  // stores its checksum in PageHeader and writes header and data. False with LastError() -8,
+  // -10 or -13 on failure.
+  bool WritePage(TPageHeader& PageHeader, int32_t PageNo, const std::string& Key = {},
+                 int32_t Size = -1);
+  // Writes the 256-byte header (with its checksum) unless read-only.
+  void SaveHeader();
+  // Grows the container by Count pages and saves the header; false on any failure.
+  bool AddPages(int32_t Count);
+  // Bytes available for growth: the free heap in memory, else the free space of the drive.
+  int64_t GetFreeSpace() const;
+
+  // Password check against a password block (with the quarter-second delay); fills Key with the
+  // 33-byte page key (32 key bytes and a zero byte) when it succeeds.
+  static bool VerifyPassword(const std::string& Password, const uint8_t* PasswordBlock,
+                             std::string* Key);
+  // Builds a password block for Password (and optionally Question/Answer); raises the length
+  // messages. Key receives the page key.
+  static void BuildPasswordBlock(const std::string& Password, const std::string& Question,
+                                 const std::string& Answer, uint8_t* PasswordBlock, std::string* Key);
+
+  const std::string& PageKey() const { return FPageKey; }
+  void SetPageKey(const std::string& Key);
+  const std::string& Password() const { return FPassword; }
+  const std::string& FileName() const { return FFileName; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool Exclusive() const { return FExclusive; }
+  bool InMemory() const { return FInMemory; }
+  int32_t LastError() const { return FLastError; }
+  void SetLastError(int32_t Code) { FLastError = Code; }
+
+  TCFSHugeFile& HostFile() { return *FFile; }
+  bool RenameFile(const std::string& NewName);
+  bool DeleteFiles();
+  void Flush();
+  void Close();
+  void SetInMemory(bool Value);
+
+private:
+  std::string FFileName;
+  bool FInMemory = false;
+  TContainerHeader FHeader;
+  bool FReadOnly = false;
+  bool FExclusive = false;
+  std::string FPageKey;
+  std::string FPassword;
+  int32_t FLastError = 0;
+  std::unique_ptr<TCFSHugeFile> FFile;
+  struct CipherCache;
+  std::unique_ptr<CipherCache> FCiphers;  // cipher objects per key string, reused across pages
+};
+
+}  // namespace tesvar::container
