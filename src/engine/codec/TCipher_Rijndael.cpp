@@ -1,0 +1,109 @@
+#include "codec/TCipher_Rijndael.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <crypto++/aes.h>
+#include <crypto++/misc.h>
+#include <crypto++/ripemd.h>
+
+namespace tesvar::codec {
+
+namespace {
+
+constexpr size_t kBlockSize = 16;
+static_assert(CryptoPP::AES::BLOCKSIZE == kBlockSize);
+
+// Decryption handles this many bytes per batch call: large enough for the parallel AES path to
+// pay off, small enough to keep the per-block feedback values on the stack.
+constexpr size_t kDecodeBatchBytes = 256 * kBlockSize;
+
+using CryptoPP::BlockTransformation;
+
+// a ^= b for one 16-byte block; neither needs to be aligned.
+inline void xorBlockInto(uint8_t* a, const uint8_t* b) {
+  uint64_t x[2];
+  uint64_t y[2];
+  std::memcpy(x, a, kBlockSize);
+  std::memcpy(y, b, kBlockSize);
+  x[0] ^= y[0];
+  x[1] ^= y[1];
+  std::memcpy(a, x, kBlockSize);
+}
+
+}  // namespace
+
+std::array<uint8_t, 32> Ripemd256(const std::string& key) {
+  static_assert(CryptoPP::RIPEMD256::DIGESTSIZE == 32);
+  std::array<uint8_t, 32> digest{};
+  CryptoPP::RIPEMD256().CalculateDigest(digest.data(), reinterpret_cast<const CryptoPP::byte*>(key.data()),
+                                        key.size());
+  return digest;
+}
+
+struct TCipher_Rijndael::Impl {
+  CryptoPP::AES::Encryption FEncryption;
+  CryptoPP::AES::Decryption FDecryption;
+  alignas(16) uint8_t FInitialFeedback[kBlockSize];
+
+  // The final n < 16 bytes of a buffer: XOR with AES_K(feedback), the same in both directions.
+  void xorTail(const uint8_t* feedback, const uint8_t* source, uint8_t* dest, size_t n) const {
+    alignas(16) uint8_t pad[kBlockSize];
+    FEncryption.ProcessBlock(feedback, pad);
+    for (size_t i = 0; i < n; ++i) dest[i] = source[i] ^ pad[i];
+  }
+};
+
+TCipher_Rijndael::TCipher_Rijndael(const std::string& key) : FImpl(std::make_unique<Impl>()) {
+  std::array<uint8_t, 32> digest = Ripemd256(key);
+  FImpl->FEncryption.SetKey(digest.data(), digest.size());
+  FImpl->FDecryption.SetKey(digest.data(), digest.size());
+  // The key schedules hold everything needed from here on; do not leave the raw key behind.
+  CryptoPP::SecureWipeArray(digest.data(), digest.size());
+
+  std::memset(FImpl->FInitialFeedback, 0xFF, kBlockSize);
+  FImpl->FEncryption.ProcessBlock(FImpl->FInitialFeedback);
+}
+
+TCipher_Rijndael::~TCipher_Rijndael() = default;
+
+const uint8_t* TCipher_Rijndael::InitialFeedback() const { return FImpl->FInitialFeedback; }
+
+// Full blocks: C = AES_K(P xor F), then F = F xor C. Each block depends on the one before, so this
+// runs one block at a time; the input XOR is folded into the cipher call.
+void TCipher_Rijndael::EncodeBuffer(const uint8_t* source, uint8_t* dest, size_t size) {
+  alignas(16) uint8_t feedback[kBlockSize];
+  std::memcpy(feedback, FImpl->FInitialFeedback, kBlockSize);
+  const size_t full = size - size % kBlockSize;
+  const CryptoPP::AES::Encryption& encryption = FImpl->FEncryption;
+  for (size_t i = 0; i < full; i += kBlockSize) {
+    encryption.AdvancedProcessBlocks(source + i, feedback, dest + i, kBlockSize,
+                                     BlockTransformation::BT_XorInput);
+    xorBlockInto(feedback, dest + i);
+  }
+  if (full < size) FImpl->xorTail(feedback, source + full, dest + full, size - full);
+}
+
+// Full blocks: P = AES_K^-1(C) xor F, then F = F xor C. Every block's cipher input is known in
+// advance, so each batch first records the feedback value of every block (read from the source
+// before the batch overwrites it when source == dest), then decrypts the whole batch in one
+// parallel call that XORs those values into the output.
+void TCipher_Rijndael::DecodeBuffer(const uint8_t* source, uint8_t* dest, size_t size) {
+  alignas(16) uint8_t feedback[kBlockSize];
+  alignas(16) uint8_t batchFeedback[kDecodeBatchBytes];
+  std::memcpy(feedback, FImpl->FInitialFeedback, kBlockSize);
+  const size_t full = size - size % kBlockSize;
+  for (size_t done = 0; done < full;) {
+    const size_t n = std::min(full - done, kDecodeBatchBytes);
+    for (size_t i = 0; i < n; i += kBlockSize) {
+      std::memcpy(batchFeedback + i, feedback, kBlockSize);
+      xorBlockInto(feedback, source + done + i);
+    }
+    FImpl->FDecryption.AdvancedProcessBlocks(source + done, batchFeedback, dest + done, n,
+                                             BlockTransformation::BT_AllowParallel);
+    done += n;
+  }
+  if (full < size) FImpl->xorTail(feedback, source + full, dest + full, size - full);
+}
+
+}  // namespace tesvar::codec

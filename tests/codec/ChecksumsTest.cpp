@@ -1,0 +1,74 @@
+// Container page checksums, CRC-32 stamps and their Base64 text.
+
+#include "codec/Checksums.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tesvar::codec {
+namespace {
+
+const uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+const std::string kCheck = "123456789";
+
+TEST(Checksums, CrcCheckValues) {
+  EXPECT_EQ(Crc16Arc(bytesOf(kCheck), kCheck.size()), 0xBB3D);
+  EXPECT_EQ(Crc32(bytesOf(kCheck), kCheck.size()), 0xCBF43926u);
+  EXPECT_EQ(Crc16Arc(nullptr, 0), 0);
+  EXPECT_EQ(Crc32(nullptr, 0), 0u);
+}
+
+TEST(Checksums, XorDwordsReadsLittleEndianWordsAndIgnoresTrailingBytes) {
+  const struct {
+    std::vector<uint8_t> data;
+    uint32_t expected;
+  } cases[] = {
+      {{}, 0},
+      {{0xAA, 0xBB, 0xCC}, 0},
+      {{0x01, 0x02, 0x03, 0x04}, 0x04030201},
+      {{0x01, 0x02, 0x03, 0x04, 0x10, 0x20, 0x30, 0x40}, 0x44332211},
+      {{0x01, 0x02, 0x03, 0x04, 0x01, 0x02, 0x03, 0x04}, 0},
+      {{0x01, 0x02, 0x03, 0x04, 0xFF, 0xFF, 0xFF}, 0x04030201},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.data.size() << " bytes");
+    EXPECT_EQ(XorDwords(c.data.data(), c.data.size()), c.expected);
+  }
+}
+
+TEST(Checksums, CalcChecksumSelectsByKind) {
+  const std::vector<uint8_t> data = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(CalcChecksum(data.data(), data.size(), kChecksumXorDwords), XorDwords(data.data(), data.size()));
+  EXPECT_EQ(CalcChecksum(data.data(), data.size(), kChecksumCrc16), 0x0000BB3Du);
+  for (uint8_t kind : {2, 3, 255}) EXPECT_EQ(CalcChecksum(data.data(), data.size(), kind), 0u) << "kind " << int(kind);
+}
+
+TEST(Checksums, Base64EncodesRfc4648Vectors) {
+  const struct {
+    std::string data;
+    const char* text;
+  } cases[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {"\xFB\xFF", "+/8="},
+      {std::string("\0\0\0", 3), "AAAA"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Base64Encode(bytesOf(c.data), c.data.size()), c.text) << c.text;
+}
+
+TEST(Checksums, Crc32StampIsBase64OfTheLittleEndianCrc) {
+  // CRC 0xCBF43926 stored as 26 39 F4 CB.
+  EXPECT_EQ(THash_CRC32::CalcBuffer(kCheck.data(), kCheck.size()), "Jjn0yw==");
+  EXPECT_EQ(THash_CRC32::CalcBuffer(nullptr, 0), "AAAAAA==");
+}
+
+}  // namespace
+}  // namespace tesvar::codec
