@@ -62,7 +62,11 @@ inline constexpr int64_t kUnixEpochFileTime = 116'444'736'000'000'000;
 // The current local time cut to the two-second resolution of a DOS date and time, as a UTC
 // FILETIME (the time stamp the container gives its directory items).
 int64_t NowDosResolutionUtc();
-// DOS date (high word) and time (low word) of a UTC FILETIME, in local time.
+// DOS date (high word) and time (low word) of a UTC FILETIME, in local time. Seconds are cut
+// to even numbers; 0 when the local year is outside the DOS range 1980..2107.
 uint32_t FileTimeToDosDateTime(int64_t utcFileTime);
+// The UTC FILETIME of a DOS date and time in local time; -1 when a date or time field is out of
+// range (month 0, 30 February, hour 24 ...).
+int64_t DosDateTimeToFileTime(uint32_t dosDateTime);
 
 }  // namespace tesvar::platform
