@@ -1,0 +1,63 @@
+#pragma once
+// The process-wide registry of plain file systems: one per database name and store mode, handed
+// out by GetPFSHandle and kept (owned) until the engine stops. PFSManager() is the instance.
+
+#include "container/FileStoreMode.h"
+#include "container/TAbstractPlainFileSystem.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tesvar::container {
+
+// The single-file store mode's part of GetPFSHandle, supplied by the container plain file system.
+struct TSingleFilePFSHooks {
+  // Opens the container FileName as a new plain file system; ReadOnly is the requested mode on
+  // entry and the mode obtained on return. May raise (GetPFSHandle turns that into none).
+  std::unique_ptr<TAbstractPlainFileSystem> (*Create)(const std::string& FileName,
+                                                      const std::string& Password,
+                                                      bool& ReadOnly, bool InMemory) = nullptr;
+  // Whether a registered single-file plain file system is read-only.
+  bool (*IsReadOnly)(const TAbstractPlainFileSystem& PFS) = nullptr;
+};
+
+class TPFSManager {
+public:
+  TPFSManager();
+  // Destroys every plain file system in list order (each destroying its open files).
+  ~TPFSManager();
+  TPFSManager(const TPFSManager&) = delete;
+  TPFSManager& operator=(const TPFSManager&) = delete;
+
+  // The registered plain file system of that name (ASCII letters compared without case; other
+  // bytes exactly) and store mode, searched from the last registered to the first; null if none.
+  TAbstractPlainFileSystem* FindPFS(const std::string& FileName, TFileStoreMode StoreMode) const;
+  // The registered plain file system for FileName and StoreMode, or a new one registered at the
+  // end: fsmDirectory and fsmTemporary take FileName as their folder, fsmInMemory as its name,
+  // fsmSingleFile goes to the single-file hooks (which also set ReadOnly, for a registered one
+  // too). Never raises: every failure, an unsupported mode included (and fsmSingleFile while no
+  // hooks are set), gives null. ReadOnly is changed only in single-file mode.
+  TAbstractPlainFileSystem* GetPFSHandle(const std::string& FileName, const std::string& Password,
+                                         uint8_t StoreMode, bool& ReadOnly, bool InMemory);
+
+  // Appends PFS to the registry and returns it.
+  TAbstractPlainFileSystem& AddPFS(std::unique_ptr<TAbstractPlainFileSystem> PFS);
+  // Takes PFS out of the registry and destroys it; false when it is not registered.
+  bool RemovePFS(TAbstractPlainFileSystem& PFS);
+  size_t Count() const { return FList.size(); }
+  TAbstractPlainFileSystem& Items(size_t Index) const { return *FList.at(Index); }
+
+  // Installs the single-file store mode's hooks (process-wide; both members set, or both null
+  // to remove them).
+  static void SetSingleFileHooks(const TSingleFilePFSHooks& Hooks);
+  static const TSingleFilePFSHooks& SingleFileHooks();
+
+private:
+  std::vector<std::unique_ptr<TAbstractPlainFileSystem>> FList;
+};
+
+// The registry of the running engine; created here when the engine has not been started yet.
+TPFSManager& PFSManager();
+
+}  // namespace tesvar::container

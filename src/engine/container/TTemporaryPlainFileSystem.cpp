@@ -1,0 +1,72 @@
+#include "container/TTemporaryPlainFileSystem.h"
+
+namespace tesvar::container {
+
+TTemporaryPlainFileSystem::TTemporaryPlainFileSystem(const std::string& Name)
+    : TDiskPlainFileSystem(Name, fsmTemporary) {}
+
+TTemporaryPlainFileSystem::~TTemporaryPlainFileSystem() = default;
+
+TAbstractFile& TTemporaryPlainFileSystem::OpenFile(const std::string& FileName, bool Create,
+                                                   bool Exclusive, bool ReadOnly) {
+  if (TAbstractFile* open = FindOpenFile(FileName)) {
+    if (Create) open->SetSize(0);
+    open->SetPosition(0);
+    return *open;
+  }
+  std::unique_ptr<TAbstractFile> file = NewDiskFile(FileName, Exclusive, ReadOnly);
+  file->SetTemporary(true);
+  file->Open(Create);
+  return RegisterFile(std::move(file));
+}
+
+void TTemporaryPlainFileSystem::CloseFile(TAbstractFile&) {}
+
+bool TTemporaryPlainFileSystem::DeleteFile(const std::string& FileName) {
+  bool wasOpen = false;
+  if (TAbstractFile* open = FindOpenFile(FileName)) {
+    wasOpen = true;
+    try {
+      DestroyFile(*open);
+    } catch (...) {
+      // A failed final flush of a file that is being removed loses nothing.
+    }
+  }
+  const bool deleted = TDiskPlainFileSystem::DeleteFile(FileName);
+  return deleted || (wasOpen && !FileExists(FileName));
+}
+
+bool TTemporaryPlainFileSystem::RenameFile(const std::string& OldName,
+                                           const std::string& NewName) {
+  TAbstractFile* old = FindOpenFile(OldName);
+  if (old == nullptr) return TDiskPlainFileSystem::RenameFile(OldName, NewName);
+  TAbstractFile* target = FindOpenFile(NewName);
+  if (target == old) {
+    // The names differ in letter case only.
+    old->SetFileName(NewName);
+    return true;
+  }
+  if (target != nullptr || FileExists(NewName)) return false;
+
+  std::unique_ptr<TAbstractFile> copy = NewDiskFile(NewName, old->Exclusive(), false);
+  copy->SetTemporary(true);
+  try {
+    copy->Open(true);
+    const int64_t position = old->GetPosition();
+    copy->CopyFrom(*old, 0);
+    old->SetPosition(position);
+    copy->SetPosition(0);
+    copy->SetReadOnly(old->ReadOnly());
+  } catch (...) {
+    return false;  // the partial copy removes itself as it is destroyed
+  }
+  RegisterFile(std::move(copy));
+  try {
+    DestroyFile(*old);
+  } catch (...) {
+    // As in DeleteFile.
+  }
+  return true;
+}
+
+}  // namespace tesvar::container

@@ -1,0 +1,31 @@
+#pragma once
+// The plain file system of the temporary store mode: disk files in the folder Name, each created
+// delete-on-close. Files stay open (and so alive on disk) from their first OpenFile until
+// DeleteFile, RenameFile or the destruction of this plain file system, which removes them all.
+
+#include "container/TDiskPlainFileSystem.h"
+
+namespace tesvar::container {
+
+class TTemporaryPlainFileSystem : public TDiskPlainFileSystem {
+public:
+  explicit TTemporaryPlainFileSystem(const std::string& Name);
+  ~TTemporaryPlainFileSystem() override;
+
+  // A name already open returns that file, emptied when Create, rewound to 0. Otherwise opens a
+  // delete-on-close TDiskFile (errors as TDiskFile::Open) and registers it.
+  TAbstractFile& OpenFile(const std::string& FileName, bool Create, bool Exclusive,
+                          bool ReadOnly) override;
+  // Does nothing: the file stays open and registered.
+  void CloseFile(TAbstractFile& File) override;
+  // Destroys the open file of that name (which removes it from disk), then deletes the disk file
+  // if one is left. True when a file was removed either way.
+  bool DeleteFile(const std::string& FileName) override;
+  // A file that is not open is renamed on disk. An open file cannot be renamed (closing it
+  // removes it), so its content moves to a new delete-on-close file NewName, which replaces it
+  // in the open-file list with the same flags, rewound to 0. False, with nothing changed, when
+  // NewName is another existing file, or when the copy fails.
+  bool RenameFile(const std::string& OldName, const std::string& NewName) override;
+};
+
+}  // namespace tesvar::container
