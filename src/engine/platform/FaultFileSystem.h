@@ -7,7 +7,9 @@
 //   faulty.FailAt(FaultKind::Write, 3, FaultMode::Short); // the 3rd write writes half its bytes
 //   faulty.FailFrom(FaultKind::Write, 3);               // every write from the 3rd on fails (disk full)
 //
-// Everything else passes through to the wrapped file system unchanged.
+// Everything else passes through to the wrapped file system unchanged. Counted operations:
+// IFile::Read, Write, Flush and SetSize (SizeChange); a write that extends the file counts as a
+// write only. Files opened through the wrapper refer to it: it must outlive them.
 
 #include "platform/IFileSystem.h"
 
@@ -27,11 +29,12 @@ class FaultFileSystem : public IFileSystem {
 public:
   explicit FaultFileSystem(IFileSystem& inner) : FInner(inner) {}
 
-  // The n-th operation of the kind (counted from 1, from now on or the last Reset) fails once.
+  // The n-th operation of the kind (n >= 1, counted from now: the next one is the 1st) fails once.
+  // Replaces any fault planned for that kind.
   void FailAt(FaultKind kind, uint64_t n, FaultMode mode = FaultMode::Fail);
-  // Every operation of the kind from the n-th on fails.
+  // Every operation of the kind from the n-th on (counted as for FailAt) fails.
   void FailFrom(FaultKind kind, uint64_t n, FaultMode mode = FaultMode::Fail);
-  // Clears all planned faults and counters.
+  // Clears all planned faults and counters (Injected() included).
   void Reset();
   // Operations of the kind seen so far (failed ones included).
   uint64_t Count(FaultKind kind) const { return FState[static_cast<size_t>(kind)].count; }

@@ -1,0 +1,85 @@
+#include "platform/FaultFileSystem.h"
+
+namespace tesvar::platform {
+
+namespace {
+
+// A file of the wrapped file system whose counted operations ask the wrapper first.
+class FaultFile final : public IFile {
+public:
+  FaultFile(std::unique_ptr<IFile> inner, FaultFileSystem& owner) : FInner(std::move(inner)), FOwner(owner) {}
+
+  int64_t Read(void* buffer, int64_t count) override {
+    FaultMode mode = FaultMode::Fail;
+    if (!FOwner.Hit(FaultKind::Read, mode)) return FInner->Read(buffer, count);
+    if (mode == FaultMode::Short) return FInner->Read(buffer, count / 2);
+    SetLastErrorText("Injected read fault");
+    return -1;
+  }
+
+  int64_t Write(const void* buffer, int64_t count) override {
+    FaultMode mode = FaultMode::Fail;
+    if (!FOwner.Hit(FaultKind::Write, mode)) return FInner->Write(buffer, count);
+    if (mode == FaultMode::Short) return FInner->Write(buffer, count / 2);
+    SetLastErrorText("Injected write fault");
+    return -1;
+  }
+
+  int64_t Seek(int64_t offset, SeekOrigin origin) override { return FInner->Seek(offset, origin); }
+
+  int64_t Size() override { return FInner->Size(); }
+
+  bool SetSize(int64_t size) override {
+    FaultMode mode = FaultMode::Fail;
+    if (!FOwner.Hit(FaultKind::SizeChange, mode)) return FInner->SetSize(size);
+    SetLastErrorText("Injected size change fault");
+    return false;
+  }
+
+  bool Flush() override {
+    FaultMode mode = FaultMode::Fail;
+    if (!FOwner.Hit(FaultKind::Flush, mode)) return FInner->Flush();
+    SetLastErrorText("Injected flush fault");
+    return false;
+  }
+
+private:
+  std::unique_ptr<IFile> FInner;
+  FaultFileSystem& FOwner;
+};
+
+}  // namespace
+
+void FaultFileSystem::FailAt(FaultKind kind, uint64_t n, FaultMode mode) {
+  KindState& state = FState[static_cast<size_t>(kind)];
+  state.at = state.count + n;
+  state.from = false;
+  state.mode = mode;
+}
+
+void FaultFileSystem::FailFrom(FaultKind kind, uint64_t n, FaultMode mode) {
+  FailAt(kind, n, mode);
+  FState[static_cast<size_t>(kind)].from = true;
+}
+
+void FaultFileSystem::Reset() {
+  FState = {};
+  FInjected = 0;
+}
+
+bool FaultFileSystem::Hit(FaultKind kind, FaultMode& mode) {
+  KindState& state = FState[static_cast<size_t>(kind)];
+  ++state.count;
+  if (state.at == 0 || state.count < state.at || (!state.from && state.count != state.at)) return false;
+  ++FInjected;
+  mode = state.mode;
+  return true;
+}
+
+std::unique_ptr<IFile> FaultFileSystem::Open(const std::string& path, const FileOpenOptions& options) {
+  std::unique_ptr<IFile> inner = FInner.Open(path, options);
+  if (!inner) return nullptr;
+  return std::make_unique<FaultFile>(std::move(inner), *this);
+}
+
+}  // namespace tesvar::platform
