@@ -43,7 +43,8 @@ TEST(Checksums, CalcChecksumSelectsByKind) {
   const std::vector<uint8_t> data = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(CalcChecksum(data.data(), data.size(), kChecksumXorDwords), XorDwords(data.data(), data.size()));
   EXPECT_EQ(CalcChecksum(data.data(), data.size(), kChecksumCrc16), 0x0000BB3Du);
-  for (uint8_t kind : {2, 3, 255}) EXPECT_EQ(CalcChecksum(data.data(), data.size(), kind), 0u) << "kind " << int(kind);
+  for (uint8_t kind : {2, 3, 255})
+    EXPECT_EQ(CalcChecksum(data.data(), data.size(), kind), 0u) << "kind " << int(kind);
 }
 
 TEST(Checksums, Base64EncodesRfc4648Vectors) {

@@ -3,9 +3,8 @@
 
 #include "codec/TCipher_Rijndael.h"
 
-#include <gtest/gtest.h>
-
 #include <crypto++/aes.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
@@ -19,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes fromHex(const std::string& hex) {
   Bytes bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
@@ -114,7 +114,7 @@ TEST(CipherVectors, KeyDerivationUsesEveryByteIncludingZeros) {
 
 // The engine's feedback mode one block at a time, straight from its definition.
 class ReferenceCipher {
-public:
+ public:
   explicit ReferenceCipher(const std::string& key) {
     const auto digest = Ripemd256(key);
     FEnc.SetKey(digest.data(), digest.size());
@@ -133,7 +133,7 @@ public:
     return pad;
   }
 
-private:
+ private:
   Bytes run(const Bytes& in, bool encrypt) const {
     Bytes out(in.size());
     uint8_t f[16];
@@ -169,7 +169,7 @@ constexpr uint32_t kSeed = 20240611;
 
 // Lengths around the block size, a container page payload, and one spanning several decode batches.
 class CipherLength : public testing::TestWithParam<size_t> {
-protected:
+ protected:
   size_t length() const { return GetParam(); }
   Bytes plain() const { return randomBytes(length(), kSeed + static_cast<uint32_t>(length())); }
   TCipher_Rijndael FCipher{kKey};

@@ -1,9 +1,9 @@
 #include "codec/Checksums.h"
 
+#include <zlib.h>
+
 #include <array>
 #include <climits>
-
-#include <zlib.h>
 
 namespace tesvar::codec {
 
@@ -36,7 +36,8 @@ uint32_t XorDwords(const uint8_t* data, size_t size) {
 
 uint16_t Crc16Arc(const uint8_t* data, size_t size) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ data[i]) & 0xFF]);
+  for (size_t i = 0; i < size; ++i)
+    crc = static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ data[i]) & 0xFF]);
   return crc;
 }
 
@@ -68,7 +69,8 @@ std::string Base64Encode(const uint8_t* data, size_t size) {
   text.reserve((size + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= size; i += 3) {
-    const uint32_t group = static_cast<uint32_t>(data[i]) << 16 | static_cast<uint32_t>(data[i + 1]) << 8 | data[i + 2];
+    const uint32_t group =
+        static_cast<uint32_t>(data[i]) << 16 | static_cast<uint32_t>(data[i + 1]) << 8 | data[i + 2];
     text += kBase64Alphabet[group >> 18];
     text += kBase64Alphabet[(group >> 12) & 63];
     text += kBase64Alphabet[(group >> 6) & 63];
@@ -87,8 +89,8 @@ std::string Base64Encode(const uint8_t* data, size_t size) {
 
 std::string THash_CRC32::CalcBuffer(const void* buffer, size_t size) {
   const uint32_t crc = Crc32(static_cast<const uint8_t*>(buffer), size);
-  const uint8_t bytes[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc >> 16),
-                            static_cast<uint8_t>(crc >> 24)};
+  const uint8_t bytes[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
+                            static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
   return Base64Encode(bytes, sizeof bytes);
 }
 

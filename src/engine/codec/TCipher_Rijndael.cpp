@@ -1,11 +1,11 @@
 #include "codec/TCipher_Rijndael.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include <crypto++/aes.h>
 #include <crypto++/misc.h>
 #include <crypto++/ripemd.h>
+
+#include <algorithm>
+#include <cstring>
 
 namespace tesvar::codec {
 
@@ -20,16 +20,18 @@ constexpr size_t kDecodeBatchBytes = 256 * kBlockSize;
 
 using CryptoPP::BlockTransformation;
 
-// a ^= b for one 16-byte block; neither needs to be aligned.
-inline void xorBlockInto(uint8_t* a, const uint8_t* b) {
+// out = a ^ b for one 16-byte block; out may be a or b; none needs to be aligned.
+inline void xorBlock(uint8_t* out, const uint8_t* a, const uint8_t* b) {
   uint64_t x[2];
   uint64_t y[2];
   std::memcpy(x, a, kBlockSize);
   std::memcpy(y, b, kBlockSize);
   x[0] ^= y[0];
   x[1] ^= y[1];
-  std::memcpy(a, x, kBlockSize);
+  std::memcpy(out, x, kBlockSize);
 }
+
+inline void xorBlockInto(uint8_t* a, const uint8_t* b) { xorBlock(a, a, b); }
 
 }  // namespace
 
@@ -69,25 +71,34 @@ TCipher_Rijndael::~TCipher_Rijndael() = default;
 
 const uint8_t* TCipher_Rijndael::InitialFeedback() const { return FImpl->FInitialFeedback; }
 
-// Full blocks: C = AES_K(P xor F), then F = F xor C. Each block depends on the one before, so this
-// runs one block at a time; the input XOR is folded into the cipher call.
+// Full blocks: C[i] = AES_K(P[i] xor F[i]) with F[0] = F0 and F[i] = F[i-1] xor C[i-1]. Each block
+// depends on the one before, so this runs one block per cipher call. To keep our own work off that
+// chain, the cipher input is taken as (P[i] xor F[i-1]) xor C[i-1]: the first part needs only the
+// blocks up to i-2 and is written into dest ahead of the call; the second is the previous output
+// block, which the cipher XORs in itself, so the chain is as short as CBC's.
 void TCipher_Rijndael::EncodeBuffer(const uint8_t* source, uint8_t* dest, size_t size) {
-  alignas(16) uint8_t feedback[kBlockSize];
-  std::memcpy(feedback, FImpl->FInitialFeedback, kBlockSize);
-  const size_t full = size - size % kBlockSize;
   const CryptoPP::AES::Encryption& encryption = FImpl->FEncryption;
-  for (size_t i = 0; i < full; i += kBlockSize) {
-    encryption.AdvancedProcessBlocks(source + i, feedback, dest + i, kBlockSize,
-                                     BlockTransformation::BT_XorInput);
-    xorBlockInto(feedback, dest + i);
+  const uint8_t* initial = FImpl->FInitialFeedback;
+  const size_t full = size - size % kBlockSize;
+  alignas(16) uint8_t feedback[kBlockSize];  // F[i-1] while block i is processed
+  std::memcpy(feedback, initial, kBlockSize);
+  if (full > 0) {
+    encryption.AdvancedProcessBlocks(source, initial, dest, kBlockSize, BlockTransformation::BT_XorInput);
+    for (size_t i = kBlockSize; i < full; i += kBlockSize) {
+      xorBlock(dest + i, source + i, feedback);  // reads P_i before writing when source == dest
+      encryption.AdvancedProcessBlocks(dest + i, dest + i - kBlockSize, dest + i, kBlockSize,
+                                       BlockTransformation::BT_XorInput);
+      xorBlockInto(feedback, dest + i - kBlockSize);
+    }
+    xorBlockInto(feedback, dest + full - kBlockSize);  // F for the partial block
   }
   if (full < size) FImpl->xorTail(feedback, source + full, dest + full, size - full);
 }
 
-// Full blocks: P = AES_K^-1(C) xor F, then F = F xor C. Every block's cipher input is known in
-// advance, so each batch first records the feedback value of every block (read from the source
-// before the batch overwrites it when source == dest), then decrypts the whole batch in one
-// parallel call that XORs those values into the output.
+// Full blocks: P[i] = AES_K^-1(C[i]) xor F[i]. Every block's cipher input is known in advance, so
+// each batch first records F[i] for each of its blocks (reading the source before the batch
+// overwrites it when source == dest), then decrypts the whole batch in one parallel call that XORs
+// those values into the output.
 void TCipher_Rijndael::DecodeBuffer(const uint8_t* source, uint8_t* dest, size_t size) {
   alignas(16) uint8_t feedback[kBlockSize];
   alignas(16) uint8_t batchFeedback[kDecodeBatchBytes];
