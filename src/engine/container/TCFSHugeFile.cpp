@@ -1,0 +1,457 @@
+#include "container/TCFSHugeFile.h"
+
+#include "container/CFSBytes_internal.h"
+#include "container/TCFSDiskFile.h"
+#include "container/TCFSMemoryFile.h"
+#include "platform/Exception.h"
+#include "platform/IFileSystem.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <set>
+
+namespace tesvar::container {
+
+namespace {
+
+int64_t gDefaultMaxPartSize = kPartMaxSizeDefault;
+
+constexpr int kMaxPartNameLength = kPartNextNameSize - 1;  // NUL-terminated in the header
+constexpr int64_t kCopyChunk = 1 << 20;
+
+// Reads the part header at Offset; false when the part is too short or the signature is wrong.
+bool readPartHeader(TCFSAbstractFile& Part, int64_t Offset, uint8_t (&Header)[kPartHeaderSize]) {
+  if (Part.GetSize() < Offset + kPartHeaderSize) return false;
+  if (Part.Seek(Offset, 0) != Offset) return false;
+  if (Part.Read(Header, kPartHeaderSize) != kPartHeaderSize) return false;
+  return std::memcmp(Header, kPartSignature, sizeof kPartSignature) == 0;
+}
+
+std::string nextNameOf(const uint8_t (&Header)[kPartHeaderSize]) {
+  const char* name = reinterpret_cast<const char*>(Header + kPartNextNameOffset);
+  return std::string(name, std::find(name, name + kMaxPartNameLength, '\0'));
+}
+
+// A next-part name must be a plain file name: the chain never leaves the first part's directory.
+bool isPlainName(const std::string& Name) { return Name.find_first_of("/\\") == std::string::npos; }
+
+// Finds the part header of a container stored behind foreign bytes: the first "EDMV" with at
+// least 288 bytes from it on, the part signature there and the container signature right after
+// the part header. Blocks overlap by 3 bytes so that a signature across a block edge is found.
+// Returns -1 when there is none.
+int64_t scanStartOffset(TCFSAbstractFile& Part) {
+  const int64_t size = Part.GetSize();
+  std::vector<uint8_t> block(static_cast<size_t>(kStartOffsetScanBlock));
+  for (int64_t base = 0; size - base > kPartHeaderSize + 7; base += kStartOffsetScanBlock - 3) {
+    if (Part.Seek(base, 0) != base) return -1;
+    const int64_t got = Part.Read(block.data(), std::min<int64_t>(kStartOffsetScanBlock, size - base));
+    for (int64_t i = 0; i + 4 <= got; ++i) {
+      if (std::memcmp(block.data() + i, kPartSignature, 4) != 0) continue;
+      const int64_t candidate = base + i;
+      if (size - candidate <= kPartHeaderSize + 7) return -1;
+      uint8_t signature[8];
+      uint8_t container[8];
+      if (Part.Seek(candidate, 0) != candidate || Part.Read(signature, 8) != 8) return -1;
+      if (Part.Seek(candidate + kPartHeaderSize, 0) < 0 || Part.Read(container, 8) != 8) return -1;
+      if (std::memcmp(signature, kPartSignature, 8) == 0 &&
+          std::memcmp(container, kContainerSignature, 8) == 0)
+        return candidate;
+    }
+    if (got < std::min<int64_t>(kStartOffsetScanBlock, size - base)) return -1;
+  }
+  return -1;
+}
+
+char lowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// Every case-insensitive occurrence of From in Text replaced by To.
+std::string replaceAllCaseless(const std::string& Text, const std::string& From, const std::string& To) {
+  if (From.empty()) return Text;
+  std::string lowerText(Text.size(), '\0');
+  std::string lowerFrom(From.size(), '\0');
+  std::transform(Text.begin(), Text.end(), lowerText.begin(), lowerAscii);
+  std::transform(From.begin(), From.end(), lowerFrom.begin(), lowerAscii);
+  std::string result;
+  size_t pos = 0;
+  for (size_t hit; (hit = lowerText.find(lowerFrom, pos)) != std::string::npos; pos = hit + From.size())
+    result.append(Text, pos, hit - pos).append(To);
+  return result.append(Text, pos, std::string::npos);
+}
+
+// Copies the whole content of Source into Dest (which is empty), leaving both at position 0.
+bool copyContent(TCFSAbstractFile& Source, TCFSAbstractFile& Dest) {
+  const int64_t size = Source.GetSize();
+  if (size < 0 || Source.Seek(0, 0) != 0) return false;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(size, kCopyChunk)));
+  for (int64_t done = 0; done < size;) {
+    const int64_t n = std::min(kCopyChunk, size - done);
+    if (Source.Read(buffer.data(), n) != n || Dest.Write(buffer.data(), n) != n) return false;
+    done += n;
+  }
+  return Source.Seek(0, 0) == 0 && Dest.Seek(0, 0) == 0;
+}
+
+}  // namespace
+
+int64_t TCFSHugeFile::DefaultMaxPartSize() { return gDefaultMaxPartSize; }
+
+TCFSHugeFile::ScopedMaxPartSize::ScopedMaxPartSize(int64_t Size) : FPrevious(gDefaultMaxPartSize) {
+  gDefaultMaxPartSize = Size > kPartHeaderSize ? Size : kPartHeaderSize + 1;
+}
+
+TCFSHugeFile::ScopedMaxPartSize::~ScopedMaxPartSize() { gDefaultMaxPartSize = FPrevious; }
+
+TCFSHugeFile::TCFSHugeFile(const std::string& FileName, bool Exclusive, bool ReadOnly, bool InMemory)
+    : FFileName(FileName),
+      FExclusive(Exclusive),
+      FReadOnly(ReadOnly),
+      FInMemory(InMemory),
+      FMaxPartSize(gDefaultMaxPartSize),
+      FPartDataSize(gDefaultMaxPartSize - kPartHeaderSize) {}
+
+TCFSHugeFile::~TCFSHugeFile() = default;
+
+std::string TCFSHugeFile::partPath(const std::string& Name) const {
+  return platform::JoinPath(platform::ExtractFileDir(FFileName), Name);
+}
+
+std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::newPart(const std::string& Path) const {
+  if (FInMemory) return std::make_unique<TCFSMemoryFile>(Path, FExclusive, FReadOnly);
+  return std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
+}
+
+// Opens an existing part; in memory mode the disk file is copied into a new memory part.
+std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::openPart(const std::string& Path) const {
+  auto disk = std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
+  if (!disk->Open(false)) return nullptr;
+  if (!FInMemory) return disk;
+  auto memory = std::make_unique<TCFSMemoryFile>(Path, FExclusive, FReadOnly);
+  memory->Open(true);
+  if (!copyContent(*disk, *memory)) return nullptr;
+  return memory;
+}
+
+bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
+  if (FOpen) throw Exception("TCFSHugeFile.InternalOpen - File is already open.");
+  if (FInMemory && !FParts.empty() && !Create) {
+    FOpen = true;
+    FPosition = 0;
+    return true;
+  }
+  if (!FParts.empty()) throw Exception("TCFSHugeFile.InternalOpen - File was not closed.");
+  FPosition = 0;
+  FSize = 0;
+  if (Create) {
+    FStartOffset = 0;
+    FMaxPartSize = gDefaultMaxPartSize;
+    FPartDataSize = FMaxPartSize - kPartHeaderSize;
+    if (!DeleteFiles() || !AppendPartFile()) {
+      FParts.clear();
+      return false;
+    }
+    FOpen = true;
+    return true;
+  }
+  const bool whole = walkChain();
+  if (!whole && !(Tolerant && !FParts.empty())) {
+    FParts.clear();
+    return false;
+  }
+  recalcSize();
+  FOpen = true;
+  return true;
+}
+
+// Opens the parts one by one, following the next names. True when the chain ends properly;
+// otherwise the parts opened so far stay in FParts.
+bool TCFSHugeFile::walkChain() {
+  std::string path = FFileName;
+  std::set<std::string> visited;
+  for (size_t k = 0;; ++k) {
+    if (!visited.insert(path).second) return false;  // a chain that loops back
+    auto part = openPart(path);
+    if (!part) return false;
+    int64_t start = 0;
+    if (k == 0) start = std::max<int64_t>(0, scanStartOffset(*part));
+    uint8_t header[kPartHeaderSize];
+    if (!readPartHeader(*part, start, header)) return false;
+    if (k == 0) {
+      const int64_t maxSize = getLE64s(header + 8);
+      if (maxSize <= kPartHeaderSize || start >= maxSize - kPartHeaderSize) return false;
+      FStartOffset = start;
+      FMaxPartSize = maxSize;
+      FPartDataSize = maxSize - kPartHeaderSize;
+    }
+    const int64_t partSize = part->GetSize();
+    FParts.push_back(std::move(part));
+    const std::string next = nextNameOf(header);
+    if (next.empty()) return true;
+    if (partSize < FMaxPartSize || !isPlainName(next)) return false;
+    path = partPath(next);
+  }
+}
+
+// The logical size from the parts: every part but the last carries a full share.
+void TCFSHugeFile::recalcSize() {
+  if (FParts.empty()) {
+    FSize = 0;
+    return;
+  }
+  const int64_t last = FParts.back()->GetSize();
+  FSize = std::max<int64_t>(0, int64_t(FParts.size() - 1) * FPartDataSize + last - kPartHeaderSize - FStartOffset);
+}
+
+int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
+  if (FPosition > FSize) throw Exception("TCFSHugeFile.Read - Stream read error.");
+  int64_t remaining = std::min(Count, FSize - FPosition);
+  int64_t done = 0;
+  auto* out = static_cast<uint8_t*>(Buffer);
+  while (remaining > 0) {
+    const int64_t shifted = FPosition + FStartOffset;
+    const size_t k = static_cast<size_t>(shifted / FPartDataSize);
+    if (k >= FParts.size()) break;
+    const int64_t inPart = shifted - int64_t(k) * FPartDataSize;
+    const int64_t chunk = std::min(remaining, FPartDataSize - inPart);
+    TCFSAbstractFile& part = *FParts[k];
+    const int64_t offset = inPart + kPartHeaderSize;
+    if (part.Seek(offset, 0) != offset) break;
+    const int64_t got = part.Read(out + done, chunk);
+    done += got;
+    remaining -= got;
+    FPosition += got;
+    if (got < chunk) break;
+  }
+  return done;
+}
+
+int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
+  if (Count <= 0 || FParts.empty()) return 0;
+  if (FPosition > FSize) {
+    const int64_t target = FPosition;
+    if (!SetSize(target)) {
+      FPosition = target;
+      return 0;
+    }
+  }
+  int64_t done = 0;
+  const auto* in = static_cast<const uint8_t*>(Buffer);
+  while (done < Count) {
+    const int64_t shifted = FPosition + FStartOffset;
+    const size_t k = static_cast<size_t>(shifted / FPartDataSize);
+    if (k == FParts.size() && !AppendPartFile()) break;
+    if (k >= FParts.size()) break;
+    const int64_t inPart = shifted - int64_t(k) * FPartDataSize;
+    const int64_t chunk = std::min(Count - done, FPartDataSize - inPart);
+    TCFSAbstractFile& part = *FParts[k];
+    const int64_t offset = inPart + kPartHeaderSize;
+    if (part.Seek(offset, 0) != offset) break;
+    const int64_t put = part.Write(in + done, chunk);
+    done += put;
+    FPosition += put;
+    if (FPosition > FSize) FSize = FPosition;
+    if (put < chunk) break;
+  }
+  return done;
+}
+
+void TCFSHugeFile::ReadBuffer(void* Buffer, int64_t Count) {
+  if (Count != 0 && Read(Buffer, Count) != Count) throw Exception("TCFSHugeFile.ReadBuffer - Stream read error");
+}
+
+void TCFSHugeFile::WriteBuffer(const void* Buffer, int64_t Count) {
+  if (Count != 0 && Write(Buffer, Count) != Count) throw Exception("TCFSHugeFile.WriteBuffer - Stream write error");
+}
+
+int64_t TCFSHugeFile::Seek(int64_t Offset, int Origin) {
+  int64_t target;
+  switch (Origin) {
+    case 0:
+      if (Offset < 0) throw Exception("TCFSHugeFile.Seek - Offset < 0 from file beginning.");
+      target = Offset;
+      break;
+    case 1: target = FPosition + Offset; break;
+    case 2: target = FSize + Offset; break;
+    default: return -1;
+  }
+  if (target < 0) return -1;
+  FPosition = target;
+  return FPosition;
+}
+
+bool TCFSHugeFile::SetSize(int64_t NewSize) {
+  if (FParts.empty() || NewSize < 0) return false;
+  const size_t holder = static_cast<size_t>((NewSize + FStartOffset) / FPartDataSize);
+  bool ok = true;
+  while (ok && FParts.size() <= holder)
+    ok = FParts.back()->SetSize(FMaxPartSize) && AppendPartFile();
+  while (FParts.size() > holder + 1) DeleteLastPartFile();
+  if (ok) ok = FParts[holder]->SetSize(NewSize + FStartOffset - int64_t(holder) * FPartDataSize + kPartHeaderSize);
+  recalcSize();
+  FPosition = NewSize;
+  return ok && FSize == NewSize;
+}
+
+bool TCFSHugeFile::Flush() {
+  bool ok = true;
+  for (auto& part : FParts) ok = part->Flush() && ok;
+  return ok;
+}
+
+void TCFSHugeFile::Close() {
+  if (!FInMemory) {
+    for (auto& part : FParts) part->Close();
+    FParts.clear();
+  }
+  FOpen = false;
+}
+
+bool TCFSHugeFile::writeNextName(size_t Index, const std::string& Name) {
+  uint8_t field[kPartNextNameSize] = {};
+  std::memcpy(field, Name.data(), std::min<size_t>(Name.size(), kMaxPartNameLength));
+  TCFSAbstractFile& part = *FParts[Index];
+  const int64_t offset = headerOffset(Index) + kPartNextNameOffset;
+  return part.Seek(offset, 0) == offset && part.Write(field, kPartNextNameSize) == kPartNextNameSize;
+}
+
+bool TCFSHugeFile::AppendPartFile() {
+  std::string path = FFileName;
+  if (!FParts.empty()) {
+    auto taken = [&](const std::string& candidate) {
+      if (platform::FileSystem().FileExists(candidate)) return true;
+      return std::any_of(FParts.begin(), FParts.end(),
+                         [&](const auto& part) { return part->FileName() == candidate; });
+    };
+    const std::string base = platform::ExtractFileName(FFileName);
+    for (size_t n = FParts.size();; ++n) {
+      path = partPath(base + std::to_string(n));
+      if (!taken(path)) break;
+    }
+    if (platform::ExtractFileName(path).size() > size_t(kMaxPartNameLength)) return false;
+  }
+  auto part = newPart(path);
+  if (!part->Open(true)) return false;
+  uint8_t header[kPartHeaderSize] = {};
+  std::memcpy(header, kPartSignature, sizeof kPartSignature);
+  putLE64s(header + 8, FMaxPartSize);
+  const int64_t offset = FParts.empty() ? FStartOffset : 0;
+  if (part->Seek(offset, 0) != offset || part->Write(header, kPartHeaderSize) != kPartHeaderSize) {
+    part->Close();
+    if (!FInMemory) platform::FileSystem().DeleteFile(path);
+    return false;
+  }
+  FParts.push_back(std::move(part));
+  if (FParts.size() > 1 && !writeNextName(FParts.size() - 2, platform::ExtractFileName(path))) {
+    FParts.back()->Close();
+    FParts.pop_back();
+    if (!FInMemory) platform::FileSystem().DeleteFile(path);
+    return false;
+  }
+  return true;
+}
+
+void TCFSHugeFile::DeleteLastPartFile() {
+  if (FParts.size() <= 1) throw Exception("TCFSHugeFile.DeleteLastPartFile - No parts to delete.");
+  const std::string path = FParts.back()->FileName();
+  FParts.back()->Close();
+  FParts.pop_back();
+  if (!FInMemory) platform::FileSystem().DeleteFile(path);
+  writeNextName(FParts.size() - 1, {});
+}
+
+bool TCFSHugeFile::RenameFile(const std::string& NewName) {
+  const std::string oldBase = platform::ExtractFileName(FFileName);
+  const std::string newBase = platform::ExtractFileName(NewName);
+  const std::string newPath = partPath(newBase);
+  if (FInMemory) {
+    if (FParts.empty()) throw Exception("TCFSHugeFile.RenameFile - No memory files exist.");
+    FFileName = newPath;
+    FParts[0]->SetFileName(newPath);
+    for (size_t k = 1; k < FParts.size(); ++k) {
+      const std::string name = replaceAllCaseless(platform::ExtractFileName(FParts[k]->FileName()), oldBase, newBase);
+      FParts[k]->SetFileName(partPath(name));
+      writeNextName(k - 1, name);
+    }
+    return true;
+  }
+  if (!platform::FileSystem().RenameFile(FFileName, newPath)) return false;
+  FFileName = newPath;
+  std::string path = newPath;
+  std::set<std::string> visited;
+  for (bool first = true; visited.insert(path).second; first = false) {
+    TCFSDiskFile part(path, true, false);
+    if (!part.Open(false)) return false;
+    const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
+    uint8_t header[kPartHeaderSize];
+    if (!readPartHeader(part, start, header)) return false;
+    const std::string next = nextNameOf(header);
+    if (next.empty()) return true;
+    if (!isPlainName(next)) return false;
+    const std::string renamed = replaceAllCaseless(next, oldBase, newBase);
+    if (renamed != next) {
+      if (renamed.size() > size_t(kMaxPartNameLength)) return false;
+      if (!platform::FileSystem().RenameFile(partPath(next), partPath(renamed))) return false;
+      uint8_t field[kPartNextNameSize] = {};
+      std::memcpy(field, renamed.data(), renamed.size());
+      const int64_t offset = start + kPartNextNameOffset;
+      if (part.Seek(offset, 0) != offset || part.Write(field, kPartNextNameSize) != kPartNextNameSize) {
+        platform::FileSystem().RenameFile(partPath(renamed), partPath(next));
+        return false;
+      }
+    }
+    path = partPath(renamed);
+  }
+  return false;
+}
+
+bool TCFSHugeFile::DeleteFiles() {
+  for (auto& part : FParts) part->Close();
+  FParts.clear();
+  FOpen = false;
+  FSize = 0;
+  FPosition = 0;
+  if (FInMemory) return true;
+  std::string path = FFileName;
+  std::set<std::string> visited;
+  for (bool first = true; visited.insert(path).second && platform::FileSystem().FileExists(path); first = false) {
+    std::string next;
+    {
+      TCFSDiskFile part(path, false, true);
+      if (part.Open(false)) {
+        const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
+        uint8_t header[kPartHeaderSize];
+        if (readPartHeader(part, start, header)) next = nextNameOf(header);
+      }
+    }
+    if (!platform::FileSystem().DeleteFile(path)) return false;
+    if (next.empty() || !isPlainName(next)) break;
+    path = partPath(next);
+  }
+  return true;
+}
+
+bool TCFSHugeFile::SetInMemory(bool Value) {
+  if (Value == FInMemory) return true;
+  std::vector<std::unique_ptr<TCFSAbstractFile>> replaced;
+  for (auto& part : FParts) {
+    std::unique_ptr<TCFSAbstractFile> other;
+    if (Value)
+      other = std::make_unique<TCFSMemoryFile>(part->FileName(), FExclusive, FReadOnly);
+    else
+      other = std::make_unique<TCFSDiskFile>(part->FileName(), FExclusive, FReadOnly);
+    if (!other->Open(true) || !copyContent(*part, *other)) return false;
+    replaced.push_back(std::move(other));
+  }
+  for (auto& part : FParts) part->Close();
+  FParts = std::move(replaced);
+  FInMemory = Value;
+  // A closed file keeps no disk parts open: the next InternalOpen walks the chain again.
+  if (!FOpen && !FInMemory) {
+    for (auto& part : FParts) part->Close();
+    FParts.clear();
+  }
+  return true;
+}
+
+}  // namespace tesvar::container

@@ -1,0 +1,133 @@
+#pragma once
+// The host file of a container: one logical 64-bit byte space stored in a chain of part files,
+// each beginning with a 280-byte part header (layout in ContainerFormat.h) and carrying
+// (maximum part size - 280) bytes of the space. The first part has the container's own name,
+// further parts that name followed by a decimal number. The first part may be preceded by
+// foreign bytes (a start offset), found by a signature scan when the file is opened.
+//
+// Logical position P lives in part k = (P + start) div D at file offset P + start - k*D + 280,
+// D = maximum part size - 280. Every part but the last is exactly the maximum part size long
+// (the foreign bytes count towards the first part's length).
+//
+// In memory mode the parts are memory streams; they survive Close and are dropped only by
+// DeleteFiles or destruction.
+
+#include "container/ContainerFormat.h"
+#include "container/TCFSAbstractFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tesvar::container {
+
+class TCFSHugeFile {
+public:
+  // FileName: the first part's path. The maximum part size of new parts is DefaultMaxPartSize()
+  // at construction; opening an existing file takes the size stored in its first part header.
+  TCFSHugeFile(const std::string& FileName, bool Exclusive, bool ReadOnly, bool InMemory);
+  ~TCFSHugeFile();
+  TCFSHugeFile(const TCFSHugeFile&) = delete;
+  TCFSHugeFile& operator=(const TCFSHugeFile&) = delete;
+
+  // Create: deletes every part of the name chain, then creates the first part (size 0). Otherwise
+  // walks the chain of existing parts; succeeds when the whole chain is sound, or with Tolerant
+  // when at least the first part opened. Raises "TCFSHugeFile.InternalOpen - File is already
+  // open." / "TCFSHugeFile.InternalOpen - File was not closed.". An in-memory file that still
+  // holds its parts is simply reopened (unless Create). Position 0 afterwards.
+  bool InternalOpen(bool Create, bool Tolerant);
+
+  // Bytes read from the position (never past the size); raises "TCFSHugeFile.Read - Stream read
+  // error." when the position is beyond the size.
+  int64_t Read(void* Buffer, int64_t Count);
+  // Bytes written at the position; a position beyond the size first extends the file to it.
+  // Appends part files as the position crosses part boundaries. Stops at a short write.
+  int64_t Write(const void* Buffer, int64_t Count);
+  // Exact transfers; raise "TCFSHugeFile.ReadBuffer - Stream read error" /
+  // "TCFSHugeFile.WriteBuffer - Stream write error".
+  void ReadBuffer(void* Buffer, int64_t Count);
+  void WriteBuffer(const void* Buffer, int64_t Count);
+  // Origin 0 (raises "TCFSHugeFile.Seek - Offset < 0 from file beginning." for a negative
+  // offset), 1 from the position, 2 from the size. A negative result from origins 1 and 2 leaves
+  // the position unchanged and returns -1. Otherwise returns the new position.
+  int64_t Seek(int64_t Offset, int Origin);
+  int64_t GetSize() const { return FSize; }
+  // Grows (appending parts, earlier parts filled to the maximum part size) or shrinks (deleting
+  // last parts) the file; size and position become NewSize. True when the size came out right;
+  // otherwise GetSize() tells the size actually reached.
+  bool SetSize(int64_t NewSize);
+  bool Flush();
+  // Disk mode closes and drops the parts; memory mode keeps them for a later InternalOpen.
+  void Close();
+  // Renames every part: the new name keeps the old directory, further parts replace the old base
+  // name in their names (case-insensitively) and the chain's headers are updated. In disk mode
+  // the file must be closed (open parts cannot be renamed). Memory mode raises
+  // "TCFSHugeFile.RenameFile - No memory files exist." when there are no parts. False when a
+  // rename fails; the first part keeps its new name then (FileName() tells).
+  bool RenameFile(const std::string& NewName);
+  // Closes the file and removes every part: memory mode drops them, disk mode deletes the files
+  // of the chain. False when a file cannot be deleted.
+  bool DeleteFiles();
+  // Creates the next part (named base + n, the smallest n >= part count whose file does not
+  // exist) and links it from the previous part's header. False when it cannot be created.
+  bool AppendPartFile();
+  // Drops the last part (deleting its file in disk mode) and clears the link to it. Raises
+  // "TCFSHugeFile.DeleteLastPartFile - No parts to delete." when there is one part or none.
+  void DeleteLastPartFile();
+  // Replaces every part by one of the other kind holding the same bytes (switching to disk
+  // writes the memory image into the part files). False, nothing changed, when a new part
+  // cannot be created or filled.
+  bool SetInMemory(bool Value);
+
+  const std::string& FileName() const { return FFileName; }
+  bool Exclusive() const { return FExclusive; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool InMemory() const { return FInMemory; }
+  bool IsOpen() const { return FOpen; }
+  int64_t Position() const { return FPosition; }
+  int64_t StartOffset() const { return FStartOffset; }
+  int64_t MaxPartSize() const { return FMaxPartSize; }
+  int64_t PartDataSize() const { return FPartDataSize; }
+  int PartCount() const { return static_cast<int>(FParts.size()); }
+  TCFSAbstractFile& Part(int Index) { return *FParts.at(static_cast<size_t>(Index)); }
+
+  // The maximum part size given to new host files: kPartMaxSizeDefault, except while a
+  // ScopedMaxPartSize guard lowers it (tests reach the part boundary with small files).
+  static int64_t DefaultMaxPartSize();
+  class ScopedMaxPartSize {
+  public:
+    // Size must exceed the part header (kPartHeaderSize).
+    explicit ScopedMaxPartSize(int64_t Size);
+    ~ScopedMaxPartSize();
+    ScopedMaxPartSize(const ScopedMaxPartSize&) = delete;
+    ScopedMaxPartSize& operator=(const ScopedMaxPartSize&) = delete;
+
+  private:
+    int64_t FPrevious;
+  };
+
+private:
+  std::unique_ptr<TCFSAbstractFile> newPart(const std::string& Path) const;
+  std::unique_ptr<TCFSAbstractFile> openPart(const std::string& Path) const;
+  bool walkChain();
+  void recalcSize();
+  std::string partPath(const std::string& Name) const;
+  // File offset of the part header inside part Index (the start offset in the first part).
+  int64_t headerOffset(size_t Index) const { return Index == 0 ? FStartOffset : 0; }
+  bool writeNextName(size_t Index, const std::string& Name);
+
+  std::string FFileName;
+  bool FExclusive;
+  bool FReadOnly;
+  bool FInMemory;
+  int64_t FPosition = 0;
+  int64_t FSize = 0;
+  int64_t FMaxPartSize;
+  int64_t FPartDataSize;
+  std::vector<std::unique_ptr<TCFSAbstractFile>> FParts;
+  bool FOpen = false;
+  int64_t FStartOffset = 0;
+};
+
+}  // namespace tesvar::container

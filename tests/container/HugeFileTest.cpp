@@ -1,0 +1,464 @@
+// The container's host file: part chain, part headers, start offset, growth and shrinking,
+// renaming, deletion and the memory mode.
+
+#include "container/TCFSDiskFile.h"
+#include "container/TCFSHugeFile.h"
+#include "container/TCFSMemoryFile.h"
+#include "platform/Exception.h"
+#include "platform/FaultFileSystem.h"
+#include "platform/MemoryFileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <numeric>
+
+namespace tesvar::container {
+namespace {
+
+using platform::MemoryFileSystem;
+using platform::ScopedFileSystem;
+
+// A small part: 100 data bytes after the 280-byte header.
+constexpr int64_t kSmallPart = kPartHeaderSize + 100;
+
+std::vector<uint8_t> pattern(size_t size, uint8_t seed = 1) {
+  std::vector<uint8_t> data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return data;
+}
+
+// The next-part name stored in a part header at Offset of a file image.
+std::string nextName(const std::vector<uint8_t>& file, size_t offset = 0) {
+  if (file.size() < offset + kPartHeaderSize) return "<short>";
+  const char* p = reinterpret_cast<const char*>(file.data() + offset + kPartNextNameOffset);
+  return std::string(p, strnlen(p, kPartNextNameSize));
+}
+
+std::vector<uint8_t> readAll(TCFSHugeFile& file) {
+  std::vector<uint8_t> data(static_cast<size_t>(file.GetSize()));
+  file.Seek(0, 0);
+  file.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
+  return data;
+}
+
+class HugeFileTest : public ::testing::Test {
+protected:
+  HugeFileTest() { fs.CreateDirectory("/db"); }
+
+  // A closed host file of the given content in small parts.
+  void makeFile(const std::string& path, const std::vector<uint8_t>& data) {
+    TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+    TCFSHugeFile file(path, true, false, false);
+    ASSERT_TRUE(file.InternalOpen(true, false));
+    file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    file.Close();
+  }
+
+  MemoryFileSystem fs;
+  ScopedFileSystem guard{fs};
+};
+
+TEST_F(HugeFileTest, CreateWritesPartHeaderWithDefaultMaximum) {
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  EXPECT_EQ(file.GetSize(), 0);
+  file.Close();
+  const auto image = fs.ReadAll("/db/c.edb");
+  ASSERT_EQ(image.size(), size_t(kPartHeaderSize));
+  EXPECT_EQ(std::memcmp(image.data(), "EDMVHFSS", 8), 0);
+  int64_t maxSize = 0;
+  std::memcpy(&maxSize, image.data() + 8, 8);
+  EXPECT_EQ(maxSize, 2147483647);
+  EXPECT_TRUE(std::all_of(image.begin() + 16, image.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(HugeFileTest, CreateReplacesAnExistingChain) {
+  makeFile("/db/c.edb", pattern(250));
+  ASSERT_TRUE(fs.FileExists("/db/c.edb2"));
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  EXPECT_EQ(file.GetSize(), 0);
+  EXPECT_FALSE(fs.FileExists("/db/c.edb1"));
+  EXPECT_FALSE(fs.FileExists("/db/c.edb2"));
+}
+
+TEST_F(HugeFileTest, DataSpreadsOverPartsAtTheMappedOffsets) {
+  const auto data = pattern(250);
+  makeFile("/db/c.edb", data);
+  const auto p0 = fs.ReadAll("/db/c.edb");
+  const auto p1 = fs.ReadAll("/db/c.edb1");
+  const auto p2 = fs.ReadAll("/db/c.edb2");
+  ASSERT_EQ(p0.size(), size_t(kSmallPart));  // full parts are exactly the maximum size
+  ASSERT_EQ(p1.size(), size_t(kSmallPart));
+  ASSERT_EQ(p2.size(), size_t(kPartHeaderSize + 50));
+  EXPECT_EQ(nextName(p0), "c.edb1");
+  EXPECT_EQ(nextName(p1), "c.edb2");
+  EXPECT_EQ(nextName(p2), "");
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 100, p0.begin() + kPartHeaderSize));
+  EXPECT_TRUE(std::equal(data.begin() + 100, data.begin() + 200, p1.begin() + kPartHeaderSize));
+  EXPECT_TRUE(std::equal(data.begin() + 200, data.end(), p2.begin() + kPartHeaderSize));
+
+  // Parts take the maximum size from the first header, not from the current default.
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(false, false));
+  EXPECT_EQ(file.MaxPartSize(), kSmallPart);
+  EXPECT_EQ(file.PartCount(), 3);
+  EXPECT_EQ(readAll(file), data);
+
+  // A read across both boundaries from the middle.
+  std::vector<uint8_t> middle(160);
+  file.Seek(70, 0);
+  EXPECT_EQ(file.Read(middle.data(), 160), 160);
+  EXPECT_TRUE(std::equal(middle.begin(), middle.end(), data.begin() + 70));
+  // Reads stop at the size.
+  EXPECT_EQ(file.Seek(-10, 2), 240);
+  EXPECT_EQ(file.Read(middle.data(), 160), 10);
+}
+
+TEST_F(HugeFileTest, WriteBeyondTheSizeExtendsWithZeros) {
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  const uint8_t byte = 0xAB;
+  file.Seek(150, 0);
+  EXPECT_EQ(file.Write(&byte, 1), 1);
+  EXPECT_EQ(file.GetSize(), 151);
+  EXPECT_EQ(file.PartCount(), 2);
+  const auto all = readAll(file);
+  EXPECT_TRUE(std::all_of(all.begin(), all.begin() + 150, [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(all[150], 0xAB);
+}
+
+TEST_F(HugeFileTest, SecondPartAtTheLimitAndShrinkingDeletesIt) {
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+
+  ASSERT_TRUE(file.SetSize(99));
+  EXPECT_EQ(file.PartCount(), 1);
+  // The part holding the position just past the end exists: at exactly the first part's share
+  // the second part starts, empty.
+  ASSERT_TRUE(file.SetSize(100));
+  EXPECT_EQ(file.PartCount(), 2);
+  EXPECT_EQ(fs.ReadAll("/db/c.edb1").size(), size_t(kPartHeaderSize));
+  ASSERT_TRUE(file.SetSize(101));
+  EXPECT_EQ(file.PartCount(), 2);
+  EXPECT_TRUE(fs.FileExists("/db/c.edb1"));
+  EXPECT_EQ(nextName(fs.ReadAll("/db/c.edb")), "c.edb1");
+  EXPECT_EQ(fs.ReadAll("/db/c.edb").size(), size_t(kSmallPart));
+  EXPECT_EQ(fs.ReadAll("/db/c.edb1").size(), size_t(kPartHeaderSize + 1));
+
+  ASSERT_TRUE(file.SetSize(450));
+  EXPECT_EQ(file.PartCount(), 5);
+  EXPECT_EQ(file.Position(), 450);
+
+  ASSERT_TRUE(file.SetSize(99));
+  EXPECT_EQ(file.PartCount(), 1);
+  EXPECT_EQ(file.GetSize(), 99);
+  for (const char* gone : {"/db/c.edb1", "/db/c.edb2", "/db/c.edb3", "/db/c.edb4"})
+    EXPECT_FALSE(fs.FileExists(gone)) << gone;
+  EXPECT_EQ(nextName(fs.ReadAll("/db/c.edb")), "");
+  EXPECT_EQ(fs.ReadAll("/db/c.edb").size(), size_t(kPartHeaderSize + 99));
+}
+
+TEST_F(HugeFileTest, PartNamesSkipTakenFiles) {
+  fs.WriteAll("/db/c.edb1", {1, 2, 3});
+  makeFile("/db/c.edb", pattern(150));
+  EXPECT_EQ(nextName(fs.ReadAll("/db/c.edb")), "c.edb2");
+  EXPECT_EQ(fs.ReadAll("/db/c.edb1"), (std::vector<uint8_t>{1, 2, 3}));
+  // Deleting the chain leaves the foreign file alone.
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  EXPECT_TRUE(file.DeleteFiles());
+  EXPECT_FALSE(fs.FileExists("/db/c.edb"));
+  EXPECT_FALSE(fs.FileExists("/db/c.edb2"));
+  EXPECT_TRUE(fs.FileExists("/db/c.edb1"));
+}
+
+// A file made of Prefix foreign bytes and then a one-part host file whose data starts with the
+// container signature.
+std::vector<uint8_t> prefixedImage(const std::vector<uint8_t>& prefix, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> image = prefix;
+  uint8_t header[kPartHeaderSize] = {};
+  std::memcpy(header, "EDMVHFSS", 8);
+  const int64_t maxSize = kPartMaxSizeDefault;
+  std::memcpy(header + 8, &maxSize, 8);
+  image.insert(image.end(), header, header + kPartHeaderSize);
+  image.insert(image.end(), data.begin(), data.end());
+  return image;
+}
+
+TEST_F(HugeFileTest, StartOffsetFoundBehindForeignBytes) {
+  auto data = pattern(1000);
+  std::memcpy(data.data(), "EDCFSSGN", 8);
+  // Foreign bytes longer than one scan block, with false candidates: a bare "EDMV", a part
+  // signature not followed by a container, and a signature across the first block edge.
+  std::vector<uint8_t> prefix = pattern(70001, 9);
+  std::memcpy(prefix.data() + 10, "EDMV", 4);
+  std::memcpy(prefix.data() + 100, "EDMVHFSS", 8);
+  std::memcpy(prefix.data() + 65533, "EDMV", 4);
+  fs.WriteAll("/db/c.edb", prefixedImage(prefix, data));
+
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(false, false));
+  EXPECT_EQ(file.StartOffset(), 70001);
+  EXPECT_EQ(file.GetSize(), 1000);
+  EXPECT_EQ(readAll(file), data);
+
+  // Writes land behind the header at the start offset; the foreign bytes stay.
+  const uint8_t marks[3] = {0xEE, 0xEE, 0xEE};
+  file.Seek(500, 0);
+  file.WriteBuffer(marks, 3);
+  file.Close();
+  const auto image = fs.ReadAll("/db/c.edb");
+  EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), image.begin()));
+  EXPECT_EQ(image[70001 + kPartHeaderSize + 500], 0xEE);
+}
+
+TEST_F(HugeFileTest, SignatureAcrossABlockEdgeIsFound) {
+  auto data = pattern(300);
+  std::memcpy(data.data(), "EDCFSSGN", 8);
+  fs.WriteAll("/db/c.edb", prefixedImage(pattern(65533, 3), data));
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(false, false));
+  EXPECT_EQ(file.StartOffset(), 65533);
+  EXPECT_EQ(readAll(file), data);
+}
+
+TEST_F(HugeFileTest, StartOffsetShortensTheFirstPartShare) {
+  auto data = pattern(40);
+  std::memcpy(data.data(), "EDCFSSGN", 8);
+  auto image = prefixedImage(pattern(30, 5), data);
+  const int64_t maxSize = kSmallPart;
+  std::memcpy(image.data() + 30 + 8, &maxSize, 8);
+  fs.WriteAll("/db/c.edb", image);
+
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(false, false));
+  ASSERT_EQ(file.StartOffset(), 30);
+  const auto more = pattern(200, 77);
+  file.Seek(0, 2);
+  file.WriteBuffer(more.data(), 200);
+  EXPECT_EQ(file.GetSize(), 240);
+  file.Close();
+  // The first part (foreign bytes included) is exactly the maximum part size: 70 data bytes.
+  EXPECT_EQ(fs.ReadAll("/db/c.edb").size(), size_t(kSmallPart));
+  EXPECT_EQ(fs.ReadAll("/db/c.edb1").size(), size_t(kSmallPart));
+  EXPECT_EQ(fs.ReadAll("/db/c.edb2").size(), size_t(kPartHeaderSize + 70));
+
+  TCFSHugeFile again("/db/c.edb", true, false, false);
+  ASSERT_TRUE(again.InternalOpen(false, false));
+  auto expected = data;
+  expected.insert(expected.end(), more.begin(), more.end());
+  EXPECT_EQ(readAll(again), expected);
+}
+
+TEST_F(HugeFileTest, BrokenChainsFailOrOpenTolerantly) {
+  const auto data = pattern(250);
+  makeFile("/db/c.edb", data);
+  ASSERT_TRUE(fs.DeleteFile("/db/c.edb2"));
+  {
+    TCFSHugeFile file("/db/c.edb", true, false, false);
+    EXPECT_FALSE(file.InternalOpen(false, false));
+    EXPECT_EQ(file.PartCount(), 0);
+    EXPECT_FALSE(file.IsOpen());
+  }
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(false, true));
+  EXPECT_EQ(file.GetSize(), 200);
+  EXPECT_EQ(readAll(file), std::vector<uint8_t>(data.begin(), data.begin() + 200));
+}
+
+TEST_F(HugeFileTest, DamagedPartsFailTheOpen) {
+  using Image = std::vector<uint8_t>;
+  struct Case {
+    const char* name;
+    const char* part;  // the file damaged: "" (first part) or "1" (second part)
+    std::function<bool(Image&)> damage;  // false: delete the file
+  };
+  const Case cases[] = {
+      {"missing", "", [](Image&) { return false; }},
+      {"short first part", "", [](Image& i) { return i.resize(100), true; }},
+      {"bad signature", "", [](Image& i) { return i[3] ^= 1, true; }},
+      {"maximum size below the header", "", [](Image& i) { return std::memset(i.data() + 8, 0, 8), true; }},
+      {"bad second signature", "1", [](Image& i) { return i[0] = 'X', true; }},
+      {"short middle part", "1", [](Image& i) { return i.pop_back(), true; }},
+      {"chain loops back", "1",
+       [](Image& i) { return std::memcpy(i.data() + kPartNextNameOffset, "c.edb\0", 6), true; }},
+      {"next name with a directory", "",
+       [](Image& i) { return std::memcpy(i.data() + kPartNextNameOffset, "../c.edb1\0", 10), true; }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = "/db/" + std::to_string(n++);
+    fs.CreateDirectory(dir);
+    makeFile(dir + "/c.edb", pattern(250));
+    const std::string victim = dir + "/c.edb" + c.part;
+    Image image = fs.ReadAll(victim);
+    if (c.damage(image))
+      fs.WriteAll(victim, image);
+    else
+      fs.DeleteFile(victim);
+    TCFSHugeFile file(dir + "/c.edb", true, false, false);
+    EXPECT_FALSE(file.InternalOpen(false, false));
+  }
+}
+
+TEST_F(HugeFileTest, ErrorMessages) {
+  auto expectMessage = [](const std::function<void()>& action, const std::string& message) {
+    try {
+      action();
+      ADD_FAILURE() << "no exception, expected: " << message;
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), message);
+    }
+  };
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  expectMessage([&] { file.InternalOpen(false, false); }, "TCFSHugeFile.InternalOpen - File is already open.");
+  expectMessage([&] { file.Seek(-1, 0); }, "TCFSHugeFile.Seek - Offset < 0 from file beginning.");
+  expectMessage([&] { file.DeleteLastPartFile(); }, "TCFSHugeFile.DeleteLastPartFile - No parts to delete.");
+  file.Seek(10, 0);
+  uint8_t buffer[4];
+  expectMessage([&] { file.Read(buffer, 4); }, "TCFSHugeFile.Read - Stream read error.");
+  file.Seek(0, 0);
+  expectMessage([&] { file.ReadBuffer(buffer, 4); }, "TCFSHugeFile.ReadBuffer - Stream read error");
+  EXPECT_EQ(file.Seek(-1, 1), -1);  // relative seeks below zero are refused
+  EXPECT_EQ(file.Position(), 0);
+
+  TCFSHugeFile memory("/db/m.edb", true, false, true);
+  expectMessage([&] { memory.RenameFile("/db/n.edb"); }, "TCFSHugeFile.RenameFile - No memory files exist.");
+  ASSERT_TRUE(memory.InternalOpen(true, false));
+  memory.Close();
+  expectMessage([&] { memory.InternalOpen(true, false); }, "TCFSHugeFile.InternalOpen - File was not closed.");
+
+  TCFSMemoryFile part("x", false, false);
+  expectMessage([&] { part.Open(false); }, "TCFSMemoryFile.Open - File cannot be open, only creation is available.");
+  ASSERT_TRUE(part.Open(true));
+  expectMessage([&] { part.ReadBuffer(buffer, 4); }, "TCFSAbstractFile.ReadBuffer - Stream read error");
+  TCFSDiskFile disk("/db/none", false, false);
+  EXPECT_FALSE(disk.Open(false));
+  expectMessage([&] { disk.WriteBuffer(buffer, 4); }, "TCFSAbstractFile.WriteBuffer - Stream write error");
+}
+
+TEST_F(HugeFileTest, DiskPartsHonourAccessAndSharing) {
+  makeFile("/db/c.edb", pattern(50));
+  {
+    TCFSHugeFile exclusive("/db/c.edb", true, false, false);
+    ASSERT_TRUE(exclusive.InternalOpen(false, false));
+    TCFSHugeFile other("/db/c.edb", false, true, false);
+    EXPECT_FALSE(other.InternalOpen(false, false));
+  }
+  TCFSHugeFile shared("/db/c.edb", false, true, false);
+  ASSERT_TRUE(shared.InternalOpen(false, false));
+  TCFSHugeFile reader("/db/c.edb", false, true, false);
+  ASSERT_TRUE(reader.InternalOpen(false, false));
+  const uint8_t byte = 1;
+  reader.Seek(0, 0);
+  EXPECT_EQ(reader.Write(&byte, 1), 0);  // opened for reading only
+}
+
+TEST_F(HugeFileTest, RenameMovesTheWholeChain) {
+  const auto data = pattern(250);
+  makeFile("/db/Data.edb", data);
+  TCFSHugeFile file("/db/Data.edb", true, false, false);
+  ASSERT_TRUE(file.RenameFile("/elsewhere/new.edb"));  // the directory stays
+  EXPECT_EQ(file.FileName(), "/db/new.edb");
+  for (const char* gone : {"/db/Data.edb", "/db/Data.edb1", "/db/Data.edb2"}) EXPECT_FALSE(fs.FileExists(gone));
+  EXPECT_EQ(nextName(fs.ReadAll("/db/new.edb")), "new.edb1");
+  EXPECT_EQ(nextName(fs.ReadAll("/db/new.edb1")), "new.edb2");
+  ASSERT_TRUE(file.InternalOpen(false, false));
+  EXPECT_EQ(readAll(file), data);
+  file.Close();
+
+  // A target that exists makes the rename fail and changes nothing.
+  fs.WriteAll("/db/taken.edb", {1});
+  EXPECT_FALSE(file.RenameFile("taken.edb"));
+  EXPECT_EQ(file.FileName(), "/db/new.edb");
+  EXPECT_TRUE(fs.FileExists("/db/new.edb1"));
+}
+
+TEST_F(HugeFileTest, RenameReplacesTheBaseNameCaselessly) {
+  makeFile("/db/Data.edb", pattern(150));
+  // Rename the second part to a different letter case, as a case-insensitive file system would
+  // hand it back.
+  ASSERT_TRUE(fs.RenameFile("/db/Data.edb1", "/db/DATA.EDB1"));
+  auto image = fs.ReadAll("/db/Data.edb");
+  std::memcpy(image.data() + kPartNextNameOffset, "DATA.EDB1", 9);
+  fs.WriteAll("/db/Data.edb", image);
+
+  TCFSHugeFile file("/db/Data.edb", true, false, false);
+  ASSERT_TRUE(file.RenameFile("x.edb"));
+  EXPECT_TRUE(fs.FileExists("/db/x.edb1"));
+  EXPECT_EQ(nextName(fs.ReadAll("/db/x.edb")), "x.edb1");
+}
+
+TEST_F(HugeFileTest, MemoryModeKeepsDataAcrossCloseAndWritesItOnSwitch) {
+  const auto data = pattern(250);
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile memory("/db/c.edb", true, false, true);
+  ASSERT_TRUE(memory.InternalOpen(true, false));
+  memory.WriteBuffer(data.data(), 250);
+  EXPECT_FALSE(fs.FileExists("/db/c.edb"));
+  memory.Close();
+  ASSERT_TRUE(memory.InternalOpen(false, false));
+  EXPECT_EQ(readAll(memory), data);
+
+  ASSERT_TRUE(memory.RenameFile("d.edb"));
+  ASSERT_TRUE(memory.SetInMemory(false));
+  EXPECT_FALSE(memory.InMemory());
+  memory.Close();
+  EXPECT_EQ(nextName(fs.ReadAll("/db/d.edb")), "d.edb1");
+  EXPECT_EQ(nextName(fs.ReadAll("/db/d.edb1")), "d.edb2");
+  makeFile("/db/ref.edb", data);
+  EXPECT_EQ(fs.ReadAll("/db/d.edb2"), fs.ReadAll("/db/ref.edb2"));
+
+  // Loading a disk file into memory leaves the disk file alone.
+  TCFSHugeFile loaded("/db/d.edb", true, false, true);
+  ASSERT_TRUE(loaded.InternalOpen(false, false));
+  EXPECT_EQ(loaded.PartCount(), 3);
+  EXPECT_EQ(readAll(loaded), data);
+  const uint8_t zero = 0;
+  loaded.Seek(0, 0);
+  loaded.WriteBuffer(&zero, 1);
+  ASSERT_TRUE(loaded.SetSize(10));
+  EXPECT_TRUE(fs.FileExists("/db/d.edb2"));
+  EXPECT_EQ(fs.ReadAll("/db/d.edb")[kPartHeaderSize], data[0]);
+  EXPECT_TRUE(loaded.DeleteFiles());
+  EXPECT_EQ(loaded.PartCount(), 0);
+  EXPECT_TRUE(fs.FileExists("/db/d.edb"));
+}
+
+TEST_F(HugeFileTest, FaultWriteFailuresShowAsShortCounts) {
+  platform::FaultFileSystem faulty(fs);
+  ScopedFileSystem useFaulty(faulty);
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  const auto data = pattern(250);
+
+  faulty.FailAt(platform::FaultKind::Write, 2);  // the second write: the next part's header
+  EXPECT_EQ(file.Write(data.data(), 250), 100);
+  EXPECT_EQ(file.GetSize(), 100);
+  faulty.Reset();
+  faulty.FailAt(platform::FaultKind::Write, 1);
+  try {
+    file.WriteBuffer(data.data(), 10);
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "TCFSHugeFile.WriteBuffer - Stream write error");
+  }
+  faulty.Reset();
+  faulty.FailAt(platform::FaultKind::SizeChange, 1);
+  EXPECT_FALSE(file.SetSize(500));
+  EXPECT_LT(file.GetSize(), 500);
+  faulty.Reset();
+  EXPECT_TRUE(file.SetSize(450));
+  EXPECT_EQ(file.PartCount(), 5);
+}
+
+}  // namespace
+}  // namespace tesvar::container
