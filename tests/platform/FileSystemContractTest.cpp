@@ -70,6 +70,9 @@ struct SubjectKind {
 
 const SubjectKind kSubjects[] = {
     {"Memory", [] { return std::make_unique<MemorySubject>(); }},
+#ifndef _WIN32
+    {"Os", [] { return std::make_unique<OsSubject>(); }},
+#endif
 };
 
 FileOpenOptions opts(FileAccess access, FileShare share = FileShare::ReadWrite,
@@ -167,6 +170,9 @@ TEST_P(FileSystemContract, RefusedCreateAlwaysKeepsTheContent) {
     auto reader = Fs().Open(P("keep.dat"), opts(FileAccess::Read, FileShare::Read));
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(Fs().Open(P("keep.dat"), kCreate), nullptr);
+    // Truncating writes even when the new handle only asks to read.
+    EXPECT_EQ(Fs().Open(P("keep.dat"), opts(FileAccess::Read, FileShare::ReadWrite, FileCreation::CreateAlways)),
+              nullptr);
   }
   EXPECT_EQ(Get("keep.dat"), bytes({7, 8, 9}));
 }

@@ -301,9 +301,10 @@ std::unique_ptr<IFile> MemoryFileSystem::Open(const std::string& path, const Fil
       fail("Access denied", path);
       return nullptr;
     }
+    // Truncating writes, whatever access the new handle asks for.
+    const FileAccess needed = options.creation == FileCreation::CreateAlways ? FileAccess::ReadWrite : options.access;
     if (!std::all_of(data.handles.begin(), data.handles.end(), [&](const MemoryFile* handle) {
-          return detail::SharingCompatible(options.access, options.share, handle->Access(),
-                                           handle->Share());
+          return detail::SharingCompatible(needed, options.share, handle->Access(), handle->Share());
         })) {
       fail("The process cannot access the file because it is being used by another process", path);
       return nullptr;
