@@ -178,20 +178,15 @@ class CipherLength : public testing::TestWithParam<size_t> {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, CipherLength, testing::Values(0, 1, 5, 15, 16, 17, 31, 33, 4064, 8200));
 
-TEST_P(CipherLength, EncodeMatchesReference) {
+// Decoding is checked on arbitrary bytes, not only on what EncodeBuffer produced.
+TEST_P(CipherLength, EncodeAndDecodeMatchReference) {
   SCOPED_TRACE(testing::Message() << "seed " << kSeed + length());
-  const Bytes p = plain();
-  Bytes c(length());
-  FCipher.EncodeBuffer(p.data(), c.data(), p.size());
-  EXPECT_EQ(c, FReference.encode(p));
-}
-
-TEST_P(CipherLength, DecodeMatchesReferenceOnArbitraryInput) {
-  SCOPED_TRACE(testing::Message() << "seed " << kSeed + length());
-  const Bytes c = plain();
-  Bytes p(length());
-  FCipher.DecodeBuffer(c.data(), p.data(), c.size());
-  EXPECT_EQ(p, FReference.decode(c));
+  const Bytes data = plain();
+  Bytes out(length());
+  FCipher.EncodeBuffer(data.data(), out.data(), data.size());
+  EXPECT_EQ(out, FReference.encode(data));
+  FCipher.DecodeBuffer(data.data(), out.data(), data.size());
+  EXPECT_EQ(out, FReference.decode(data));
 }
 
 TEST_P(CipherLength, InPlaceGivesTheSameBytesAndRoundTrips) {
