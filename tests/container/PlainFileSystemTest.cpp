@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -350,6 +352,47 @@ TEST(MemoryFile, CloseDiscardsTheData) {
   EXPECT_EQ(messageOf([&] { f.SetSize(1); }), "TMemoryFile.SetSize - File is not open.");
   f.Open(true);
   EXPECT_EQ(f.GetSize(), 0);
+}
+
+// ---- the host's own file system ------------------------------------------------------------------
+
+// A fresh folder under the host's temporary directory, removed with its content afterwards.
+class HostFolder {
+public:
+  HostFolder() {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    FPath = std::filesystem::temp_directory_path() / ("tesvar-pfs-" + std::to_string(stamp));
+    std::filesystem::create_directories(FPath);
+  }
+  ~HostFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+  }
+  std::string Path() const { return FPath.string(); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(FPath / name); }
+
+private:
+  std::filesystem::path FPath;
+};
+
+TEST(PlainFileSystemOnHost, DirectoryListingAndDeleteOnClose) {
+  HostFolder folder;
+  TDiskPlainFileSystem dir(folder.Path());
+  writeText(dir.OpenFile("Table.bdf", true, false, false), "abc");
+  dir.CloseFile(dir.OpenFiles(0));
+  std::vector<std::string> names;
+  dir.GetFileNames(".bdf", names);
+  EXPECT_EQ(names, std::vector<std::string>{"Table"});
+  {
+    TTemporaryPlainFileSystem temp(folder.Path());
+    writeText(temp.OpenFile("Temp.bdf", true, false, false), "xyz");
+    EXPECT_TRUE(folder.Exists("Temp.bdf"));
+    EXPECT_TRUE(temp.RenameFile("Temp.bdf", "Moved.bdf"));
+    EXPECT_FALSE(folder.Exists("Temp.bdf"));
+    EXPECT_EQ(readAll(temp.OpenFile("Moved.bdf", false, false, false)), "xyz");
+  }
+  EXPECT_FALSE(folder.Exists("Moved.bdf"));
+  EXPECT_TRUE(folder.Exists("Table.bdf"));
 }
 
 }  // namespace
