@@ -7,6 +7,7 @@
 #include "platform/FaultFileSystem.h"
 #include "platform/MemoryFileSystem.h"
 #include "platform/Paths.h"
+#include "support/ExceptionText.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 
 using namespace tesvar;
 using namespace tesvar::container;
+using tesvar::testsupport::messageOf;
 using platform::FaultKind;
 using platform::FaultMode;
 
@@ -22,16 +24,6 @@ namespace {
 
 const std::string kReadError = "TAbstractFile.ReadBuffer - Stream read error";
 const std::string kWriteError = "TAbstractFile.WriteBuffer - Stream write error";
-
-template <class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
 
 std::vector<uint8_t> pattern(size_t n) {
   std::vector<uint8_t> bytes(n);

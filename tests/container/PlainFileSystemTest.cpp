@@ -9,6 +9,7 @@
 #include "platform/Exception.h"
 #include "platform/MemoryFileSystem.h"
 #include "platform/Paths.h"
+#include "support/ExceptionText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 
 using namespace tesvar;
 using namespace tesvar::container;
+using tesvar::testsupport::messageOf;
 
 namespace {
 
@@ -37,16 +39,6 @@ std::string readAll(TAbstractFile& file) {
   file.SetPosition(0);
   file.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
   return text;
-}
-
-template <class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
 }
 
 class PlainFileSystemFixture {
