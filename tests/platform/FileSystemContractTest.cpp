@@ -75,19 +75,9 @@ const SubjectKind kSubjects[] = {
 #endif
 };
 
-FileOpenOptions opts(FileAccess access, FileShare share = FileShare::ReadWrite,
-                     FileCreation creation = FileCreation::OpenExisting, bool deleteOnClose = false) {
-  FileOpenOptions o;
-  o.access = access;
-  o.share = share;
-  o.creation = creation;
-  o.deleteOnClose = deleteOnClose;
-  return o;
-}
-
-const FileOpenOptions kCreate = opts(FileAccess::ReadWrite, FileShare::ReadWrite, FileCreation::CreateAlways);
-const FileOpenOptions kRead = opts(FileAccess::Read);
-const FileOpenOptions kWrite = opts(FileAccess::ReadWrite);
+const FileOpenOptions kCreate{.access = FileAccess::ReadWrite, .creation = FileCreation::CreateAlways};
+const FileOpenOptions kRead{.access = FileAccess::Read};
+const FileOpenOptions kWrite{.access = FileAccess::ReadWrite};
 
 std::vector<uint8_t> bytes(std::initializer_list<int> values) {
   std::vector<uint8_t> out;
@@ -131,9 +121,12 @@ TEST_P(FileSystemContract, SharingFollowsTheHostRules) {
     const char* name;
   };
   const Mode modes[] = {
-      {FileAccess::Read, FileShare::None, "R/None"},      {FileAccess::Read, FileShare::Read, "R/Read"},
-      {FileAccess::Read, FileShare::ReadWrite, "R/RW"},   {FileAccess::ReadWrite, FileShare::None, "W/None"},
-      {FileAccess::ReadWrite, FileShare::Read, "W/Read"}, {FileAccess::ReadWrite, FileShare::ReadWrite, "W/RW"},
+      {FileAccess::Read, FileShare::None, "R/None"},
+      {FileAccess::Read, FileShare::Read, "R/Read"},
+      {FileAccess::Read, FileShare::ReadWrite, "R/RW"},
+      {FileAccess::ReadWrite, FileShare::None, "W/None"},
+      {FileAccess::ReadWrite, FileShare::Read, "W/Read"},
+      {FileAccess::ReadWrite, FileShare::ReadWrite, "W/RW"},
   };
   // Row: the handle already open; column: the new open, in the order of modes. x = allowed.
   const char* const allowed[] = {
@@ -148,9 +141,11 @@ TEST_P(FileSystemContract, SharingFollowsTheHostRules) {
   for (size_t i = 0; i < 6; ++i) {
     for (size_t j = 0; j < 6; ++j) {
       SCOPED_TRACE(std::string("existing ") + modes[i].name + ", new " + modes[j].name);
-      auto first = Fs().Open(P("shared.dat"), opts(modes[i].access, modes[i].share));
+      auto first =
+          Fs().Open(P("shared.dat"), FileOpenOptions{.access = modes[i].access, .share = modes[i].share});
       ASSERT_NE(first, nullptr) << LastErrorText();
-      auto second = Fs().Open(P("shared.dat"), opts(modes[j].access, modes[j].share));
+      auto second =
+          Fs().Open(P("shared.dat"), FileOpenOptions{.access = modes[j].access, .share = modes[j].share});
       EXPECT_EQ(second != nullptr, allowed[i][j] == 'x');
       if (!second) {
         EXPECT_FALSE(LastErrorText().empty());
@@ -158,7 +153,9 @@ TEST_P(FileSystemContract, SharingFollowsTheHostRules) {
       second.reset();
       first.reset();
       // Closing the first handle lifts its restrictions.
-      EXPECT_NE(Fs().Open(P("shared.dat"), opts(modes[j].access, modes[j].share)), nullptr);
+      EXPECT_NE(
+          Fs().Open(P("shared.dat"), FileOpenOptions{.access = modes[j].access, .share = modes[j].share}),
+          nullptr);
     }
   }
   EXPECT_EQ(Get("shared.dat"), bytes({1, 2, 3}));
@@ -167,11 +164,13 @@ TEST_P(FileSystemContract, SharingFollowsTheHostRules) {
 TEST_P(FileSystemContract, RefusedCreateAlwaysKeepsTheContent) {
   Put("keep.dat", bytes({7, 8, 9}));
   {
-    auto reader = Fs().Open(P("keep.dat"), opts(FileAccess::Read, FileShare::Read));
+    auto reader =
+        Fs().Open(P("keep.dat"), FileOpenOptions{.access = FileAccess::Read, .share = FileShare::Read});
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(Fs().Open(P("keep.dat"), kCreate), nullptr);
     // Truncating writes even when the new handle only asks to read.
-    EXPECT_EQ(Fs().Open(P("keep.dat"), opts(FileAccess::Read, FileShare::ReadWrite, FileCreation::CreateAlways)),
+    EXPECT_EQ(Fs().Open(P("keep.dat"),
+                        FileOpenOptions{.access = FileAccess::Read, .creation = FileCreation::CreateAlways}),
               nullptr);
   }
   EXPECT_EQ(Get("keep.dat"), bytes({7, 8, 9}));
@@ -183,11 +182,13 @@ TEST_P(FileSystemContract, CreationModes) {
   EXPECT_EQ(Fs().Open(P("missing.dat"), kWrite), nullptr);
   EXPECT_FALSE(Fs().FileExists(P("missing.dat")));
 
-  auto created = Fs().Open(P("new.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite, FileCreation::CreateNew));
+  auto created = Fs().Open(
+      P("new.dat"), FileOpenOptions{.access = FileAccess::ReadWrite, .creation = FileCreation::CreateNew});
   ASSERT_NE(created, nullptr) << LastErrorText();
   created.reset();
   EXPECT_TRUE(Fs().FileExists(P("new.dat")));
-  EXPECT_EQ(Fs().Open(P("new.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite, FileCreation::CreateNew)),
+  EXPECT_EQ(Fs().Open(P("new.dat"),
+                      FileOpenOptions{.access = FileAccess::ReadWrite, .creation = FileCreation::CreateNew}),
             nullptr);
 
   Put("new.dat", bytes({1, 2, 3, 4}));
@@ -234,8 +235,9 @@ TEST_P(FileSystemContract, ReadWriteSeekAndSize) {
 }
 
 TEST_P(FileSystemContract, DeleteOnCloseRemovesWithTheLastHandle) {
-  auto temp = Fs().Open(P("temp.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite,
-                                            FileCreation::CreateAlways, true));
+  auto temp = Fs().Open(P("temp.dat"), FileOpenOptions{.access = FileAccess::ReadWrite,
+                                                       .creation = FileCreation::CreateAlways,
+                                                       .deleteOnClose = true});
   ASSERT_NE(temp, nullptr);
   EXPECT_EQ(temp->Write("xyz", 3), 3);
   auto other = Fs().Open(P("temp.dat"), kRead);
@@ -313,7 +315,8 @@ TEST_P(FileSystemContract, Directories) {
 
   std::vector<DirEntry> entries;
   ASSERT_TRUE(Fs().ListDirectory(P("a"), entries));
-  std::sort(entries.begin(), entries.end(), [](const DirEntry& x, const DirEntry& y) { return x.name < y.name; });
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& x, const DirEntry& y) { return x.name < y.name; });
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].name, "b");
   EXPECT_TRUE(entries[0].isDirectory);

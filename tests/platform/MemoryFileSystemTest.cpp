@@ -10,15 +10,7 @@ using namespace tesvar::platform;
 
 namespace {
 
-FileOpenOptions opts(FileAccess access, FileCreation creation = FileCreation::OpenExisting) {
-  FileOpenOptions o;
-  o.access = access;
-  o.creation = creation;
-  return o;
-}
-
-const FileOpenOptions kCreate = opts(FileAccess::ReadWrite, FileCreation::CreateAlways);
-const FileOpenOptions kWrite = opts(FileAccess::ReadWrite);
+const FileOpenOptions kCreate{.access = FileAccess::ReadWrite, .creation = FileCreation::CreateAlways};
 const std::vector<uint8_t> kHundred(100, 0xAB);
 
 class MemoryFileSystemTest : public ::testing::Test {
@@ -67,7 +59,7 @@ TEST_F(MemoryFileSystemTest, DeletedFilesFreeTheirSpaceWhenTheLastHandleCloses) 
   auto f = FFs.Open("t.dat", temp);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->Write(kHundred.data(), 100), 100);
-  auto second = FFs.Open("t.dat", opts(FileAccess::Read));
+  auto second = FFs.Open("t.dat", FileOpenOptions{.access = FileAccess::Read});
   EXPECT_EQ(FFs.OpenHandleCount("t.dat"), 2);
   f.reset();
   EXPECT_EQ(FFs.UsedBytes(), 100);
@@ -88,7 +80,7 @@ TEST_F(MemoryFileSystemTest, PathForms) {
                            "dir/sub/../f.dat", "../dir/f.dat"}) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(FFs.FileExists(path));
-    EXPECT_NE(FFs.Open(path, opts(FileAccess::Read)), nullptr);
+    EXPECT_NE(FFs.Open(path, FileOpenOptions{.access = FileAccess::Read}), nullptr);
   }
   EXPECT_FALSE(FFs.FileExists("DIR/f.dat"));  // names are case-sensitive
   for (const char* root : {"", "/", "\\", "."}) EXPECT_TRUE(FFs.DirectoryExists(root)) << root;
@@ -126,7 +118,7 @@ TEST_F(MemoryFileSystemTest, HelpersSeeAndReplaceContent) {
   EXPECT_EQ(FFs.OpenHandleCount("none"), 0);
   FFs.WriteAll("deep/er/f.dat", {1, 2, 3});  // creates the directories
   EXPECT_TRUE(FFs.DirectoryExists("deep/er"));
-  auto f = FFs.Open("deep/er/f.dat", opts(FileAccess::Read));
+  auto f = FFs.Open("deep/er/f.dat", FileOpenOptions{.access = FileAccess::Read});
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(FFs.OpenHandleCount("deep/er/f.dat"), 1);
   FFs.WriteAll("deep/er/f.dat", {9, 8});  // seen by the open handle
@@ -145,7 +137,7 @@ TEST_F(MemoryFileSystemTest, DirectoriesRenameWithTheirContent) {
   FFs.WriteAll("a/b/f.dat", {5});
   EXPECT_FALSE(FFs.RenameFile("a", "a/b/c"));  // into itself
   {
-    auto f = FFs.Open("a/b/f.dat", opts(FileAccess::Read));
+    auto f = FFs.Open("a/b/f.dat", FileOpenOptions{.access = FileAccess::Read});
     EXPECT_FALSE(FFs.RenameFile("a", "z"));  // holds an open file
   }
   EXPECT_FALSE(FFs.RenameFile("a", "missing/z"));

@@ -21,16 +21,6 @@ using namespace tesvar::platform;
 
 namespace {
 
-FileOpenOptions opts(FileAccess access, FileShare share, FileCreation creation = FileCreation::OpenExisting,
-                     bool deleteOnClose = false) {
-  FileOpenOptions o;
-  o.access = access;
-  o.share = share;
-  o.creation = creation;
-  o.deleteOnClose = deleteOnClose;
-  return o;
-}
-
 class PosixFileSystemTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -45,7 +35,8 @@ protected:
   std::string P(const std::string& name) const { return JoinPath(FRoot, name); }
 
   void Put(const std::string& name, const std::string& text) {
-    auto f = Fs().Open(P(name), opts(FileAccess::ReadWrite, FileShare::ReadWrite, FileCreation::CreateAlways));
+    auto f = Fs().Open(
+        P(name), FileOpenOptions{.access = FileAccess::ReadWrite, .creation = FileCreation::CreateAlways});
     ASSERT_NE(f, nullptr) << LastErrorText();
     ASSERT_EQ(f->Write(text.data(), static_cast<int64_t>(text.size())), static_cast<int64_t>(text.size()));
   }
@@ -64,7 +55,7 @@ void whileAnotherProcessHolds(const std::string& path, FileAccess access, FileSh
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    auto f = OsFileSystem().Open(path, opts(access, share));
+    auto f = OsFileSystem().Open(path, FileOpenOptions{.access = access, .share = share});
     const char ok = f ? 'y' : 'n';
     (void)!write(ready[1], &ok, 1);
     char c;
@@ -86,18 +77,21 @@ void whileAnotherProcessHolds(const std::string& path, FileAccess access, FileSh
 TEST_F(PosixFileSystemTest, SharingLocksReachOtherProcesses) {
   Put("f.dat", "abc");
   whileAnotherProcessHolds(P("f.dat"), FileAccess::Read, FileShare::Read, [&] {
-    EXPECT_EQ(Fs().Open(P("f.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite)), nullptr);
-    EXPECT_NE(Fs().Open(P("f.dat"), opts(FileAccess::Read, FileShare::ReadWrite)), nullptr);
+    EXPECT_EQ(Fs().Open(P("f.dat"), FileOpenOptions{.access = FileAccess::ReadWrite}), nullptr);
+    EXPECT_NE(Fs().Open(P("f.dat"), FileOpenOptions{.access = FileAccess::Read}), nullptr);
     EXPECT_FALSE(Fs().DeleteFile(P("f.dat")));
     EXPECT_FALSE(Fs().RenameFile(P("f.dat"), P("g.dat")));
   });
   // The child's locks went with its descriptor.
-  EXPECT_NE(Fs().Open(P("f.dat"), opts(FileAccess::ReadWrite, FileShare::None)), nullptr);
+  EXPECT_NE(Fs().Open(P("f.dat"), FileOpenOptions{.access = FileAccess::ReadWrite, .share = FileShare::None}),
+            nullptr);
   EXPECT_TRUE(Fs().RenameFile(P("f.dat"), P("g.dat")));
 }
 
 TEST_F(PosixFileSystemTest, DeleteOnCloseSparesAFileThatReplacedIt) {
-  auto temp = Fs().Open(P("t.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite, FileCreation::CreateAlways, true));
+  auto temp = Fs().Open(P("t.dat"), FileOpenOptions{.access = FileAccess::ReadWrite,
+                                                    .creation = FileCreation::CreateAlways,
+                                                    .deleteOnClose = true});
   ASSERT_NE(temp, nullptr);
   Put("other.dat", "keep");
   std::filesystem::rename(P("other.dat"), P("t.dat"));  // behind the engine's back
@@ -109,10 +103,11 @@ TEST_F(PosixFileSystemTest, ReadOnlyFilesRefuseWritersEvenForTheSuperuser) {
   Put("ro.dat", "x");
   ASSERT_TRUE(Fs().SetReadOnly(P("ro.dat"), true));
   const auto perms = std::filesystem::status(P("ro.dat")).permissions();
-  EXPECT_EQ(perms & std::filesystem::perms::all & (std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                                   std::filesystem::perms::others_write),
+  EXPECT_EQ(perms & std::filesystem::perms::all &
+                (std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                 std::filesystem::perms::others_write),
             std::filesystem::perms::none);
-  EXPECT_EQ(Fs().Open(P("ro.dat"), opts(FileAccess::ReadWrite, FileShare::ReadWrite)), nullptr);
+  EXPECT_EQ(Fs().Open(P("ro.dat"), FileOpenOptions{.access = FileAccess::ReadWrite}), nullptr);
   ASSERT_TRUE(Fs().SetReadOnly(P("ro.dat"), false));
   EXPECT_NE(std::filesystem::status(P("ro.dat")).permissions() & std::filesystem::perms::owner_write,
             std::filesystem::perms::none);

@@ -67,8 +67,8 @@ public:
   }
 
   int32_t UtcOffsetSeconds(int64_t utcFileTime) override {
-    const auto t = static_cast<std::time_t>(
-        floorDiv(utcFileTime - kUnixEpochFileTime, kFileTimeTicksPerSecond));
+    const auto t =
+        static_cast<std::time_t>(floorDiv(utcFileTime - kUnixEpochFileTime, kFileTimeTicksPerSecond));
     std::tm local{};
 #ifdef _WIN32
     if (localtime_s(&local, &t) != 0) return 0;
@@ -135,8 +135,8 @@ int64_t DosDateTimeToFileTime(uint32_t dosDateTime) {
   const int hour = static_cast<int>(time >> 11);
   const int minute = static_cast<int>((time >> 5) & 63);
   const int second = static_cast<int>((time & 31) * 2);
-  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 59)
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
+      second > 59)
     return -1;
   const int64_t localSeconds = (daysFromCivil(year, month, day) + kDaysFrom1601To1970) * kSecondsPerDay +
                                hour * 3600 + minute * 60 + second;

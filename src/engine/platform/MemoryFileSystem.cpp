@@ -21,9 +21,9 @@ struct FileData {
   std::vector<uint8_t> bytes;
   FileTimes times;
   bool readOnly = false;
-  bool deleteOnClose = false;                // set by any handle opened with deleteOnClose
-  std::vector<const MemoryFile*> handles;    // open handles, in opening order
-  MemoryFileSystem::Node* node = nullptr;    // directory entry; nullptr once unlinked
+  bool deleteOnClose = false;              // set by any handle opened with deleteOnClose
+  std::vector<const MemoryFile*> handles;  // open handles, in opening order
+  MemoryFileSystem::Node* node = nullptr;  // directory entry; nullptr once unlinked
 };
 
 // Splits a path at '/' and '\' into its components below the root.
@@ -71,9 +71,7 @@ struct MemoryFileSystem::Shared {
 
   Shared() { root.isDirectory = true; }
 
-  int64_t Free() const {
-    return capacity < 0 ? kUnlimitedFreeSpace : std::max<int64_t>(0, capacity - used);
-  }
+  int64_t Free() const { return capacity < 0 ? kUnlimitedFreeSpace : std::max<int64_t>(0, capacity - used); }
 
   Node* Find(const std::vector<std::string>& parts) {
     Node* node = &root;
@@ -212,8 +210,10 @@ public:
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
     int64_t base = 0;
-    if (origin == SeekOrigin::Current) base = FPosition;
-    else if (origin == SeekOrigin::End) base = static_cast<int64_t>(FData->bytes.size());
+    if (origin == SeekOrigin::Current)
+      base = FPosition;
+    else if (origin == SeekOrigin::End)
+      base = static_cast<int64_t>(FData->bytes.size());
     if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
       return failCount("Invalid seek position");
     FPosition = base + offset;
@@ -296,13 +296,15 @@ std::unique_ptr<IFile> MemoryFileSystem::Open(const std::string& path, const Fil
       return nullptr;
     }
     FileData& data = *node->data;
-    const bool writes = detail::AccessWrites(options.access) || options.creation == FileCreation::CreateAlways;
+    const bool writes =
+        detail::AccessWrites(options.access) || options.creation == FileCreation::CreateAlways;
     if (data.readOnly && writes) {
       fail("Access denied", path);
       return nullptr;
     }
     // Truncating writes, whatever access the new handle asks for.
-    const FileAccess needed = options.creation == FileCreation::CreateAlways ? FileAccess::ReadWrite : options.access;
+    const FileAccess needed =
+        options.creation == FileCreation::CreateAlways ? FileAccess::ReadWrite : options.access;
     if (!std::all_of(data.handles.begin(), data.handles.end(), [&](const MemoryFile* handle) {
           return detail::SharingCompatible(needed, options.share, handle->Access(), handle->Share());
         })) {
@@ -346,7 +348,8 @@ bool MemoryFileSystem::RenameFile(const std::string& oldPath, const std::string&
   if (node == nullptr) return fail("The system cannot find the file specified", oldPath);
   Node* newParent = FShared->FindParent(newPath, newLeaf);
   if (newParent == nullptr) return fail("The system cannot find the path specified", newPath);
-  if (newParent->children.count(newLeaf) != 0) return fail("Cannot create a file when that file already exists", newPath);
+  if (newParent->children.count(newLeaf) != 0)
+    return fail("Cannot create a file when that file already exists", newPath);
   for (const Node* p = newParent; p != nullptr; p = p->parent)
     if (p == node) return fail("The directory cannot be moved into itself", newPath);
   if (Shared::HasOpenFiles(*node))
@@ -367,7 +370,8 @@ bool MemoryFileSystem::CreateDirectory(const std::string& path) {
                                         : "The system cannot find the path specified",
                 path);
   }
-  if (parent->children.count(leaf) != 0) return fail("Cannot create a file when that file already exists", path);
+  if (parent->children.count(leaf) != 0)
+    return fail("Cannot create a file when that file already exists", path);
   Shared::AddChild(*parent, leaf, true);
   return true;
 }
@@ -427,7 +431,8 @@ void MemoryFileSystem::WriteAll(const std::string& path, const std::vector<uint8
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     Node* next = Shared::Child(*dir, parts[i]);
     if (next == nullptr) next = Shared::AddChild(*dir, parts[i], true);
-    if (!next->isDirectory) throw std::invalid_argument("MemoryFileSystem::WriteAll - not a directory: " + path);
+    if (!next->isDirectory)
+      throw std::invalid_argument("MemoryFileSystem::WriteAll - not a directory: " + path);
     dir = next;
   }
   Node* node = Shared::Child(*dir, parts.back());

@@ -254,34 +254,20 @@ public:
   int64_t Read(void* buffer, int64_t count) override {
     if (count < 0) return failCount(EINVAL);
     auto* out = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::read(FFd, out + done, chunk(count - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return done > 0 ? done : failCount(errno);
-      if (n == 0) break;
-      done += n;
-    }
-    return done;
+    return Transfer(count, [&](int64_t done, size_t n) { return ::read(FFd, out + done, n); });
   }
 
   int64_t Write(const void* buffer, int64_t count) override {
     if (!detail::AccessWrites(FAccess)) return failCount(EBADF);
     if (count < 0) return failCount(EINVAL);
     const auto* in = static_cast<const uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::write(FFd, in + done, chunk(count - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return done > 0 ? done : failCount(errno);
-      if (n == 0) break;
-      done += n;
-    }
-    return done;
+    return Transfer(count, [&](int64_t done, size_t n) { return ::write(FFd, in + done, n); });
   }
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
+                       : origin == SeekOrigin::Current ? SEEK_CUR
+                                                       : SEEK_END;
     const off_t position = ::lseek(FFd, offset, whence);
     return position < 0 ? failCount(errno) : position;
   }
@@ -305,8 +291,20 @@ public:
   }
 
 private:
-  // Linux transfers at most about 2 GiB per call.
-  static size_t chunk(int64_t left) { return static_cast<size_t>(std::min<int64_t>(left, int64_t{1} << 30)); }
+  // Repeats call(done, n) until count bytes have moved, the file ends (0) or it fails; a failure
+  // after some bytes reports those. One call moves at most 1 GiB (Linux stops short of 2 GiB).
+  template <typename Call>
+  static int64_t Transfer(int64_t count, Call call) {
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n = call(done, static_cast<size_t>(std::min<int64_t>(count - done, int64_t{1} << 30)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return done > 0 ? done : failCount(errno);
+      if (n == 0) break;
+      done += n;
+    }
+    return done;
+  }
 
   static int64_t failCount(int error) {
     SetLastErrorText(std::generic_category().message(error));
@@ -345,8 +343,10 @@ public:
     auto abandon = [&](const char* reason, int error) -> std::unique_ptr<IFile> {
       if (created) ::unlink(path.c_str());
       ::close(fd);
-      if (reason != nullptr) failText(what, path, reason);
-      else failErrno(what, path, error);
+      if (reason != nullptr)
+        failText(what, path, reason);
+      else
+        failErrno(what, path, error);
       return nullptr;
     };
 
