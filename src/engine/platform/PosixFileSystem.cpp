@@ -5,7 +5,8 @@
 // - Sharing modes become advisory locks (see ShareLocks below): only handles opened through this
 //   file system honour them, in this process and in any other process running the engine.
 // - Delete-on-close: the file is unlinked when the last handle of this process on it closes.
-//   Handles of other processes do not delay it (they keep reading the unlinked file).
+//   Handles of other processes do not delay it (they keep reading the unlinked file), and a
+//   process that dies without closing leaves the file behind.
 // - Open files cannot be deleted or renamed: DeleteFile and RenameFile refuse a file that a
 //   handle of the engine holds (this process, or another one through the locks). A directory
 //   rename does not look for open files inside it.
@@ -220,9 +221,10 @@ private:
   std::map<FileKey, Entry> FEntries;
 };
 
+// Never destroyed: files held by static objects may close after static destruction began.
 OpenFileRegistry& registry() {
-  static OpenFileRegistry instance;
-  return instance;
+  static auto* instance = new OpenFileRegistry;
+  return *instance;
 }
 
 // True when a handle of the engine holds the regular file at path, here or in another process.
