@@ -126,33 +126,32 @@ constexpr off_t kShareLockBase = std::numeric_limits<off_t>::max() / 2;
 
 enum class LockResult { Ok, Conflict, Unsupported };
 
-LockResult takeSharedLock([[maybe_unused]] int fd, [[maybe_unused]] ShareLock lock) {
 #ifdef F_OFD_SETLK
+// The one-byte range of a share lock, as a lock of the given type.
+struct flock shareLockRange(short type, ShareLock lock) {
   struct flock fl {};
-  fl.l_type = F_RDLCK;
+  fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = kShareLockBase + lock;
   fl.l_len = 1;
+  return fl;
+}
+
+LockResult takeSharedLock(int fd, ShareLock lock) {
+  struct flock fl = shareLockRange(F_RDLCK, lock);
   if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return LockResult::Ok;
   return errno == EAGAIN || errno == EACCES ? LockResult::Conflict : LockResult::Unsupported;
-#else
-  return LockResult::Unsupported;
-#endif
 }
 
 // True when a description other than fd's holds a lock on the range.
-bool heldByOther([[maybe_unused]] int fd, [[maybe_unused]] ShareLock lock) {
-#ifdef F_OFD_GETLK
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kShareLockBase + lock;
-  fl.l_len = 1;
+bool heldByOther(int fd, ShareLock lock) {
+  struct flock fl = shareLockRange(F_WRLCK, lock);
   return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-#else
-  return false;
-#endif
 }
+#else
+LockResult takeSharedLock(int, ShareLock) { return LockResult::Unsupported; }
+bool heldByOther(int, ShareLock) { return false; }
+#endif
 
 // Takes the share locks of a new handle on fd; false on a sharing conflict. A truncating open
 // (truncates) must be allowed to write even when the handle only reads.
