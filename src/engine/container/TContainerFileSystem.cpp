@@ -1,0 +1,431 @@
+#include "container/TContainerFileSystem.h"
+
+#include "container/TCFSHugeFile.h"
+#include "container/TFreeSpaceManager.h"
+#include "container/TPageFileManager.h"
+#include "container/TUserFilePageMapManager.h"
+#include "platform/Exception.h"
+#include "platform/IClock.h"
+#include "platform/IFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace tesvar::container {
+
+TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t Mode, bool InMemory,
+                                           const std::string& Password, const std::string& Question,
+                                           const std::string& Answer, int32_t PageSizeKB, int32_t ExtentPageCount)
+    : FFileName(FileName), FMode(Mode), FInMemory(InMemory) {
+  if (InMemory && Mode == kModeCreate && platform::FileSystem().FileExists(FileName)) Mode = kModeReadWrite;
+  FMode = Mode;
+  if (Mode != kModeCreate && !CheckFilePassword(FileName, Password)) {
+    throw Exception("TContainerFileSystem.Create - invalid password specified, file name = " + QuotedName(FileName));
+  }
+  FPageFile = std::make_unique<TPageFileManager>(FileName, Mode, Password, Question, Answer, InMemory, PageSizeKB,
+                                                 ExtentPageCount);
+  FPassword = Password;
+  FFreeSpace = std::make_unique<TFreeSpaceManager>(*FPageFile);
+  FDirectory = std::make_unique<TDIRManager>(*FPageFile, *FFreeSpace);
+  FDirectory->Load();
+  FPageMaps = std::make_unique<TUserFilePageMapManager>(*FPageFile, *FFreeSpace);
+  FReadOnly = FPageFile->ReadOnly();
+  FExclusive = FPageFile->Exclusive();
+  if (!IsEncrypted()) FPassword.clear();
+  FPageBuffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
+}
+
+TContainerFileSystem::~TContainerFileSystem() {
+  FHandles.clear();
+  try {
+    if (FPageFile) FPageFile->Flush();
+  } catch (...) {
+    // Closing must not fail; the data went to the host file already.
+  }
+  FPageMaps.reset();
+  FDirectory.reset();
+  FFreeSpace.reset();
+  FPageFile.reset();
+}
+
+bool TContainerFileSystem::IsEncrypted() const { return FPageFile->Header().EncryptionType != etNone; }
+
+bool TContainerFileSystem::IsFileEncrypted(const std::string& FileName) {
+  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
+  return PageFile.Header().EncryptionType != etNone;
+}
+
+bool TContainerFileSystem::CheckFilePassword(const std::string& FileName, const std::string& Password) {
+  // Opened without the password: the check below is the one verification.
+  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
+  if (PageFile.Header().EncryptionType == etNone) return true;
+  std::string Key;
+  return TPageFileManager::VerifyPassword(Password, PageFile.Header().PasswordBlock, &Key);
+}
+
+TUserFileHandle* TContainerFileSystem::FindHandle(int32_t Handle) {
+  auto It = FHandles.find(Handle);
+  return It == FHandles.end() ? nullptr : &It->second;
+}
+
+const TUserFileHandle* TContainerFileSystem::Handle(int32_t Handle) const {
+  auto It = FHandles.find(Handle);
+  return It == FHandles.end() ? nullptr : &It->second;
+}
+
+int32_t TContainerFileSystem::AddHandle(int32_t ItemID, int32_t Mode, std::string Key) {
+  const int32_t Number = FNextHandle++;
+  FHandles.emplace(Number, TUserFileHandle{ItemID, 0, Mode, std::move(Key)});
+  return Number;
+}
+
+void TContainerFileSystem::NoSpace() {
+  if (OnNoSpace) OnNoSpace(*this);
+}
+
+uint8_t TContainerFileSystem::FileEncryptionType(const TUserFileHandle& Handle) const {
+  return Handle.Key.empty() ? FPageFile->Header().EncryptionType : static_cast<uint8_t>(etPageCipher);
+}
+
+int32_t TContainerFileSystem::FileOpen(std::string_view Path, uint16_t Mode, const std::string& Password,
+                                       const std::string& Question, const std::string& Answer) {
+  FLastError = ceOk;
+  if (Mode == kModeCreate) {
+    if (FReadOnly) {
+      FLastError = ceReadOnly;
+      return -1;
+    }
+    const int32_t Existing = FDirectory->FindFile(Path);
+    if (Existing >= 0 && FDirectory->ReadItem(Existing).IsDirectory) return -1;
+    if (Existing >= 0 && !DeleteFile(Path)) {
+      FLastError = ceFileInUse;
+    } else if (FDirectory->CreateFile(Path, Password, Question, Answer) < 0) {
+      FLastError = FDirectory->LastError();
+      if (FLastError == ceNoSpace) NoSpace();
+      return -1;
+    }
+  } else if (!FDirectory->CheckPassword(Path, Password)) {
+    return -1;
+  }
+  std::string Key;
+  const int32_t ItemID = FDirectory->OpenItem(Path, Password, Key);
+  if (ItemID < 0) return -1;
+  return AddHandle(ItemID, Mode, std::move(Key));
+}
+
+void TContainerFileSystem::FileClose(int32_t Handle) {
+  auto It = FHandles.find(Handle);
+  if (It == FHandles.end()) return;
+  FDirectory->CloseItem(It->second.ItemID);
+  FHandles.erase(It);
+}
+
+int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count) {
+  TUserFileHandle* H = FindHandle(Handle);
+  if (!H) {
+    FLastError = ceInvalidHandle;
+    return -1;
+  }
+  FLastError = ceOk;
+  if (Count <= 0) return 0;
+  if (H->Position < 0) {
+    FLastError = ceInvalidArgument;
+    return 0;
+  }
+  TDirItem Item = FDirectory->ReadItem(H->ItemID);
+  const int64_t Available = Item.Size - H->Position;
+  const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(Count, Available));
+  if (Wanted <= 0) return 0;
+  std::vector<int32_t> Pages;
+  FPageMaps->GetFilePages(Item, false, Pages, Wanted, H->Position);
+  if (Pages.empty()) throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
+
+  const int64_t D = FPageFile->PageDataSize();
+  auto* Dest = static_cast<uint8_t*>(Buffer);
+  int32_t Done = 0;
+  for (size_t I = 0; I < Pages.size() && Done < Wanted; ++I) {
+    const int32_t Start = I == 0 ? static_cast<int32_t>(H->Position % D) : 0;
+    const int32_t Length = static_cast<int32_t>(std::min<int64_t>(D - Start, Wanted - Done));
+    TPageHeader Header;
+    // A whole page goes straight into the caller's buffer.
+    const bool Whole = Start == 0 && Length == D;
+    Header.Data = Whole ? Dest + Done : FPageBuffer.data();
+    if (!FPageFile->ReadPage(Header, Pages[I], false, H->Key)) {
+      FLastError = FPageFile->LastError();
+      break;
+    }
+    if (!Whole) std::memcpy(Dest + Done, FPageBuffer.data() + Start, static_cast<size_t>(Length));
+    Done += Length;
+  }
+  H->Position += Done;
+  return Done;
+}
+
+bool TContainerFileSystem::ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key) {
+  TPageHeader Header;
+  Header.Data = FPageBuffer.data();
+  if (!FPageFile->ReadPage(Header, PageNo, false, Key)) {
+    FLastError = FPageFile->LastError();
+    return false;
+  }
+  std::fill(FPageBuffer.begin() + From, FPageBuffer.end(), 0);
+  Header.PageType = ptUserData;
+  Header.EncryptionType = Key.empty() ? FPageFile->Header().EncryptionType : static_cast<uint8_t>(etPageCipher);
+  Header.ChecksumKind = 0;
+  if (!FPageFile->WritePage(Header, PageNo, Key)) {
+    FLastError = FPageFile->LastError();
+    return false;
+  }
+  return true;
+}
+
+int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t Count) {
+  TUserFileHandle* H = FindHandle(Handle);
+  if (!H) {
+    FLastError = ceInvalidHandle;
+    return -1;
+  }
+  FLastError = ceOk;
+  if (Count <= 0) return 0;
+  if (FReadOnly) {
+    FLastError = ceReadOnly;
+    return 0;
+  }
+  if (H->Position < 0) {
+    FLastError = ceInvalidArgument;
+    return 0;
+  }
+  const int64_t D = FPageFile->PageDataSize();
+  const int64_t Start = H->Position;
+  const int64_t End = Start + Count;
+  const TDirItem Former = FDirectory->ReadItem(H->ItemID);
+  TDirItem Item = Former;
+  const int64_t OldSize = Item.Size;
+  const int64_t OldPages = FPageMaps->DataPageCount(Item);
+  const int64_t FirstIndex = Start / D;
+  const int64_t LastIndex = (End - 1) / D;
+
+  // New pages are not zeroed when taken: those this write fills are built from zeros below,
+  // those between the old end and the write are written as zero pages.
+  if (LastIndex + 1 > OldPages && !FPageMaps->SetFileSize(Item, false, End)) {
+    FLastError = FPageMaps->LastError();
+    if (FLastError == ceNoSpace) NoSpace();
+    return 0;
+  }
+  static const std::vector<int32_t> kNoPages;
+  const std::vector<int32_t>& Map = Item.FirstMapPageNo == -1 ? kNoPages : FPageMaps->GetMaps(Item).DataPages;
+  std::vector<int32_t> Pages(Map.begin() + static_cast<std::ptrdiff_t>(std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size()))),
+                             Map.begin() + static_cast<std::ptrdiff_t>(std::min<int64_t>(LastIndex + 1, static_cast<int64_t>(Map.size()))));
+  const int64_t OldLastIndex = OldSize > 0 ? (OldSize - 1) / D : -1;
+  const int32_t OldTail = static_cast<int32_t>(OldSize % D);  // bytes used in the old last page, 0 = full
+
+  bool Ok = true;
+  // Bytes between the old end and the write become zero: the rest of the old last page when
+  // the write starts on a later page, and the pages in between.
+  if (OldTail != 0 && Start > OldSize && FirstIndex > OldLastIndex) {
+    Ok = ZeroPageTail(Map[static_cast<size_t>(OldLastIndex)], OldTail, H->Key);
+  }
+  for (int64_t Index = OldPages; Ok && Index < FirstIndex; ++Index) {
+    if (!FPageMaps->WriteZeroPage(Map[static_cast<size_t>(Index)])) {
+      FLastError = FPageMaps->LastError();
+      Ok = false;
+    }
+  }
+
+  const auto* Source = static_cast<const uint8_t*>(Buffer);
+  int32_t Done = 0;
+  for (size_t I = 0; Ok && I < Pages.size(); ++I) {
+    const int64_t Index = FirstIndex + static_cast<int64_t>(I);
+    const int32_t PageStart = I == 0 ? static_cast<int32_t>(Start % D) : 0;
+    const int32_t Length = static_cast<int32_t>(std::min<int64_t>(D - PageStart, Count - Done));
+    TPageHeader Header;
+    Header.Data = FPageBuffer.data();
+    if (PageStart == 0 && Length == D) {
+      // Whole page: nothing of it needs reading.
+    } else if (Index >= OldPages) {
+      std::fill(FPageBuffer.begin(), FPageBuffer.end(), 0);
+    } else {
+      if (!FPageFile->ReadPage(Header, Pages[I], false, H->Key)) {
+        FLastError = FPageFile->LastError();
+        break;
+      }
+      if (Index == OldLastIndex && OldTail != 0 && End > OldSize) {
+        std::fill(FPageBuffer.begin() + OldTail, FPageBuffer.end(), 0);
+      }
+    }
+    std::memcpy(FPageBuffer.data() + PageStart, Source + Done, static_cast<size_t>(Length));
+    Header.NextPageNo = -1;
+    Header.PageType = ptUserData;
+    Header.EncryptionType = FileEncryptionType(*H);
+    Header.ChecksumKind = 0;
+    if (!FPageFile->WritePage(Header, Pages[I], H->Key)) {
+      FLastError = FPageFile->LastError();
+      break;
+    }
+    Done += Length;
+  }
+
+  H->Position = Start + Done;
+  Item.Size = std::max(OldSize, H->Position);
+  // After a failure the pages past the bytes written go back.
+  if (FPageMaps->PagesForSize(Item.Size) < FPageMaps->DataPageCount(Item)) {
+    FPageMaps->SetFileSize(Item, false, Item.Size);
+  }
+  if (Done == 0 && Item.Size == Former.Size && Item.FirstMapPageNo == Former.FirstMapPageNo) return 0;
+  Item.LastWriteTime = platform::NowDosResolutionUtc();
+  try {
+    FDirectory->WriteItem(H->ItemID, Item);
+  } catch (...) {
+    // The stored item keeps its former size: give back the pages added for this write.
+    FPageMaps->SetFileSize(Item, false, Former.Size);
+    throw;
+  }
+  return Done;
+}
+
+int64_t TContainerFileSystem::FileSeek(int32_t Handle, int32_t Origin, int64_t Offset) {
+  TUserFileHandle* H = FindHandle(Handle);
+  if (!H) {
+    FLastError = ceInvalidHandle;
+    return -1;
+  }
+  int64_t Base = 0;
+  switch (Origin) {
+    case 0: Base = 0; break;
+    case 1: Base = H->Position; break;
+    case 2: Base = FDirectory->ReadItem(H->ItemID).Size; break;
+    default: FLastError = ceInvalidArgument; return -1;
+  }
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  if ((Offset > 0 && Base > kMax - Offset) || (Offset < 0 && Base < kMin - Offset)) {
+    FLastError = ceInvalidArgument;
+    return -1;
+  }
+  H->Position = Base + Offset;
+  return H->Position;
+}
+
+int64_t TContainerFileSystem::FileSetSize(int32_t Handle, int64_t Size) {
+  TUserFileHandle* H = FindHandle(Handle);
+  FLastError = ceOk;
+  if (!H) FLastError = ceInvalidHandle;
+  else if (FReadOnly) FLastError = ceReadOnly;
+  else if (Size < 0) FLastError = ceInvalidArgument;
+  if (FLastError != ceOk) return FLastError;
+
+  const TDirItem Former = FDirectory->ReadItem(H->ItemID);
+  TDirItem Item = Former;
+  Item.Size = Size;
+  Item.LastWriteTime = platform::NowDosResolutionUtc();
+  if (Size < Former.Size) {
+    // The stored item stops referring to the cut pages before they are released.
+    if (Size == 0) Item.FirstMapPageNo = -1;
+    FDirectory->WriteItem(H->ItemID, Item);
+    TDirItem Cut = Former;
+    if (Cut.FirstMapPageNo != -1) FPageMaps->SetFileSize(Cut, false, Size);
+  } else {
+    const int64_t D = FPageFile->PageDataSize();
+    const int32_t OldTail = static_cast<int32_t>(Former.Size % D);
+    if (Size > Former.Size && OldTail != 0) {
+      const std::vector<int32_t>& Map = FPageMaps->GetMaps(Former).DataPages;
+      const size_t LastIndex = static_cast<size_t>((Former.Size - 1) / D);
+      if (LastIndex < Map.size() && !ZeroPageTail(Map[LastIndex], OldTail, H->Key)) return FLastError;
+    }
+    if (!FPageMaps->SetFileSize(Item, true, Size)) {
+      FLastError = FPageMaps->LastError();
+      if (FLastError == ceNoSpace) NoSpace();
+      return FLastError;
+    }
+    try {
+      FDirectory->WriteItem(H->ItemID, Item);
+    } catch (...) {
+      FPageMaps->SetFileSize(Item, false, Former.Size);
+      throw;
+    }
+  }
+  H->Position = Size;
+  return Size;
+}
+
+bool TContainerFileSystem::FileFlush(int32_t Handle) {
+  if (!FindHandle(Handle)) {
+    FLastError = ceInvalidHandle;
+    return false;
+  }
+  FPageFile->Flush();
+  return true;
+}
+
+bool TContainerFileSystem::DeleteFile(std::string_view Path) {
+  if (FReadOnly) {
+    FLastError = ceReadOnly;
+    return false;
+  }
+  const int32_t ItemID = FDirectory->FindFile(Path);
+  if (ItemID < 0 || FDirectory->OpenCount(ItemID) > 0) return false;
+  const TDirItem Former = FDirectory->ReadItem(ItemID);
+  // A directory with items would leave them unreachable.
+  if (Former.IsDirectory && !FDirectory->Items().Children(ItemID).empty()) return false;
+  TDirItem Item = Former;
+  Item.Deleted = true;
+  Item.LastWriteTime = Item.LastAccessTime = platform::NowDosResolutionUtc();
+  Item.Size = 0;
+  Item.FirstMapPageNo = -1;
+  FDirectory->WriteItem(ItemID, Item);
+  if (Former.FirstMapPageNo != -1) {
+    TDirItem Released = Former;
+    FPageMaps->SetFileSize(Released, false, 0);
+  }
+  return true;
+}
+
+bool TContainerFileSystem::RenameFile(std::string_view OldPath, std::string_view NewPath) {
+  if (FReadOnly) {
+    FLastError = ceReadOnly;
+    return false;
+  }
+  return FDirectory->RenameItem(OldPath, NewPath);
+}
+
+bool TContainerFileSystem::FileExists(std::string_view Path) const { return FDirectory->FindFile(Path) >= 0; }
+
+bool TContainerFileSystem::ForceDirectories(std::string_view Path) {
+  FLastError = ceOk;
+  if (FReadOnly) {
+    FLastError = ceReadOnly;
+    return false;
+  }
+  bool Result = false;
+  try {
+    Result = FDirectory->ForceDirectories(Path);
+  } catch (const Exception&) {
+    // A parent that could not be made for want of space is reported like any other failure.
+    if (FDirectory->LastError() != ceNoSpace) throw;
+  }
+  if (!Result) {
+    FLastError = FDirectory->LastError();
+    if (FLastError == ceNoSpace) NoSpace();
+  }
+  return Result;
+}
+
+bool TContainerFileSystem::DirectoryExists(std::string_view Path) const { return FDirectory->DirectoryExists(Path); }
+
+int32_t TContainerFileSystem::FindFirst(std::string_view Mask, uint32_t Attr, TSearchRec& SearchRec) {
+  return FDirectory->FindFirst(Mask, Attr, SearchRec);
+}
+
+int32_t TContainerFileSystem::FindNext(TSearchRec& SearchRec) { return FDirectory->FindNext(SearchRec); }
+
+void TContainerFileSystem::FindClose(TSearchRec& SearchRec) { FDirectory->FindClose(SearchRec); }
+
+int64_t TContainerFileSystem::GetSize() const { return FPageFile->HostFile().GetSize(); }
+
+void TContainerFileSystem::SetInMemory(bool Value) {
+  FPageFile->SetInMemory(Value);
+  FInMemory = FPageFile->InMemory();
+}
+
+}  // namespace tesvar::container

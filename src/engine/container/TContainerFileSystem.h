@@ -1,0 +1,154 @@
+#pragma once
+// One open container file: creates or opens it, checks the password, owns the page file, the
+// free-space, directory and page-map managers and the table of open user-file handles, and
+// offers named files and directories with handle-based I/O.
+//
+// Lower-layer operations report by result and LastError() (codes of TContainerError, plus the
+// two below); structural damage raises tesvar::Exception with the container's messages.
+// Everything written goes straight to the host file.
+
+#include "container/ContainerFormat.h"
+#include "container/TDIRManager.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tesvar::container {
+
+class TPageFileManager;
+class TFreeSpaceManager;
+class TUserFilePageMapManager;
+
+// Codes this implementation adds to TContainerError.
+inline constexpr int32_t ceReadOnly = -18;         // a change was asked of a read-only container
+inline constexpr int32_t ceInvalidArgument = -19;  // negative size, negative position, bad origin
+
+// An open user file.
+struct TUserFileHandle {
+  int32_t ItemID = -1;
+  int64_t Position = 0;
+  int32_t Mode = 0;
+  std::string Key;  // page key of a file with its own password; empty otherwise
+};
+
+class TContainerFileSystem {
+public:
+  using TProgressEvent = std::function<void(TContainerFileSystem& Sender, bool& Cancel, double Percent)>;
+  using TNoSpaceEvent = std::function<void(TContainerFileSystem& Sender)>;
+
+  // Mode kModeCreate (0xFFFF) creates the container (an in-memory container over an existing
+  // disk file loads that file instead); any other mode opens it: access in bits 0..1 (0 makes it
+  // read-only), bit 0x10 opens the host files without sharing. Raises "TContainerFileSystem.Create
+  // - invalid password specified, file name = "<name>"" when the password does not open an
+  // existing container, and the page file's messages for a missing or damaged one.
+  TContainerFileSystem(const std::string& FileName, uint16_t Mode, bool InMemory, const std::string& Password,
+                       const std::string& Question = {}, const std::string& Answer = {},
+                       int32_t PageSizeKB = kDefaultPageSizeKB, int32_t ExtentPageCount = kDefaultExtentPageCount);
+  // Destroy: drops the handles, flushes and closes the host file.
+  ~TContainerFileSystem();
+  TContainerFileSystem(const TContainerFileSystem&) = delete;
+  TContainerFileSystem& operator=(const TContainerFileSystem&) = delete;
+
+  bool IsEncrypted() const;
+  // For a container that is not open: whether it is encrypted / whether Password opens it
+  // (verifying takes at least a quarter of a second). Raise the page file's header messages.
+  static bool IsFileEncrypted(const std::string& FileName);
+  static bool CheckFilePassword(const std::string& FileName, const std::string& Password);
+
+  // Opens a user file; Mode kModeCreate creates it (replacing an existing file that is not
+  // open; over an open one LastError is -16 and that file is opened unchanged). Returns the
+  // handle number (counting up from 0, never reused) or -1.
+  int32_t FileOpen(std::string_view Path, uint16_t Mode, const std::string& Password = {},
+                   const std::string& Question = {}, const std::string& Answer = {});
+  // Closes a handle; an unknown number is ignored.
+  void FileClose(int32_t Handle);
+  // Bytes read from the handle's position (short at the end of the file or when a page cannot be
+  // read, with the page error in LastError); -1 with LastError -6 for an unknown handle.
+  int32_t FileRead(int32_t Handle, void* Buffer, int32_t Count);
+  // Bytes written at the handle's position, extending the file (with zeros up to the position)
+  // as needed. Short when pages cannot be had (-17, OnNoSpace fired) or a page write fails (the
+  // page error in LastError); the file then holds exactly the bytes reported written. -1 with
+  // LastError -6 for an unknown handle.
+  int32_t FileWrite(int32_t Handle, const void* Buffer, int32_t Count);
+  // Origin 0 from the beginning, 1 from the position, 2 from the size; no range check. The new
+  // position, or -1 for an unknown handle (-6) or an invalid origin (-19).
+  int64_t FileSeek(int32_t Handle, int32_t Origin, int64_t Offset);
+  // Cuts or extends (with zeros) the file; the position becomes Size. Returns Size, or a negative
+  // error code (-6 unknown handle, -17 no space, -18 read-only, -19 negative size, page errors).
+  int64_t FileSetSize(int32_t Handle, int64_t Size);
+  // Flushes the host file; false for an unknown handle.
+  bool FileFlush(int32_t Handle);
+
+  // False when missing, open, or a directory that still has items.
+  bool DeleteFile(std::string_view Path);
+  bool RenameFile(std::string_view OldPath, std::string_view NewPath);
+  // Files and directories.
+  bool FileExists(std::string_view Path) const;
+  // On failure LastError is the directory's error; -17 fires OnNoSpace.
+  bool ForceDirectories(std::string_view Path);
+  bool DirectoryExists(std::string_view Path) const;
+  int32_t FindFirst(std::string_view Mask, uint32_t Attr, TSearchRec& SearchRec);
+  int32_t FindNext(TSearchRec& SearchRec);
+  void FindClose(TSearchRec& SearchRec);
+
+  // Logical size of the container in bytes.
+  int64_t GetSize() const;
+  void SetInMemory(bool Value);
+  // Rewrites the container compactly into a fresh file; see TContainerFileSystem_Repair.cpp.
+  bool RepairFile(std::string& Log);
+
+  int32_t LastError() const { return FLastError; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool Exclusive() const { return FExclusive; }
+  bool InMemory() const { return FInMemory; }
+  const std::string& FileName() const { return FFileName; }
+  const std::string& Password() const { return FPassword; }
+  uint16_t Mode() const { return FMode; }
+
+  // Empty = no handler.
+  TNoSpaceEvent OnNoSpace;
+  TProgressEvent OnProgress;
+
+  // The parts, for checks and maintenance.
+  TPageFileManager& PageFile() { return *FPageFile; }
+  TFreeSpaceManager& FreeSpace() { return *FFreeSpace; }
+  TDIRManager& Directory() { return *FDirectory; }
+  const TDIRManager& Directory() const { return *FDirectory; }
+  TUserFilePageMapManager& PageMaps() { return *FPageMaps; }
+  // The open handle of that number, or null.
+  const TUserFileHandle* Handle(int32_t Handle) const;
+  size_t HandleCount() const { return FHandles.size(); }
+
+private:
+  TUserFileHandle* FindHandle(int32_t Handle);
+  // Stores a handle on ItemID (already counted open) under the next number.
+  int32_t AddHandle(int32_t ItemID, int32_t Mode, std::string Key);
+  void NoSpace();
+  // Sets bytes From .. page end of the page to zero (read, clear, write). False with LastError.
+  bool ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key);
+  uint8_t FileEncryptionType(const TUserFileHandle& Handle) const;
+
+  std::unique_ptr<TPageFileManager> FPageFile;
+  std::unique_ptr<TFreeSpaceManager> FFreeSpace;
+  std::unique_ptr<TDIRManager> FDirectory;
+  std::unique_ptr<TUserFilePageMapManager> FPageMaps;
+  std::map<int32_t, TUserFileHandle> FHandles;
+  int32_t FNextHandle = 0;
+  bool FReadOnly = false;
+  bool FExclusive = false;
+  bool FCancel = false;
+  std::string FPassword;
+  std::string FFileName;
+  uint16_t FMode = 0;
+  int32_t FRepairItemsDone = 0;
+  int32_t FRepairItemsTotal = 0;
+  bool FInMemory = false;
+  int32_t FLastError = ceOk;
+  std::vector<uint8_t> FPageBuffer;
+};
+
+}  // namespace tesvar::container
