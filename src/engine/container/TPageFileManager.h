@@ -46,7 +46,9 @@ public:
   // without sharing when (Mode & 0x10) != 0 (and when creating), with full sharing otherwise.
   // Raises tesvar::Exception with the container's messages on bad parameters, a missing or
   // damaged file ("File <name> has corrupted header.", "TContainerFileSystem.LoadHeader - Invalid
-  // CFS file, header is corrupted."). Opening does not verify the password (VerifyPassword does).
+  // CFS file, header is corrupted.") and raises "Cannot create file \"<path>\"" when the host file
+  // cannot be created. Opening an encrypted container derives the page key from Password without
+  // checking it (VerifyPassword does; a wrong password gives a useless key).
   TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
                    const std::string& Question, const std::string& Answer, bool InMemory,
                    int32_t PageSizeKB, int32_t ExtentPageCount);
@@ -76,12 +78,15 @@ public:
   // Bytes available for growth: the free heap in memory, else the free space of the drive.
   int64_t GetFreeSpace() const;
 
-  // Password check against a password block (with the quarter-second delay); fills Key with the
-  // 33-byte page key (32 key bytes and a zero byte) when it succeeds.
+  // Password check against a password block: spends more than 255 ms of platform::Clock() on
+  // repeated decryption first. An empty password fails at once; otherwise Key receives the
+  // 33-byte key derived from Password (32 key bytes and a zero byte), which is useless when the
+  // result is false.
   static bool VerifyPassword(const std::string& Password, const uint8_t* PasswordBlock,
                              std::string* Key);
-  // Builds a password block for Password (and optionally Question/Answer); raises the length
-  // messages. Key receives the page key.
+  // Builds a password block for Password (not empty; with Question and Answer both given, the
+  // question area too) around 32 fresh random key bytes in 1..254; raises "Password length should
+  // be shorter then 32" / "Question length should be shorter then 100". Key receives the page key.
   static void BuildPasswordBlock(const std::string& Password, const std::string& Question,
                                  const std::string& Answer, uint8_t* PasswordBlock, std::string* Key);
 

@@ -1,0 +1,350 @@
+#include "container/TPageFileManager.h"
+
+#include "codec/Checksums.h"
+#include "codec/TCipher_Rijndael.h"
+#include "container/CFSBytes_internal.h"
+#include "container/TCFSHugeFile.h"
+#include "platform/Exception.h"
+#include "platform/IClock.h"
+#include "platform/IFileSystem.h"
+#include "platform/Paths.h"
+#include "platform/SystemInfo.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <random>
+
+namespace tesvar::container {
+
+namespace {
+
+// The key under which the password question is stored. No caller sets a question, so it only
+// matters for containers that carry one.
+const std::string kQuestionKey = "Tesvar#Question!7";
+static_assert(sizeof("Tesvar#Question!7") - 1 == 17);
+
+constexpr int64_t kHeaderBytes = kContainerHeaderSize;
+
+void encodeHeader(const TContainerHeader& h, uint8_t (&out)[kContainerHeaderSize]) {
+  std::memset(out, 0, sizeof out);
+  std::memcpy(out, kContainerSignature, sizeof kContainerSignature);
+  putLE32(out + 12, std::bit_cast<uint32_t>(h.Version));
+  putLE32s(out + 16, h.PageSize);
+  putLE32s(out + 20, h.ExtentPageCount);
+  putLE32s(out + 24, h.ReservedPageCount);
+  putLE32s(out + 28, h.GAMPageCount);
+  putLE32s(out + 32, h.PFSPageCount);
+  putLE32s(out + 36, h.DirPageCount);
+  putLE32s(out + 40, h.FirstDirPageNo);
+  putLE32s(out + 44, h.DirItemCount);
+  putLE32s(out + 48, h.PageCount);
+  std::memcpy(out + kHeaderPasswordBlockOffset, h.PasswordBlock, kPasswordBlockSize);
+  out[kHeaderEncryptionTypeOffset] = h.EncryptionType;
+  putLE32(out + kHeaderChecksumOffset,
+          codec::XorDwords(out + kHeaderChecksummedOffset, kContainerHeaderSize - kHeaderChecksummedOffset));
+}
+
+// False when the signature or the checksum does not match.
+bool decodeHeader(const uint8_t (&in)[kContainerHeaderSize], TContainerHeader& h) {
+  if (std::memcmp(in, kContainerSignature, sizeof kContainerSignature) != 0) return false;
+  if (getLE32(in + kHeaderChecksumOffset) !=
+      codec::XorDwords(in + kHeaderChecksummedOffset, kContainerHeaderSize - kHeaderChecksummedOffset))
+    return false;
+  h.Version = std::bit_cast<float>(getLE32(in + 12));
+  h.PageSize = getLE32s(in + 16);
+  h.ExtentPageCount = getLE32s(in + 20);
+  h.ReservedPageCount = getLE32s(in + 24);
+  h.GAMPageCount = getLE32s(in + 28);
+  h.PFSPageCount = getLE32s(in + 32);
+  h.DirPageCount = getLE32s(in + 36);
+  h.FirstDirPageNo = getLE32s(in + 40);
+  h.DirItemCount = getLE32s(in + 44);
+  h.PageCount = getLE32s(in + 48);
+  std::memcpy(h.PasswordBlock, in + kHeaderPasswordBlockOffset, kPasswordBlockSize);
+  h.EncryptionType = in[kHeaderEncryptionTypeOffset];
+  return true;
+}
+
+// Values the page arithmetic relies on; a header outside them is treated as damaged.
+bool plausible(const TContainerHeader& h) {
+  return h.PageSize > kPageHeaderSize && h.ExtentPageCount > 0 && h.PageCount >= 1 &&
+         h.ReservedPageCount == kReservedPageCount && h.PFSPageCount >= 0 && h.GAMPageCount >= 0 &&
+         h.DirPageCount >= 0 && h.DirItemCount >= 0;
+}
+
+void encodePageHeader(const TPageHeader& h, uint8_t (&out)[kPageHeaderSize]) {
+  std::memset(out, 0, sizeof out);
+  putLE32s(out, h.NextPageNo);
+  putLE32(out + 4, h.Checksum);
+  out[8] = h.PageType;
+  out[9] = h.EncryptionType;
+  out[10] = h.ChecksumKind;
+}
+
+void decodePageHeader(const uint8_t (&in)[kPageHeaderSize], TPageHeader& h) {
+  h.NextPageNo = getLE32s(in);
+  h.Checksum = getLE32(in + 4);
+  h.PageType = in[8];
+  h.EncryptionType = in[9];
+  h.ChecksumKind = in[10];
+}
+
+// Copies Text into a zero-padded area of Size bytes.
+void putPadded(uint8_t* area, size_t size, const std::string& text) {
+  std::memset(area, 0, size);
+  std::memcpy(area, text.data(), std::min(size, text.size()));
+}
+
+}  // namespace
+
+// One cipher object per key string: setting up a key costs a digest and an AES key schedule,
+// which every page of an encrypted container would otherwise repeat.
+struct TPageFileManager::CipherCache {
+  static constexpr size_t kMaxKeys = 8;
+  std::map<std::string, std::unique_ptr<codec::TCipher_Rijndael>> ciphers;
+
+  codec::TCipher_Rijndael& For(const std::string& key) {
+    auto it = ciphers.find(key);
+    if (it != ciphers.end()) return *it->second;
+    if (ciphers.size() >= kMaxKeys) ciphers.clear();
+    return *ciphers.emplace(key, std::make_unique<codec::TCipher_Rijndael>(key)).first->second;
+  }
+};
+
+TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
+                                   const std::string& Question, const std::string& Answer, bool InMemory,
+                                   int32_t PageSizeKB, int32_t ExtentPageCount)
+    : FFileName(FileName),
+      FInMemory(InMemory),
+      FReadOnly((Mode & kModeAccessMask) == 0),
+      FExclusive((Mode & kModeShareExclusive) != 0),
+      FPassword(Password),
+      FCiphers(std::make_unique<CipherCache>()) {
+  if (Mode == kModeCreate) {
+    if (PageSizeKB <= 0) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
+    if (ExtentPageCount <= 0) throw Exception("TPageFileManager.Create - extent page count should be >= 1 Page.");
+    // The page size must keep the byte offset of every page in 32-bit page numbers' reach.
+    if (PageSizeKB > std::numeric_limits<int32_t>::max() / 1024)
+      throw Exception("TPageFileManager.Create - page size is too large.");
+    // Parameter errors surface before anything is written.
+    if (!Password.empty()) {
+      if (Password.size() > size_t(kMaxPasswordLength))
+        throw Exception("Password length should be shorter then " + std::to_string(kMaxPasswordLength));
+      if (Question.size() > size_t(kMaxQuestionLength))
+        throw Exception("Question length should be shorter then " + std::to_string(kMaxQuestionLength));
+    }
+    FFile = std::make_unique<TCFSHugeFile>(FileName, FExclusive, FReadOnly, InMemory);
+    if (!FFile->InternalOpen(true, false)) throw Exception("Cannot create file \"" + FileName + "\"");
+    FHeader = TContainerHeader{};
+    FHeader.Version = 1.2f;
+    FHeader.PageSize = PageSizeKB * 1024;
+    FHeader.ExtentPageCount = ExtentPageCount;
+    FHeader.ReservedPageCount = kReservedPageCount;
+    FHeader.PageCount = 1;
+    if (!Password.empty()) {
+      FHeader.EncryptionType = etPageCipher;
+      BuildPasswordBlock(Password, Question, Answer, FHeader.PasswordBlock, &FPageKey);
+    }
+    SaveHeader();
+    return;
+  }
+
+  FFile = std::make_unique<TCFSHugeFile>(FileName, FExclusive, FReadOnly, InMemory);
+  if (!FFile->InternalOpen(false, true))
+    throw Exception("File " + platform::ExtractFileName(FileName) + " has corrupted header.");
+  uint8_t image[kContainerHeaderSize];
+  TContainerHeader header;
+  FFile->Seek(0, 0);
+  if (FFile->Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
+    throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
+  FHeader = header;
+  if (FHeader.EncryptionType != etNone) VerifyPassword(Password, FHeader.PasswordBlock, &FPageKey);
+}
+
+TPageFileManager::~TPageFileManager() = default;
+
+void TPageFileManager::BuildPasswordBlock(const std::string& Password, const std::string& Question,
+                                          const std::string& Answer, uint8_t* PasswordBlock, std::string* Key) {
+  if (Password.size() > size_t(kMaxPasswordLength))
+    throw Exception("Password length should be shorter then " + std::to_string(kMaxPasswordLength));
+  if (Question.size() > size_t(kMaxQuestionLength))
+    throw Exception("Question length should be shorter then " + std::to_string(kMaxQuestionLength));
+  std::memset(PasswordBlock, 0, kPasswordBlockSize);
+
+  uint8_t key[kPageKeyBytes];
+  std::random_device source;
+  std::uniform_int_distribution<int> byte(1, 254);
+  for (uint8_t& b : key) b = static_cast<uint8_t>(byte(source));
+  putLE32(PasswordBlock + kKeyCrcOffset, codec::Crc16Arc(key, kPageKeyBytes));
+  codec::TCipher_Rijndael(Password).EncodeBuffer(key, PasswordBlock, kPageKeyBytes);
+
+  if (!Question.empty() && !Answer.empty()) {
+    uint8_t* question = PasswordBlock + kQuestionOffset;
+    uint8_t* password = PasswordBlock + kPasswordAreaOffset;
+    putPadded(question, kMaxQuestionLength, Question);
+    putPadded(password, kMaxPasswordLength, Password);
+    codec::TCipher_Rijndael(kQuestionKey).EncodeBuffer(question, question, kMaxQuestionLength);
+    putLE32(PasswordBlock + kPasswordCrcOffset, codec::Crc16Arc(password, kMaxPasswordLength));
+    codec::TCipher_Rijndael(Answer).EncodeBuffer(password, password, kMaxPasswordLength);
+  }
+  if (Key) *Key = std::string(reinterpret_cast<const char*>(key), kPageKeyBytes) + '\0';
+}
+
+bool TPageFileManager::VerifyPassword(const std::string& Password, const uint8_t* PasswordBlock, std::string* Key) {
+  if (Password.empty()) return false;
+  codec::TCipher_Rijndael cipher(Password);
+
+  // Spend a quarter of a second on repeated decryption, so that guessing passwords is slow.
+  uint8_t work[kPageKeyBytes];
+  std::memcpy(work, PasswordBlock, kPageKeyBytes);
+  platform::IClock& clock = platform::Clock();
+  const uint32_t start = clock.TickCount();
+  while (uint32_t(clock.TickCount() - start) <= kPasswordCheckMilliseconds) {
+    cipher.DecodeBuffer(work, work, kPageKeyBytes);
+    (void)codec::Crc16Arc(work, kPageKeyBytes);
+  }
+
+  uint8_t key[kPageKeyBytes];
+  cipher.DecodeBuffer(PasswordBlock, key, kPageKeyBytes);
+  if (Key) *Key = std::string(reinterpret_cast<const char*>(key), kPageKeyBytes) + '\0';
+  return codec::Crc16Arc(key, kPageKeyBytes) == getLE32(PasswordBlock + kKeyCrcOffset);
+}
+
+void TPageFileManager::SetPageKey(const std::string& Key) { FPageKey = Key; }
+
+void TPageFileManager::SaveHeader() {
+  if (FReadOnly) return;
+  uint8_t image[kContainerHeaderSize];
+  encodeHeader(FHeader, image);
+  FFile->Seek(0, 0);
+  FFile->WriteBuffer(image, kHeaderBytes);
+}
+
+bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool NoDecrypt, const std::string& Key,
+                                int32_t Size) {
+  FLastError = ceOk;
+  const int64_t offset = int64_t(PageNo) * FHeader.PageSize;
+  uint8_t raw[kPageHeaderSize];
+  if (PageNo < 0 || offset > FFile->GetSize()) {
+    FLastError = cePageHeaderRead;
+    return false;
+  }
+  FFile->Seek(offset, 0);
+  if (FFile->Read(raw, kPageHeaderSize) != kPageHeaderSize) {
+    FLastError = cePageHeaderRead;
+    return false;
+  }
+  decodePageHeader(raw, PageHeader);
+  if (Size == 0) return true;
+  if (PageHeader.Data == nullptr) throw Exception("TPageFileManager.ReadPage - pData is nil.");
+  const int32_t count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
+  if (FFile->Read(PageHeader.Data, count) != count) {
+    FLastError = cePageDataRead;
+    return false;
+  }
+  if ((PageHeader.ChecksumKind == codec::kChecksumXorDwords || PageHeader.ChecksumKind == codec::kChecksumCrc16) &&
+      codec::CalcChecksum(PageHeader.Data, size_t(count), PageHeader.ChecksumKind) != PageHeader.Checksum) {
+    FLastError = cePageChecksum;
+    return false;
+  }
+  if (NoDecrypt || PageHeader.EncryptionType == etNone) return true;
+  const std::string& key = Key.empty() ? FPageKey : Key;
+  if (PageHeader.EncryptionType != etPageCipher || key.empty()) {
+    FLastError = cePageDecrypt;
+    return false;
+  }
+  try {
+    FCiphers->For(key).DecodeBuffer(PageHeader.Data, PageHeader.Data, size_t(count));
+  } catch (const std::exception&) {
+    FLastError = cePageDecrypt;
+    return false;
+  }
+  return true;
+}
+
+bool TPageFileManager::WritePage(TPageHeader& PageHeader, int32_t PageNo, const std::string& Key, int32_t Size) {
+  FLastError = ceOk;
+  const int32_t count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
+  const bool withData = PageHeader.Data != nullptr && count > 0;
+  if (withData) {
+    if (PageHeader.EncryptionType == etPageCipher) {
+      const std::string& key = Key.empty() ? FPageKey : Key;
+      if (key.empty()) {
+        FLastError = cePageEncrypt;
+        return false;
+      }
+      try {
+        FCiphers->For(key).EncodeBuffer(PageHeader.Data, PageHeader.Data, size_t(count));
+      } catch (const std::exception&) {
+        FLastError = cePageEncrypt;
+        return false;
+      }
+    } else if (PageHeader.EncryptionType != etNone) {
+      throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+    }
+    PageHeader.Checksum = codec::CalcChecksum(PageHeader.Data, size_t(count), PageHeader.ChecksumKind);
+  }
+  uint8_t raw[kPageHeaderSize];
+  encodePageHeader(PageHeader, raw);
+  if (FReadOnly || PageNo < 0) {
+    FLastError = cePageHeaderWrite;
+    return false;
+  }
+  FFile->Seek(int64_t(PageNo) * FHeader.PageSize, 0);
+  if (FFile->Write(raw, kPageHeaderSize) != kPageHeaderSize) {
+    FLastError = cePageHeaderWrite;
+    return false;
+  }
+  if (withData && FFile->Write(PageHeader.Data, count) != count) {
+    FLastError = cePageDataWrite;
+    return false;
+  }
+  return true;
+}
+
+bool TPageFileManager::AddPages(int32_t Count) {
+  if (Count < 0 || int64_t(FHeader.PageCount) + Count > std::numeric_limits<int32_t>::max()) return false;
+  const int32_t previous = FHeader.PageCount;
+  try {
+    const int64_t target = (int64_t(FHeader.PageCount) + Count) * FHeader.PageSize;
+    FFile->SetSize(target);
+    if (FFile->GetSize() != target) return false;
+    FHeader.PageCount += Count;
+    SaveHeader();
+    return true;
+  } catch (const std::exception&) {
+    FHeader.PageCount = previous;
+    return false;
+  }
+}
+
+int64_t TPageFileManager::GetFreeSpace() const {
+  if (FInMemory) {
+    const uint64_t heap = platform::FreeHeapBytes();
+    return heap > uint64_t(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
+                                                                 : int64_t(heap);
+  }
+  const std::string dir = platform::ExtractFileDir(FFileName);
+  return platform::FileSystem().FreeSpace(dir.empty() ? FFileName : dir);
+}
+
+bool TPageFileManager::RenameFile(const std::string& NewName) {
+  const bool ok = FFile->RenameFile(NewName);
+  FFileName = FFile->FileName();
+  return ok;
+}
+
+bool TPageFileManager::DeleteFiles() { return FFile->DeleteFiles(); }
+
+void TPageFileManager::Flush() { FFile->Flush(); }
+
+void TPageFileManager::Close() { FFile->Close(); }
+
+void TPageFileManager::SetInMemory(bool Value) {
+  if (FFile->SetInMemory(Value)) FInMemory = Value;
+}
+
+}  // namespace tesvar::container
