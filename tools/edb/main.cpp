@@ -1,24 +1,43 @@
-// edb: the engine's maintenance tool for .edb containers.
+// edb: the engine's maintenance tool for .edb containers. The commands live in EdbTool.cpp and
+// EdbCommands.cpp; this file only connects them to the process's standard streams.
+#include "edb/EdbTool.h"
+
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-const char kUsage[] =
-    "Usage: edb COMMAND [ARGS...]\n"
-    "\n"
-    "Maintenance tool for Tesvar database containers (.edb files).\n"
-    "\n"
-    "Commands:\n"
-    "  --help            show this help\n";
+// Whether Stream is a terminal; on Windows also switches data streams to binary mode, so that
+// `put` and `get` move bytes unchanged. The tool's only direct operating-system calls.
+bool PrepareStream(std::FILE* Stream, bool Binary) {
+#ifdef _WIN32
+  if (Binary) _setmode(_fileno(Stream), _O_BINARY);
+  return _isatty(_fileno(Stream)) != 0;
+#else
+  (void)Binary;
+  return isatty(fileno(Stream)) != 0;
+#endif
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    return argc < 2 ? 1 : 0;
-  }
-  std::fprintf(stderr, "edb: unknown command '%s' (see edb --help)\n", argv[1]);
-  return 1;
+  PrepareStream(stdin, true);
+  PrepareStream(stdout, true);
+  const bool ErrIsTerminal = PrepareStream(stderr, false);
+  std::vector<std::string> Args(argv + 1, argv + argc);
+  tesvar::edb::TEdbContext Context{std::cin, std::cout, std::cerr};
+  Context.ErrIsTerminal = ErrIsTerminal;
+  if (const char* Value = std::getenv("EDB_PASSWORD")) Context.EnvPassword = Value;
+  return tesvar::edb::RunEdb(Args, Context);
 }

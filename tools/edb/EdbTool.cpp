@@ -1,0 +1,243 @@
+// Command line front of edb: parses the arguments, prints help, runs a command and turns its
+// failures into one "edb: ..." line and exit status 1.
+
+#include "edb/EdbTool.h"
+
+#include "edb/EdbTool_internal.h"
+#include "platform/Exception.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <string_view>
+
+namespace tesvar::edb {
+
+namespace {
+
+struct TCommandInfo {
+  const char* Name;
+  const char* Usage;  // arguments after the command name
+  size_t MinArgs;
+  size_t MaxArgs;
+  bool OpensContainer;  // takes --password; its first argument is the container file
+  bool TakesForce;
+  const char* Summary;
+  const char* Help;  // text after the usage line of `edb COMMAND --help`
+  int (*Run)(TCommandRun&);
+};
+
+const TCommandInfo kCommands[] = {
+    {"create", "FILE", 1, 1, true, true, "create an empty container",
+     "Creates an empty container FILE, encrypted when a password is given.\n"
+     "An existing FILE is left alone unless --force is given.\n"
+     "\n"
+     "Options:\n"
+     "  -f, --force      replace an existing FILE\n",
+     CmdCreate},
+    {"info", "FILE", 1, 1, true, false, "show the container's header and free space",
+     "Prints the header fields (format version, page size, extent pages, page count, GAM, PFS\n"
+     "and directory page counts, directory items), the container's size, its free pages and\n"
+     "its encryption. The container is opened read-only.\n",
+     CmdInfo},
+    {"ls", "FILE [DIR]", 1, 2, true, false, "list a folder of the container",
+     "Lists the items of folder DIR (default: the root) with their last write time (local),\n"
+     "size and name; folders show <DIR> and a trailing \"\\\". A file name as DIR lists that file.\n"
+     "The container is opened read-only.\n",
+     CmdLs},
+    {"put", "FILE NAME [SRC]", 2, 3, true, false, "store a file in the container",
+     "Stores the host file SRC (default or \"-\": standard input) in the container as NAME,\n"
+     "creating NAME's folders. An existing NAME is replaced only once the new data is stored.\n",
+     CmdPut},
+    {"get", "FILE NAME [DEST]", 2, 3, true, false, "read a stored file",
+     "Writes the stored file NAME to the host file DEST (default or \"-\": standard output).\n"
+     "Data for standard output is verified first, so a damaged file writes nothing there.\n"
+     "The container is opened read-only.\n",
+     CmdGet},
+    {"rm", "FILE NAME", 2, 2, true, false, "remove a file or an empty folder",
+     "Removes the stored file or empty folder NAME.\n", CmdRm},
+    {"mv", "FILE OLD NEW", 3, 3, true, false, "rename or move a file or folder",
+     "Renames OLD to NEW, creating NEW's folders. When NEW is an existing folder, OLD moves\n"
+     "into it under its own name.\n",
+     CmdMv},
+    {"mkdir", "FILE DIR", 2, 2, true, false, "create a folder (and its parents)",
+     "Creates folder DIR and any missing parent folders.\n", CmdMkdir},
+    {"check", "FILE", 1, 1, true, false, "verify the container",
+     "Verifies the header checksum, the checksum of every page in use, the free-space bitmaps\n"
+     "against the pages the directory and the page maps use, the directory items and the file\n"
+     "sizes against their page maps. Prints each problem and exits with 1 when there is any,\n"
+     "else prints \"OK\" and a summary. The container is opened read-only.\n",
+     CmdCheck},
+    {"compact", "FILE", 1, 1, true, false, "rewrite the container without unused space",
+     "Copies every file and folder into a fresh container and puts it in place of FILE,\n"
+     "printing the sizes before and after. Shows a progress bar when standard error is a\n"
+     "terminal. When compaction fails, FILE is left as it was and the status is 1.\n",
+     CmdCompact},
+};
+
+const char kNameNote[] =
+    "Names inside a container use \"\\\" or \"/\" as separators; both are accepted.\n";
+const char kPasswordOption[] =
+    "  --password P     password of an encrypted container (default: $EDB_PASSWORD)\n";
+const char kHelpOption[] = "  -h, --help       show this help\n";
+
+const TCommandInfo* FindCommand(std::string_view Name) {
+  for (const TCommandInfo& Command : kCommands) {
+    if (Name == Command.Name) return &Command;
+  }
+  return nullptr;
+}
+
+std::string GeneralHelp() {
+  std::string Text =
+      "Usage: edb COMMAND [OPTIONS] ARGS...\n"
+      "\n"
+      "Maintenance tool for Tesvar database containers (.edb files).\n"
+      "\n"
+      "Commands:\n";
+  for (const TCommandInfo& Command : kCommands) {
+    std::string Left = std::string(Command.Name) + " " + Command.Usage;
+    Left.resize(std::max<size_t>(Left.size() + 2, 24), ' ');
+    Text += "  " + Left + Command.Summary + "\n";
+  }
+  Text += "  help [COMMAND]          show help for a command\n";
+  Text += "\nOptions:\n";
+  Text += kPasswordOption;
+  Text += kHelpOption;
+  Text += "\n";
+  Text += kNameNote;
+  Text += "Exit status: 0 on success, 1 on an error or when check finds problems.\n";
+  return Text;
+}
+
+std::string CommandHelp(const TCommandInfo& Command) {
+  std::string Text = std::string("Usage: edb ") + Command.Name + " [OPTIONS] " + Command.Usage + "\n\n" + Command.Help;
+  if (std::string_view(Command.Help).find("Options:") == std::string_view::npos) Text += "\nOptions:\n";
+  Text += kPasswordOption;
+  Text += kHelpOption;
+  if (Command.MaxArgs > 1) Text += "\n" + std::string(kNameNote);
+  return Text;
+}
+
+// Engine messages are meant for one line; keep them so.
+std::string OneLine(std::string Text) {
+  for (char& C : Text) {
+    if (C == '\r' || C == '\n') C = ' ';
+  }
+  while (!Text.empty() && Text.back() == ' ') Text.pop_back();
+  return Text;
+}
+
+struct TParsedLine {
+  std::vector<std::string> Positionals;
+  std::optional<std::string> Password;
+  bool Help = false;
+  bool Force = false;
+  std::string UnknownOption;
+};
+
+TParsedLine ParseLine(const std::vector<std::string>& Args) {
+  TParsedLine Line;
+  bool OptionsEnded = false;
+  for (size_t I = 0; I < Args.size(); ++I) {
+    const std::string& Arg = Args[I];
+    if (OptionsEnded || Arg.size() < 2 || Arg[0] != '-') {
+      Line.Positionals.push_back(Arg);
+    } else if (Arg == "--") {
+      OptionsEnded = true;
+    } else if (Arg == "-h" || Arg == "--help") {
+      Line.Help = true;
+    } else if (Arg == "-f" || Arg == "--force") {
+      Line.Force = true;
+    } else if (Arg == "--password") {
+      if (I + 1 >= Args.size()) throw ToolError("option '--password' needs a value (see edb --help)");
+      Line.Password = Args[++I];
+    } else if (Arg.starts_with("--password=")) {
+      Line.Password = Arg.substr(std::string_view("--password=").size());
+    } else if (Line.UnknownOption.empty()) {
+      Line.UnknownOption = Arg;
+    }
+  }
+  return Line;
+}
+
+// Runs a parsed line; output of the command goes to Run.Result.
+int Dispatch(const TParsedLine& Line, TEdbContext& Context, std::string& ContainerFile) {
+  std::string_view Name = Line.Positionals.empty() ? std::string_view() : std::string_view(Line.Positionals[0]);
+  if (Name == "help") {
+    if (!Line.UnknownOption.empty()) throw ToolError("unknown option '" + Line.UnknownOption + "' (see edb --help)");
+    if (Line.Positionals.size() > 2) throw ToolError("help: too many arguments (see edb --help)");
+    if (Line.Positionals.size() == 1) {
+      Context.Out << GeneralHelp();
+      return 0;
+    }
+    Name = Line.Positionals[1];
+    const TCommandInfo* Command = FindCommand(Name);
+    if (!Command) throw ToolError("unknown command '" + std::string(Name) + "' (see edb --help)");
+    Context.Out << CommandHelp(*Command);
+    return 0;
+  }
+  if (Name.empty()) {
+    if (Line.Help && Line.UnknownOption.empty()) {
+      Context.Out << GeneralHelp();
+      return 0;
+    }
+    if (!Line.UnknownOption.empty()) throw ToolError("unknown option '" + Line.UnknownOption + "' (see edb --help)");
+    throw ToolError("no command given (see edb --help)");
+  }
+  const TCommandInfo* Command = FindCommand(Name);
+  if (!Command) throw ToolError("unknown command '" + std::string(Name) + "' (see edb --help)");
+  const std::string SeeHelp = std::string(" (see edb ") + Command->Name + " --help)";
+  if (!Line.UnknownOption.empty()) throw ToolError("unknown option '" + Line.UnknownOption + "'" + SeeHelp);
+  if (Line.Help) {
+    Context.Out << CommandHelp(*Command);
+    return 0;
+  }
+  if (Line.Force && !Command->TakesForce) {
+    throw ToolError(std::string("option '--force' does not apply to ") + Command->Name + SeeHelp);
+  }
+  const size_t Count = Line.Positionals.size() - 1;
+  if (Count < Command->MinArgs || Count > Command->MaxArgs) {
+    throw ToolError(std::string(Command->Name) + ": " + (Count < Command->MinArgs ? "missing" : "too many") +
+                    " arguments; usage: edb " + Command->Name + " " + Command->Usage);
+  }
+
+  TCommandRun Run{Context, {Line.Positionals.begin() + 1, Line.Positionals.end()}, {}, Line.Force, {}};
+  Run.Password = Line.Password ? Line.Password : Context.EnvPassword;
+  if (Command->OpensContainer) ContainerFile = Run.Args[0];
+  const int Status = Command->Run(Run);
+  Context.Out << Run.Result.str();
+  return Status;
+}
+
+}  // namespace
+
+int RunEdb(const std::vector<std::string>& Args, TEdbContext& Context) {
+  std::string ContainerFile;
+  std::string Message;
+  try {
+    const int Status = Dispatch(ParseLine(Args), Context, ContainerFile);
+    Context.Out.flush();
+    if (!Context.Out) throw ToolError("cannot write the output");
+    return Status;
+  } catch (const ToolError& E) {
+    Message = E.what();
+  } catch (const tesvar::Exception& E) {
+    // The engine's texts name its classes, not the file: say which container it was.
+    Message = ContainerFile.empty() ? E.Message() : ContainerFile + ": " + E.Message();
+  } catch (const std::bad_alloc&) {
+    Message = "out of memory";
+  } catch (const std::exception& E) {
+    Message = E.what();
+  }
+  Context.Err << "edb: " << OneLine(Message) << '\n';
+  Context.Err.flush();
+  return 1;
+}
+
+int RunEdb(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err) {
+  TEdbContext Context{In, Out, Err};
+  if (const char* Value = std::getenv("EDB_PASSWORD")) Context.EnvPassword = Value;
+  return RunEdb(Args, Context);
+}
+
+}  // namespace tesvar::edb
