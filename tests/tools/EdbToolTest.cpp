@@ -184,7 +184,7 @@ TEST_F(EdbToolTest, InfoPrintsTheHeaderFields) {
   for (const char* Line : {"Format version:   1.2\n", "Page size:        4096 bytes (4064 data bytes)\n",
                            "Extent pages:     16\n", "Page count:       17\n", "GAM pages:        1\n",
                            "PFS pages:        1\n", "Directory pages:  1 (first 4)\n",
-                           "Directory items:  1 (1 files, 0 folders, 0 deleted)\n", "Container size:   69632 bytes\n",
+                           "Directory items:  1 (1 file, 0 folders, 0 deleted)\n", "Container size:   69632 bytes\n",
                            "Free pages:       10\n", "Encryption:       none\n"}) {
     EXPECT_NE(Info.find(Line), std::string::npos) << Line << "in\n" << Info;
   }
@@ -355,7 +355,7 @@ protected:
 
 TEST_P(EdbCheck, GoodContainerIsOk) {
   const std::string Report = Ok({"check", C, "--password", GetParam()});
-  EXPECT_TRUE(Report.starts_with("OK: 2 files, 1 folders")) << Report;
+  EXPECT_TRUE(Report.starts_with("OK: 2 files, 1 folder, ")) << Report;
 }
 
 TEST_P(EdbCheck, EveryDamageIsFoundAndNamed) {

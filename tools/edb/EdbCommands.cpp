@@ -54,6 +54,11 @@ std::string ErrorText(int32_t Code) {
   }
 }
 
+// "1 file", "2 files".
+std::string Counted(int64_t Count, const char* Noun) {
+  return std::to_string(Count) + " " + Noun + (Count == 1 ? "" : "s");
+}
+
 bool IsSeparator(char C) { return C == '\\' || C == '/'; }
 
 bool IsRoot(std::string_view Path) { return Path.size() == 1 && IsSeparator(Path[0]); }
@@ -298,8 +303,8 @@ int CmdInfo(TCommandRun& Run) {
       << "GAM pages:        " << Header.GAMPageCount << '\n'
       << "PFS pages:        " << Header.PFSPageCount << '\n'
       << "Directory pages:  " << Header.DirPageCount << " (first " << Header.FirstDirPageNo << ")\n"
-      << "Directory items:  " << Header.DirItemCount << " (" << Files << " files, " << Folders << " folders, "
-      << Deleted << " deleted)\n"
+      << "Directory items:  " << Header.DirItemCount << " (" << Counted(Files, "file") << ", "
+      << Counted(Folders, "folder") << ", " << Deleted << " deleted)\n"
       << "Stored bytes:     " << Bytes << '\n'
       << "Container size:   " << Container->GetSize() << " bytes\n"
       << "Free pages:       " << FreePages << '\n'
@@ -511,7 +516,7 @@ int CmdCheck(TCommandRun& Run) {
   std::ostream& Out = Run.Result;
   for (const std::string& Problem : Problems) Out << Problem << '\n';
   if (!Problems.empty()) {
-    Out << Problems.size() << (Problems.size() == 1 ? " problem" : " problems") << " found\n";
+    Out << Counted(static_cast<int64_t>(Problems.size()), "problem") << " found\n";
     return 1;
   }
   const TContainerHeader& Header = Container->PageFile().Header();
@@ -521,9 +526,11 @@ int CmdCheck(TCommandRun& Run) {
     const TDirItem& Item = Items.ReadItem(ItemID);
     if (!Item.Deleted) ++(Item.IsDirectory ? Folders : Files);
   }
-  Out << "OK: " << Files << " files, " << Folders << " folders, " << Header.PageCount << " pages checked\n";
+  Out << "OK: " << Counted(Files, "file") << ", " << Counted(Folders, "folder") << ", "
+      << Counted(Header.PageCount, "page") << " checked\n";
   if (!Leaked.empty()) {
-    Out << "note: " << Leaked.size() << " pages are marked used but belong to nothing (compact reclaims them)\n";
+    Out << "note: " << Counted(static_cast<int64_t>(Leaked.size()), "page")
+        << " marked used but belonging to nothing (compact reclaims them)\n";
   }
   return 0;
 }

@@ -6,8 +6,10 @@
 #include "edb/EdbTool_internal.h"
 #include "platform/Exception.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <new>
 #include <string_view>
 
 namespace tesvar::edb {
