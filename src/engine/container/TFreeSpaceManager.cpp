@@ -149,8 +149,10 @@ void TFreeSpaceManager::takeFromExtent(int32_t Extent, int32_t Count, std::vecto
 
 // Appends extents (in memory) until they offer Needed pages; returns how many. An extent that
 // starts a new PFS page carries it as its first page; one that starts a new GAM page carries the
-// GAM and SGAM pages as its second and third pages and becomes a mixed extent. Pages taken by
-// bitmap pages count towards Needed only for requests that accept mixed extents.
+// GAM and SGAM pages as its second and third pages and becomes a mixed extent. Extents with
+// bitmap pages count towards Needed only for requests that accept mixed extents. Each extent
+// counts the pages its PFS bits leave free: with fewer than 3 pages per extent the GAM and SGAM
+// pages spill into the following extents, which then offer fewer than E pages.
 int32_t TFreeSpaceManager::addExtents(int64_t Needed, bool WholeExtentsOnly) {
   const int64_t E = FExtentPageCount;
   int64_t gained = 0;
@@ -161,7 +163,7 @@ int32_t TFreeSpaceManager::addExtents(int64_t Needed, bool WholeExtentsOnly) {
     const bool needPFS = x == int64_t(FExtentsPerPFSPage) * int64_t(FPFSPages.size());
     const bool needGAM = x == int64_t(FExtentsPerGAMPage) * int64_t(FGAMPages.size());
     if (!needPFS && !needGAM) {
-      gained += E;
+      gained += freeInExtent(x);  // E, less GAM/SGAM pages of a preceding extent when E < 3
       if (getBit(FGAM, x)) ++FFreeExtentCount;
     } else {
       if (needPFS) {
@@ -183,13 +185,19 @@ int32_t TFreeSpaceManager::addExtents(int64_t Needed, bool WholeExtentsOnly) {
       } else if (getBit(FGAM, x)) {
         ++FFreeExtentCount;  // the extent keeps its GAM bit beside its PFS page
       }
-      if (!WholeExtentsOnly) gained += E - (needPFS ? 1 : 0) - (needGAM ? 2 : 0);
+      if (!WholeExtentsOnly) gained += freeInExtent(x);  // E - 1 or E - 3
       syncHeaderCounts();
     }
     ++k;
   }
   FExtentCount += k;
   return k;
+}
+
+int64_t TFreeSpaceManager::freeInExtent(int64_t Extent) const {
+  int64_t n = 0;
+  for (int64_t p = Extent * FExtentPageCount; p < (Extent + 1) * FExtentPageCount; ++p) n += getBit(FPFS, p);
+  return n;
 }
 
 void TFreeSpaceManager::syncHeaderCounts() {

@@ -70,6 +70,7 @@ private:
   void scanExtents(int32_t& Extent, int32_t Count, std::vector<int32_t>& Pages, bool WholeExtentsOnly);
   void rollback(const Snapshot& Before, std::vector<int32_t>& Pages);
   bool isBitmapPage(int64_t PageNo) const;
+  int64_t freeInExtent(int64_t Extent) const;
   void writeBitmapPage(uint8_t PageType, int32_t PageNo, uint8_t* Data, int32_t Size, const std::string& Message);
   void syncHeaderCounts();
 
