@@ -1,6 +1,8 @@
 // Free space management: PFS, GAM and SGAM bitmaps, page allocation and release, container
 // growth, bitmap pages on disk.
 
+#include "PageLayerTestSupport.h"
+
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
@@ -27,17 +29,9 @@ using platform::FaultFileSystem;
 using platform::FaultKind;
 using platform::MemoryFileSystem;
 using platform::ScopedFileSystem;
+using pagetest::expectMessage;
 
 constexpr const char* kPath = "/db/c.edb";
-
-void expectMessage(const std::function<void()>& action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), message);
-  }
-}
 
 // A container with its page file and free-space manager, reopened on demand.
 class Container {
@@ -92,17 +86,7 @@ State stateOf(Container& c) {
           h.PageCount,           h.PFSPageCount,       h.GAMPageCount};
 }
 
-class FreeSpaceTest : public ::testing::Test {
-protected:
-  FreeSpaceTest() {
-    fs.CreateDirectory("/db");
-    clock.SetAutoAdvance(300);
-  }
-  MemoryFileSystem fs;
-  ScopedFileSystem guard{fs};
-  platform::SettableClock clock;
-  platform::ScopedClock clockGuard{clock};
-};
+using FreeSpaceTest = pagetest::MemoryFsTest;
 
 TEST_F(FreeSpaceTest, DerivedSizes) {
   struct Case {

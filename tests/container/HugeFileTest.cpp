@@ -1,6 +1,8 @@
 // The container's host file: part chain, part headers, start offset, growth and shrinking,
 // renaming, deletion and the memory mode.
 
+#include "PageLayerTestSupport.h"
+
 #include "container/TCFSDiskFile.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TCFSMemoryFile.h"
@@ -44,9 +46,8 @@ std::vector<uint8_t> readAll(TCFSHugeFile& file) {
   return data;
 }
 
-class HugeFileTest : public ::testing::Test {
+class HugeFileTest : public pagetest::MemoryFsTest {
 protected:
-  HugeFileTest() { fs.CreateDirectory("/db"); }
 
   // A closed host file of the given content in small parts.
   void makeFile(const std::string& path, const std::vector<uint8_t>& data) {
@@ -57,8 +58,6 @@ protected:
     file.Close();
   }
 
-  MemoryFileSystem fs;
-  ScopedFileSystem guard{fs};
 };
 
 TEST_F(HugeFileTest, CreateWritesPartHeaderWithDefaultMaximum) {
@@ -308,14 +307,7 @@ TEST_F(HugeFileTest, DamagedPartsFailTheOpen) {
 }
 
 TEST_F(HugeFileTest, ErrorMessages) {
-  auto expectMessage = [](const std::function<void()>& action, const std::string& message) {
-    try {
-      action();
-      ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
-  };
+  using pagetest::expectMessage;
   TCFSHugeFile file("/db/c.edb", true, false, false);
   ASSERT_TRUE(file.InternalOpen(true, false));
   expectMessage([&] { file.InternalOpen(false, false); }, "TCFSHugeFile.InternalOpen - File is already open.");

@@ -1,6 +1,8 @@
 // The page file: container header, password block, page reads and writes with checksums and
 // encryption, growth and the host file operations passed through.
 
+#include "PageLayerTestSupport.h"
+
 #include "codec/Checksums.h"
 #include "codec/TCipher_Rijndael.h"
 #include "container/TCFSHugeFile.h"
@@ -25,6 +27,7 @@ using platform::FaultFileSystem;
 using platform::FaultKind;
 using platform::MemoryFileSystem;
 using platform::ScopedFileSystem;
+using pagetest::expectMessage;
 
 constexpr const char* kPath = "/db/c.edb";
 constexpr uint16_t kReadWrite = kModeReadWrite | kModeShareDenyNone;
@@ -35,21 +38,8 @@ uint32_t le32(const std::vector<uint8_t>& image, size_t offset) {
   return v;
 }
 
-void expectMessage(const std::function<void()>& action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), message);
-  }
-}
-
-class PageFileTest : public ::testing::Test {
+class PageFileTest : public pagetest::MemoryFsTest {
 protected:
-  PageFileTest() {
-    fs.CreateDirectory("/db");
-    clock.SetAutoAdvance(300);  // password checks end after one look at the clock
-  }
 
   std::unique_ptr<TPageFileManager> create(const std::string& password = {}, bool inMemory = false) {
     return std::make_unique<TPageFileManager>(kPath, kModeCreate, password, "", "", inMemory, kDefaultPageSizeKB,
@@ -60,10 +50,6 @@ protected:
                                               kDefaultExtentPageCount);
   }
 
-  MemoryFileSystem fs;
-  ScopedFileSystem guard{fs};
-  platform::SettableClock clock;
-  platform::ScopedClock clockGuard{clock};
 };
 
 std::vector<uint8_t> pageData(int32_t size, uint8_t seed) {

@@ -112,6 +112,21 @@ struct TPageFileManager::CipherCache {
     if (ciphers.size() >= kMaxKeys) ciphers.clear();
     return *ciphers.emplace(key, std::make_unique<codec::TCipher_Rijndael>(key)).first->second;
   }
+
+  // Encrypts or decrypts Data in place under Key; false without a key or when the cipher fails.
+  bool Apply(bool encode, const std::string& key, uint8_t* data, size_t size) {
+    if (key.empty()) return false;
+    try {
+      codec::TCipher_Rijndael& cipher = For(key);
+      if (encode)
+        cipher.EncodeBuffer(data, data, size);
+      else
+        cipher.DecodeBuffer(data, data, size);
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
 };
 
 TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
@@ -251,14 +266,8 @@ bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool No
     return false;
   }
   if (NoDecrypt || PageHeader.EncryptionType == etNone) return true;
-  const std::string& key = Key.empty() ? FPageKey : Key;
-  if (PageHeader.EncryptionType != etPageCipher || key.empty()) {
-    FLastError = cePageDecrypt;
-    return false;
-  }
-  try {
-    FCiphers->For(key).DecodeBuffer(PageHeader.Data, PageHeader.Data, size_t(count));
-  } catch (const std::exception&) {
+  if (PageHeader.EncryptionType != etPageCipher ||
+      !FCiphers->Apply(false, Key.empty() ? FPageKey : Key, PageHeader.Data, size_t(count))) {
     FLastError = cePageDecrypt;
     return false;
   }
@@ -271,14 +280,7 @@ bool TPageFileManager::WritePage(TPageHeader& PageHeader, int32_t PageNo, const 
   const bool withData = PageHeader.Data != nullptr && count > 0;
   if (withData) {
     if (PageHeader.EncryptionType == etPageCipher) {
-      const std::string& key = Key.empty() ? FPageKey : Key;
-      if (key.empty()) {
-        FLastError = cePageEncrypt;
-        return false;
-      }
-      try {
-        FCiphers->For(key).EncodeBuffer(PageHeader.Data, PageHeader.Data, size_t(count));
-      } catch (const std::exception&) {
+      if (!FCiphers->Apply(true, Key.empty() ? FPageKey : Key, PageHeader.Data, size_t(count))) {
         FLastError = cePageEncrypt;
         return false;
       }

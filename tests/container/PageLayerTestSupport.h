@@ -1,0 +1,41 @@
+#pragma once
+// Shared by the host file, page file and free-space tests: an in-memory file system with a /db
+// folder, a settable clock, and a check for the engine's exact messages.
+
+#include "platform/Exception.h"
+#include "platform/IClock.h"
+#include "platform/MemoryFileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace tesvar::container::pagetest {
+
+// Runs Action and expects it to raise tesvar::Exception with exactly Message.
+inline void expectMessage(const std::function<void()>& Action, const std::string& Message) {
+  try {
+    Action();
+    ADD_FAILURE() << "no exception, expected: " << Message;
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), Message);
+  }
+}
+
+// Installs a memory file system holding the folder /db, and a settable clock that moves 300 ms at
+// every look, so that password checks finish at once.
+class MemoryFsTest : public ::testing::Test {
+protected:
+  MemoryFsTest() {
+    fs.CreateDirectory("/db");
+    clock.SetAutoAdvance(300);
+  }
+
+  platform::MemoryFileSystem fs;
+  platform::ScopedFileSystem fsGuard{fs};
+  platform::SettableClock clock;
+  platform::ScopedClock clockGuard{clock};
+};
+
+}  // namespace tesvar::container::pagetest
