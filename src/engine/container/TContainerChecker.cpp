@@ -351,6 +351,12 @@ void TContainerChecker::CheckExtents() {
     MixedExtents += SGAM;
     bool AllFree = true;
     bool OnlyBitmapsUsed = true;
+    // An extent that starts with a PFS page alone keeps its GAM bit while its other pages are
+    // handed out, until the last one goes.
+    const bool StartsWithPFSOnly = FOwners.size() > static_cast<size_t>(kReservedPageCount + Extent * E) &&
+                                   FOwners[kReservedPageCount + Extent * E].Kind == Use::PFS &&
+                                   (FOwners.size() <= static_cast<size_t>(kReservedPageCount + Extent * E + 1) ||
+                                    FOwners[kReservedPageCount + Extent * E + 1].Kind != Use::GAM);
     for (int32_t J = 0; J < E; ++J) {
       const int32_t PageNo = kReservedPageCount + Extent * E + J;
       if (PageNo >= PageCount) break;
@@ -363,7 +369,7 @@ void TContainerChecker::CheckExtents() {
     const std::string Name = "extent " + Str(Extent);
     if (GAM && SGAM) Problem(Name + " is marked both wholly free (GAM) and mixed (SGAM)");
     if (AllFree && !GAM) Problem(Name + " is wholly free but its GAM bit is clear");
-    if (GAM && !OnlyBitmapsUsed) Problem(Name + " has pages in use but its GAM bit says wholly free");
+    if (GAM && !OnlyBitmapsUsed && !StartsWithPFSOnly) Problem(Name + " has pages in use but its GAM bit says wholly free");
   }
   if (FreeExtents != FreeSpace.FreeExtentCount()) {
     Problem("the free extent count is " + Str(FreeSpace.FreeExtentCount()) + ", the GAM bits give " + Str(FreeExtents));

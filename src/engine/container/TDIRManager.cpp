@@ -120,6 +120,7 @@ bool TDIRManager::ParentAndName(std::string_view Path, int32_t& ParentID, std::s
   if (!IsUsableName(Name)) return false;
   const size_t DirCount = Parsed.Components.size() - 1;
   ParentID = Resolve(Parsed, DirCount);
+  if (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory) ParentID = kPathNotFound;
   if (ParentPath) {
     *ParentPath = Parsed.Absolute ? "\\" : "";
     for (size_t I = 0; I < DirCount; ++I) {

@@ -1,0 +1,98 @@
+#pragma once
+// Shared pieces of the container tests: an in-memory file system with a settable clock, the
+// plain and encrypted variants, and small file helpers over TContainerFileSystem.
+
+#include "container/TContainerChecker.h"
+#include "container/TContainerFileSystem.h"
+#include "platform/IClock.h"
+#include "platform/IFileSystem.h"
+#include "platform/MemoryFileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tesvar::container::test {
+
+// 2024-01-01 00:00:00 UTC as a FILETIME.
+inline constexpr int64_t kTestNow = 133'485'408'000'000'000;
+
+// Installs an in-memory file system and a settable clock for its lifetime. The tick counter
+// moves on every read, so password checks finish without waiting.
+class ContainerEnvironment {
+public:
+  ContainerEnvironment() : FFsGuard(Fs), FClockGuard(Clock) {
+    Clock.SetAutoAdvance(64);
+    Clock.SetNowUtc(kTestNow);
+  }
+  platform::MemoryFileSystem Fs;
+  platform::SettableClock Clock;
+
+private:
+  platform::ScopedFileSystem FFsGuard;
+  platform::ScopedClock FClockGuard;
+};
+
+struct ContainerVariant {
+  const char* Name;
+  const char* Password;  // empty: not encrypted
+};
+
+inline const ContainerVariant kContainerVariants[] = {{"Plain", ""}, {"Encrypted", "secret"}};
+
+inline void PrintTo(const ContainerVariant& Variant, std::ostream* Os) { *Os << Variant.Name; }
+
+inline std::string VariantName(const testing::TestParamInfo<ContainerVariant>& Info) { return Info.param.Name; }
+
+inline std::unique_ptr<TContainerFileSystem> CreateContainer(const std::string& Path, const std::string& Password) {
+  return std::make_unique<TContainerFileSystem>(Path, kModeCreate, false, Password);
+}
+
+inline std::unique_ptr<TContainerFileSystem> OpenContainer(const std::string& Path, const std::string& Password,
+                                                          uint16_t Mode = kModeReadWrite) {
+  return std::make_unique<TContainerFileSystem>(Path, Mode, false, Password);
+}
+
+// Deterministic bytes: a different sequence for every seed.
+inline std::vector<uint8_t> Pattern(size_t Size, uint32_t Seed) {
+  std::vector<uint8_t> Data(Size);
+  uint32_t X = Seed * 2654435761u + 1;
+  for (auto& B : Data) {
+    X = X * 1103515245u + 12345u;
+    B = static_cast<uint8_t>(X >> 16);
+  }
+  return Data;
+}
+
+// Creates (or replaces) a file with the given content; false when any step fails.
+inline bool WriteWholeFile(TContainerFileSystem& Cfs, const std::string& Path, const std::vector<uint8_t>& Data) {
+  const int32_t H = Cfs.FileOpen(Path, kModeCreate);
+  if (H < 0) return false;
+  const int32_t Written = Cfs.FileWrite(H, Data.data(), static_cast<int32_t>(Data.size()));
+  Cfs.FileClose(H);
+  return Written == static_cast<int32_t>(Data.size());
+}
+
+// The whole content of a file; empty when it cannot be opened.
+inline std::vector<uint8_t> ReadWholeFile(TContainerFileSystem& Cfs, const std::string& Path) {
+  const int32_t H = Cfs.FileOpen(Path, kModeReadWrite);
+  if (H < 0) return {};
+  const int64_t Size = Cfs.FileSeek(H, 2, 0);
+  Cfs.FileSeek(H, 0, 0);
+  std::vector<uint8_t> Data(static_cast<size_t>(Size));
+  const int32_t Read = Cfs.FileRead(H, Data.data(), static_cast<int32_t>(Size));
+  Cfs.FileClose(H);
+  Data.resize(static_cast<size_t>(std::max(Read, 0)));
+  return Data;
+}
+
+// Problems the checker finds, leaked pages included.
+inline std::vector<std::string> CheckContainer(TContainerFileSystem& Cfs) {
+  return TContainerChecker(Cfs).Check(true);
+}
+
+}  // namespace tesvar::container::test
