@@ -1,0 +1,301 @@
+// Compaction of a container: every live item is copied into a fresh container "<name>_new",
+// which then takes the container's name.
+//
+// The guarantee: until the final rename succeeds the original file is only read, so a cancel, a
+// failure or missing space leaves it untouched under its name and "<name>_new" is removed. The
+// swap of names is undone when its second half fails.
+
+#include "container/TCFSHugeFile.h"
+#include "container/TContainerFileSystem.h"
+#include "container/TFreeSpaceManager.h"
+#include "container/TPageFileManager.h"
+#include "container/TUserFilePageMapManager.h"
+#include "platform/Exception.h"
+#include "platform/IFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace tesvar::container {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+// Removes every part file of the container FileName (which must not be open).
+void DeleteContainerFiles(const std::string& FileName) {
+  try {
+    TCFSHugeFile(FileName, false, false, false).DeleteFiles();
+  } catch (...) {
+    // Cleanup after a failure: what cannot be deleted stays behind.
+  }
+}
+
+// The first FileName + n (n = 0, 1, ...) that names no file.
+std::string FreeNumberedName(const std::string& FileName) {
+  for (int N = 0;; ++N) {
+    std::string Candidate = FileName + std::to_string(N);
+    if (!platform::FileSystem().FileExists(Candidate)) return Candidate;
+  }
+}
+
+std::string ParentPath(const TDIRManager& Directory, const TDirItem& Item) {
+  return Item.ParentID == kRootDirectoryID ? std::string() : Directory.ItemPath(Item.ParentID);
+}
+
+void CopyTimesAndAttributes(const TDirItem& From, TDirItem& To) {
+  To.CreationTime = From.CreationTime;
+  To.LastWriteTime = From.LastWriteTime;
+  To.LastAccessTime = From.LastAccessTime;
+  To.Attr = From.Attr;
+}
+
+// Copies the data of source item Item (at Path) into the new file open as TargetHandle in Target,
+// page by page through both page maps (decrypted from the source, encrypted again by Target with
+// the same key), and gives the copy the item's times, attributes and password block. Raises when
+// a source page cannot be read, and "Not enough space" (after OnNoSpace) when the copy cannot be
+// written.
+void CopyFileData(TContainerFileSystem& Source, const TDirItem& Item, const std::string& Path,
+                  TContainerFileSystem& Target, int32_t TargetHandle, std::vector<uint8_t>& Buffer) {
+  auto NoSpace = [&Source] {
+    if (Source.OnNoSpace) Source.OnNoSpace(Source);
+    throw Exception("Not enough space");
+  };
+  const int32_t TargetID = Target.Handle(TargetHandle)->ItemID;
+  TDirItem Copy = Target.Directory().ReadItem(TargetID);
+  std::memcpy(Copy.PasswordBlock, Item.PasswordBlock, kPasswordBlockSize);
+  Copy.HasPassword = Item.HasPassword;
+  CopyTimesAndAttributes(Item, Copy);
+  const int64_t Size = Item.Size;
+  if (Size > 0) {
+    // All pages of the copy are taken at once: whole extents, one map write, one bitmap write.
+    if (!Target.PageMaps().SetFileSize(Copy, false, Size)) NoSpace();
+  }
+  Copy.Size = Size;
+  Target.Directory().WriteItem(TargetID, Copy);
+  if (Size <= 0) return;
+
+  const std::vector<int32_t>& From = Source.PageMaps().GetMaps(Item).DataPages;
+  const std::vector<int32_t>& To = Target.PageMaps().GetMaps(Copy).DataPages;
+  TPageFileManager& SourceFile = Source.PageFile();
+  TPageFileManager& TargetFile = Target.PageFile();
+  const int64_t D = SourceFile.PageDataSize();
+  const size_t Steps = static_cast<size_t>((Size + D - 1) / D);
+  if (From.size() < Steps || To.size() < Steps) {
+    throw Exception("TContainerFileSystem.RepairFile - page map of " + QuotedName(Path) + " is too short");
+  }
+  const uint8_t EncryptionType = SourceFile.Header().EncryptionType;
+  for (size_t J = 0; J < Steps; ++J) {
+    TPageHeader Page;
+    Page.Data = Buffer.data();
+    if (!SourceFile.ReadPage(Page, From[J])) {
+      throw Exception("TContainerFileSystem.RepairFile - cannot read page " + std::to_string(From[J]) + " of " +
+                      QuotedName(Path) + ", error " + std::to_string(SourceFile.LastError()));
+    }
+    // The bytes past the end of the file are zero in the copy, as a write leaves them.
+    if (J + 1 == Steps) {
+      const int64_t Used = Size - static_cast<int64_t>(J) * D;
+      std::fill(Buffer.begin() + Used, Buffer.end(), 0);
+    }
+    Page.NextPageNo = -1;
+    Page.PageType = ptUserData;
+    Page.EncryptionType = EncryptionType;
+    Page.ChecksumKind = 0;
+    if (!TargetFile.WritePage(Page, To[J])) NoSpace();
+  }
+}
+
+}  // namespace
+
+bool TContainerFileSystem::RepairFile(std::string& Log) {
+  Log.clear();
+  FCancel = false;
+  FLastError = ceOk;
+  if (FReadOnly || FInMemory) return false;
+
+  // An unknown figure (negative) does not stop the compaction: running out of space on the way
+  // is handled like any other failure.
+  const int64_t Free = FPageFile->GetFreeSpace();
+  if (Free >= 0 && Free < GetSize()) {
+    Log = "Not enough space.";
+    try {
+      NoSpace();
+    } catch (...) {
+      // The handler only informs.
+    }
+    return false;
+  }
+
+  const std::string NewName = FFileName + "_new";
+  std::unique_ptr<TContainerFileSystem> Target;
+  auto DiscardTarget = [&] {
+    Target.reset();
+    DeleteContainerFiles(NewName);
+  };
+  // The original is read, never written, until the swap: after a failure it only needs its
+  // host file open again (it is closed before the swap).
+  auto RestoreOriginal = [&] {
+    if (!FPageFile->HostFile().IsOpen()) FPageFile->HostFile().InternalOpen(false, true);
+  };
+
+  try {
+    const TContainerHeader& Header = FPageFile->Header();
+    Target = std::make_unique<TContainerFileSystem>(NewName, kModeCreate, false, FPassword, std::string(),
+                                                    std::string(), Header.PageSize / 1024, Header.ExtentPageCount);
+    TPageFileManager& TargetFile = Target->PageFile();
+    if (TargetFile.Header().PageSize != Header.PageSize) {
+      throw Exception("TContainerFileSystem.RepairFile - unsupported page size " + std::to_string(Header.PageSize));
+    }
+    std::memcpy(TargetFile.Header().PasswordBlock, Header.PasswordBlock, kPasswordBlockSize);
+    TargetFile.Header().EncryptionType = Header.EncryptionType;
+    TargetFile.SetPageKey(FPageFile->PageKey());
+    TargetFile.SaveHeader();
+  } catch (const std::exception& E) {
+    Log += std::string("Critical error occured. Original file restored.") + kCrLf + E.what();
+    DiscardTarget();
+    return false;
+  }
+
+  std::vector<uint8_t> Buffer;
+  try {
+    Buffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
+  } catch (const std::bad_alloc&) {
+    FLastError = ceRepairBuffer;
+    DiscardTarget();
+    return false;
+  }
+
+  // Item IDs change: open handles follow their files by path.
+  std::vector<std::pair<int32_t, std::string>> OpenPaths;
+  for (const auto& [Number, H] : FHandles) OpenPaths.emplace_back(Number, FDirectory->ItemPath(H.ItemID));
+
+  // An item the copy cannot hold is dropped with a line in the log; missing space is no reason
+  // to drop anything, it stops the compaction.
+  auto StopWhenNoSpace = [&] {
+    if (Target->LastError() != ceNoSpace) return;
+    NoSpace();
+    throw Exception("Not enough space");
+  };
+
+  FRepairItemsTotal = FPageFile->Header().DirItemCount;
+  FRepairItemsDone = 0;
+  try {
+    for (int32_t I = 0; I < FRepairItemsTotal; ++I) {
+      const double Percent = static_cast<double>(I) / FRepairItemsTotal * 100.0;
+      if (OnProgress) OnProgress(*this, FCancel, Percent);
+      if (FCancel) {
+        DiscardTarget();
+        Log += std::string("RepairFile cancelled. Original file restored.") + kCrLf;
+        return false;
+      }
+      FRepairItemsDone = I;
+      const TDirItem Item = FDirectory->ReadItem(I);
+      if (Item.Deleted) continue;
+      const std::string Path = FDirectory->ItemPath(I);
+      if (Item.IsDirectory) {
+        if (!Target->ForceDirectories(Path)) StopWhenNoSpace();
+        const int32_t TargetID = Target->Directory().FindFile(Path);
+        if (TargetID < 0 || !Target->DirectoryExists(Path)) {
+          Log += "Directory " + QuotedName(Path) + " deleted. " + kCrLf;
+          continue;
+        }
+        TDirItem Copy = Target->Directory().ReadItem(TargetID);
+        CopyTimesAndAttributes(Item, Copy);
+        Target->Directory().WriteItem(TargetID, Copy);
+        continue;
+      }
+      const std::string Parent = ParentPath(*FDirectory, Item);
+      if (!Parent.empty() && !Target->ForceDirectories(Parent)) {
+        StopWhenNoSpace();
+        Log += "Directory " + QuotedName(Parent) + " deleted. " + kCrLf;
+      }
+      const int32_t TargetHandle = Target->FileOpen(Path, kModeCreate);
+      if (TargetHandle < 0) {
+        StopWhenNoSpace();
+        Log += "File " + QuotedName(Path) + " deleted. " + kCrLf;
+        continue;
+      }
+      CopyFileData(*this, Item, Path, *Target, TargetHandle, Buffer);
+      Target->FileClose(TargetHandle);
+    }
+    FRepairItemsDone = FRepairItemsTotal;
+    // The copy must be on the device before it replaces the original.
+    if (!Target->PageFile().HostFile().Flush()) {
+      throw Exception("TContainerFileSystem.RepairFile - cannot flush file " + QuotedName(NewName));
+    }
+  } catch (const std::exception& E) {
+    Log += std::string("Critical error occured. Original file restored.") + kCrLf + E.what();
+    DiscardTarget();
+    RestoreOriginal();
+    return false;
+  }
+
+  // The swap: the original steps aside under a free numbered name, the copy takes its name.
+  FPageFile->Close();
+  Target->PageFile().Close();
+  const std::string AsideName = FreeNumberedName(FFileName);
+  auto RenameFailed = [&](const std::string& From, const std::string& To) {
+    FLastError = ceRepairRename;
+    Log += std::string("Critical error occured. Original file restored.") + kCrLf +
+           "TContainerFileSystem.RepairFile - cannot rename file " + QuotedName(From) + " to " + QuotedName(To);
+  };
+  if (!FPageFile->RenameFile(AsideName)) {
+    if (FPageFile->FileName() != FFileName) FPageFile->RenameFile(FFileName);
+    RenameFailed(FFileName, AsideName);
+    DiscardTarget();
+    RestoreOriginal();
+    return false;
+  }
+  if (!Target->PageFile().RenameFile(FFileName)) {
+    if (Target->PageFile().FileName() != NewName) Target->PageFile().RenameFile(NewName);
+    FPageFile->RenameFile(FFileName);
+    RenameFailed(NewName, FFileName);
+    DiscardTarget();
+    RestoreOriginal();
+    return false;
+  }
+
+  std::unique_ptr<TContainerFileSystem> Reopened;
+  try {
+    Reopened = std::make_unique<TContainerFileSystem>(FFileName, kModeReadWrite, false, FPassword);
+  } catch (const std::exception& E) {
+    // The copy does not open: the original takes its name back.
+    Target->PageFile().RenameFile(NewName);
+    FPageFile->RenameFile(FFileName);
+    Log += std::string("Critical error occured. Original file restored.") + kCrLf + E.what();
+    FLastError = ceRepairRename;
+    DiscardTarget();
+    RestoreOriginal();
+    return false;
+  }
+  Target.reset();
+  if (!FPageFile->DeleteFiles()) {
+    Log += "Cannot delete file " + QuotedName(AsideName) + ". " + kCrLf;
+  }
+
+  // This object continues on the compacted file; the old parts go with Reopened.
+  std::swap(FPageFile, Reopened->FPageFile);
+  std::swap(FFreeSpace, Reopened->FFreeSpace);
+  std::swap(FDirectory, Reopened->FDirectory);
+  std::swap(FPageMaps, Reopened->FPageMaps);
+  FReadOnly = FPageFile->ReadOnly();
+  FExclusive = FPageFile->Exclusive();
+  FMode = kModeReadWrite;
+  std::map<int32_t, TUserFileHandle> Handles;
+  for (const auto& [Number, Path] : OpenPaths) {
+    TUserFileHandle H = FHandles.at(Number);
+    std::string Key;
+    H.ItemID = FDirectory->OpenItem(Path, {}, Key);
+    if (H.ItemID >= 0) Handles.emplace(Number, std::move(H));
+  }
+  FHandles = std::move(Handles);
+  Reopened.reset();
+
+  if (OnProgress) OnProgress(*this, FCancel, 100.0);
+  return true;
+}
+
+}  // namespace tesvar::container
