@@ -41,7 +41,8 @@ TAbstractPlainFileSystem* TPFSManager::GetPFSHandle(const std::string& FileName,
                                                     uint8_t StoreMode, bool& ReadOnly,
                                                     bool InMemory) {
   const auto mode = static_cast<TFileStoreMode>(StoreMode);
-  const TSingleFilePFSHooks& hooks = singleFileHooks();
+  const TSingleFilePFSHooks& hooks =
+      singleFileHooks().Create != nullptr ? singleFileHooks() : ContainerHooks();
   if (TAbstractPlainFileSystem* found = FindPFS(FileName, mode)) {
     if (mode == fsmSingleFile && hooks.IsReadOnly != nullptr) ReadOnly = hooks.IsReadOnly(*found);
     return found;

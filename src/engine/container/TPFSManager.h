@@ -35,11 +35,19 @@ public:
   TAbstractPlainFileSystem* FindPFS(const std::string& FileName, TFileStoreMode StoreMode) const;
   // The registered plain file system for FileName and StoreMode, or a new one registered at the
   // end: fsmDirectory and fsmTemporary take FileName as their folder, fsmInMemory as its name,
-  // fsmSingleFile goes to the single-file hooks (which also set ReadOnly, for a registered one
-  // too). Never raises: every failure, an unsupported mode included (and fsmSingleFile while no
-  // hooks are set), gives null. ReadOnly is changed only in single-file mode.
+  // fsmSingleFile goes to the single-file hooks, by default ContainerHooks() (which also set
+  // ReadOnly, for a registered one too). Never raises: every failure, an unsupported mode
+  // included, gives null. ReadOnly is changed only in single-file mode.
   TAbstractPlainFileSystem* GetPFSHandle(const std::string& FileName, const std::string& Password,
                                          uint8_t StoreMode, bool& ReadOnly, bool InMemory);
+
+  // Single-file mode (defined with the container plain file system, TPFSManager_SingleFile.cpp):
+  // ReleasePFS removes and destroys the single-file plain file system of that name, if registered
+  // (closing its open files and its container). CreateContainer releases FileName, creates a new
+  // container there and, unless InMemory, releases it again at once (an in-memory one stays
+  // registered); false, never an exception, when the container cannot be created.
+  void ReleasePFS(const std::string& FileName);
+  bool CreateContainer(const std::string& FileName, const std::string& Password, bool InMemory);
 
   // Appends PFS to the registry and returns it.
   TAbstractPlainFileSystem& AddPFS(std::unique_ptr<TAbstractPlainFileSystem> PFS);
@@ -49,9 +57,11 @@ public:
   TAbstractPlainFileSystem& Items(size_t Index) const { return *FList.at(Index); }
 
   // Installs the single-file store mode's hooks (process-wide; both members set, or both null
-  // to remove them).
+  // to go back to ContainerHooks()).
   static void SetSingleFileHooks(const TSingleFilePFSHooks& Hooks);
   static const TSingleFilePFSHooks& SingleFileHooks();
+  // The container plain file system (TCFSPlainFileSystem) as single-file hooks.
+  static const TSingleFilePFSHooks& ContainerHooks();
 
 private:
   std::vector<std::unique_ptr<TAbstractPlainFileSystem>> FList;

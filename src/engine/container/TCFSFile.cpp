@@ -1,0 +1,133 @@
+#include "container/TCFSFile.h"
+
+#include "container/PlainFileSystem_internal.h"
+#include "container/TContainerFileSystem.h"
+
+#include <algorithm>
+
+namespace tesvar::container {
+
+namespace {
+
+// The container moves at most this many bytes per call (its counts are 32-bit).
+constexpr int64_t kMaxTransfer = int64_t{1} << 30;
+
+}  // namespace
+
+TCFSFile::TCFSFile(TAbstractPlainFileSystem* FileSystem, TContainerFileSystem& Container, std::string FileName,
+                   bool Exclusive, bool ReadOnly)
+    : TAbstractFile(FileSystem, std::move(FileName), Exclusive, ReadOnly), FContainer(Container) {}
+
+TCFSFile::~TCFSFile() {
+  try {
+    TCFSFile::Close();
+  } catch (...) {
+    // The handle is released either way; a destructor cannot report a failed flush.
+  }
+}
+
+void TCFSFile::SetExclusive(bool Value) {
+  if (Value == FExclusive) return;
+  FExclusive = Value;
+  if (IsOpen()) Reopen();
+}
+
+void TCFSFile::SetReadOnly(bool Value) {
+  if (Value == FReadOnly) return;
+  FReadOnly = Value;
+  if (IsOpen()) Reopen();
+}
+
+void TCFSFile::SetSize(int64_t Value) {
+  int64_t Result = ceInvalidHandle;
+  if (IsOpen()) Result = FReadOnly ? int64_t{ceReadOnly} : FContainer.FileSetSize(FHandle, Value);
+  if (Result < 0 || Result != Value) {
+    throw Exception("TCFSFile.SetSize - Cannot set size of file " + quoted(Path()) + ", error " +
+                    std::to_string(Result < 0 ? Result : FContainer.LastError()) + ".");
+  }
+}
+
+void TCFSFile::Close() {
+  if (!IsOpen()) return;
+  const int32_t Handle = FHandle;
+  FHandle = -1;
+  try {
+    if (!FReadOnly) FContainer.FileFlush(Handle);
+  } catch (...) {
+    FContainer.FileClose(Handle);
+    throw;
+  }
+  FContainer.FileClose(Handle);
+}
+
+void TCFSFile::Flush() {
+  if (IsOpen()) FContainer.FileFlush(FHandle);
+}
+
+bool TCFSFile::TryOpen(bool Create) {
+  // The container records the mode without enforcing it; a read-only container is what makes
+  // writing impossible.
+  if (!Create && !FReadOnly && FContainer.ReadOnly()) return false;
+  uint16_t Mode = kModeCreate;
+  if (!Create) {
+    Mode = static_cast<uint16_t>((FReadOnly ? kModeRead : kModeReadWrite) |
+                                 (FExclusive ? kModeShareExclusive : kModeShareDenyNone));
+  }
+  FHandle = FContainer.FileOpen(Path(), Mode);
+  if (FHandle < 0) FHandle = -1;
+  return IsOpen();
+}
+
+void TCFSFile::Open(bool Create) {
+  Close();
+  if (TryOpen(Create)) return;
+  if (Create) throw Exception("Cannot create file " + quoted(Path()));
+  if (FReadOnly) throw Exception("Cannot open file " + quoted(Path()));
+  FReadOnly = true;
+  if (TryOpen(false)) return;
+  FReadOnly = false;
+  throw Exception("Cannot open file " + quoted(Path()));
+}
+
+int64_t TCFSFile::Read(void* Buffer, int64_t Count) {
+  if (!IsOpen()) return -1;
+  auto* Dest = static_cast<uint8_t*>(Buffer);
+  int64_t Done = 0;
+  while (Done < Count) {
+    const int32_t Wanted = static_cast<int32_t>(std::min(Count - Done, kMaxTransfer));
+    const int32_t Got = FContainer.FileRead(FHandle, Dest + Done, Wanted);
+    if (Got < 0) return Done > 0 ? Done : -1;
+    Done += Got;
+    if (Got < Wanted) break;
+  }
+  return Done;
+}
+
+int64_t TCFSFile::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (!IsOpen()) return -1;
+  const int64_t Former = FContainer.FileSeek(FHandle, 1, 0);
+  const int64_t Position = FContainer.FileSeek(FHandle, static_cast<int32_t>(Origin), Offset);
+  if (Position < 0) {
+    FContainer.FileSeek(FHandle, 0, Former);
+    return -1;
+  }
+  return Position;
+}
+
+int64_t TCFSFile::Write(const void* Buffer, int64_t Count) {
+  // The container does not enforce a handle's mode: a file opened for reading refuses here, as
+  // a read-only disk handle does.
+  if (!IsOpen() || FReadOnly) return -1;
+  const auto* Source = static_cast<const uint8_t*>(Buffer);
+  int64_t Done = 0;
+  while (Done < Count) {
+    const int32_t Wanted = static_cast<int32_t>(std::min(Count - Done, kMaxTransfer));
+    const int32_t Put = FContainer.FileWrite(FHandle, Source + Done, Wanted);
+    if (Put < 0) return Done > 0 ? Done : -1;
+    Done += Put;
+    if (Put < Wanted) break;
+  }
+  return Done;
+}
+
+}  // namespace tesvar::container

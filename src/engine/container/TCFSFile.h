@@ -1,0 +1,62 @@
+#pragma once
+// A plain-file-system file kept inside a container (single-file store mode): a user file of the
+// container reached through one of the container's handles.
+
+#include "container/TAbstractFile.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tesvar::container {
+
+class TContainerFileSystem;
+
+class TCFSFile : public TAbstractFile {
+public:
+  // Container must outlive the file (its plain file system destroys its files before the
+  // container). The file stays closed until Open.
+  TCFSFile(TAbstractPlainFileSystem* FileSystem, TContainerFileSystem& Container, std::string FileName,
+           bool Exclusive, bool ReadOnly);
+  ~TCFSFile() override;
+
+  // When open and the value changes: store it and Reopen.
+  void SetExclusive(bool Value) override;
+  void SetReadOnly(bool Value) override;
+  // Cuts or extends (with zeros) the file; the position becomes Value. Raises
+  // "TCFSFile.SetSize - Cannot set size of file "<name>", error <code>." on failure (a closed or
+  // read-only file included).
+  void SetSize(int64_t Value) override;
+  // Flushes the container (unless read-only) and releases the handle.
+  void Close() override;
+  // Flushes the container's host file.
+  void Flush() override;
+  // Opens the container's user file with the mode word kModeCreate (0xFFFF) when Create, else
+  // read (0) or read-write (2) by ReadOnly combined with exclusive (0x10) or shared (0x40) by
+  // Exclusive. An open handle is closed first.
+  // Failures: Create raises "Cannot create file "<name>"". Not creating: a file that cannot be
+  // opened for writing (in a read-only container) is opened read-only and ReadOnly becomes true;
+  // when that fails too (or ReadOnly was already true) ReadOnly keeps its former value and
+  // "Cannot open file "<name>"" is raised.
+  void Open(bool Create) override;
+  // Bytes read (short at the end of the file or when a page cannot be read), -1 when closed.
+  int64_t Read(void* Buffer, int64_t Count) override;
+  // The new position, -1 when closed or when it would be negative (position unchanged).
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  // Bytes written (short when the container runs out of space or fails), -1 when closed or
+  // read-only. Count 0 writes nothing.
+  int64_t Write(const void* Buffer, int64_t Count) override;
+
+  bool IsOpen() const { return FHandle >= 0; }
+  int32_t Handle() const { return FHandle; }
+  // The path of the file inside the container.
+  std::string Path() const { return FPathPrefix + FFileName; }
+
+private:
+  bool TryOpen(bool Create);
+
+  TContainerFileSystem& FContainer;
+  std::string FPathPrefix;  // folder inside the container; always empty here
+  int32_t FHandle = -1;     // -1 = closed
+};
+
+}  // namespace tesvar::container
