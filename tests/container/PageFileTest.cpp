@@ -476,6 +476,64 @@ TEST_F(PageFileTest, InMemoryContainer) {
   EXPECT_EQ(back, pageData(4064, 9));
 }
 
+TEST_F(PageFileTest, ContainerBehindForeignBytesOpens) {
+  {
+    auto file = create("pw");
+    ASSERT_TRUE(file->AddPages(16));
+    auto data = pageData(4064, 4);
+    TPageHeader page;
+    page.EncryptionType = etPageCipher;
+    page.Data = data.data();
+    ASSERT_TRUE(file->WritePage(page, 9));
+  }
+  auto image = pageData(100000, 8);  // e.g. a program the container was appended to
+  const auto container = fs.ReadAll(kPath);
+  image.insert(image.end(), container.begin(), container.end());
+  fs.WriteAll(kPath, image);
+
+  auto file = open("pw");
+  EXPECT_EQ(file->HostFile().StartOffset(), 100000);
+  EXPECT_EQ(file->Header().PageCount, 17);
+  std::vector<uint8_t> back(4064);
+  TPageHeader page;
+  page.Data = back.data();
+  ASSERT_TRUE(file->ReadPage(page, 9));
+  EXPECT_EQ(back, pageData(4064, 4));
+  // Growth keeps the foreign bytes in front.
+  ASSERT_TRUE(file->AddPages(16));
+  file.reset();
+  const auto grown = fs.ReadAll(kPath);
+  EXPECT_EQ(grown.size(), 100000 + size_t(kPartHeaderSize) + 33 * 4096);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 100000, grown.begin()));
+}
+
+// The memory image written out on the switch to disk is the file the same steps give on disk.
+TEST_F(PageFileTest, MemoryImageMatchesTheDiskFile) {
+  auto steps = [](TPageFileManager& file) {
+    ASSERT_TRUE(file.AddPages(20));
+    for (int32_t p = 1; p < 21; p += 3) {
+      auto data = pageData(4064, uint8_t(p));
+      TPageHeader page;
+      page.NextPageNo = p + 1;
+      page.Data = data.data();
+      ASSERT_TRUE(file.WritePage(page, p));
+    }
+    file.Header().DirItemCount = 3;
+    file.SaveHeader();
+  };
+  {
+    auto disk = create();
+    steps(*disk);
+  }
+  const auto expected = fs.ReadAll(kPath);
+  {
+    auto memory = create({}, true);
+    steps(*memory);
+    memory->SetInMemory(false);
+  }
+  EXPECT_EQ(fs.ReadAll(kPath), expected);
+}
+
 TEST_F(PageFileTest, RenameAndDelete) {
   auto file = create();
   file->Close();
