@@ -12,6 +12,22 @@ namespace {
 // The container moves at most this many bytes per call (its counts are 32-bit).
 constexpr int64_t kMaxTransfer = int64_t{1} << 30;
 
+// Moves Count bytes in calls of at most kMaxTransfer: Step(Done, Wanted) moves Wanted bytes at
+// offset Done and returns the bytes moved (-1 on failure). Stops at a short step; -1 when the
+// first step fails.
+template <class F>
+int64_t InSteps(int64_t Count, F&& Step) {
+  int64_t Done = 0;
+  while (Done < Count) {
+    const int32_t Wanted = static_cast<int32_t>(std::min(Count - Done, kMaxTransfer));
+    const int32_t Moved = Step(Done, Wanted);
+    if (Moved < 0) return Done > 0 ? Done : -1;
+    Done += Moved;
+    if (Moved < Wanted) break;
+  }
+  return Done;
+}
+
 }  // namespace
 
 TCFSFile::TCFSFile(TAbstractPlainFileSystem* FileSystem, TContainerFileSystem& Container, std::string FileName,
@@ -92,15 +108,8 @@ void TCFSFile::Open(bool Create) {
 int64_t TCFSFile::Read(void* Buffer, int64_t Count) {
   if (!IsOpen()) return -1;
   auto* Dest = static_cast<uint8_t*>(Buffer);
-  int64_t Done = 0;
-  while (Done < Count) {
-    const int32_t Wanted = static_cast<int32_t>(std::min(Count - Done, kMaxTransfer));
-    const int32_t Got = FContainer.FileRead(FHandle, Dest + Done, Wanted);
-    if (Got < 0) return Done > 0 ? Done : -1;
-    Done += Got;
-    if (Got < Wanted) break;
-  }
-  return Done;
+  return InSteps(Count,
+                 [&](int64_t Done, int32_t Wanted) { return FContainer.FileRead(FHandle, Dest + Done, Wanted); });
 }
 
 int64_t TCFSFile::Seek(int64_t Offset, TSeekOrigin Origin) {
@@ -119,15 +128,8 @@ int64_t TCFSFile::Write(const void* Buffer, int64_t Count) {
   // a read-only disk handle does.
   if (!IsOpen() || FReadOnly) return -1;
   const auto* Source = static_cast<const uint8_t*>(Buffer);
-  int64_t Done = 0;
-  while (Done < Count) {
-    const int32_t Wanted = static_cast<int32_t>(std::min(Count - Done, kMaxTransfer));
-    const int32_t Put = FContainer.FileWrite(FHandle, Source + Done, Wanted);
-    if (Put < 0) return Done > 0 ? Done : -1;
-    Done += Put;
-    if (Put < Wanted) break;
-  }
-  return Done;
+  return InSteps(Count,
+                 [&](int64_t Done, int32_t Wanted) { return FContainer.FileWrite(FHandle, Source + Done, Wanted); });
 }
 
 }  // namespace tesvar::container
