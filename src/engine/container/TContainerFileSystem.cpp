@@ -1,5 +1,6 @@
 #include "container/TContainerFileSystem.h"
 
+#include "container/PageRunIO_internal.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
@@ -34,6 +35,8 @@ TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t
   FExclusive = FPageFile->Exclusive();
   if (!IsEncrypted()) FPassword.clear();
   FPageBuffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
+  FTailBuffer.resize(FPageBuffer.size());
+  FPageRuns = std::make_unique<TPageRunIO>(*FPageFile);
 }
 
 TContainerFileSystem::~TContainerFileSystem() {
@@ -43,6 +46,7 @@ TContainerFileSystem::~TContainerFileSystem() {
   } catch (...) {
     // Closing must not fail; the data went to the host file already.
   }
+  FPageRuns.reset();
   FPageMaps.reset();
   FDirectory.reset();
   FFreeSpace.reset();
@@ -143,37 +147,53 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
 
   const int64_t D = FPageFile->PageDataSize();
   auto* Dest = static_cast<uint8_t*>(Buffer);
+  const int32_t FirstStart = static_cast<int32_t>(H->Position % D);
   int32_t Done = 0;
-  for (size_t I = 0; I < Pages.size() && Done < Wanted; ++I) {
-    const int32_t Start = I == 0 ? static_cast<int32_t>(H->Position % D) : 0;
-    const int32_t Length = static_cast<int32_t>(std::min<int64_t>(D - Start, Wanted - Done));
-    TPageHeader Header;
-    // A whole page goes straight into the caller's buffer.
-    const bool Whole = Start == 0 && Length == D;
-    Header.Data = Whole ? Dest + Done : FPageBuffer.data();
-    if (!FPageFile->ReadPage(Header, Pages[I], false, H->Key)) {
+  // Runs of pages stored one after another come in one transfer each; whole pages go straight
+  // into the caller's buffer, a partial first or last page through a scratch page.
+  uint8_t* Dests[TPageRunIO::kMaxRunPages];
+  int32_t Lengths[TPageRunIO::kMaxRunPages];
+  for (size_t I = 0; I < Pages.size() && Done < Wanted;) {
+    const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(Pages.size() - I));
+    int32_t Offset = Done;
+    for (int32_t K = 0; K < Run; ++K) {
+      const int32_t Start = I + K == 0 ? FirstStart : 0;
+      Lengths[K] = static_cast<int32_t>(std::min<int64_t>(D - Start, Wanted - Offset));
+      Dests[K] = Lengths[K] == D ? Dest + Offset : (I + K == 0 ? FPageBuffer.data() : FTailBuffer.data());
+      Offset += Lengths[K];
+    }
+    const int32_t Read = FPageRuns->ReadRun(Pages[I], Run, Dests, H->Key);
+    for (int32_t K = 0; K < Read; ++K) {
+      if (Lengths[K] != D) {
+        std::memcpy(Dest + Done, Dests[K] + (I + K == 0 ? FirstStart : 0), static_cast<size_t>(Lengths[K]));
+      }
+      Done += Lengths[K];
+    }
+    if (Read < Run) {
       FLastError = FPageFile->LastError();
       break;
     }
-    if (!Whole) std::memcpy(Dest + Done, FPageBuffer.data() + Start, static_cast<size_t>(Length));
-    Done += Length;
+    I += static_cast<size_t>(Run);
   }
   H->Position += Done;
   return Done;
 }
 
+int32_t TContainerFileSystem::ConsecutiveRun(const std::vector<int32_t>& Pages, size_t First, int64_t Limit) {
+  const int64_t Max = std::min<int64_t>({Limit, TPageRunIO::kMaxRunPages, static_cast<int64_t>(Pages.size() - First)});
+  int32_t Run = 1;
+  while (Run < Max && Pages[First + Run] == Pages[First] + Run) ++Run;
+  return Run;
+}
+
 bool TContainerFileSystem::ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key) {
-  TPageHeader Header;
-  Header.Data = FPageBuffer.data();
-  if (!FPageFile->ReadPage(Header, PageNo, false, Key)) {
+  if (FPageRuns->ReadRun(PageNo, 1, FPageBuffer.data(), Key) != 1) {
     FLastError = FPageFile->LastError();
     return false;
   }
   std::fill(FPageBuffer.begin() + From, FPageBuffer.end(), 0);
-  Header.PageType = ptUserData;
-  Header.EncryptionType = Key.empty() ? FPageFile->Header().EncryptionType : static_cast<uint8_t>(etPageCipher);
-  Header.ChecksumKind = 0;
-  if (!FPageFile->WritePage(Header, PageNo, Key)) {
+  const uint8_t Encryption = Key.empty() ? FPageFile->Header().EncryptionType : static_cast<uint8_t>(etPageCipher);
+  if (FPageRuns->WriteRun(PageNo, 1, FPageBuffer.data(), Encryption, Key) != 1) {
     FLastError = FPageFile->LastError();
     return false;
   }
@@ -221,49 +241,62 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   const int32_t OldTail = static_cast<int32_t>(OldSize % D);  // bytes used in the old last page, 0 = full
 
   bool Ok = true;
+  const uint8_t Encryption = FileEncryptionType(*H);
   // Bytes between the old end and the write become zero: the rest of the old last page when
   // the write starts on a later page, and the pages in between.
   if (OldTail != 0 && Start > OldSize && FirstIndex > OldLastIndex) {
     Ok = ZeroPageTail(Map[static_cast<size_t>(OldLastIndex)], OldTail, H->Key);
   }
-  for (int64_t Index = OldPages; Ok && Index < FirstIndex; ++Index) {
-    if (!FPageMaps->WriteZeroPage(Map[static_cast<size_t>(Index)])) {
-      FLastError = FPageMaps->LastError();
+  for (int64_t Index = OldPages; Ok && Index < FirstIndex;) {
+    const int32_t Run = ConsecutiveRun(Map, static_cast<size_t>(Index), FirstIndex - Index);
+    if (FPageRuns->WriteZeroRun(Map[static_cast<size_t>(Index)], Run) < Run) {
+      FLastError = FPageFile->LastError();
       Ok = false;
     }
+    Index += Run;
   }
 
   const auto* Source = static_cast<const uint8_t*>(Buffer);
+  const int32_t FirstStart = static_cast<int32_t>(Start % D);
   int32_t Done = 0;
-  for (size_t I = 0; Ok && I < Pages.size(); ++I) {
-    const int64_t Index = FirstIndex + static_cast<int64_t>(I);
-    const int32_t PageStart = I == 0 ? static_cast<int32_t>(Start % D) : 0;
-    const int32_t Length = static_cast<int32_t>(std::min<int64_t>(D - PageStart, Count - Done));
-    TPageHeader Header;
-    Header.Data = FPageBuffer.data();
-    if (PageStart == 0 && Length == D) {
-      // Whole page: nothing of it needs reading.
-    } else if (Index >= OldPages) {
-      std::fill(FPageBuffer.begin(), FPageBuffer.end(), 0);
-    } else {
-      if (!FPageFile->ReadPage(Header, Pages[I], false, H->Key)) {
-        FLastError = FPageFile->LastError();
-        break;
+  // Runs of pages stored one after another go out in one transfer each. Whole pages come
+  // straight from the caller's buffer; a partial first or last page is built in a scratch page
+  // from its stored content (or zeros for a new page) and the new bytes.
+  const uint8_t* Sources[TPageRunIO::kMaxRunPages];
+  int32_t Lengths[TPageRunIO::kMaxRunPages];
+  for (size_t I = 0; Ok && I < Pages.size();) {
+    const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(Pages.size() - I));
+    int32_t Offset = Done;
+    for (int32_t K = 0; Ok && K < Run; ++K) {
+      const int64_t Index = FirstIndex + static_cast<int64_t>(I) + K;
+      const int32_t PageStart = I + K == 0 ? FirstStart : 0;
+      Lengths[K] = static_cast<int32_t>(std::min<int64_t>(D - PageStart, Count - Offset));
+      if (Lengths[K] == D) {
+        Sources[K] = Source + Offset;
+      } else {
+        std::vector<uint8_t>& Scratch = I + K == 0 ? FPageBuffer : FTailBuffer;
+        if (Index >= OldPages) {
+          std::fill(Scratch.begin(), Scratch.end(), 0);
+        } else if (FPageRuns->ReadRun(Pages[I + K], 1, Scratch.data(), H->Key) != 1) {
+          FLastError = FPageFile->LastError();
+          Ok = false;
+          break;
+        } else if (Index == OldLastIndex && OldTail != 0 && End > OldSize) {
+          std::fill(Scratch.begin() + OldTail, Scratch.end(), 0);
+        }
+        std::memcpy(Scratch.data() + PageStart, Source + Offset, static_cast<size_t>(Lengths[K]));
+        Sources[K] = Scratch.data();
       }
-      if (Index == OldLastIndex && OldTail != 0 && End > OldSize) {
-        std::fill(FPageBuffer.begin() + OldTail, FPageBuffer.end(), 0);
-      }
+      Offset += Lengths[K];
     }
-    std::memcpy(FPageBuffer.data() + PageStart, Source + Done, static_cast<size_t>(Length));
-    Header.NextPageNo = -1;
-    Header.PageType = ptUserData;
-    Header.EncryptionType = FileEncryptionType(*H);
-    Header.ChecksumKind = 0;
-    if (!FPageFile->WritePage(Header, Pages[I], H->Key)) {
+    if (!Ok) break;
+    const int32_t Written = FPageRuns->WriteRun(Pages[I], Run, Sources, Encryption, H->Key);
+    for (int32_t K = 0; K < Written; ++K) Done += Lengths[K];
+    if (Written < Run) {
       FLastError = FPageFile->LastError();
       break;
     }
-    Done += Length;
+    I += static_cast<size_t>(Run);
   }
 
   H->Position = Start + Done;
@@ -272,8 +305,12 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   if (FPageMaps->PagesForSize(Item.Size) < FPageMaps->DataPageCount(Item)) {
     FPageMaps->SetFileSize(Item, false, Item.Size);
   }
-  if (Done == 0 && Item.Size == Former.Size && Item.FirstMapPageNo == Former.FirstMapPageNo) return 0;
-  Item.LastWriteTime = platform::NowDosResolutionUtc();
+  if (Done > 0) Item.LastWriteTime = platform::NowDosResolutionUtc();
+  // The stored item changes only when its size, map or (two-second) write time does.
+  if (Item.Size == Former.Size && Item.FirstMapPageNo == Former.FirstMapPageNo &&
+      Item.LastWriteTime == Former.LastWriteTime) {
+    return Done;
+  }
   try {
     FDirectory->WriteItem(H->ItemID, Item);
   } catch (...) {

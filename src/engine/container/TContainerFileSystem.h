@@ -22,6 +22,7 @@ namespace tesvar::container {
 class TPageFileManager;
 class TFreeSpaceManager;
 class TUserFilePageMapManager;
+class TPageRunIO;
 
 // Codes this implementation adds to TContainerError.
 inline constexpr int32_t ceReadOnly = -18;         // a change was asked of a read-only container
@@ -131,11 +132,15 @@ private:
   // Sets bytes From .. page end of the page to zero (read, clear, write). False with LastError.
   bool ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key);
   uint8_t FileEncryptionType(const TUserFileHandle& Handle) const;
+  // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
+  // transfer's worth.
+  static int32_t ConsecutiveRun(const std::vector<int32_t>& Pages, size_t First, int64_t Limit);
 
   std::unique_ptr<TPageFileManager> FPageFile;
   std::unique_ptr<TFreeSpaceManager> FFreeSpace;
   std::unique_ptr<TDIRManager> FDirectory;
   std::unique_ptr<TUserFilePageMapManager> FPageMaps;
+  std::unique_ptr<TPageRunIO> FPageRuns;
   std::map<int32_t, TUserFileHandle> FHandles;
   int32_t FNextHandle = 0;
   bool FReadOnly = false;
@@ -148,7 +153,8 @@ private:
   int32_t FRepairItemsTotal = 0;
   bool FInMemory = false;
   int32_t FLastError = ceOk;
-  std::vector<uint8_t> FPageBuffer;
+  std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)
+  std::vector<uint8_t> FTailBuffer;  // scratch page (a partial last page)
 };
 
 }  // namespace tesvar::container

@@ -1,5 +1,6 @@
 #include "container/TDIRManager.h"
 
+#include "container/PageRunIO_internal.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
@@ -34,7 +35,10 @@ TDIRManager::TDIRManager(TPageFileManager& PageFile, TFreeSpaceManager& FreeSpac
       FFreeSpace(FreeSpace),
       FItemsPerDirPage(container::ItemsPerDirPage(PageFile.PageDataSize())),
       FItems(FItemsPerDirPage),
-      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize) {}
+      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize),
+      FPageIO(std::make_unique<TPageRunIO>(PageFile, 1)) {}
+
+TDIRManager::~TDIRManager() = default;
 
 void TDIRManager::Load() {
   const TContainerHeader& Header = FPageFile.Header();
@@ -50,7 +54,7 @@ void TDIRManager::Load() {
   for (int32_t K = 0; K < Header.DirPageCount; ++K) {
     TPageHeader PageHeader;
     PageHeader.Data = FPageBuffer.data();
-    if (PageNo <= 0 || !FPageFile.ReadPage(PageHeader, PageNo, false, {}, DataSize)) {
+    if (PageNo <= 0 || !FPageIO->ReadPage(PageHeader, PageNo, DataSize)) {
       throw Exception("TDIRManager.Load - can not load page, pageNo = " + std::to_string(PageNo));
     }
     Pages.push_back(PageNo);
@@ -122,7 +126,8 @@ bool TDIRManager::ParentAndName(std::string_view Path, int32_t& ParentID, std::s
   ParentID = Resolve(Parsed, DirCount);
   if (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory) ParentID = kPathNotFound;
   if (ParentPath) {
-    *ParentPath = Parsed.Absolute ? "\\" : "";
+    ParentPath->clear();
+    if (Parsed.Absolute) ParentPath->push_back('\\');
     for (size_t I = 0; I < DirCount; ++I) {
       if (I > 0) *ParentPath += '\\';
       *ParentPath += Parsed.Components[I];
@@ -141,14 +146,10 @@ bool TDIRManager::IsInside(int32_t ItemID, int32_t DirID) const {
   return false;
 }
 
-void TDIRManager::WriteDirPage(size_t PageIndex, bool FreshHeader, const char* LoadMessage,
-                               const char* SaveMessage) {
+void TDIRManager::WriteDirPage(size_t PageIndex, const char* SaveMessage) {
   const int32_t PageNo = FDirPages[PageIndex];
   TPageHeader PageHeader;
-  if (!FreshHeader && !FPageFile.ReadPage(PageHeader, PageNo, false, {}, 0)) {
-    FLastError = FPageFile.LastError();
-    throw Exception(LoadMessage + std::to_string(PageNo));
-  }
+  PageHeader.NextPageNo = PageIndex + 1 < FDirPages.size() ? FDirPages[PageIndex + 1] : -1;
   PageHeader.PageType = ptDirectory;
   PageHeader.EncryptionType = FPageFile.Header().EncryptionType;
   PageHeader.ChecksumKind = 0;
@@ -159,7 +160,7 @@ void TDIRManager::WriteDirPage(size_t PageIndex, bool FreshHeader, const char* L
     FItems.ReadItem(ItemID).Encode(FPageBuffer.data() + (ItemID - First) * kDirItemSize);
   }
   PageHeader.Data = FPageBuffer.data();
-  if (!FPageFile.WritePage(PageHeader, PageNo, {}, static_cast<int32_t>(FPageBuffer.size()))) {
+  if (!FPageIO->WritePage(PageHeader, PageNo, static_cast<int32_t>(FPageBuffer.size()))) {
     FLastError = FPageFile.LastError();
     throw Exception(SaveMessage + std::to_string(PageNo));
   }
@@ -170,7 +171,7 @@ void TDIRManager::RestoreDirPage(size_t PageIndex) {
   // match; writing the unchanged items again repairs it when the device lets us.
   const int32_t Error = FLastError;
   try {
-    WriteDirPage(PageIndex, false, "", "");
+    WriteDirPage(PageIndex, "");
   } catch (...) {
   }
   FLastError = Error;
@@ -180,9 +181,7 @@ void TDIRManager::WriteItem(int32_t ItemID, const TDirItem& Item) {
   const TDirItem Former = FItems.ReadItem(ItemID);
   FItems.UpdateItem(ItemID, Item);
   try {
-    WriteDirPage(static_cast<size_t>(ItemID / FItemsPerDirPage), false,
-                 "TDIRManager.WriteItem - can not load  page, pageNo = ",
-                 "TDIRManager.WriteItem - can not save page, pageNo = ");
+    WriteDirPage(static_cast<size_t>(ItemID / FItemsPerDirPage), "TDIRManager.WriteItem - can not save page, pageNo = ");
   } catch (...) {
     FItems.UpdateItem(ItemID, Former);
     RestoreDirPage(static_cast<size_t>(ItemID / FItemsPerDirPage));
@@ -223,20 +222,10 @@ bool TDIRManager::AddItem(const TDirItem& Item, int32_t& ItemID) {
   const int32_t NewID = FItems.AddItem(Item);
   try {
     const size_t PageIndex = static_cast<size_t>(NewID / FItemsPerDirPage);
-    WriteDirPage(PageIndex, NeedPage, "TDIRManager.AddItem - can not load  page, pageNo = ",
-                 "TDIRManager.AddItem - can not save page, pageNo = ");
+    WriteDirPage(PageIndex, "TDIRManager.AddItem - can not save page, pageNo = ");
+    // The former last page, stored again with its next field naming the new page.
     if (NeedPage && FDirPages.size() > 1) {
-      const int32_t LastPage = FDirPages[FDirPages.size() - 2];
-      TPageHeader PageHeader;
-      if (!FPageFile.ReadPage(PageHeader, LastPage, false, {}, 0)) {
-        FLastError = FPageFile.LastError();
-        throw Exception("TDIRManager.AddItem - can not load last page, pageNo = " + std::to_string(LastPage));
-      }
-      PageHeader.NextPageNo = NewPage;
-      if (!FPageFile.WritePage(PageHeader, LastPage, {}, 0)) {
-        FLastError = FPageFile.LastError();
-        throw Exception("TDIRManager.AddItem - can not save last page, pageNo = " + std::to_string(LastPage));
-      }
+      WriteDirPage(FDirPages.size() - 2, "TDIRManager.AddItem - can not save last page, pageNo = ");
     }
     if (NeedPage) {
       if (Header.DirPageCount == 0) Header.FirstDirPageNo = NewPage;
@@ -251,6 +240,7 @@ bool TDIRManager::AddItem(const TDirItem& Item, int32_t& ItemID) {
     Header.DirItemCount = Former.DirItemCount;
     if (NeedPage) {
       FDirPages.pop_back();
+      if (!FDirPages.empty()) RestoreDirPage(FDirPages.size() - 1);  // next field back to -1
       FFreeSpace.FreePages({NewPage});
     } else {
       RestoreDirPage(static_cast<size_t>(NewID / FItemsPerDirPage));

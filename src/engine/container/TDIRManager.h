@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@ namespace tesvar::container {
 
 class TPageFileManager;
 class TFreeSpaceManager;
+class TPageRunIO;
 
 // FindFile results besides item IDs (>= 0) and the root (-1).
 inline constexpr int32_t kPathMalformed = -2;  // empty path or an empty component
@@ -56,6 +58,7 @@ class TDIRManager {
 public:
   // PageFile and FreeSpace must outlive the manager. The directory is empty until Load.
   TDIRManager(TPageFileManager& PageFile, TFreeSpaceManager& FreeSpace);
+  ~TDIRManager();
 
   // Reads DirPageCount directory pages from FirstDirPageNo and the first DirItemCount items;
   // raises "TDIRManager.Load - can not load page, pageNo = <n>" when a page cannot be read.
@@ -66,8 +69,7 @@ public:
   // The item; raises "TDIRArray.ReadItem - invalid itemNo = <n>" for an invalid ID.
   const TDirItem& ReadItem(int32_t ItemID) const { return FItems.ReadItem(ItemID); }
   // Replaces item ItemID in memory and on its directory page. On a page failure raises
-  // "TDIRManager.WriteItem - can not load  page, pageNo = <n>" / "... can not save page, ..."
-  // and keeps the former item in memory.
+  // "TDIRManager.WriteItem - can not save page, pageNo = <n>" and keeps the former item in memory.
   void WriteItem(int32_t ItemID, const TDirItem& Item);
   // Stores a new item in the first deleted slot, else appends it (chaining a new directory page
   // when the last one is full) and saves the header. False with LastError -17 when no page could
@@ -136,7 +138,9 @@ private:
   bool IsInside(int32_t ItemID, int32_t DirID) const;
   int32_t AddNewItem(std::string_view Path, bool Directory, const std::string& Password,
                      const std::string& Question, const std::string& Answer);
-  void WriteDirPage(size_t PageIndex, bool FreshHeader, const char* LoadMessage, const char* SaveMessage);
+  // Stores directory page PageIndex from memory (its next field from the page list) in one
+  // transfer; raises SaveMessage + page number on failure.
+  void WriteDirPage(size_t PageIndex, const char* SaveMessage);
   // Writes the page's items from memory again after a failed write; failures are ignored.
   void RestoreDirPage(size_t PageIndex);
   void FillSearchRec(int32_t ItemID, TSearchRec& SearchRec) const;
@@ -152,6 +156,7 @@ private:
   int32_t FCurrentDir = kRootDirectoryID;
   int32_t FLastError = 0;
   std::vector<uint8_t> FPageBuffer;
+  std::unique_ptr<TPageRunIO> FPageIO;
 };
 
 }  // namespace tesvar::container

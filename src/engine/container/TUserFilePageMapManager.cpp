@@ -1,6 +1,7 @@
 #include "container/TUserFilePageMapManager.h"
 
 #include "container/CFSBytes_internal.h"
+#include "container/PageRunIO_internal.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
@@ -22,7 +23,10 @@ TUserFilePageMapManager::TUserFilePageMapManager(TPageFileManager& PageFile, TFr
       FPageDataSize(PageFile.PageDataSize()),
       FEntriesPerMapPage(container::EntriesPerMapPage(PageFile.PageDataSize())),
       FExtentPageCount(PageFile.Header().ExtentPageCount),
-      FPageBuffer(static_cast<size_t>(std::max(PageFile.PageDataSize(), 0))) {}
+      FPageBuffer(static_cast<size_t>(std::max(PageFile.PageDataSize(), 0))),
+      FPageIO(std::make_unique<TPageRunIO>(PageFile, 1)) {}
+
+TUserFilePageMapManager::~TUserFilePageMapManager() = default;
 
 int64_t TUserFilePageMapManager::PagesForSize(int64_t Size) const {
   return Size <= 0 ? 0 : (Size - 1) / FPageDataSize + 1;
@@ -50,7 +54,7 @@ TUserFilePageMapManager::TFileMap& TUserFilePageMapManager::MapOf(const TDirItem
       if (PageNo <= 0) throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
       TPageHeader Header;
       Header.Data = FPageBuffer.data();
-      if (!FPageFile.ReadPage(Header, PageNo)) {
+      if (!FPageIO->ReadPage(Header, PageNo)) {
         FLastError = FPageFile.LastError();
         throw Exception("TUserFilePageMapManager.GetMaps - Error on reading map page.");
       }
@@ -76,12 +80,7 @@ int32_t TUserFilePageMapManager::DataPageCount(const TDirItem& Item) {
 }
 
 bool TUserFilePageMapManager::WriteZeroPage(int32_t PageNo) {
-  std::fill(FPageBuffer.begin(), FPageBuffer.end(), 0);
-  TPageHeader Header;
-  Header.PageType = ptUserData;
-  Header.EncryptionType = etNone;
-  Header.Data = FPageBuffer.data();
-  if (!FPageFile.WritePage(Header, PageNo)) {
+  if (FPageIO->WriteZeroRun(PageNo, 1) != 1) {
     FLastError = FPageFile.LastError();
     return false;
   }
@@ -100,7 +99,7 @@ bool TUserFilePageMapManager::WriteMapPage(const TFileMap& Map, size_t MapIndex)
   Header.PageType = ptPageMap;
   Header.EncryptionType = etNone;
   Header.Data = FPageBuffer.data();
-  if (!FPageFile.WritePage(Header, Map.MapPages[MapIndex])) {
+  if (!FPageIO->WritePage(Header, Map.MapPages[MapIndex])) {
     FLastError = FPageFile.LastError();
     return false;
   }

@@ -10,6 +10,7 @@
 #include "container/DirectoryFormat.h"
 
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace tesvar::container {
 
 class TPageFileManager;
 class TFreeSpaceManager;
+class TPageRunIO;
 
 class TUserFilePageMapManager {
 public:
@@ -27,6 +29,7 @@ public:
 
   // PageFile and FreeSpace must outlive the manager.
   TUserFilePageMapManager(TPageFileManager& PageFile, TFreeSpaceManager& FreeSpace);
+  ~TUserFilePageMapManager();
 
   // The map of a file with pages (loaded into the cache on first use). Raises
   // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged chain.
@@ -71,6 +74,7 @@ private:
   int32_t FExtentPageCount;
   std::unordered_map<int32_t, TFileMap> FCache;
   std::vector<uint8_t> FPageBuffer;
+  std::unique_ptr<TPageRunIO> FPageIO;
   int32_t FLastError = 0;
 };
 

@@ -1,0 +1,230 @@
+#include "container/PageRunIO_internal.h"
+
+#include "codec/Checksums.h"
+#include "container/CFSBytes_internal.h"
+#include "container/TCFSHugeFile.h"
+#include "container/TPageFileManager.h"
+#include "platform/Exception.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tesvar::container {
+
+namespace {
+
+// Page header fields (layout in ContainerFormat.h).
+constexpr int kNextOffset = 0;
+constexpr int kChecksumOffset = 4;
+constexpr int kTypeOffset = 8;
+constexpr int kEncryptionOffset = 9;
+constexpr int kChecksumKindOffset = 10;
+
+// The page checksum of kind kChecksumXorDwords (codec::XorDwords: XOR of the little-endian
+// dwords, trailing bytes ignored), eight bytes at a time: the XOR of the qwords folds to the XOR of
+// their dwords on a little-endian host. Bulk user data passes through here.
+uint32_t XorDwordsFast(const uint8_t* Data, size_t Size) {
+  static_assert(std::endian::native == std::endian::little);
+  uint64_t Acc = 0;
+  size_t I = 0;
+  for (; I + 8 <= Size; I += 8) {
+    uint64_t Word;
+    std::memcpy(&Word, Data + I, 8);
+    Acc ^= Word;
+  }
+  uint32_t Result = static_cast<uint32_t>(Acc) ^ static_cast<uint32_t>(Acc >> 32);
+  if (I + 4 <= Size) Result ^= getLE32(Data + I);
+  return Result;
+}
+
+uint32_t Checksum(const uint8_t* Data, size_t Size, uint8_t Kind) {
+  return Kind == codec::kChecksumXorDwords ? XorDwordsFast(Data, Size) : codec::CalcChecksum(Data, Size, Kind);
+}
+
+}  // namespace
+
+TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
+    : FPageFile(PageFile),
+      FMaxPages(std::max(MaxPages, 1)),
+      FBuffer(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize)) {}
+
+TPageRunIO::~TPageRunIO() = default;
+
+codec::TCipher_Rijndael* TPageRunIO::Cipher(const std::string& Key) {
+  const std::string& Used = Key.empty() ? FPageFile.PageKey() : Key;
+  if (Used.empty()) return nullptr;
+  auto& Slot = FCiphers[Used];
+  if (!Slot) Slot = std::make_unique<codec::TCipher_Rijndael>(Used);
+  return Slot.get();
+}
+
+bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size,
+                            const std::string& Key) {
+  uint8_t* PageData = Page + kPageHeaderSize;
+  if (!Data) {
+    std::memset(PageData, 0, static_cast<size_t>(Size));
+  } else if (Header.EncryptionType == etPageCipher) {
+    codec::TCipher_Rijndael* Cipher = this->Cipher(Key);
+    if (!Cipher) {
+      FPageFile.SetLastError(cePageEncrypt);
+      return false;
+    }
+    Cipher->EncodeBuffer(Data, PageData, static_cast<size_t>(Size));
+  } else if (Header.EncryptionType == etNone) {
+    std::memcpy(PageData, Data, static_cast<size_t>(Size));
+  } else {
+    throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+  }
+  std::memset(Page, 0, kPageHeaderSize);
+  putLE32s(Page + kNextOffset, Header.NextPageNo);
+  putLE32(Page + kChecksumOffset, Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind));
+  Page[kTypeOffset] = Header.PageType;
+  Page[kEncryptionOffset] = Data ? Header.EncryptionType : static_cast<uint8_t>(etNone);
+  Page[kChecksumKindOffset] = Header.ChecksumKind;
+  return true;
+}
+
+bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size,
+                            const std::string& Key) {
+  Header.NextPageNo = getLE32s(Page + kNextOffset);
+  Header.Checksum = getLE32(Page + kChecksumOffset);
+  Header.PageType = Page[kTypeOffset];
+  Header.EncryptionType = Page[kEncryptionOffset];
+  Header.ChecksumKind = Page[kChecksumKindOffset];
+  const uint8_t* PageData = Page + kPageHeaderSize;
+  if ((Header.ChecksumKind == codec::kChecksumXorDwords || Header.ChecksumKind == codec::kChecksumCrc16) &&
+      Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind) != Header.Checksum) {
+    FPageFile.SetLastError(cePageChecksum);
+    return false;
+  }
+  if (Header.EncryptionType == etNone) {
+    std::memcpy(Data, PageData, static_cast<size_t>(Size));
+    return true;
+  }
+  codec::TCipher_Rijndael* Cipher = Header.EncryptionType == etPageCipher ? this->Cipher(Key) : nullptr;
+  if (!Cipher) {
+    FPageFile.SetLastError(cePageDecrypt);
+    return false;
+  }
+  Cipher->DecodeBuffer(PageData, Data, static_cast<size_t>(Size));
+  return true;
+}
+
+bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t D = FPageFile.PageDataSize();
+  Size = Size < 0 ? D : std::min(Size, D);
+  FPageFile.SetLastError(ceOk);
+  if (!EncodePage(FBuffer.data(), Header, Header.Data, Size, Key)) return false;
+  Header.Checksum = getLE32(FBuffer.data() + kChecksumOffset);
+  const int64_t Bytes = kPageHeaderSize + Size;
+  if (FPageFile.ReadOnly() || PageNo < 0) {
+    FPageFile.SetLastError(cePageHeaderWrite);
+    return false;
+  }
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  Host.Seek(PageNo * PageSize, 0);
+  const int64_t Written = Host.Write(FBuffer.data(), Bytes);
+  if (Written < Bytes) {
+    FPageFile.SetLastError(Written < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
+    return false;
+  }
+  return true;
+}
+
+bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t D = FPageFile.PageDataSize();
+  Size = Size < 0 ? D : std::min(Size, D);
+  FPageFile.SetLastError(ceOk);
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  const int64_t Offset = PageNo * PageSize;
+  int64_t Got = 0;
+  if (PageNo >= 0 && Offset <= Host.GetSize()) {
+    Host.Seek(Offset, 0);
+    Got = Host.Read(FBuffer.data(), kPageHeaderSize + Size);
+  }
+  if (Got < kPageHeaderSize + Size) {
+    FPageFile.SetLastError(Got < kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
+    return false;
+  }
+  if (!Header.Data) throw Exception("TPageFileManager.ReadPage - pData is nil.");
+  return DecodePage(FBuffer.data(), Header, Header.Data, Size, Key);
+}
+
+int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
+                             const std::string& Key) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t D = FPageFile.PageDataSize();
+  Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  FPageFile.SetLastError(ceOk);
+  TPageHeader Header;
+  Header.PageType = ptUserData;
+  Header.EncryptionType = EncryptionType;
+  for (int32_t I = 0; I < Count; ++I) {
+    if (!EncodePage(FBuffer.data() + I * PageSize, Header, Sources[I], D, Key)) return 0;
+  }
+  // Every page size leaves no gap after the data (PageSize = 32 + D), so the run is contiguous.
+  const int64_t Bytes = Count * PageSize;
+  if (FPageFile.ReadOnly() || FirstPage < 0) {
+    FPageFile.SetLastError(cePageHeaderWrite);
+    return 0;
+  }
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  Host.Seek(FirstPage * PageSize, 0);
+  const int64_t Written = std::max<int64_t>(Host.Write(FBuffer.data(), Bytes), 0);
+  const int32_t Whole = static_cast<int32_t>(Written / PageSize);
+  if (Whole < Count) {
+    FPageFile.SetLastError(Written - Whole * PageSize < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
+  }
+  return Whole;
+}
+
+int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* Data, uint8_t EncryptionType,
+                             const std::string& Key) {
+  Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  std::vector<const uint8_t*> Sources(static_cast<size_t>(Count));
+  const int64_t D = FPageFile.PageDataSize();
+  for (int32_t I = 0; I < Count; ++I) Sources[I] = Data + I * D;
+  return WriteRun(FirstPage, Count, Sources.data(), EncryptionType, Key);
+}
+
+int32_t TPageRunIO::WriteZeroRun(int32_t FirstPage, int32_t Count) {
+  const std::vector<const uint8_t*> Sources(static_cast<size_t>(std::clamp<int32_t>(Count, 0, FMaxPages)), nullptr);
+  return WriteRun(FirstPage, static_cast<int32_t>(Sources.size()), Sources.data(), etNone, {});
+}
+
+int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t D = FPageFile.PageDataSize();
+  Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  FPageFile.SetLastError(ceOk);
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  const int64_t Offset = FirstPage * PageSize;
+  int64_t Got = 0;
+  if (FirstPage >= 0 && Offset <= Host.GetSize()) {
+    Host.Seek(Offset, 0);
+    Got = Host.Read(FBuffer.data(), Count * PageSize);
+  }
+  TPageHeader Header;
+  for (int32_t I = 0; I < Count; ++I) {
+    const int64_t Start = I * PageSize;
+    if (Got < Start + kPageHeaderSize + D) {
+      FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
+      return I;
+    }
+    if (!DecodePage(FBuffer.data() + Start, Header, Dests[I], D, Key)) return I;
+  }
+  return Count;
+}
+
+int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key) {
+  Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  std::vector<uint8_t*> Dests(static_cast<size_t>(Count));
+  const int64_t D = FPageFile.PageDataSize();
+  for (int32_t I = 0; I < Count; ++I) Dests[I] = Data + I * D;
+  return ReadRun(FirstPage, Count, Dests.data(), Key);
+}
+
+}  // namespace tesvar::container

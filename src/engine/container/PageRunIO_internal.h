@@ -1,0 +1,71 @@
+#pragma once
+// Page transfers of the directory, page-map and user-file code: one host-file transfer per page
+// (header and data together) or per run of consecutive user-data pages. The pages are the same as
+// TPageFileManager::ReadPage / WritePage give and take (page header, checksum, page cipher by the
+// page key or a file's own key); only the transfers are joined. A page write therefore either
+// happens or, when the device refuses it, leaves the stored page as it was.
+
+#include "codec/TCipher_Rijndael.h"
+#include "container/ContainerFormat.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tesvar::container {
+
+class TPageFileManager;
+struct TPageHeader;
+
+class TPageRunIO {
+public:
+  // Pages per transfer at most.
+  static constexpr int32_t kMaxRunPages = 64;
+
+  // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
+  explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
+  ~TPageRunIO();
+
+  // Writes one page: Header (checksum kind 0; its checksum is computed here) and Size bytes of
+  // Header.Data (-1: the page data size), encrypted by Header.EncryptionType (Key empty = the page
+  // key); the caller's data is left unchanged. False with the page file's LastError (-8, -10,
+  // -13) on failure.
+  bool WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size = -1, const std::string& Key = {});
+  // Reads one page (Size data bytes into Header.Data, -1: the page data size), verifies the
+  // checksum and decrypts. False with LastError -7, -9, -11 or -12.
+  bool ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size = -1, const std::string& Key = {});
+
+  // Writes Count (<= MaxPages) consecutive pages from FirstPage as user-data pages; page i takes
+  // its page-data-size bytes from Sources[i] (left unchanged), zeros when null (a zero page, not
+  // encrypted). EncryptionType etNone or etPageCipher (Key empty = the page key). Returns the pages
+  // stored completely, with the page file's LastError set (-8, -10 or -13) when fewer than Count.
+  int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
+                   const std::string& Key);
+  // The same with the pages' data one after another in Data.
+  int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* Data, uint8_t EncryptionType,
+                   const std::string& Key);
+  // Zero pages (type 6, not encrypted).
+  int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
+  // Reads Count (<= MaxPages) consecutive pages in one transfer, verifying checksums and
+  // decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns the
+  // pages read completely; LastError -7, -9, -11 or -12 at the first page that failed.
+  int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
+  // The same into Data, the pages one after another.
+  int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
+
+private:
+  codec::TCipher_Rijndael* Cipher(const std::string& Key);
+  // The stored form of one page (header, then Size data bytes; zeros when Data is null) at Page,
+  // and back. False with LastError on a cipher or checksum failure.
+  bool EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size, const std::string& Key);
+  bool DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
+
+  TPageFileManager& FPageFile;
+  int32_t FMaxPages;
+  std::vector<uint8_t> FBuffer;
+  std::map<std::string, std::unique_ptr<codec::TCipher_Rijndael>> FCiphers;
+};
+
+}  // namespace tesvar::container
