@@ -62,6 +62,21 @@ void storeLE32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
+// Runs a zlib stream to its end: Step() calls deflate or inflate; whenever the output is full,
+// Grow() adds room and points the stream at it (false when it cannot). Any other stop fails.
+template <class TStep, class TGrow>
+bool runToStreamEnd(z_stream& zs, TStep Step, TGrow Grow) {
+  for (;;) {
+    const int rc = Step();
+    if (rc == Z_STREAM_END) return true;
+    // More room helps only when the output is what ran out; a truncated stream stops here.
+    if ((rc != Z_OK && rc != Z_BUF_ERROR) || zs.avail_out != 0) return false;
+    if (!Grow()) return false;
+  }
+}
+
+bool fitsInt32(size_t bytes) { return bytes <= size_t(std::numeric_limits<int32_t>::max()); }
+
 // Deflates into a scratch buffer that is neither zeroed nor touched beyond what deflate writes,
 // then copies the stream out: cheaper than zero-filling a vector of the full first capacity.
 bool deflateBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& OutBuf,
@@ -77,22 +92,16 @@ bool deflateBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& O
   zs.avail_in = uInt(InSize);
   zs.next_out = buffer.get();
   zs.avail_out = uInt(capacity);
-  bool ok = false;
-  for (;;) {
-    const int rc = deflate(&zs, Z_FINISH);
-    if (rc == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if ((rc != Z_OK && rc != Z_BUF_ERROR) || zs.avail_out != 0) break;
-    if (capacity + kZlibGrowStep > size_t(std::numeric_limits<int32_t>::max())) break;
+  const bool ok = runToStreamEnd(zs, [&] { return deflate(&zs, Z_FINISH); }, [&] {
+    if (!fitsInt32(capacity + kZlibGrowStep)) return false;
     std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity + kZlibGrowStep]);
     std::memcpy(grown.get(), buffer.get(), capacity);
     buffer = std::move(grown);
     zs.next_out = buffer.get() + capacity;
     zs.avail_out = kZlibGrowStep;
     capacity += kZlibGrowStep;
-  }
+    return true;
+  });
   deflateEnd(&zs);
   if (!ok) return false;
   OutSize = int32_t(zs.total_out);
@@ -111,21 +120,14 @@ bool inflateBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& O
   zs.avail_in = uInt(InSize);
   zs.next_out = OutBuf.data();
   zs.avail_out = uInt(OutBuf.size());
-  bool ok = false;
-  for (;;) {
-    const int rc = inflate(&zs, Z_NO_FLUSH);
-    if (rc == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    // More room helps only when the output is what ran out; a truncated stream stops here.
-    if ((rc != Z_OK && rc != Z_BUF_ERROR) || zs.avail_out != 0) break;
+  const bool ok = runToStreamEnd(zs, [&] { return inflate(&zs, Z_NO_FLUSH); }, [&] {
     const size_t used = OutBuf.size();
-    if (used + step > size_t(std::numeric_limits<int32_t>::max())) break;
+    if (!fitsInt32(used + step)) return false;
     OutBuf.resize(used + step);
     zs.next_out = OutBuf.data() + used;
     zs.avail_out = uInt(step);
-  }
+    return true;
+  });
   inflateEnd(&zs);
   if (!ok) return false;
   OutSize = int32_t(zs.total_out);
@@ -190,18 +192,13 @@ bool decompressRecords(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t
   return OutSize >= 1;
 }
 
-}  // namespace
-
-bool edCompressBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& OutBuf,
-                      uint8_t Level, int32_t& OutSize) {
-  if (InBuf == nullptr) throw Exception("edCompressBuffer - inBuf = nil");
-  OutSize = 0;
-  if (InSize < 0) return false;
+// Runs one direction at one level; a failure, reported or thrown, leaves OutSize 0 and OutBuf
+// empty.
+template <class TWork>
+bool guarded(std::vector<uint8_t>& OutBuf, int32_t& OutSize, TWork Work) {
   bool ok = false;
   try {
-    TPpmdLevel params{};
-    if (Level == clFastest) ok = deflateBuffer(InBuf, InSize, OutBuf, OutSize);
-    else if (ppmdLevel(Level, params)) ok = compressRecords(InBuf, InSize, OutBuf, params, OutSize);
+    ok = Work();
   } catch (const ppmd::EPpmdStop&) {
     ok = false;
   } catch (const std::bad_alloc&) {
@@ -214,28 +211,33 @@ bool edCompressBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>
   return ok;
 }
 
+}  // namespace
+
+bool edCompressBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& OutBuf,
+                      uint8_t Level, int32_t& OutSize) {
+  if (InBuf == nullptr) throw Exception("edCompressBuffer - inBuf = nil");
+  OutSize = 0;
+  return guarded(OutBuf, OutSize, [&] {
+    TPpmdLevel params{};
+    if (InSize < 0) return false;
+    if (Level == clFastest) return deflateBuffer(InBuf, InSize, OutBuf, OutSize);
+    if (ppmdLevel(Level, params)) return compressRecords(InBuf, InSize, OutBuf, params, OutSize);
+    return false;
+  });
+}
+
 bool edDecompressBuffer(const uint8_t* InBuf, int32_t InSize, std::vector<uint8_t>& OutBuf,
                         uint8_t Level, int32_t& OutSize) {
   const int32_t statedSize = OutSize;
-  if (statedSize < 1) {
-    OutSize = 0;
-    return false;
-  }
   OutSize = 0;
-  if (InBuf == nullptr || InSize < 0) return false;
-  bool ok = false;
-  try {
+  if (statedSize < 1) return false;
+  return guarded(OutBuf, OutSize, [&] {
     TPpmdLevel params{};
-    if (Level == clFastest) ok = inflateBuffer(InBuf, InSize, OutBuf, statedSize, OutSize);
-    else if (ppmdLevel(Level, params)) ok = decompressRecords(InBuf, InSize, OutBuf, statedSize, OutSize);
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  if (!ok) {
-    OutSize = 0;
-    OutBuf.clear();
-  }
-  return ok;
+    if (InBuf == nullptr || InSize < 0) return false;
+    if (Level == clFastest) return inflateBuffer(InBuf, InSize, OutBuf, statedSize, OutSize);
+    if (ppmdLevel(Level, params)) return decompressRecords(InBuf, InSize, OutBuf, statedSize, OutSize);
+    return false;
+  });
 }
 
 }  // namespace tesvar::codec

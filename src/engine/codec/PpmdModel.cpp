@@ -1,6 +1,7 @@
 #include "codec/PpmdModel_internal.h"
 
 #include <array>
+#include <iterator>
 
 namespace tesvar::codec::ppmd {
 
@@ -77,10 +78,7 @@ bool TPpmdModel::SetMemorySize(uint32_t MemoryMB) {
   return ok;
 }
 
-void TPpmdModel::clearMask() {
-  FEscCount = 1;
-  std::memset(FCharMask, 0, sizeof(FCharMask));
-}
+void TPpmdModel::clearMask() { std::memset(FCharMask, kUnmasked, sizeof(FCharMask)); }
 
 void TPpmdModel::startModel() {
   FAlloc.Init();
@@ -410,10 +408,7 @@ void TPpmdModel::updateModel() {
     return true;
   };
 
-  if (!grow()) {
-    startModel();
-    FEscCount = 0;
-  }
+  if (!grow()) startModel();
 }
 
 void TPpmdModel::update1(const Context& c, State p) {
@@ -432,7 +427,7 @@ void TPpmdModel::update2(const Context& c, State p) {
   p.Freq() += 4;
   c.SetSummFreq(c.SummFreq() + 4);
   if (p.Freq() > kMaxFreq) rescale(c);
-  ++FEscCount;
+  clearMask();  // the symbol is found: the escapes that masked symbols are over
 }
 
 detail::See2Context* TPpmdModel::makeEscFreq2(const Context& c, int Diff, uint32_t& Scale) {
@@ -477,26 +472,34 @@ void TPpmdModel::afterSymbol() {
     }
   }
   updateModel();
-  if (FEscCount == 0) clearMask();
+}
+
+// Binary contexts: the probability of their one symbol comes from the binary summary.
+void TPpmdModel::binSymbolFound(const State& rs, uint16_t& bs) {
+  FFoundState = rs;
+  rs.Freq() += (rs.Freq() < 128);
+  bs = uint16_t(bs + kInterval - binMean(bs));
+  FPrevSuccess = 1;
+}
+
+void TPpmdModel::binSymbolEscaped(const State& rs, uint16_t& bs) {
+  bs = uint16_t(bs - binMean(bs));
+  FInitEsc = kExpEscape[(bs >> 10) & 15];
+  FNumMasked = 1;
+  FCharMask[rs.Symbol()] = kMasked;
+  FPrevSuccess = 0;
+  FFoundState = State{};
 }
 
 void TPpmdModel::encodeBinSymbol(TPpmdRangeEncoder& Coder, int Symbol) {
   const State rs = FMinContext.OneState();
   uint16_t& bs = binSumm(FMinContext, rs);
   if (rs.Symbol() == Symbol) {
-    FFoundState = rs;
-    rs.Freq() += (rs.Freq() < 128);
     Coder.EncodeShift(0, bs, kTotBits);
-    bs = uint16_t(bs + kInterval - binMean(bs));
-    FPrevSuccess = 1;
+    binSymbolFound(rs, bs);
   } else {
     Coder.EncodeShift(bs, kBinScale, kTotBits);
-    bs = uint16_t(bs - binMean(bs));
-    FInitEsc = kExpEscape[(bs >> 10) & 15];
-    FNumMasked = 1;
-    FCharMask[rs.Symbol()] = FEscCount;
-    FPrevSuccess = 0;
-    FFoundState = State{};
+    binSymbolEscaped(rs, bs);
   }
 }
 
@@ -504,20 +507,29 @@ void TPpmdModel::decodeBinSymbol(TPpmdRangeDecoder& Coder) {
   const State rs = FMinContext.OneState();
   uint16_t& bs = binSumm(FMinContext, rs);
   if (Coder.GetShiftCount(kTotBits) < bs) {
-    FFoundState = rs;
-    rs.Freq() += (rs.Freq() < 128);
     Coder.Decode(0, bs);
-    bs = uint16_t(bs + kInterval - binMean(bs));
-    FPrevSuccess = 1;
+    binSymbolFound(rs, bs);
   } else {
     Coder.Decode(bs, kBinScale);
-    bs = uint16_t(bs - binMean(bs));
-    FInitEsc = kExpEscape[(bs >> 10) & 15];
-    FNumMasked = 1;
-    FCharMask[rs.Symbol()] = FEscCount;
-    FPrevSuccess = 0;
-    FFoundState = State{};
+    binSymbolEscaped(rs, bs);
   }
+}
+
+// Contexts with several symbols, none masked: frequencies are the counts.
+void TPpmdModel::firstSymbolFound(const Context& c, const State& p, uint32_t Scale) {
+  const uint32_t freq = p.Freq();
+  FPrevSuccess = 2 * freq > Scale;
+  FFoundState = p;
+  p.Freq() = uint8_t(freq + 4);
+  c.SetSummFreq(Scale + 4);
+  if (freq + 4 > kMaxFreq) rescale(c);
+}
+
+void TPpmdModel::symbol1Escaped(const Context& c) {
+  const State end = statesOf(c) + c.NumStats();
+  for (State s = statesOf(c); !(s == end); ++s) FCharMask[s.Symbol()] = kMasked;
+  FNumMasked = c.NumStats();
+  FFoundState = State{};
 }
 
 void TPpmdModel::encodeSymbol1(TPpmdRangeEncoder& Coder, int Symbol) {
@@ -525,13 +537,8 @@ void TPpmdModel::encodeSymbol1(TPpmdRangeEncoder& Coder, int Symbol) {
   const uint32_t scale = c.SummFreq();
   State p = statesOf(c);
   if (p.Symbol() == Symbol) {
-    const uint32_t high = p.Freq();
-    FPrevSuccess = 2 * high > scale;
-    Coder.Encode(0, high, scale);
-    FFoundState = p;
-    p.Freq() = uint8_t(high + 4);
-    c.SetSummFreq(scale + 4);
-    if (high + 4 > kMaxFreq) rescale(c);
+    Coder.Encode(0, p.Freq(), scale);
+    firstSymbolFound(c, p, scale);
     return;
   }
   FPrevSuccess = 0;
@@ -542,10 +549,7 @@ void TPpmdModel::encodeSymbol1(TPpmdRangeEncoder& Coder, int Symbol) {
     low += p.Freq();
     if (--i == 0) {
       Coder.Encode(low, scale, scale);
-      const State first = statesOf(c);
-      for (State s = first; !(s == p + 1); ++s) FCharMask[s.Symbol()] = FEscCount;
-      FNumMasked = c.NumStats();
-      FFoundState = State{};
+      symbol1Escaped(c);
       return;
     }
   }
@@ -560,12 +564,8 @@ void TPpmdModel::decodeSymbol1(TPpmdRangeDecoder& Coder) {
   const uint32_t count = Coder.GetCount(scale);
   uint32_t high = p.Freq();
   if (count < high) {
-    FPrevSuccess = 2 * high > scale;
     Coder.Decode(0, high);
-    FFoundState = p;
-    p.Freq() = uint8_t(high + 4);
-    c.SetSummFreq(scale + 4);
-    if (high + 4 > kMaxFreq) rescale(c);
+    firstSymbolFound(c, p, scale);
     return;
   }
   FPrevSuccess = 0;
@@ -575,10 +575,7 @@ void TPpmdModel::decodeSymbol1(TPpmdRangeDecoder& Coder) {
     if (high > count) break;
     if (--i == 0) {
       Coder.Decode(high, scale);
-      const State first = statesOf(c);
-      for (State s = first; !(s == p + 1); ++s) FCharMask[s.Symbol()] = FEscCount;
-      FNumMasked = c.NumStats();
-      FFoundState = State{};
+      symbol1Escaped(c);
       return;
     }
   }
@@ -587,40 +584,99 @@ void TPpmdModel::decodeSymbol1(TPpmdRangeDecoder& Coder) {
 }
 
 // Contexts reached by an escape: only the symbols not seen in the longer contexts take part,
-// and the escape frequency comes from the secondary escape estimate. The scans below look at the
-// first Diff unmasked states, without branching on the mask, and stop at the end of the array if
-// the context holds fewer.
+// and the escape frequency comes from the secondary escape estimate. The coder counts the first
+// Diff unmasked states. Normally those are all the unmasked states of the context, and one pass
+// over every state, without branching on the mask, gives their frequency sum; when a context
+// holds some other number (its suffix lost a symbol in a rescale), scanFirstUnmasked() walks
+// exactly the first Diff of them.
+
+// Adds the unmasked frequencies of the states in [S, End) to Total and their number to Count.
+void TPpmdModel::sumUnmasked(const uint8_t* S, const uint8_t* End, uint32_t& Total,
+                             uint32_t& Count) const {
+  constexpr ptrdiff_t step = detail::kStateSize;
+  uint32_t total = Total;
+  uint32_t count = Count;
+  if ((End - S) / step % 2 != 0) {
+    const uint32_t mask = FCharMask[S[0]];
+    total += S[1] & mask;
+    count += mask & 1;
+    S += step;
+  }
+  for (; S != End; S += 2 * step) {
+    const uint32_t mask0 = FCharMask[S[0]];
+    const uint32_t mask1 = FCharMask[S[step]];
+    total += (S[1] & mask0) + (S[step + 1] & mask1);
+    count += (mask0 & 1) + (mask1 & 1);
+  }
+  Total = total;
+  Count = count;
+}
+
+// The exact walk: Visit(state, unmasked, sum so far) for each state up to the Diff-th unmasked
+// one, which it returns. Throws EPpmdStop when the context holds fewer.
+template <class TVisit>
+uint8_t* TPpmdModel::scanFirstUnmasked(const Context& c, int Diff, uint32_t& Total, TVisit Visit) {
+  uint8_t* s = statesOf(c).P;
+  uint8_t* const end = s + c.NumStats() * detail::kStateSize;
+  uint32_t total = 0;
+  int seen = 0;
+  for (;; s += detail::kStateSize) {
+    if (s == end) throw EPpmdStop();
+    const uint32_t unmasked = FCharMask[s[0]] & 1;
+    Visit(s, unmasked, total);
+    total += s[1] & (0u - unmasked);
+    seen += int(unmasked);
+    if (seen == Diff) break;
+  }
+  Total = total;
+  return s;
+}
+
+void TPpmdModel::symbol2Escaped(const Context& c, See2Context* See, uint32_t Scale, uint8_t* Last) {
+  for (uint8_t* t = statesOf(c).P; t <= Last; t += detail::kStateSize) FCharMask[t[0]] = kMasked;
+  See->Summ = uint16_t(See->Summ + Scale);
+  FNumMasked = c.NumStats();
+}
+
 void TPpmdModel::encodeSymbol2(TPpmdRangeEncoder& Coder, int Symbol) {
   const Context c = FMinContext;
   const int diff = c.NumStats() - FNumMasked;
   uint32_t scale;
   See2Context* see = makeEscFreq2(c, diff, scale);
 
-  uint8_t* const first = statesOf(c).P;
-  uint8_t* const end = first + c.NumStats() * detail::kStateSize;
-  const uint8_t esc = FEscCount;
   uint8_t* found = nullptr;
   uint32_t foundLow = 0;
   uint32_t total = 0;
-  int seen = 0;
+  uint32_t count = 0;
+  uint8_t* const first = statesOf(c).P;
+  uint8_t* const end = first + c.NumStats() * detail::kStateSize;
+  uint8_t* last = end - detail::kStateSize;
+  // The symbol to code is never masked: it would have been found in a longer context.
   uint8_t* s = first;
-  for (;; s += detail::kStateSize) {
-    if (s == end) throw EPpmdStop();
-    const uint32_t unmasked = FCharMask[s[0]] != esc;
-    if (s[0] == Symbol && unmasked) {
+  for (; s != end; s += detail::kStateSize) {
+    if (s[0] == Symbol) {
       found = s;
       foundLow = total;
+      break;
     }
-    total += s[1] & (0u - unmasked);
-    seen += int(unmasked);
-    if (seen == diff) break;
+    const uint32_t mask = FCharMask[s[0]];
+    total += s[1] & mask;
+    count += mask & 1;
+  }
+  sumUnmasked(s, end, total, count);
+  if (count != uint32_t(diff)) {
+    found = nullptr;
+    last = scanFirstUnmasked(c, diff, total, [&](uint8_t* state, uint32_t unmasked, uint32_t sum) {
+      if (state[0] == Symbol && unmasked) {
+        found = state;
+        foundLow = sum;
+      }
+    });
   }
   scale += total;
   if (found == nullptr) {
     Coder.Encode(total, scale, scale);
-    for (uint8_t* t = first; t <= s; t += detail::kStateSize) FCharMask[t[0]] = esc;
-    see->Summ = uint16_t(see->Summ + scale);
-    FNumMasked = c.NumStats();
+    symbol2Escaped(c, see, scale, last);
     return;
   }
   Coder.Encode(foundLow, foundLow + found[1], scale);
@@ -636,36 +692,28 @@ void TPpmdModel::decodeSymbol2(TPpmdRangeDecoder& Coder) {
 
   uint8_t* const first = statesOf(c).P;
   uint8_t* const end = first + c.NumStats() * detail::kStateSize;
-  const uint8_t esc = FEscCount;
+  uint8_t* last = end - detail::kStateSize;
   uint32_t total = 0;
-  int seen = 0;
-  uint8_t* last = first;
-  for (;; last += detail::kStateSize) {
-    if (last == end) throw EPpmdStop();
-    const uint32_t unmasked = FCharMask[last[0]] != esc;
-    total += last[1] & (0u - unmasked);
-    seen += int(unmasked);
-    if (seen == diff) break;
-  }
+  uint32_t unmasked = 0;
+  sumUnmasked(first, end, total, unmasked);
+  if (unmasked != uint32_t(diff))
+    last = scanFirstUnmasked(c, diff, total, [](uint8_t*, uint32_t, uint32_t) {});
   scale += total;
   const uint32_t count = Coder.GetCount(scale);
-  if (count < total) {
-    uint8_t* s = first;
-    uint32_t high = 0;
-    for (;; s += detail::kStateSize) {
-      if (FCharMask[s[0]] == esc) continue;
-      high += s[1];
-      if (high > count) break;
-    }
-    Coder.Decode(high - s[1], high);
-    see->Update();
-    update2(c, State{s});
-  } else {
+  if (count >= total) {
     Coder.Decode(total, scale);
-    for (uint8_t* t = first; t <= last; t += detail::kStateSize) FCharMask[t[0]] = esc;
-    see->Summ = uint16_t(see->Summ + scale);
-    FNumMasked = c.NumStats();
+    symbol2Escaped(c, see, scale, last);
+    return;
   }
+  uint8_t* s = first;
+  uint32_t high = 0;
+  for (;; s += detail::kStateSize) {
+    high += s[1] & FCharMask[s[0]];
+    if (high > count) break;
+  }
+  Coder.Decode(high - s[1], high);
+  see->Update();
+  update2(c, State{s});
 }
 
 size_t TPpmdModel::Compress(const uint8_t* In, size_t InSize, uint8_t* Out, size_t OutCapacity,

@@ -172,6 +172,15 @@ private:
   uint16_t& binSumm(const Context& c, const State& rs);
   void afterSymbol();
 
+  void binSymbolFound(const State& rs, uint16_t& bs);
+  void binSymbolEscaped(const State& rs, uint16_t& bs);
+  void firstSymbolFound(const Context& c, const State& p, uint32_t Scale);
+  void symbol1Escaped(const Context& c);
+  void sumUnmasked(const uint8_t* S, const uint8_t* End, uint32_t& Total, uint32_t& Count) const;
+  template <class TVisit>
+  uint8_t* scanFirstUnmasked(const Context& c, int Diff, uint32_t& Total, TVisit Visit);
+  void symbol2Escaped(const Context& c, See2Context* See, uint32_t Scale, uint8_t* Last);
+
   void encodeBinSymbol(TPpmdRangeEncoder& Coder, int Symbol);
   void encodeSymbol1(TPpmdRangeEncoder& Coder, int Symbol);
   void encodeSymbol2(TPpmdRangeEncoder& Coder, int Symbol);
@@ -189,8 +198,11 @@ private:
   int FInitEsc = 0;
   int FOrderFall = 0;
   int FMaxOrder = 0;
-  uint8_t FEscCount = 0;
   uint8_t FPrevSuccess = 0;
+  // Symbols masked by the escapes of the symbol being coded: kMasked, else kUnmasked (all bits
+  // set, so that "freq & mask" keeps the frequency of unmasked symbols only).
+  static constexpr uint8_t kMasked = 0x00;
+  static constexpr uint8_t kUnmasked = 0xFF;
   uint8_t FCharMask[256] = {};
   uint16_t FBinSumm[128][16] = {};
   See2Context FSee2Cont[43][8] = {};

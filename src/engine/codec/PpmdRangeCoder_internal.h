@@ -23,7 +23,35 @@ public:
   const char* what() const noexcept override { return "PPMd chunk stopped"; }
 };
 
-class TPpmdRangeEncoder {
+// Low and range with the shared normalisation; ShiftByte(top byte of low) moves one byte out
+// (encoder) or in (decoder) as low and range shift left by 8.
+class TPpmdCoderState {
+protected:
+  // Narrows the interval to [LowCount, HighCount) in units of the current FRange.
+  void narrow(uint32_t LowCount, uint32_t HighCount) {
+    FLow += LowCount * FRange;
+    FRange *= HighCount - LowCount;
+    if (FRange == 0) throw EPpmdStop();
+  }
+
+  template <class TShiftByte>
+  void normalizeWith(TShiftByte ShiftByte) {
+    for (;;) {
+      if ((FLow ^ (FLow + FRange)) >= kCoderTop) {
+        if (FRange >= kCoderBottom) return;
+        FRange = (0u - FLow) & (kCoderBottom - 1);
+      }
+      ShiftByte(uint8_t(FLow >> 24));
+      FRange <<= 8;
+      FLow <<= 8;
+    }
+  }
+
+  uint32_t FLow = 0;
+  uint32_t FRange = 0xFFFFFFFF;
+};
+
+class TPpmdRangeEncoder : public TPpmdCoderState {
 public:
   // Writes into Out[0..Capacity); the caller owns the buffer.
   TPpmdRangeEncoder(uint8_t* Out, size_t Capacity) : FStart(Out), FPos(Out), FEnd(Out + Capacity) {}
@@ -31,29 +59,17 @@ public:
   // Codes the interval [LowCount, HighCount) of Scale. Requires LowCount < HighCount <= Scale.
   void Encode(uint32_t LowCount, uint32_t HighCount, uint32_t Scale) {
     FRange /= Scale;
-    FLow += LowCount * FRange;
-    FRange *= HighCount - LowCount;
-    if (FRange == 0) throw EPpmdStop();
+    narrow(LowCount, HighCount);
   }
 
   // Codes [LowCount, HighCount) of 2^Shift.
   void EncodeShift(uint32_t LowCount, uint32_t HighCount, unsigned Shift) {
     FRange >>= Shift;
-    FLow += LowCount * FRange;
-    FRange *= HighCount - LowCount;
-    if (FRange == 0) throw EPpmdStop();
+    narrow(LowCount, HighCount);
   }
 
   void Normalize() {
-    for (;;) {
-      if ((FLow ^ (FLow + FRange)) >= kCoderTop) {
-        if (FRange >= kCoderBottom) return;
-        FRange = (0u - FLow) & (kCoderBottom - 1);
-      }
-      put(uint8_t(FLow >> 24));
-      FRange <<= 8;
-      FLow <<= 8;
-    }
+    normalizeWith([this](uint8_t Top) { put(Top); });
   }
 
   // Writes the four bytes of low, most significant first.
@@ -75,11 +91,9 @@ private:
   uint8_t* FStart;
   uint8_t* FPos;
   uint8_t* FEnd;
-  uint32_t FLow = 0;
-  uint32_t FRange = 0xFFFFFFFF;
 };
 
-class TPpmdRangeDecoder {
+class TPpmdRangeDecoder : public TPpmdCoderState {
 public:
   // Reads In[0..Size); reading past the end yields -1, which sets the code value to all ones.
   TPpmdRangeDecoder(const uint8_t* In, size_t Size) : FPos(In), FEnd(In + Size) {
@@ -100,22 +114,10 @@ public:
   }
 
   // Removes [LowCount, HighCount) after GetCount / GetShiftCount.
-  void Decode(uint32_t LowCount, uint32_t HighCount) {
-    FLow += LowCount * FRange;
-    FRange *= HighCount - LowCount;
-    if (FRange == 0) throw EPpmdStop();
-  }
+  void Decode(uint32_t LowCount, uint32_t HighCount) { narrow(LowCount, HighCount); }
 
   void Normalize() {
-    for (;;) {
-      if ((FLow ^ (FLow + FRange)) >= kCoderTop) {
-        if (FRange >= kCoderBottom) return;
-        FRange = (0u - FLow) & (kCoderBottom - 1);
-      }
-      FCode = (FCode << 8) | next();
-      FRange <<= 8;
-      FLow <<= 8;
-    }
+    normalizeWith([this](uint8_t) { FCode = (FCode << 8) | next(); });
   }
 
   // True when every byte was read and none beyond: what a whole, undamaged stream leaves.
@@ -130,9 +132,7 @@ private:
 
   const uint8_t* FPos;
   const uint8_t* FEnd;
-  uint32_t FLow = 0;
   uint32_t FCode = 0;
-  uint32_t FRange = 0xFFFFFFFF;
   bool FReadPastEnd = false;
 };
 
