@@ -135,6 +135,9 @@ private:
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
   static int32_t ConsecutiveRun(const std::vector<int32_t>& Pages, size_t First, int64_t Limit);
+  // Compaction's copy of one file's data into Target (TContainerFileSystem_Repair.cpp).
+  void RepairCopyData(const TDirItem& Item, const std::string& Path, TContainerFileSystem& Target,
+                      int32_t TargetHandle, std::vector<uint8_t>& Buffer);
 
   std::unique_ptr<TPageFileManager> FPageFile;
   std::unique_ptr<TFreeSpaceManager> FFreeSpace;

@@ -5,6 +5,7 @@
 // failure or missing space leaves it untouched under its name and "<name>_new" is removed. The
 // swap of names is undone when its second half fails.
 
+#include "container/PageRunIO_internal.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TContainerFileSystem.h"
 #include "container/TFreeSpaceManager.h"
@@ -24,6 +25,8 @@ namespace tesvar::container {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+// Pages moved per host transfer at most when data is copied.
+constexpr size_t kCopyPages = TPageRunIO::kMaxRunPages;
 
 // Removes every part file of the container FileName (which must not be open).
 void DeleteContainerFiles(const std::string& FileName) {
@@ -53,62 +56,65 @@ void CopyTimesAndAttributes(const TDirItem& From, TDirItem& To) {
   To.Attr = From.Attr;
 }
 
+}  // namespace
+
 // Copies the data of source item Item (at Path) into the new file open as TargetHandle in Target,
-// page by page through both page maps (decrypted from the source, encrypted again by Target with
-// the same key), and gives the copy the item's times, attributes and password block. Raises when
-// a source page cannot be read, and "Not enough space" (after OnNoSpace) when the copy cannot be
-// written.
-void CopyFileData(TContainerFileSystem& Source, const TDirItem& Item, const std::string& Path,
-                  TContainerFileSystem& Target, int32_t TargetHandle, std::vector<uint8_t>& Buffer) {
-  auto NoSpace = [&Source] {
-    if (Source.OnNoSpace) Source.OnNoSpace(Source);
+// in runs of consecutive pages through both page maps (decrypted here, encrypted again by Target
+// with the same key) through Buffer, and gives the copy the item's times, attributes and password
+// block. Raises when a source page cannot be read, and "Not enough space" (after OnNoSpace) when
+// the copy cannot be written.
+void TContainerFileSystem::RepairCopyData(const TDirItem& Item, const std::string& Path, TContainerFileSystem& Target,
+                                          int32_t TargetHandle, std::vector<uint8_t>& Buffer) {
+  auto StopNoSpace = [this] {
+    NoSpace();
     throw Exception("Not enough space");
   };
-  const int32_t TargetID = Target.Handle(TargetHandle)->ItemID;
-  TDirItem Copy = Target.Directory().ReadItem(TargetID);
+  const int32_t TargetID = Target.FHandles.at(TargetHandle).ItemID;
+  TDirItem Copy = Target.FDirectory->ReadItem(TargetID);
   std::memcpy(Copy.PasswordBlock, Item.PasswordBlock, kPasswordBlockSize);
   Copy.HasPassword = Item.HasPassword;
   CopyTimesAndAttributes(Item, Copy);
   const int64_t Size = Item.Size;
-  if (Size > 0) {
-    // All pages of the copy are taken at once: whole extents, one map write, one bitmap write.
-    if (!Target.PageMaps().SetFileSize(Copy, false, Size)) NoSpace();
-  }
+  // All pages of the copy are taken at once: whole extents, one map write, one bitmap write.
+  if (Size > 0 && !Target.FPageMaps->SetFileSize(Copy, false, Size)) StopNoSpace();
   Copy.Size = Size;
-  Target.Directory().WriteItem(TargetID, Copy);
+  Target.FDirectory->WriteItem(TargetID, Copy);
   if (Size <= 0) return;
 
-  const std::vector<int32_t>& From = Source.PageMaps().GetMaps(Item).DataPages;
-  const std::vector<int32_t>& To = Target.PageMaps().GetMaps(Copy).DataPages;
-  TPageFileManager& SourceFile = Source.PageFile();
-  TPageFileManager& TargetFile = Target.PageFile();
-  const int64_t D = SourceFile.PageDataSize();
+  const std::vector<int32_t>& From = FPageMaps->GetMaps(Item).DataPages;
+  const std::vector<int32_t>& To = Target.FPageMaps->GetMaps(Copy).DataPages;
+  const int64_t D = FPageFile->PageDataSize();
   const size_t Steps = static_cast<size_t>((Size + D - 1) / D);
   if (From.size() < Steps || To.size() < Steps) {
     throw Exception("TContainerFileSystem.RepairFile - page map of " + QuotedName(Path) + " is too short");
   }
-  const uint8_t EncryptionType = SourceFile.Header().EncryptionType;
-  for (size_t J = 0; J < Steps; ++J) {
-    TPageHeader Page;
-    Page.Data = Buffer.data();
-    if (!SourceFile.ReadPage(Page, From[J])) {
-      throw Exception("TContainerFileSystem.RepairFile - cannot read page " + std::to_string(From[J]) + " of " +
-                      QuotedName(Path) + ", error " + std::to_string(SourceFile.LastError()));
+  const uint8_t EncryptionType = FPageFile->Header().EncryptionType;
+  const size_t ChunkPages = Buffer.size() / static_cast<size_t>(D);
+  for (size_t First = 0; First < Steps; First += ChunkPages) {
+    const size_t Last = std::min(Steps, First + ChunkPages);
+    for (size_t J = First; J < Last;) {
+      const int32_t Run = ConsecutiveRun(From, J, static_cast<int64_t>(Last - J));
+      const int32_t Read = FPageRuns->ReadRun(From[J], Run, Buffer.data() + (J - First) * D, {});
+      if (Read < Run) {
+        throw Exception("TContainerFileSystem.RepairFile - cannot read page " + std::to_string(From[J + Read]) +
+                        " of " + QuotedName(Path) + ", error " + std::to_string(FPageFile->LastError()));
+      }
+      J += static_cast<size_t>(Run);
     }
     // The bytes past the end of the file are zero in the copy, as a write leaves them.
-    if (J + 1 == Steps) {
-      const int64_t Used = Size - static_cast<int64_t>(J) * D;
-      std::fill(Buffer.begin() + Used, Buffer.end(), 0);
+    if (Last == Steps) {
+      std::fill(Buffer.begin() + (Size - static_cast<int64_t>(First) * D),
+                Buffer.begin() + static_cast<int64_t>(Last - First) * D, 0);
     }
-    Page.NextPageNo = -1;
-    Page.PageType = ptUserData;
-    Page.EncryptionType = EncryptionType;
-    Page.ChecksumKind = 0;
-    if (!TargetFile.WritePage(Page, To[J])) NoSpace();
+    for (size_t J = First; J < Last;) {
+      const int32_t Run = ConsecutiveRun(To, J, static_cast<int64_t>(Last - J));
+      if (Target.FPageRuns->WriteRun(To[J], Run, Buffer.data() + (J - First) * D, EncryptionType, {}) < Run) {
+        StopNoSpace();
+      }
+      J += static_cast<size_t>(Run);
+    }
   }
 }
-
-}  // namespace
 
 bool TContainerFileSystem::RepairFile(std::string& Log) {
   Log.clear();
@@ -161,7 +167,7 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
 
   std::vector<uint8_t> Buffer;
   try {
-    Buffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
+    Buffer.resize(static_cast<size_t>(FPageFile->PageDataSize()) * kCopyPages);
   } catch (const std::bad_alloc&) {
     FLastError = ceRepairBuffer;
     DiscardTarget();
@@ -218,7 +224,7 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
         Log += "File " + QuotedName(Path) + " deleted. " + kCrLf;
         continue;
       }
-      CopyFileData(*this, Item, Path, *Target, TargetHandle, Buffer);
+      RepairCopyData(Item, Path, *Target, TargetHandle, Buffer);
       Target->FileClose(TargetHandle);
     }
     FRepairItemsDone = FRepairItemsTotal;
@@ -276,11 +282,13 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
     Log += "Cannot delete file " + QuotedName(AsideName) + ". " + kCrLf;
   }
 
-  // This object continues on the compacted file; the old parts go with Reopened.
+  // This object continues on the compacted file; the old parts go with Reopened. Every member
+  // that refers to the page file moves (the handles are carried over below).
   std::swap(FPageFile, Reopened->FPageFile);
   std::swap(FFreeSpace, Reopened->FFreeSpace);
   std::swap(FDirectory, Reopened->FDirectory);
   std::swap(FPageMaps, Reopened->FPageMaps);
+  std::swap(FPageRuns, Reopened->FPageRuns);
   FReadOnly = FPageFile->ReadOnly();
   FExclusive = FPageFile->Exclusive();
   FMode = kModeReadWrite;
