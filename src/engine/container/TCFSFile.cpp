@@ -96,13 +96,7 @@ bool TCFSFile::TryOpen(bool Create) {
 
 void TCFSFile::Open(bool Create) {
   Close();
-  if (TryOpen(Create)) return;
-  if (Create) throw Exception("Cannot create file " + quoted(Path()));
-  if (FReadOnly) throw Exception("Cannot open file " + quoted(Path()));
-  FReadOnly = true;
-  if (TryOpen(false)) return;
-  FReadOnly = false;
-  throw Exception("Cannot open file " + quoted(Path()));
+  openWithReadOnlyFallback(Create, FReadOnly, Path(), [this](bool Create) { return TryOpen(Create); });
 }
 
 int64_t TCFSFile::Read(void* Buffer, int64_t Count) {

@@ -65,13 +65,7 @@ bool TDiskFile::tryOpen(bool Create) {
 
 void TDiskFile::Open(bool Create) {
   Close();
-  if (tryOpen(Create)) return;
-  if (Create) throw Exception("Cannot create file " + quoted(FullPath()));
-  if (FReadOnly) throw Exception("Cannot open file " + quoted(FullPath()));
-  FReadOnly = true;
-  if (tryOpen(false)) return;
-  FReadOnly = false;
-  throw Exception("Cannot open file " + quoted(FullPath()));
+  openWithReadOnlyFallback(Create, FReadOnly, FullPath(), [this](bool create) { return tryOpen(create); });
 }
 
 int64_t TDiskFile::Read(void* Buffer, int64_t Count) {
