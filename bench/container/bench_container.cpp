@@ -3,7 +3,8 @@
 // Reference: the same bytes written and read in the same chunks through the platform's own file
 // object (platform::OsFileSystem). Then a user file of the same size written and read through
 // TContainerFileSystem, plain and encrypted, and the ratios container / reference (goal for the
-// plain container: >= 0.6). Last, 20,000 small files created in one container and the time to
+// plain container: >= 0.6), in chunks of 1 MB and of 64 KB. Every figure is the best of three
+// runs (the machine is shared). Last, 20,000 small files created in one container and the time to
 // open the container again (goal: < 100 ms).
 //
 // Usage: bench_container [megabytes (default 256)] [small files (default 20000)]
@@ -30,7 +31,8 @@ using namespace tesvar;
 using namespace tesvar::container;
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t kChunk = 64 * 1024;
+constexpr int kRepeats = 3;
+int32_t kChunk = 1024 * 1024;
 
 double seconds(const std::function<void()>& Run) {
   const auto Start = Clock::now();
@@ -55,6 +57,16 @@ struct Throughput {
   double Write = 0;  // MB/s
   double Read = 0;
 };
+
+Throughput bestOf(const std::function<Throughput()>& Run) {
+  Throughput Best;
+  for (int R = 0; R < kRepeats; ++R) {
+    const Throughput T = Run();
+    Best.Write = std::max(Best.Write, T.Write);
+    Best.Read = std::max(Best.Read, T.Read);
+  }
+  return Best;
+}
 
 Throughput referenceFile(const std::string& Path, int64_t Bytes, const std::vector<uint8_t>& Data) {
   platform::IFileSystem& Fs = platform::OsFileSystem();
@@ -135,22 +147,26 @@ int main(int argc, char** argv) {
   platform::IFileSystem& Fs = platform::OsFileSystem();
   if (!Fs.CreateDirectory(Dir)) fail("cannot create " + Dir);
   platform::ScopedFileSystem Guard(Fs);
-  const std::vector<uint8_t> Data = chunkData();
 
-  const Throughput Reference = referenceFile(Dir + "/reference.bin", Bytes, Data);
-  print("reference_file_write", Reference.Write, "MB/s");
-  print("reference_file_read", Reference.Read, "MB/s");
-
-  const Throughput Plain = containerFile(Dir + "/plain.edb", "", Bytes, Data);
-  print("container_plain_write", Plain.Write, "MB/s");
-  print("container_plain_read", Plain.Read, "MB/s");
-  const Throughput Encrypted = containerFile(Dir + "/encrypted.edb", "benchmark", Bytes, Data);
-  print("container_encrypted_write", Encrypted.Write, "MB/s");
-  print("container_encrypted_read", Encrypted.Read, "MB/s");
-  print("ratio_plain_write", Plain.Write / Reference.Write, "x");
-  print("ratio_plain_read", Plain.Read / Reference.Read, "x");
-  print("ratio_encrypted_write", Encrypted.Write / Reference.Write, "x");
-  print("ratio_encrypted_read", Encrypted.Read / Reference.Read, "x");
+  for (const int32_t Chunk : {1024 * 1024, 64 * 1024}) {
+    kChunk = Chunk;
+    const std::string Suffix = Chunk >= 1024 * 1024 ? "_1m" : "_64k";
+    const std::vector<uint8_t> Data = chunkData();
+    auto Name = [&](const char* Base) { return Base + Suffix; };
+    const Throughput Reference = bestOf([&] { return referenceFile(Dir + "/reference.bin", Bytes, Data); });
+    print(Name("reference_file_write").c_str(), Reference.Write, "MB/s");
+    print(Name("reference_file_read").c_str(), Reference.Read, "MB/s");
+    const Throughput Plain = bestOf([&] { return containerFile(Dir + "/plain.edb", "", Bytes, Data); });
+    print(Name("container_plain_write").c_str(), Plain.Write, "MB/s");
+    print(Name("container_plain_read").c_str(), Plain.Read, "MB/s");
+    const Throughput Encrypted = bestOf([&] { return containerFile(Dir + "/encrypted.edb", "benchmark", Bytes, Data); });
+    print(Name("container_encrypted_write").c_str(), Encrypted.Write, "MB/s");
+    print(Name("container_encrypted_read").c_str(), Encrypted.Read, "MB/s");
+    print(Name("ratio_plain_write").c_str(), Plain.Write / Reference.Write, "x");
+    print(Name("ratio_plain_read").c_str(), Plain.Read / Reference.Read, "x");
+    print(Name("ratio_encrypted_write").c_str(), Encrypted.Write / Reference.Write, "x");
+    print(Name("ratio_encrypted_read").c_str(), Encrypted.Read / Reference.Read, "x");
+  }
 
   const std::string Small = Dir + "/small.edb";
   {
@@ -165,10 +181,12 @@ int main(int argc, char** argv) {
     });
     print("small_files_create", SmallFiles / S, "files/s");
   }
-  std::unique_ptr<TContainerFileSystem> Reopened;
-  const double Reopen = seconds([&] { Reopened = std::make_unique<TContainerFileSystem>(Small, kModeReadWrite, false, ""); });
-  if (!Reopened->FileExists("\\file" + std::to_string(SmallFiles - 1) + ".dat")) fail("small files missing after reopen");
-  Reopened.reset();
+  double Reopen = 1e30;
+  for (int R = 0; R < kRepeats; ++R) {
+    std::unique_ptr<TContainerFileSystem> Reopened;
+    Reopen = std::min(Reopen, seconds([&] { Reopened = std::make_unique<TContainerFileSystem>(Small, kModeReadWrite, false, ""); }));
+    if (!Reopened->FileExists("\\file" + std::to_string(SmallFiles - 1) + ".dat")) fail("small files missing after reopen");
+  }
   print("small_files_reopen", Reopen * 1000, "ms");
 
   Fs.DeleteFile(Small);

@@ -38,6 +38,22 @@ uint32_t XorDwordsFast(const uint8_t* Data, size_t Size) {
   return Result;
 }
 
+// Copies Size bytes and returns their XorDwords checksum, in one pass over the data.
+uint32_t CopyXorDwords(const uint8_t* Source, uint8_t* Dest, size_t Size) {
+  uint64_t Acc = 0;
+  size_t I = 0;
+  for (; I + 8 <= Size; I += 8) {
+    uint64_t Word;
+    std::memcpy(&Word, Source + I, 8);
+    Acc ^= Word;
+    std::memcpy(Dest + I, &Word, 8);
+  }
+  std::memcpy(Dest + I, Source + I, Size - I);
+  uint32_t Result = static_cast<uint32_t>(Acc) ^ static_cast<uint32_t>(Acc >> 32);
+  if (I + 4 <= Size) Result ^= getLE32(Source + I);
+  return Result;
+}
+
 uint32_t Checksum(const uint8_t* Data, size_t Size, uint8_t Kind) {
   return Kind == codec::kChecksumXorDwords ? XorDwordsFast(Data, Size) : codec::CalcChecksum(Data, Size, Kind);
 }
@@ -71,14 +87,19 @@ bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint
       return false;
     }
     Cipher->EncodeBuffer(Data, PageData, static_cast<size_t>(Size));
-  } else if (Header.EncryptionType == etNone) {
-    std::memcpy(PageData, Data, static_cast<size_t>(Size));
-  } else {
+  } else if (Header.EncryptionType != etNone) {
     throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+  }
+  uint32_t Sum = 0;
+  if (Data && Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
+    Sum = CopyXorDwords(Data, PageData, static_cast<size_t>(Size));
+  } else {
+    if (Data && Header.EncryptionType == etNone) std::memcpy(PageData, Data, static_cast<size_t>(Size));
+    Sum = Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind);
   }
   std::memset(Page, 0, kPageHeaderSize);
   putLE32s(Page + kNextOffset, Header.NextPageNo);
-  putLE32(Page + kChecksumOffset, Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind));
+  putLE32(Page + kChecksumOffset, Sum);
   Page[kTypeOffset] = Header.PageType;
   Page[kEncryptionOffset] = Data ? Header.EncryptionType : static_cast<uint8_t>(etNone);
   Page[kChecksumKindOffset] = Header.ChecksumKind;
@@ -93,6 +114,12 @@ bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* D
   Header.EncryptionType = Page[kEncryptionOffset];
   Header.ChecksumKind = Page[kChecksumKindOffset];
   const uint8_t* PageData = Page + kPageHeaderSize;
+  if (Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
+    // Plain pages: copied and verified in one pass (the copy is undefined when it fails).
+    if (CopyXorDwords(PageData, Data, static_cast<size_t>(Size)) == Header.Checksum) return true;
+    FPageFile.SetLastError(cePageChecksum);
+    return false;
+  }
   if ((Header.ChecksumKind == codec::kChecksumXorDwords || Header.ChecksumKind == codec::kChecksumCrc16) &&
       Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind) != Header.Checksum) {
     FPageFile.SetLastError(cePageChecksum);

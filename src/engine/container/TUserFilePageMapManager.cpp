@@ -24,7 +24,7 @@ TUserFilePageMapManager::TUserFilePageMapManager(TPageFileManager& PageFile, TFr
       FEntriesPerMapPage(container::EntriesPerMapPage(PageFile.PageDataSize())),
       FExtentPageCount(PageFile.Header().ExtentPageCount),
       FPageBuffer(static_cast<size_t>(std::max(PageFile.PageDataSize(), 0))),
-      FPageIO(std::make_unique<TPageRunIO>(PageFile, 1)) {}
+      FPageIO(std::make_unique<TPageRunIO>(PageFile)) {}
 
 TUserFilePageMapManager::~TUserFilePageMapManager() = default;
 
@@ -148,8 +148,15 @@ bool TUserFilePageMapManager::AppendPages(TDirItem& Item, int32_t Count, bool Wr
   // New pages are written before the former last map page links them, so a failure leaves the
   // stored map as it was.
   if (WriteZeroPages) {
-    for (size_t J = OldDataCount; J < Map.DataPages.size(); ++J) {
-      if (!WriteZeroPage(Map.DataPages[J])) return Fail(FLastError);
+    // Zero pages go out in runs of consecutive page numbers, one transfer each.
+    for (size_t J = OldDataCount; J < Map.DataPages.size();) {
+      int32_t Run = 1;
+      while (J + Run < Map.DataPages.size() && Run < TPageRunIO::kMaxRunPages &&
+             Map.DataPages[J + Run] == Map.DataPages[J] + Run) {
+        ++Run;
+      }
+      if (FPageIO->WriteZeroRun(Map.DataPages[J], Run) != Run) return Fail(FPageFile.LastError());
+      J += static_cast<size_t>(Run);
     }
   }
   const size_t FirstDirty = HasMap ? OldMapCount - 1 : 0;
