@@ -383,6 +383,39 @@ TEST_P(EdbCompressDamaged, TruncatedFlippedAndRandomStreams) {
   }
 }
 
+// Hand-made records: a coder that runs out of input reads all ones and must still stop, within
+// the stated size; records that cannot be whole decode nothing.
+TEST(EdbCompress, OddRecordsStopWithinTheStatedSize) {
+  auto record = [](uint32_t length, uint32_t word, const Bytes& payload) {
+    Bytes r(8);
+    std::memcpy(&r[0], &length, 4);
+    std::memcpy(&r[4], &word, 4);
+    r.insert(r.end(), payload.begin(), payload.end());
+    return r;
+  };
+  const struct {
+    const char* name;
+    Bytes stream;
+  } cases[] = {
+      {"all-ones coder bytes", record(8, kDefaultHeaderWord, Bytes(4, 0xFF))},
+      {"all-zero coder bytes", record(8, kMaxHeaderWord, Bytes(4, 0x00))},
+      {"long run of ones", record(4 + 300, kDefaultHeaderWord, Bytes(300, 0xFF))},
+      {"length past the end", record(1000, kDefaultHeaderWord, Bytes(20, 0x55))},
+      {"length of all ones", record(0xFFFFFFFF, kDefaultHeaderWord, Bytes(20, 0x55))},
+      {"record without coder bytes", record(4, kDefaultHeaderWord, {})},
+      {"variant H", record(8, kDefaultHeaderWord + 0x1000, Bytes(4, 0))},
+      {"top bytes set", record(8, kDefaultHeaderWord | 0x00010000, Bytes(4, 0))},
+      {"header cut short", Bytes{8, 0, 0, 0, 0x34, 0x61}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (uint8_t level : {clDefault, clMax}) {
+      const Bytes out = decompress(c.stream, level, 3000);
+      EXPECT_LE(out.size(), 3000u);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, EdbCompressDamaged, testing::ValuesIn(kLevels),
                          [](const testing::TestParamInfo<uint8_t>& info) {
                            return "Level" + std::to_string(info.param);
