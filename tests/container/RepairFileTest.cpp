@@ -347,6 +347,7 @@ protected:
 TEST_P(RepairFileFault, EveryFailureLeavesTheOriginal) {
   const FaultCase& Case = std::get<1>(GetParam());
   bool Completed = false;
+  int Failed = 0;
   for (uint64_t K = 1; K <= 2000 && !Completed; ++K) {
     SCOPED_TRACE("operation " + std::to_string(K));
     Env.Fs.WriteAll(kPath, Image);
@@ -362,6 +363,7 @@ TEST_P(RepairFileFault, EveryFailureLeavesTheOriginal) {
       Ok = Cfs->RepairFile(Log);
       Completed = Faulty.Injected() == 0;
       if (!Ok) {
+        ++Failed;
         // The original goes on working under its name.
         EXPECT_THAT(Log, StartsWith(kCritical));
         if (Case.Kind == platform::FaultKind::SizeChange) {
@@ -381,6 +383,7 @@ TEST_P(RepairFileFault, EveryFailureLeavesTheOriginal) {
     ExpectIntact();
   }
   EXPECT_TRUE(Completed) << "the loop must reach a run without fault";
+  EXPECT_GT(Failed, 0) << "faults must reach the compaction";
 }
 
 class RepairFileRenameFault : public FaultFixture, public testing::TestWithParam<ContainerVariant> {
