@@ -23,39 +23,31 @@ constexpr int kChecksumKindOffset = 10;
 
 // The page checksum of kind kChecksumXorDwords (codec::XorDwords: XOR of the little-endian
 // dwords, trailing bytes ignored), eight bytes at a time: the XOR of the qwords folds to the XOR of
-// their dwords on a little-endian host. Bulk user data passes through here.
-uint32_t XorDwordsFast(const uint8_t* Data, size_t Size) {
+// their dwords on a little-endian host. With Copy the bytes also go to Dest in the same pass.
+// Bulk user data passes through here.
+template <bool Copy>
+uint32_t XorDwordsPass(const uint8_t* Source, uint8_t* Dest, size_t Size) {
   static_assert(std::endian::native == std::endian::little);
-  uint64_t Acc = 0;
-  size_t I = 0;
-  for (; I + 8 <= Size; I += 8) {
-    uint64_t Word;
-    std::memcpy(&Word, Data + I, 8);
-    Acc ^= Word;
-  }
-  uint32_t Result = static_cast<uint32_t>(Acc) ^ static_cast<uint32_t>(Acc >> 32);
-  if (I + 4 <= Size) Result ^= getLE32(Data + I);
-  return Result;
-}
-
-// Copies Size bytes and returns their XorDwords checksum, in one pass over the data.
-uint32_t CopyXorDwords(const uint8_t* Source, uint8_t* Dest, size_t Size) {
   uint64_t Acc = 0;
   size_t I = 0;
   for (; I + 8 <= Size; I += 8) {
     uint64_t Word;
     std::memcpy(&Word, Source + I, 8);
     Acc ^= Word;
-    std::memcpy(Dest + I, &Word, 8);
+    if constexpr (Copy) std::memcpy(Dest + I, &Word, 8);
   }
-  std::memcpy(Dest + I, Source + I, Size - I);
+  if constexpr (Copy) std::memcpy(Dest + I, Source + I, Size - I);
   uint32_t Result = static_cast<uint32_t>(Acc) ^ static_cast<uint32_t>(Acc >> 32);
   if (I + 4 <= Size) Result ^= getLE32(Source + I);
   return Result;
 }
 
+uint32_t CopyXorDwords(const uint8_t* Source, uint8_t* Dest, size_t Size) {
+  return XorDwordsPass<true>(Source, Dest, Size);
+}
+
 uint32_t Checksum(const uint8_t* Data, size_t Size, uint8_t Kind) {
-  return Kind == codec::kChecksumXorDwords ? XorDwordsFast(Data, Size) : codec::CalcChecksum(Data, Size, Kind);
+  return Kind == codec::kChecksumXorDwords ? XorDwordsPass<false>(Data, nullptr, Size) : codec::CalcChecksum(Data, Size, Kind);
 }
 
 }  // namespace
@@ -138,22 +130,29 @@ bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* D
   return true;
 }
 
+int64_t TPageRunIO::Put(int32_t PageNo, int64_t Bytes) {
+  if (FPageFile.ReadOnly() || PageNo < 0) return 0;
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  Host.Seek(PageNo * static_cast<int64_t>(FPageFile.Header().PageSize), 0);
+  return std::max<int64_t>(Host.Write(FBuffer.data(), Bytes), 0);
+}
+
+int64_t TPageRunIO::Get(int32_t PageNo, int64_t Bytes) {
+  TCFSHugeFile& Host = FPageFile.HostFile();
+  const int64_t Offset = PageNo * static_cast<int64_t>(FPageFile.Header().PageSize);
+  if (PageNo < 0 || Offset > Host.GetSize()) return 0;
+  Host.Seek(Offset, 0);
+  return std::max<int64_t>(Host.Read(FBuffer.data(), Bytes), 0);
+}
+
 bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
-  const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
   Size = Size < 0 ? D : std::min(Size, D);
   FPageFile.SetLastError(ceOk);
   if (!EncodePage(FBuffer.data(), Header, Header.Data, Size, Key)) return false;
   Header.Checksum = getLE32(FBuffer.data() + kChecksumOffset);
-  const int64_t Bytes = kPageHeaderSize + Size;
-  if (FPageFile.ReadOnly() || PageNo < 0) {
-    FPageFile.SetLastError(cePageHeaderWrite);
-    return false;
-  }
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  Host.Seek(PageNo * PageSize, 0);
-  const int64_t Written = Host.Write(FBuffer.data(), Bytes);
-  if (Written < Bytes) {
+  const int64_t Written = Put(PageNo, kPageHeaderSize + Size);
+  if (Written < kPageHeaderSize + Size) {
     FPageFile.SetLastError(Written < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
     return false;
   }
@@ -161,17 +160,10 @@ bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, co
 }
 
 bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
-  const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
   Size = Size < 0 ? D : std::min(Size, D);
   FPageFile.SetLastError(ceOk);
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  const int64_t Offset = PageNo * PageSize;
-  int64_t Got = 0;
-  if (PageNo >= 0 && Offset <= Host.GetSize()) {
-    Host.Seek(Offset, 0);
-    Got = Host.Read(FBuffer.data(), kPageHeaderSize + Size);
-  }
+  const int64_t Got = Get(PageNo, kPageHeaderSize + Size);
   if (Got < kPageHeaderSize + Size) {
     FPageFile.SetLastError(Got < kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
     return false;
@@ -183,24 +175,16 @@ bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, con
 int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
                              const std::string& Key) {
   const int64_t PageSize = FPageFile.Header().PageSize;
-  const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   Header.PageType = ptUserData;
   Header.EncryptionType = EncryptionType;
   for (int32_t I = 0; I < Count; ++I) {
-    if (!EncodePage(FBuffer.data() + I * PageSize, Header, Sources[I], D, Key)) return 0;
+    if (!EncodePage(FBuffer.data() + I * PageSize, Header, Sources[I], FPageFile.PageDataSize(), Key)) return 0;
   }
   // Every page size leaves no gap after the data (PageSize = 32 + D), so the run is contiguous.
-  const int64_t Bytes = Count * PageSize;
-  if (FPageFile.ReadOnly() || FirstPage < 0) {
-    FPageFile.SetLastError(cePageHeaderWrite);
-    return 0;
-  }
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  Host.Seek(FirstPage * PageSize, 0);
-  const int64_t Written = std::max<int64_t>(Host.Write(FBuffer.data(), Bytes), 0);
+  const int64_t Written = Put(FirstPage, Count * PageSize);
   const int32_t Whole = static_cast<int32_t>(Written / PageSize);
   if (Whole < Count) {
     FPageFile.SetLastError(Written - Whole * PageSize < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
@@ -227,13 +211,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
   FPageFile.SetLastError(ceOk);
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  const int64_t Offset = FirstPage * PageSize;
-  int64_t Got = 0;
-  if (FirstPage >= 0 && Offset <= Host.GetSize()) {
-    Host.Seek(Offset, 0);
-    Got = Host.Read(FBuffer.data(), Count * PageSize);
-  }
+  const int64_t Got = Get(FirstPage, Count * PageSize);
   TPageHeader Header;
   for (int32_t I = 0; I < Count; ++I) {
     const int64_t Start = I * PageSize;

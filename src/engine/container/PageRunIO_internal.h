@@ -63,6 +63,11 @@ private:
   bool DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
 
   TPageFileManager& FPageFile;
+  // Bytes of FBuffer stored at / read from page PageNo's place (0 for a page outside the
+  // container, or when read-only for a store).
+  int64_t Put(int32_t PageNo, int64_t Bytes);
+  int64_t Get(int32_t PageNo, int64_t Bytes);
+
   int32_t FMaxPages;
   std::vector<uint8_t> FBuffer;
   std::map<std::string, std::unique_ptr<codec::TCipher_Rijndael>> FCiphers;

@@ -84,6 +84,12 @@ int32_t TContainerFileSystem::AddHandle(int32_t ItemID, int32_t Mode, std::strin
   return Number;
 }
 
+TUserFileHandle* TContainerFileSystem::StartTransfer(int32_t Handle) {
+  TUserFileHandle* H = FindHandle(Handle);
+  FLastError = H ? ceOk : ceInvalidHandle;
+  return H;
+}
+
 void TContainerFileSystem::NoSpace() {
   if (OnNoSpace) OnNoSpace(*this);
 }
@@ -126,12 +132,8 @@ void TContainerFileSystem::FileClose(int32_t Handle) {
 }
 
 int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count) {
-  TUserFileHandle* H = FindHandle(Handle);
-  if (!H) {
-    FLastError = ceInvalidHandle;
-    return -1;
-  }
-  FLastError = ceOk;
+  TUserFileHandle* H = StartTransfer(Handle);
+  if (!H) return -1;
   if (Count <= 0) return 0;
   if (H->Position < 0) {
     FLastError = ceInvalidArgument;
@@ -201,12 +203,8 @@ bool TContainerFileSystem::ZeroPageTail(int32_t PageNo, int32_t From, const std:
 }
 
 int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t Count) {
-  TUserFileHandle* H = FindHandle(Handle);
-  if (!H) {
-    FLastError = ceInvalidHandle;
-    return -1;
-  }
-  FLastError = ceOk;
+  TUserFileHandle* H = StartTransfer(Handle);
+  if (!H) return -1;
   if (Count <= 0) return 0;
   if (FReadOnly) {
     FLastError = ceReadOnly;
@@ -311,14 +309,18 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
       Item.LastWriteTime == Former.LastWriteTime) {
     return Done;
   }
+  StoreGrownItem(H->ItemID, Item, Former.Size);
+  return Done;
+}
+
+void TContainerFileSystem::StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_t FormerSize) {
   try {
-    FDirectory->WriteItem(H->ItemID, Item);
+    FDirectory->WriteItem(ItemID, Item);
   } catch (...) {
-    // The stored item keeps its former size: give back the pages added for this write.
-    FPageMaps->SetFileSize(Item, false, Former.Size);
+    // The stored item keeps its former size: give back the pages added since.
+    FPageMaps->SetFileSize(Item, false, FormerSize);
     throw;
   }
-  return Done;
 }
 
 int64_t TContainerFileSystem::FileSeek(int32_t Handle, int32_t Origin, int64_t Offset) {
@@ -375,12 +377,7 @@ int64_t TContainerFileSystem::FileSetSize(int32_t Handle, int64_t Size) {
       if (FLastError == ceNoSpace) NoSpace();
       return FLastError;
     }
-    try {
-      FDirectory->WriteItem(H->ItemID, Item);
-    } catch (...) {
-      FPageMaps->SetFileSize(Item, false, Former.Size);
-      throw;
-    }
+    StoreGrownItem(H->ItemID, Item, Former.Size);
   }
   H->Position = Size;
   return Size;

@@ -126,12 +126,17 @@ public:
 
 private:
   TUserFileHandle* FindHandle(int32_t Handle);
+  // The handle of a read or write, LastError cleared; null with LastError -6 when unknown.
+  TUserFileHandle* StartTransfer(int32_t Handle);
   // Stores a handle on ItemID (already counted open) under the next number.
   int32_t AddHandle(int32_t ItemID, int32_t Mode, std::string Key);
   void NoSpace();
   // Sets bytes From .. page end of the page to zero (read, clear, write). False with LastError.
   bool ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key);
   uint8_t FileEncryptionType(const TUserFileHandle& Handle) const;
+  // Stores an item whose file got pages (and size) since FormerSize; when that fails the pages
+  // added go back before the exception passes on.
+  void StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_t FormerSize);
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
   static int32_t ConsecutiveRun(const std::vector<int32_t>& Pages, size_t First, int64_t Limit);
