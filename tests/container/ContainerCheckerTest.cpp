@@ -78,7 +78,8 @@ TEST_P(ContainerCheckerTest, FindsTheDamage) {
   const Layout L = Build();
   ASSERT_GT(L.FreePage, 0);
   GetParam().Damage(Env.Fs, L);
-  auto Cfs = OpenContainer(kPath, "");
+  // Opened read-only, as a maintenance check would.
+  auto Cfs = OpenContainer(kPath, "", kModeRead);
   TContainerChecker Checker(*Cfs);
   const std::vector<std::string> Problems = Checker.Check(true);
   bool Found = false;
