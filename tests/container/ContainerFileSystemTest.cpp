@@ -254,6 +254,12 @@ TEST_P(ContainerFileTest, UnknownHandlesAndNegativeArgumentsChangeNothing) {
   EXPECT_EQ(Cfs->FileRead(H, Buffer, 16), 10);  // short at the end
   EXPECT_EQ(Cfs->FileSeek(H, 7, 0), -1);
   EXPECT_EQ(Cfs->FileSeek(H, 1, INT64_MAX), -1);
+  EXPECT_EQ(Cfs->FileSeek(H, 0, INT64_MAX - 3), INT64_MAX - 3);
+  EXPECT_EQ(Cfs->FileWrite(H, Buffer, 16), 0);  // the end would overflow
+  EXPECT_EQ(Cfs->LastError(), ceInvalidArgument);
+  EXPECT_EQ(Cfs->FileSeek(H, 0, int64_t{1} << 50), int64_t{1} << 50);
+  EXPECT_EQ(Cfs->FileWrite(H, Buffer, 16), 0);  // more pages than a container can number
+  EXPECT_EQ(Cfs->LastError(), ceNoSpace);
   EXPECT_TRUE(Cfs->FileFlush(H));
   Cfs->FileClose(H);
   EXPECT_EQ(ReadWholeFile(*Cfs, "\\f"), Pattern(100, 1));

@@ -210,7 +210,7 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
     FLastError = ceReadOnly;
     return 0;
   }
-  if (H->Position < 0) {
+  if (H->Position < 0 || H->Position > std::numeric_limits<int64_t>::max() - Count) {
     FLastError = ceInvalidArgument;
     return 0;
   }
@@ -242,7 +242,7 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   const uint8_t Encryption = FileEncryptionType(*H);
   // Bytes between the old end and the write become zero: the rest of the old last page when
   // the write starts on a later page, and the pages in between.
-  if (OldTail != 0 && Start > OldSize && FirstIndex > OldLastIndex) {
+  if (OldTail != 0 && Start > OldSize && FirstIndex > OldLastIndex && static_cast<size_t>(OldLastIndex) < Map.size()) {
     Ok = ZeroPageTail(Map[static_cast<size_t>(OldLastIndex)], OldTail, H->Key);
   }
   for (int64_t Index = OldPages; Ok && Index < FirstIndex;) {
