@@ -364,16 +364,16 @@ TEST_F(FreeSpaceTest, FullFileSystemMakesGetPagesFail) {
 }
 
 TEST_F(FreeSpaceTest, FaultBitmapWriteFailuresRaise) {
-  // Writes of a first allocation: the header (1), then GAM page header and data (2, 3), SGAM
-  // (4, 5), PFS (6, 7).
+  // Writes of a first allocation: the header (1), then the GAM (2), SGAM (3) and PFS (4) pages,
+  // one write each.
   struct Case {
     uint64_t write;
     const char* message;
   };
   const Case cases[] = {
       {2, "TFreeSpaceManager.SaveGAM - can not save page, pageNo = 2"},
-      {5, "TFreeSpaceManager.SaveGAM - can not save SGAM page, pageNo = 2"},
-      {7, "TFreeSpaceManager.SavePFS - can not save page, pageNo = 1"},
+      {3, "TFreeSpaceManager.SaveGAM - can not save SGAM page, pageNo = 2"},
+      {4, "TFreeSpaceManager.SavePFS - can not save page, pageNo = 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.write);

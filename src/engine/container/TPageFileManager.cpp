@@ -295,12 +295,19 @@ bool TPageFileManager::WritePage(TPageHeader& PageHeader, int32_t PageNo, const 
     FLastError = cePageHeaderWrite;
     return false;
   }
+  // Header and data go out in one transfer, so a failed write leaves the page as it was
+  // instead of a new header over old data (which would no longer match its checksum).
+  const int32_t total = kPageHeaderSize + (withData ? count : 0);
+  FWriteBuffer.resize(size_t(total));
+  std::memcpy(FWriteBuffer.data(), raw, kPageHeaderSize);
+  if (withData) std::memcpy(FWriteBuffer.data() + kPageHeaderSize, PageHeader.Data, size_t(count));
   FFile->Seek(int64_t(PageNo) * FHeader.PageSize, 0);
-  if (FFile->Write(raw, kPageHeaderSize) != kPageHeaderSize) {
+  const int64_t written = FFile->Write(FWriteBuffer.data(), total);
+  if (written < kPageHeaderSize) {
     FLastError = cePageHeaderWrite;
     return false;
   }
-  if (withData && FFile->Write(PageHeader.Data, count) != count) {
+  if (written != total) {
     FLastError = cePageDataWrite;
     return false;
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tesvar::container {
 
@@ -117,6 +118,7 @@ private:
   std::string FPassword;
   int32_t FLastError = 0;
   std::unique_ptr<TCFSHugeFile> FFile;
+  std::vector<uint8_t> FWriteBuffer;  // page image of WritePage (header and data, one transfer)
   struct CipherCache;
   std::unique_ptr<CipherCache> FCiphers;  // cipher objects per key string, reused across pages
 };
