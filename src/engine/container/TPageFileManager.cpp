@@ -176,7 +176,9 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
   if (FFile->Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
     throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
   FHeader = header;
-  if (FHeader.EncryptionType != etNone) VerifyPassword(Password, FHeader.PasswordBlock, &FPageKey);
+  // The key is taken without the verification delay: callers that accept a password from a user
+  // verify it first (TContainerFileSystem does), so the delay is spent once per open.
+  if (FHeader.EncryptionType != etNone) DecodePageKey(Password, FHeader.PasswordBlock, &FPageKey);
 }
 
 TPageFileManager::~TPageFileManager() = default;
@@ -222,8 +224,13 @@ bool TPageFileManager::VerifyPassword(const std::string& Password, const uint8_t
     (void)codec::Crc16Arc(work, kPageKeyBytes);
   }
 
+  return DecodePageKey(Password, PasswordBlock, Key);
+}
+
+bool TPageFileManager::DecodePageKey(const std::string& Password, const uint8_t* PasswordBlock, std::string* Key) {
+  if (Password.empty()) return false;
   uint8_t key[kPageKeyBytes];
-  cipher.DecodeBuffer(PasswordBlock, key, kPageKeyBytes);
+  codec::TCipher_Rijndael(Password).DecodeBuffer(PasswordBlock, key, kPageKeyBytes);
   if (Key) *Key = std::string(reinterpret_cast<const char*>(key), kPageKeyBytes) + '\0';
   return codec::Crc16Arc(key, kPageKeyBytes) == getLE32(PasswordBlock + kKeyCrcOffset);
 }

@@ -85,6 +85,9 @@ public:
   // result is false.
   static bool VerifyPassword(const std::string& Password, const uint8_t* PasswordBlock,
                              std::string* Key);
+  // The same check without the delay: decrypts the page key and compares its CRC. For callers
+  // that have verified the password already (opening a container after its password check).
+  static bool DecodePageKey(const std::string& Password, const uint8_t* PasswordBlock, std::string* Key);
   // Builds a password block for Password (not empty; with Question and Answer both given, the
   // question area too) around 32 fresh random key bytes in 1..254; raises "Password length should
   // be shorter then 32" / "Question length should be shorter then 100". Key receives the page key.
