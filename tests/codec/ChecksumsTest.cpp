@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,28 @@ TEST(Checksums, XorDwordsReadsLittleEndianWordsAndIgnoresTrailingBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.data.size() << " bytes");
     EXPECT_EQ(XorDwords(c.data.data(), c.data.size()), c.expected);
+  }
+}
+
+// The word-at-a-time paths against a dword-by-dword reference, at every length and alignment
+// around the eight-byte steps; CopyXorDwords also copies every byte, the tail included.
+TEST(Checksums, FastXorDwordsAndCopyMatchTheDwordDefinition) {
+  std::vector<uint8_t> source(48);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 37 + 11);
+  for (size_t offset = 0; offset < 4; ++offset) {
+    for (size_t size = 0; size + offset <= source.size(); ++size) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << ", " << size << " bytes");
+      const uint8_t* data = source.data() + offset;
+      uint32_t expected = 0;
+      for (size_t i = 0; i + 4 <= size; i += 4)
+        expected ^= uint32_t(data[i]) | uint32_t(data[i + 1]) << 8 | uint32_t(data[i + 2]) << 16 |
+                    uint32_t(data[i + 3]) << 24;
+      EXPECT_EQ(XorDwords(data, size), expected);
+      std::vector<uint8_t> copy(size + 1, 0xEE);
+      EXPECT_EQ(CopyXorDwords(data, copy.data(), size), expected);
+      EXPECT_TRUE(std::equal(data, data + size, copy.begin()));
+      EXPECT_EQ(copy[size], 0xEE);
+    }
   }
 }
 

@@ -3,7 +3,9 @@
 #include <zlib.h>
 
 #include <array>
+#include <bit>
 #include <climits>
+#include <cstring>
 
 namespace tesvar::codec {
 
@@ -25,13 +27,40 @@ constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqr
 
 }  // namespace
 
-uint32_t XorDwords(const uint8_t* data, size_t size) {
+namespace {
+
+uint32_t loadLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// One pass over the data, eight bytes at a time where the host is little-endian (the XOR of the
+// qwords folds to the XOR of their dwords); with Copy the bytes also go to dest in the same pass.
+template <bool Copy>
+uint32_t xorDwordsPass(const uint8_t* source, uint8_t* dest, size_t size) {
   uint32_t result = 0;
-  for (size_t i = 0; i + 4 <= size; i += 4) {
-    result ^= static_cast<uint32_t>(data[i]) | static_cast<uint32_t>(data[i + 1]) << 8 |
-              static_cast<uint32_t>(data[i + 2]) << 16 | static_cast<uint32_t>(data[i + 3]) << 24;
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    uint64_t acc = 0;
+    for (; i + 8 <= size; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, source + i, 8);
+      acc ^= word;
+      if constexpr (Copy) std::memcpy(dest + i, &word, 8);
+    }
+    result = static_cast<uint32_t>(acc) ^ static_cast<uint32_t>(acc >> 32);
   }
+  for (size_t j = i; j + 4 <= size; j += 4) result ^= loadLE32(source + j);
+  if constexpr (Copy) std::memcpy(dest + i, source + i, size - i);
   return result;
+}
+
+}  // namespace
+
+uint32_t XorDwords(const uint8_t* data, size_t size) { return xorDwordsPass<false>(data, nullptr, size); }
+
+uint32_t CopyXorDwords(const uint8_t* source, uint8_t* dest, size_t size) {
+  return xorDwordsPass<true>(source, dest, size);
 }
 
 uint16_t Crc16Arc(const uint8_t* data, size_t size) {

@@ -62,6 +62,11 @@ inline constexpr uint32_t kPasswordCheckMilliseconds = 255;  // verify loops unt
 
 // Pages.
 inline constexpr int kPageHeaderSize = 32;
+inline constexpr int kPageNextOffset = 0;
+inline constexpr int kPageChecksumOffset = 4;
+inline constexpr int kPageTypeOffset = 8;
+inline constexpr int kPageEncryptionOffset = 9;
+inline constexpr int kPageChecksumKindOffset = 10;
 inline constexpr int kDefaultPageSizeKB = 4;
 inline constexpr int kDefaultExtentPageCount = 16;
 inline constexpr int kReservedPageCount = 1;

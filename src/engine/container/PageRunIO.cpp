@@ -1,56 +1,16 @@
 #include "container/PageRunIO_internal.h"
 
 #include "codec/Checksums.h"
+#include "codec/TCipher_Rijndael.h"
 #include "container/CFSBytes_internal.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 namespace tesvar::container {
-
-namespace {
-
-// Page header fields (layout in ContainerFormat.h).
-constexpr int kNextOffset = 0;
-constexpr int kChecksumOffset = 4;
-constexpr int kTypeOffset = 8;
-constexpr int kEncryptionOffset = 9;
-constexpr int kChecksumKindOffset = 10;
-
-// The page checksum of kind kChecksumXorDwords (codec::XorDwords: XOR of the little-endian
-// dwords, trailing bytes ignored), eight bytes at a time: the XOR of the qwords folds to the XOR of
-// their dwords on a little-endian host. With Copy the bytes also go to Dest in the same pass.
-// Bulk user data passes through here.
-template <bool Copy>
-uint32_t XorDwordsPass(const uint8_t* Source, uint8_t* Dest, size_t Size) {
-  static_assert(std::endian::native == std::endian::little);
-  uint64_t Acc = 0;
-  size_t I = 0;
-  for (; I + 8 <= Size; I += 8) {
-    uint64_t Word;
-    std::memcpy(&Word, Source + I, 8);
-    Acc ^= Word;
-    if constexpr (Copy) std::memcpy(Dest + I, &Word, 8);
-  }
-  if constexpr (Copy) std::memcpy(Dest + I, Source + I, Size - I);
-  uint32_t Result = static_cast<uint32_t>(Acc) ^ static_cast<uint32_t>(Acc >> 32);
-  if (I + 4 <= Size) Result ^= getLE32(Source + I);
-  return Result;
-}
-
-uint32_t CopyXorDwords(const uint8_t* Source, uint8_t* Dest, size_t Size) {
-  return XorDwordsPass<true>(Source, Dest, Size);
-}
-
-uint32_t Checksum(const uint8_t* Data, size_t Size, uint8_t Kind) {
-  return Kind == codec::kChecksumXorDwords ? XorDwordsPass<false>(Data, nullptr, Size) : codec::CalcChecksum(Data, Size, Kind);
-}
-
-}  // namespace
 
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
@@ -59,21 +19,13 @@ TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
 
 TPageRunIO::~TPageRunIO() = default;
 
-codec::TCipher_Rijndael* TPageRunIO::Cipher(const std::string& Key) {
-  const std::string& Used = Key.empty() ? FPageFile.PageKey() : Key;
-  if (Used.empty()) return nullptr;
-  auto& Slot = FCiphers[Used];
-  if (!Slot) Slot = std::make_unique<codec::TCipher_Rijndael>(Used);
-  return Slot.get();
-}
-
 bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size,
                             const std::string& Key) {
   uint8_t* PageData = Page + kPageHeaderSize;
   if (!Data) {
     std::memset(PageData, 0, static_cast<size_t>(Size));
   } else if (Header.EncryptionType == etPageCipher) {
-    codec::TCipher_Rijndael* Cipher = this->Cipher(Key);
+    codec::TCipher_Rijndael* Cipher = FPageFile.Cipher(Key);
     if (!Cipher) {
       FPageFile.SetLastError(cePageEncrypt);
       return false;
@@ -84,36 +36,30 @@ bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint
   }
   uint32_t Sum = 0;
   if (Data && Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
-    Sum = CopyXorDwords(Data, PageData, static_cast<size_t>(Size));
+    Sum = codec::CopyXorDwords(Data, PageData, static_cast<size_t>(Size));
   } else {
     if (Data && Header.EncryptionType == etNone) std::memcpy(PageData, Data, static_cast<size_t>(Size));
-    Sum = Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind);
+    Sum = codec::CalcChecksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind);
   }
-  std::memset(Page, 0, kPageHeaderSize);
-  putLE32s(Page + kNextOffset, Header.NextPageNo);
-  putLE32(Page + kChecksumOffset, Sum);
-  Page[kTypeOffset] = Header.PageType;
-  Page[kEncryptionOffset] = Data ? Header.EncryptionType : static_cast<uint8_t>(etNone);
-  Page[kChecksumKindOffset] = Header.ChecksumKind;
+  TPageHeader Stored = Header;
+  Stored.Checksum = Sum;
+  if (!Data) Stored.EncryptionType = etNone;
+  TPageFileManager::EncodePageHeader(Stored, Page);
   return true;
 }
 
 bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size,
                             const std::string& Key) {
-  Header.NextPageNo = getLE32s(Page + kNextOffset);
-  Header.Checksum = getLE32(Page + kChecksumOffset);
-  Header.PageType = Page[kTypeOffset];
-  Header.EncryptionType = Page[kEncryptionOffset];
-  Header.ChecksumKind = Page[kChecksumKindOffset];
+  TPageFileManager::DecodePageHeader(Page, Header);
   const uint8_t* PageData = Page + kPageHeaderSize;
   if (Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
     // Plain pages: copied and verified in one pass (the copy is undefined when it fails).
-    if (CopyXorDwords(PageData, Data, static_cast<size_t>(Size)) == Header.Checksum) return true;
+    if (codec::CopyXorDwords(PageData, Data, static_cast<size_t>(Size)) == Header.Checksum) return true;
     FPageFile.SetLastError(cePageChecksum);
     return false;
   }
   if ((Header.ChecksumKind == codec::kChecksumXorDwords || Header.ChecksumKind == codec::kChecksumCrc16) &&
-      Checksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind) != Header.Checksum) {
+      codec::CalcChecksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind) != Header.Checksum) {
     FPageFile.SetLastError(cePageChecksum);
     return false;
   }
@@ -121,7 +67,7 @@ bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* D
     std::memcpy(Data, PageData, static_cast<size_t>(Size));
     return true;
   }
-  codec::TCipher_Rijndael* Cipher = Header.EncryptionType == etPageCipher ? this->Cipher(Key) : nullptr;
+  codec::TCipher_Rijndael* Cipher = Header.EncryptionType == etPageCipher ? FPageFile.Cipher(Key) : nullptr;
   if (!Cipher) {
     FPageFile.SetLastError(cePageDecrypt);
     return false;
@@ -150,7 +96,7 @@ bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, co
   Size = Size < 0 ? D : std::min(Size, D);
   FPageFile.SetLastError(ceOk);
   if (!EncodePage(FBuffer.data(), Header, Header.Data, Size, Key)) return false;
-  Header.Checksum = getLE32(FBuffer.data() + kChecksumOffset);
+  Header.Checksum = getLE32(FBuffer.data() + kPageChecksumOffset);
   const int64_t Written = Put(PageNo, kPageHeaderSize + Size);
   if (Written < kPageHeaderSize + Size) {
     FPageFile.SetLastError(Written < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);

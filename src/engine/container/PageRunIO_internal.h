@@ -5,12 +5,9 @@
 // page key or a file's own key); only the transfers are joined. A page write therefore either
 // happens or, when the device refuses it, leaves the stored page as it was.
 
-#include "codec/TCipher_Rijndael.h"
 #include "container/ContainerFormat.h"
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,7 +53,6 @@ public:
   int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
 
 private:
-  codec::TCipher_Rijndael* Cipher(const std::string& Key);
   // The stored form of one page (header, then Size data bytes; zeros when Data is null) at Page,
   // and back. False with LastError on a cipher or checksum failure.
   bool EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size, const std::string& Key);
@@ -70,7 +66,6 @@ private:
 
   int32_t FMaxPages;
   std::vector<uint8_t> FBuffer;
-  std::map<std::string, std::unique_ptr<codec::TCipher_Rijndael>> FCiphers;
 };
 
 }  // namespace tesvar::container

@@ -75,23 +75,6 @@ bool plausible(const TContainerHeader& h) {
          h.DirPageCount >= 0 && h.DirItemCount >= 0;
 }
 
-void encodePageHeader(const TPageHeader& h, uint8_t (&out)[kPageHeaderSize]) {
-  std::memset(out, 0, sizeof out);
-  putLE32s(out, h.NextPageNo);
-  putLE32(out + 4, h.Checksum);
-  out[8] = h.PageType;
-  out[9] = h.EncryptionType;
-  out[10] = h.ChecksumKind;
-}
-
-void decodePageHeader(const uint8_t (&in)[kPageHeaderSize], TPageHeader& h) {
-  h.NextPageNo = getLE32s(in);
-  h.Checksum = getLE32(in + 4);
-  h.PageType = in[8];
-  h.EncryptionType = in[9];
-  h.ChecksumKind = in[10];
-}
-
 // Copies Text into a zero-padded area of Size bytes.
 void putPadded(uint8_t* area, size_t size, const std::string& text) {
   std::memset(area, 0, size);
@@ -183,6 +166,28 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
 
 TPageFileManager::~TPageFileManager() = default;
 
+void TPageFileManager::EncodePageHeader(const TPageHeader& PageHeader, uint8_t* Out) {
+  std::memset(Out, 0, kPageHeaderSize);
+  putLE32s(Out + kPageNextOffset, PageHeader.NextPageNo);
+  putLE32(Out + kPageChecksumOffset, PageHeader.Checksum);
+  Out[kPageTypeOffset] = PageHeader.PageType;
+  Out[kPageEncryptionOffset] = PageHeader.EncryptionType;
+  Out[kPageChecksumKindOffset] = PageHeader.ChecksumKind;
+}
+
+void TPageFileManager::DecodePageHeader(const uint8_t* In, TPageHeader& PageHeader) {
+  PageHeader.NextPageNo = getLE32s(In + kPageNextOffset);
+  PageHeader.Checksum = getLE32(In + kPageChecksumOffset);
+  PageHeader.PageType = In[kPageTypeOffset];
+  PageHeader.EncryptionType = In[kPageEncryptionOffset];
+  PageHeader.ChecksumKind = In[kPageChecksumKindOffset];
+}
+
+codec::TCipher_Rijndael* TPageFileManager::Cipher(const std::string& Key) {
+  const std::string& used = Key.empty() ? FPageKey : Key;
+  return used.empty() ? nullptr : &FCiphers->For(used);
+}
+
 void TPageFileManager::BuildPasswordBlock(const std::string& Password, const std::string& Question,
                                           const std::string& Answer, uint8_t* PasswordBlock, std::string* Key) {
   if (Password.size() > size_t(kMaxPasswordLength))
@@ -259,7 +264,7 @@ bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool No
     FLastError = cePageHeaderRead;
     return false;
   }
-  decodePageHeader(raw, PageHeader);
+  DecodePageHeader(raw, PageHeader);
   if (Size == 0) return true;
   if (PageHeader.Data == nullptr) throw Exception("TPageFileManager.ReadPage - pData is nil.");
   const int32_t count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
@@ -297,7 +302,7 @@ bool TPageFileManager::WritePage(TPageHeader& PageHeader, int32_t PageNo, const 
     PageHeader.Checksum = codec::CalcChecksum(PageHeader.Data, size_t(count), PageHeader.ChecksumKind);
   }
   uint8_t raw[kPageHeaderSize];
-  encodePageHeader(PageHeader, raw);
+  EncodePageHeader(PageHeader, raw);
   if (FReadOnly || PageNo < 0) {
     FLastError = cePageHeaderWrite;
     return false;

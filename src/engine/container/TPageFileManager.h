@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace tesvar::codec {
+class TCipher_Rijndael;
+}
+
 namespace tesvar::container {
 
 class TCFSHugeFile;
@@ -93,6 +97,13 @@ public:
   // be shorter then 32" / "Question length should be shorter then 100". Key receives the page key.
   static void BuildPasswordBlock(const std::string& Password, const std::string& Question,
                                  const std::string& Answer, uint8_t* PasswordBlock, std::string* Key);
+
+  // The 32-byte page header image (other fields and the reserved bytes zero) and back.
+  static void EncodePageHeader(const TPageHeader& PageHeader, uint8_t* Out);
+  static void DecodePageHeader(const uint8_t* In, TPageHeader& PageHeader);
+  // The cached cipher for Key (empty = the page key); null when there is no key. Owned by the
+  // page file; valid until the next call with a different key.
+  codec::TCipher_Rijndael* Cipher(const std::string& Key);
 
   const std::string& PageKey() const { return FPageKey; }
   void SetPageKey(const std::string& Key);
