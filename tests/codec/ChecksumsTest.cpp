@@ -40,10 +40,11 @@ TEST(Checksums, XorDwordsReadsLittleEndianWordsAndIgnoresTrailingBytes) {
   }
 }
 
-// The word-at-a-time paths against a dword-by-dword reference, at every length and alignment
-// around the eight-byte steps; CopyXorDwords also copies every byte, the tail included.
+// The wide paths against a dword-by-dword reference, at every length and alignment around the
+// 64-byte and eight-byte steps (every bit position of every lane differs, so a lane lost or
+// folded wrongly shows); CopyXorDwords also copies every byte, the tail included.
 TEST(Checksums, FastXorDwordsAndCopyMatchTheDwordDefinition) {
-  std::vector<uint8_t> source(48);
+  std::vector<uint8_t> source(200);
   for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 37 + 11);
   for (size_t offset = 0; offset < 4; ++offset) {
     for (size_t size = 0; size + offset <= source.size(); ++size) {

@@ -15,7 +15,14 @@ namespace tesvar::container {
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
       FMaxPages(std::max(MaxPages, 1)),
-      FBuffer(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize)) {}
+      FStorage(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize) + kCacheLine) {
+  // Page images sit at the same offset within a cache line as their place in the host's first
+  // part file, so the system copies between them and its file cache line by line.
+  const TCFSHugeFile& Host = FPageFile.HostFile();
+  const auto Want = static_cast<uintptr_t>(Host.StartOffset() + kPartHeaderSize) % kCacheLine;
+  const auto Have = reinterpret_cast<uintptr_t>(FStorage.data()) % kCacheLine;
+  FBuffer = FStorage.data() + (Want + kCacheLine - Have) % kCacheLine;
+}
 
 TPageRunIO::~TPageRunIO() = default;
 
@@ -80,7 +87,7 @@ int64_t TPageRunIO::Put(int32_t PageNo, int64_t Bytes) {
   if (FPageFile.ReadOnly() || PageNo < 0) return 0;
   TCFSHugeFile& Host = FPageFile.HostFile();
   Host.Seek(PageNo * static_cast<int64_t>(FPageFile.Header().PageSize), 0);
-  return std::max<int64_t>(Host.Write(FBuffer.data(), Bytes), 0);
+  return std::max<int64_t>(Host.Write(FBuffer, Bytes), 0);
 }
 
 int64_t TPageRunIO::Get(int32_t PageNo, int64_t Bytes) {
@@ -88,15 +95,15 @@ int64_t TPageRunIO::Get(int32_t PageNo, int64_t Bytes) {
   const int64_t Offset = PageNo * static_cast<int64_t>(FPageFile.Header().PageSize);
   if (PageNo < 0 || Offset > Host.GetSize()) return 0;
   Host.Seek(Offset, 0);
-  return std::max<int64_t>(Host.Read(FBuffer.data(), Bytes), 0);
+  return std::max<int64_t>(Host.Read(FBuffer, Bytes), 0);
 }
 
 bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
   const int32_t D = FPageFile.PageDataSize();
   Size = Size < 0 ? D : std::min(Size, D);
   FPageFile.SetLastError(ceOk);
-  if (!EncodePage(FBuffer.data(), Header, Header.Data, Size, Key)) return false;
-  Header.Checksum = getLE32(FBuffer.data() + kPageChecksumOffset);
+  if (!EncodePage(FBuffer, Header, Header.Data, Size, Key)) return false;
+  Header.Checksum = getLE32(FBuffer + kPageChecksumOffset);
   const int64_t Written = Put(PageNo, kPageHeaderSize + Size);
   if (Written < kPageHeaderSize + Size) {
     FPageFile.SetLastError(Written < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
@@ -115,7 +122,7 @@ bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, con
     return false;
   }
   if (!Header.Data) throw Exception("TPageFileManager.ReadPage - pData is nil.");
-  return DecodePage(FBuffer.data(), Header, Header.Data, Size, Key);
+  return DecodePage(FBuffer, Header, Header.Data, Size, Key);
 }
 
 int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
@@ -127,7 +134,7 @@ int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* co
   Header.PageType = ptUserData;
   Header.EncryptionType = EncryptionType;
   for (int32_t I = 0; I < Count; ++I) {
-    if (!EncodePage(FBuffer.data() + I * PageSize, Header, Sources[I], FPageFile.PageDataSize(), Key)) return 0;
+    if (!EncodePage(FBuffer + I * PageSize, Header, Sources[I], FPageFile.PageDataSize(), Key)) return 0;
   }
   // Every page size leaves no gap after the data (PageSize = 32 + D), so the run is contiguous.
   const int64_t Written = Put(FirstPage, Count * PageSize);
@@ -165,7 +172,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
       FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
       return I;
     }
-    if (!DecodePage(FBuffer.data() + Start, Header, Dests[I], D, Key)) return I;
+    if (!DecodePage(FBuffer + Start, Header, Dests[I], D, Key)) return I;
   }
   return Count;
 }

@@ -19,7 +19,7 @@ struct TPageHeader;
 class TPageRunIO {
 public:
   // Pages per transfer at most.
-  static constexpr int32_t kMaxRunPages = 64;
+  static constexpr int32_t kMaxRunPages = 256;
 
   // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
@@ -65,7 +65,9 @@ private:
   int64_t Get(int32_t PageNo, int64_t Bytes);
 
   int32_t FMaxPages;
-  std::vector<uint8_t> FBuffer;
+  static constexpr uintptr_t kCacheLine = 64;
+  std::vector<uint8_t> FStorage;
+  uint8_t* FBuffer;  // FMaxPages page images inside FStorage
 };
 
 }  // namespace tesvar::container

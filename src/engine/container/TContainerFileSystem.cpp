@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <span>
 
 namespace tesvar::container {
 
@@ -143,11 +144,15 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   const int64_t Available = Item.Size - H->Position;
   const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(Count, Available));
   if (Wanted <= 0) return 0;
-  std::vector<int32_t> Pages;
-  FPageMaps->GetFilePages(Item, false, Pages, Wanted, H->Position);
-  if (Pages.empty()) throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
-
   const int64_t D = FPageFile->PageDataSize();
+  // The file's pages from the one holding the position on, straight from the cached map.
+  const std::vector<int32_t>* Map = Item.FirstMapPageNo == -1 ? nullptr : &FPageMaps->GetMaps(Item).DataPages;
+  const int64_t FirstIndex = H->Position / D;
+  if (!Map || FirstIndex >= static_cast<int64_t>(Map->size()))
+    throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
+  const int64_t LastIndex = std::min<int64_t>((H->Position + Wanted - 1) / D, static_cast<int64_t>(Map->size()) - 1);
+  const std::span<const int32_t> Pages(Map->data() + FirstIndex, static_cast<size_t>(LastIndex - FirstIndex + 1));
+
   auto* Dest = static_cast<uint8_t*>(Buffer);
   const int32_t FirstStart = static_cast<int32_t>(H->Position % D);
   int32_t Done = 0;
@@ -181,7 +186,7 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   return Done;
 }
 
-int32_t TContainerFileSystem::ConsecutiveRun(const std::vector<int32_t>& Pages, size_t First, int64_t Limit) {
+int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) {
   const int64_t Max = std::min<int64_t>({Limit, TPageRunIO::kMaxRunPages, static_cast<int64_t>(Pages.size() - First)});
   int32_t Run = 1;
   while (Run < Max && Pages[First + Run] == Pages[First] + Run) ++Run;
@@ -233,8 +238,10 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   }
   static const std::vector<int32_t> kNoPages;
   const std::vector<int32_t>& Map = Item.FirstMapPageNo == -1 ? kNoPages : FPageMaps->GetMaps(Item).DataPages;
-  std::vector<int32_t> Pages(Map.begin() + static_cast<std::ptrdiff_t>(std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size()))),
-                             Map.begin() + static_cast<std::ptrdiff_t>(std::min<int64_t>(LastIndex + 1, static_cast<int64_t>(Map.size()))));
+  const std::span<const int32_t> Pages = std::span<const int32_t>(Map).subspan(
+      static_cast<size_t>(std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size()))),
+      static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(LastIndex + 1, static_cast<int64_t>(Map.size())) -
+                                                 std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size())))));
   const int64_t OldLastIndex = OldSize > 0 ? (OldSize - 1) / D : -1;
   const int32_t OldTail = static_cast<int32_t>(OldSize % D);  // bytes used in the old last page, 0 = full
 

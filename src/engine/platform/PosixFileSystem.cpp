@@ -252,25 +252,38 @@ public:
     ::close(FFd);
   }
 
+  // The position is kept here and every transfer is positional, so moving it costs no system
+  // call (page-sized transfers at scattered places are the container's usual pattern).
   int64_t Read(void* buffer, int64_t count) override {
     if (count < 0) return failCount(EINVAL);
     auto* out = static_cast<uint8_t*>(buffer);
-    return Transfer(count, [&](int64_t done, size_t n) { return ::read(FFd, out + done, n); });
+    const int64_t done =
+        Transfer(count, [&](int64_t at, size_t n) { return ::pread(FFd, out + at, n, static_cast<off_t>(FPosition + at)); });
+    if (done > 0) FPosition += done;
+    return done;
   }
 
   int64_t Write(const void* buffer, int64_t count) override {
     if (!detail::AccessWrites(FAccess)) return failCount(EBADF);
-    if (count < 0) return failCount(EINVAL);
+    if (count < 0 || FPosition > std::numeric_limits<int64_t>::max() - count) return failCount(EINVAL);
     const auto* in = static_cast<const uint8_t*>(buffer);
-    return Transfer(count, [&](int64_t done, size_t n) { return ::write(FFd, in + done, n); });
+    const int64_t done =
+        Transfer(count, [&](int64_t at, size_t n) { return ::pwrite(FFd, in + at, n, static_cast<off_t>(FPosition + at)); });
+    if (done > 0) FPosition += done;
+    return done;
   }
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
-                       : origin == SeekOrigin::Current ? SEEK_CUR
-                                                       : SEEK_END;
-    const off_t position = ::lseek(FFd, offset, whence);
-    return position < 0 ? failCount(errno) : position;
+    int64_t base = 0;
+    if (origin == SeekOrigin::Current) {
+      base = FPosition;
+    } else if (origin == SeekOrigin::End) {
+      base = Size();
+      if (base < 0) return -1;
+    }
+    if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0) return failCount(EINVAL);
+    FPosition = base + offset;
+    return FPosition;
   }
 
   int64_t Size() override {
@@ -314,6 +327,7 @@ private:
   static bool fail(int error) { return failCount(error) >= 0; }
 
   int FFd;
+  int64_t FPosition = 0;
   FileAccess FAccess;
   FileKey FKey;
 };
