@@ -5,10 +5,11 @@
 // file. Each round restores that container, times `cp` of it, then times RepairFile on it; the
 // best round of each counts. Both run warm: nothing is dropped from the cache in between.
 //
-// RepairFile does more than copy: it makes the copy durable (fdatasync) before the names are
-// swapped and deletes the old container afterwards. So besides the plain cp the output gives cp
-// followed by `sync -d` of the copy, and the deletion of that synced copy, as the host's cost of
-// those two steps, and it gives RepairFile's copy phase (first to last item) apart.
+// RepairFile does more than copy: it makes the copy durable (fdatasync, the device writing as the
+// copy is made) before the names are swapped, and removes the old container's name afterwards
+// (the host frees its blocks in the background). So besides the plain cp the output gives cp
+// followed by `sync -d` of the copy, and a plain deletion of that synced copy, as the host's cost
+// of those two steps, and it gives RepairFile's copy phase (first to last item) apart.
 //
 // Output: name<TAB>value<TAB>unit lines, the references first, then compaction and the ratios
 // (goal: repair_file / cp_container <= 3). Argument "encrypted" measures an encrypted container.

@@ -63,6 +63,22 @@ TEST(Checksums, FastXorDwordsAndCopyMatchTheDwordDefinition) {
   }
 }
 
+// The eight-bytes-at-a-time CRC against the bit-by-bit definition (reflected 0xA001, init 0),
+// at lengths around the eight-byte steps and at a page's length.
+TEST(Checksums, Crc16ArcMatchesTheBitwiseDefinition) {
+  std::vector<uint8_t> data(4064);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  for (size_t size : {size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{15}, size_t{16}, size_t{17}, size_t{63},
+                      size_t{100}, size_t{4064}}) {
+    uint16_t expected = 0;
+    for (size_t i = 0; i < size; ++i) {
+      expected ^= data[i];
+      for (int bit = 0; bit < 8; ++bit) expected = (expected & 1) ? static_cast<uint16_t>((expected >> 1) ^ 0xA001) : expected >> 1;
+    }
+    EXPECT_EQ(Crc16Arc(data.data(), size), expected) << size << " bytes";
+  }
+}
+
 TEST(Checksums, CalcChecksumSelectsByKind) {
   const std::vector<uint8_t> data = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(CalcChecksum(data.data(), data.size(), kChecksumXorDwords), XorDwords(data.data(), data.size()));

@@ -279,6 +279,30 @@ TEST_P(FileSystemContract, OpenFilesCannotBeDeletedOrRenamed) {
   EXPECT_FALSE(Fs().DeleteFile(P("moved.dat")));
 }
 
+// DeleteFileQuick keeps DeleteFile's rules; the name is gone when it returns, so the name can be
+// used again at once, and the new file is not disturbed by the old one's release.
+TEST_P(FileSystemContract, QuickDeleteFollowsTheDeleteRules) {
+  Put("open.dat", bytes({1}));
+  Put("ro.dat", bytes({2}));
+  ASSERT_TRUE(Fs().SetReadOnly(P("ro.dat"), true));
+  ASSERT_TRUE(Fs().CreateDirectory(P("dir")));
+  auto held = Fs().Open(P("open.dat"), kRead);
+  ASSERT_NE(held, nullptr);
+  for (const char* name : {"open.dat", "ro.dat", "dir", "absent.dat"}) {
+    EXPECT_FALSE(Fs().DeleteFileQuick(P(name))) << name;
+  }
+  EXPECT_TRUE(Fs().FileExists(P("open.dat")));
+  EXPECT_TRUE(Fs().FileExists(P("ro.dat")));
+  EXPECT_TRUE(Fs().DirectoryExists(P("dir")));
+
+  Put("big.dat", std::vector<uint8_t>(1 << 20, 7));
+  EXPECT_TRUE(Fs().DeleteFileQuick(P("big.dat")));
+  EXPECT_FALSE(Fs().FileExists(P("big.dat")));
+  Put("big.dat", bytes({9, 8}));
+  EXPECT_EQ(Get("big.dat"), bytes({9, 8}));
+  ASSERT_TRUE(Fs().SetReadOnly(P("ro.dat"), false));
+}
+
 TEST_P(FileSystemContract, ReadOnlyAttributeRefusesWriting) {
   Put("ro.dat", bytes({4, 5}));
   ASSERT_TRUE(Fs().SetReadOnly(P("ro.dat"), true));

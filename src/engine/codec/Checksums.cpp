@@ -18,17 +18,27 @@ namespace tesvar::codec {
 
 namespace {
 
-constexpr std::array<uint16_t, 256> makeCrc16ArcTable() {
-  std::array<uint16_t, 256> table{};
+// Slicing by eight: table k gives the CRC contribution of a byte followed by k zero bytes, so
+// eight bytes fold into the CRC with eight independent lookups.
+using Crc16Tables = std::array<std::array<uint16_t, 256>, 8>;
+
+constexpr Crc16Tables makeCrc16ArcTables() {
+  Crc16Tables tables{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint16_t crc = static_cast<uint16_t>(i);
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    table[i] = crc;
+    tables[0][i] = crc;
   }
-  return table;
+  for (size_t k = 1; k < tables.size(); ++k) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      const uint16_t previous = tables[k - 1][i];
+      tables[k][i] = static_cast<uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
+    }
+  }
+  return tables;
 }
 
-constexpr std::array<uint16_t, 256> kCrc16ArcTable = makeCrc16ArcTable();
+constexpr Crc16Tables kCrc16ArcTables = makeCrc16ArcTables();
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -97,10 +107,17 @@ uint32_t CopyXorDwords(const uint8_t* source, uint8_t* dest, size_t size) {
 }
 
 uint16_t Crc16Arc(const uint8_t* data, size_t size) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < size; ++i)
-    crc = static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ data[i]) & 0xFF]);
-  return crc;
+  const auto& t = kCrc16ArcTables;
+  uint32_t crc = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    const uint8_t* p = data + i;
+    crc ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+    crc = t[7][crc & 0xFF] ^ t[6][crc >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^
+          t[0][p[7]];
+  }
+  for (; i < size; ++i) crc = (crc >> 8) ^ t[0][(crc ^ data[i]) & 0xFF];
+  return static_cast<uint16_t>(crc);
 }
 
 uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind) {

@@ -30,6 +30,8 @@ public:
   // Flushes and releases the handle or stream; closing a closed part does nothing.
   virtual void Close() = 0;
   virtual bool Flush() = 0;
+  // Starts writing buffered data to the device without waiting (a hint; Flush makes it durable).
+  virtual bool StartFlush() { return true; }
   // Create = true creates the part (truncating an existing one), false opens an existing one.
   virtual bool Open(bool Create) = 0;
   // Bytes actually transferred at the position (0 on failure); the position advances by them.

@@ -23,6 +23,8 @@ void TCFSDiskFile::Close() {
 
 bool TCFSDiskFile::Flush() { return FFile && FFile->Flush(); }
 
+bool TCFSDiskFile::StartFlush() { return FFile && FFile->StartFlush(); }
+
 bool TCFSDiskFile::SetSize(int64_t Value) { return FFile && Value >= 0 && FFile->SetSize(Value); }
 
 int64_t TCFSDiskFile::GetSize() { return FFile ? FFile->Size() : -1; }

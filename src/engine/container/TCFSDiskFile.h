@@ -17,6 +17,7 @@ public:
   int64_t GetSize() override;
   void Close() override;
   bool Flush() override;
+  bool StartFlush() override;
   // Opens with read or read-write access by ReadOnly, no sharing or full sharing by Exclusive,
   // create-or-truncate (Create) or open-existing, random-access hint. Reports failure as false
   // (platform::LastErrorText() tells why); an open part is closed first.

@@ -293,6 +293,10 @@ bool TCFSHugeFile::SetSize(int64_t NewSize) {
   return ok && FSize == NewSize;
 }
 
+void TCFSHugeFile::StartFlush() {
+  for (auto& part : FParts) part->StartFlush();
+}
+
 bool TCFSHugeFile::Flush() {
   bool ok = true;
   for (auto& part : FParts) ok = part->Flush() && ok;
@@ -405,7 +409,7 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
   return false;
 }
 
-bool TCFSHugeFile::DeleteFiles() {
+bool TCFSHugeFile::DeleteFiles(bool Quick) {
   for (auto& part : FParts) part->Close();
   FParts.clear();
   FOpen = false;
@@ -424,7 +428,8 @@ bool TCFSHugeFile::DeleteFiles() {
         if (readPartHeader(part, start, header)) next = nextNameOf(header);
       }
     }
-    if (!platform::FileSystem().DeleteFile(path)) return false;
+    platform::IFileSystem& Fs = platform::FileSystem();
+    if (!(Quick ? Fs.DeleteFileQuick(path) : Fs.DeleteFile(path))) return false;
     if (next.empty() || !isPlainName(next)) break;
     path = partPath(next);
   }

@@ -58,6 +58,8 @@ public:
   // otherwise GetSize() tells the size actually reached.
   bool SetSize(int64_t NewSize);
   bool Flush();
+  // Starts writing every part's buffered data to the device without waiting (a hint).
+  void StartFlush();
   // Disk mode closes and drops the parts; memory mode keeps them for a later InternalOpen.
   void Close();
   // Renames every part: the new name keeps the old directory, further parts replace the old base
@@ -67,8 +69,9 @@ public:
   // rename fails; the first part keeps its new name then (FileName() tells).
   bool RenameFile(const std::string& NewName);
   // Closes the file and removes every part: memory mode drops them, disk mode deletes the files
-  // of the chain. False when a file cannot be deleted.
-  bool DeleteFiles();
+  // of the chain (with Quick the host may free their space after the call returns). False when a
+  // file cannot be deleted.
+  bool DeleteFiles(bool Quick = false);
   // Creates the next part (named base + n, the smallest n >= part count whose file does not
   // exist) and links it from the previous part's header. False when it cannot be created.
   bool AppendPartFile();

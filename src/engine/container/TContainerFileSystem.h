@@ -160,6 +160,7 @@ private:
   uint16_t FMode = 0;
   int32_t FRepairItemsDone = 0;
   int32_t FRepairItemsTotal = 0;
+  int64_t FRepairUnflushed = 0;  // bytes copied since the copy's last StartFlush
   bool FInMemory = false;
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)

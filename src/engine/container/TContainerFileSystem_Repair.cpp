@@ -27,6 +27,9 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 // Pages moved per host transfer at most when data is copied.
 constexpr size_t kCopyPages = TPageRunIO::kMaxRunPages;
+// The copy is handed to the device in steps of this many bytes while it is made, so that the
+// flush before the swap has little left to wait for.
+constexpr int64_t kStartFlushBytes = 8 << 20;
 
 // Removes every part file of the container FileName (which must not be open).
 void DeleteContainerFiles(const std::string& FileName) {
@@ -113,6 +116,11 @@ void TContainerFileSystem::RepairCopyData(const TDirItem& Item, const std::strin
       }
       J += static_cast<size_t>(Run);
     }
+    FRepairUnflushed += static_cast<int64_t>(Last - First) * D;
+    if (FRepairUnflushed >= kStartFlushBytes) {
+      Target.FPageFile->HostFile().StartFlush();
+      FRepairUnflushed = 0;
+    }
   }
 }
 
@@ -188,6 +196,7 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
 
   FRepairItemsTotal = FPageFile->Header().DirItemCount;
   FRepairItemsDone = 0;
+  FRepairUnflushed = 0;
   try {
     for (int32_t I = 0; I < FRepairItemsTotal; ++I) {
       const double Percent = static_cast<double>(I) / FRepairItemsTotal * 100.0;
@@ -278,7 +287,8 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
     return false;
   }
   Target.reset();
-  if (!FPageFile->DeleteFiles()) {
+  // The original's name goes now; the host may free its space in the background.
+  if (!FPageFile->DeleteFiles(true)) {
     Log += "Cannot delete file " + QuotedName(AsideName) + ". " + kCrLf;
   }
 

@@ -358,7 +358,7 @@ bool TPageFileManager::RenameFile(const std::string& NewName) {
   return ok;
 }
 
-bool TPageFileManager::DeleteFiles() { return FFile->DeleteFiles(); }
+bool TPageFileManager::DeleteFiles(bool Quick) { return FFile->DeleteFiles(Quick); }
 
 void TPageFileManager::Flush() { FFile->Flush(); }
 

@@ -117,7 +117,8 @@ public:
 
   TCFSHugeFile& HostFile() { return *FFile; }
   bool RenameFile(const std::string& NewName);
-  bool DeleteFiles();
+  // TCFSHugeFile::DeleteFiles.
+  bool DeleteFiles(bool Quick = false);
   void Flush();
   void Close();
   void SetInMemory(bool Value);

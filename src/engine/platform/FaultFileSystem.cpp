@@ -27,6 +27,8 @@ public:
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override { return FInner->Seek(offset, origin); }
 
+  bool StartFlush() override { return FInner->StartFlush(); }
+
   int64_t Size() override { return FInner->Size(); }
 
   bool SetSize(int64_t size) override {

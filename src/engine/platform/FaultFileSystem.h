@@ -45,6 +45,7 @@ public:
   bool FileExists(const std::string& path) override { return FInner.FileExists(path); }
   bool DirectoryExists(const std::string& path) override { return FInner.DirectoryExists(path); }
   bool DeleteFile(const std::string& path) override { return FInner.DeleteFile(path); }
+  bool DeleteFileQuick(const std::string& path) override { return FInner.DeleteFileQuick(path); }
   bool RenameFile(const std::string& oldPath, const std::string& newPath) override {
     return FInner.RenameFile(oldPath, newPath);
   }

@@ -68,6 +68,9 @@ public:
   virtual bool SetSize(int64_t size) = 0;
   // Writes buffered data through to the device.
   virtual bool Flush() = 0;
+  // Starts writing buffered data to the device without waiting for it, so that a later Flush has
+  // less to wait for; only Flush makes data durable. A hint: the base version does nothing.
+  virtual bool StartFlush() { return true; }
 };
 
 class IFileSystem {
@@ -79,6 +82,9 @@ public:
   virtual bool FileExists(const std::string& path) = 0;       // a file, not a directory
   virtual bool DirectoryExists(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;       // fails while the file is open
+  // DeleteFile whose caller does not wait for the space to be released: the name is gone when it
+  // returns, the host may free the file's blocks a moment later. The base version is DeleteFile.
+  virtual bool DeleteFileQuick(const std::string& path) { return DeleteFile(path); }
   // Fails when newPath exists.
   virtual bool RenameFile(const std::string& oldPath, const std::string& newPath) = 0;
   virtual bool CreateDirectory(const std::string& path) = 0;  // the parent must exist

@@ -34,6 +34,7 @@
 #include <map>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace tesvar::platform {
 
@@ -227,6 +228,15 @@ OpenFileRegistry& registry() {
 }
 
 // True when a handle of the engine holds the regular file at path, here or in another process.
+// Closes fd on a thread of its own (at once when no thread can be had).
+void closeInBackground(int fd) {
+  try {
+    std::thread([fd] { ::close(fd); }).detach();
+  } catch (...) {
+    ::close(fd);
+  }
+}
+
 bool isOpenByEngine(const std::string& path, const FileStat& st) {
   if (registry().IsOpen({st.dev, st.ino})) return true;
   const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -302,6 +312,13 @@ public:
   bool Flush() override {
     if (!detail::AccessWrites(FAccess)) return true;
     return ::fdatasync(FFd) == 0 || fail(errno);
+  }
+
+  bool StartFlush() override {
+#ifdef __linux__
+    if (detail::AccessWrites(FAccess)) ::sync_file_range(FFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return true;
   }
 
 private:
@@ -400,6 +417,24 @@ public:
       if (isOpenByEngine(path, st)) return failText(what, path, kSharingViolation);
     }
     return ::unlink(path.c_str()) == 0 || failErrno(what, path, errno);
+  }
+
+  // A descriptor opened before the unlink keeps the file's blocks; a background thread closes it,
+  // and the host frees (and on some volumes discards) them then, which for a large file takes
+  // far longer than removing the name.
+  bool DeleteFileQuick(const std::string& path) override {
+    const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (holder >= 0 && (::fstat(holder, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(holder);
+      return DeleteFile(path);
+    }
+    if (!DeleteFile(path)) {
+      if (holder >= 0) ::close(holder);
+      return false;
+    }
+    if (holder >= 0) closeInBackground(holder);
+    return true;
   }
 
   bool RenameFile(const std::string& oldPath, const std::string& newPath) override {
