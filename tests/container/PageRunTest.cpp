@@ -100,6 +100,36 @@ TEST_P(PageRunTest, FailuresReportThePageFileCodes) {
   EXPECT_EQ(PageFile.LastError(), cePageChecksum);
 }
 
+// A run longer than one host read: the pages of every batch arrive, and a failure deep in the run
+// stops it at that very page, in the first batch and in a later one.
+TEST_P(PageRunTest, LongRunsStopAtTheFailingPage) {
+  TPageFileManager& PageFile = Cfs->PageFile();
+  constexpr int32_t kPages = 200;
+  ASSERT_TRUE(PageFile.AddPages(kPages));
+  TPageRunIO Runs(PageFile);
+  ASSERT_GE(TPageRunIO::kMaxRunPages, kPages);
+  const std::vector<uint8_t> Data = Pattern(kPages * D, 4);
+  ASSERT_EQ(Runs.WriteRun(4, kPages, Data.data(), Encryption(), {}), kPages);
+  std::vector<uint8_t> Back(kPages * D);
+  ASSERT_EQ(Runs.ReadRun(4, kPages, Back.data(), {}), kPages);
+  EXPECT_EQ(Back, Data);
+
+  for (const int32_t Bad : {130, 5}) {
+    SCOPED_TRACE(Bad);
+    const int64_t At = (4 + Bad) * int64_t{4096} + kPageHeaderSize + 100;
+    uint8_t Byte = 0;
+    PageFile.HostFile().Seek(At, 0);
+    ASSERT_EQ(PageFile.HostFile().Read(&Byte, 1), 1);
+    Byte ^= 0x01;
+    PageFile.HostFile().Seek(At, 0);
+    ASSERT_EQ(PageFile.HostFile().Write(&Byte, 1), 1);
+    std::fill(Back.begin(), Back.end(), 0);
+    EXPECT_EQ(Runs.ReadRun(4, kPages, Back.data(), {}), Bad);
+    EXPECT_EQ(PageFile.LastError(), cePageChecksum);
+    EXPECT_TRUE(std::equal(Back.begin(), Back.begin() + Bad * D, Data.begin()));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, PageRunTest, testing::ValuesIn(kContainerVariants), VariantName);
 
 }  // namespace

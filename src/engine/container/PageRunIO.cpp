@@ -164,15 +164,20 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
   FPageFile.SetLastError(ceOk);
-  const int64_t Got = Get(FirstPage, Count * PageSize);
   TPageHeader Header;
-  for (int32_t I = 0; I < Count; ++I) {
-    const int64_t Start = I * PageSize;
-    if (Got < Start + kPageHeaderSize + D) {
-      FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
-      return I;
+  // In batches small enough that the images are still in the processor's cache when they are
+  // verified and copied out.
+  for (int32_t First = 0; First < Count; First += kReadBatchPages) {
+    const int32_t Batch = std::min(kReadBatchPages, Count - First);
+    const int64_t Got = Get(FirstPage + First, Batch * PageSize);
+    for (int32_t I = 0; I < Batch; ++I) {
+      const int64_t Start = I * PageSize;
+      if (Got < Start + kPageHeaderSize + D) {
+        FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
+        return First + I;
+      }
+      if (!DecodePage(FBuffer + Start, Header, Dests[First + I], D, Key)) return First + I;
     }
-    if (!DecodePage(FBuffer + Start, Header, Dests[I], D, Key)) return I;
   }
   return Count;
 }

@@ -20,6 +20,9 @@ class TPageRunIO {
 public:
   // Pages per transfer at most.
   static constexpr int32_t kMaxRunPages = 256;
+  // Pages per host read inside ReadRun (their images stay in the processor's cache until they are
+  // verified and copied out).
+  static constexpr int32_t kReadBatchPages = 64;
 
   // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
@@ -45,9 +48,9 @@ public:
                    const std::string& Key);
   // Zero pages (type 6, not encrypted).
   int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
-  // Reads Count (<= MaxPages) consecutive pages in one transfer, verifying checksums and
-  // decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns the
-  // pages read completely; LastError -7, -9, -11 or -12 at the first page that failed.
+  // Reads Count (<= MaxPages) consecutive pages, kReadBatchPages per transfer, verifying checksums
+  // and decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns
+  // the pages read completely; LastError -7, -9, -11 or -12 at the first page that failed.
   int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
   // The same into Data, the pages one after another.
   int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
