@@ -49,6 +49,11 @@ TUserFilePageMapManager::TFileMap& TUserFilePageMapManager::MapOf(const TDirItem
     // A map without data pages (a file stored with size 0) still has its first map page.
     const int64_t MapCount = std::max<int64_t>(1, (DataCount + FEntriesPerMapPage - 1) / FEntriesPerMapPage);
     TFileMap Map;
+    // Room for the whole map at once; a damaged size cannot ask for more pages than the
+    // container has.
+    const int64_t Pages = FPageFile.Header().PageCount;
+    Map.MapPages.reserve(static_cast<size_t>(std::min(MapCount, Pages)));
+    Map.DataPages.reserve(static_cast<size_t>(std::min(DataCount, Pages)));
     int32_t PageNo = Item.FirstMapPageNo;
     for (int64_t K = 0; K < MapCount; ++K) {
       if (PageNo <= 0) throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
