@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 namespace tesvar::container::test {
@@ -114,15 +115,15 @@ TEST_F(PageMapTest, SetFileSizeGivesCeilOfSizeOverPageDataSize) {
 
 TEST_F(PageMapTest, GetFilePagesExtendsWithZeroPagesAndReturnsTheRange) {
   TDirItem Item;
-  std::vector<int32_t> Pages;
+  std::span<const int32_t> Pages;
   ASSERT_TRUE(Maps().GetFilePages(Item, false, Pages, 10, 0));
   EXPECT_TRUE(Pages.empty());
   ASSERT_TRUE(Maps().GetFilePages(Item, true, Pages, 10, 2 * D - 5));
   const auto Map = Maps().GetMaps(Item);
   ASSERT_EQ(Map.DataPages.size(), 3u);
-  EXPECT_EQ(Pages, std::vector<int32_t>(Map.DataPages.begin() + 1, Map.DataPages.end()));
+  EXPECT_EQ(std::vector<int32_t>(Pages.begin(), Pages.end()), std::vector<int32_t>(Map.DataPages.begin() + 1, Map.DataPages.end()));
   ASSERT_TRUE(Maps().GetFilePages(Item, false, Pages, D, 0));
-  EXPECT_EQ(Pages, std::vector<int32_t>{Map.DataPages[0]});
+  EXPECT_EQ(std::vector<int32_t>(Pages.begin(), Pages.end()), std::vector<int32_t>{Map.DataPages[0]});
   EXPECT_EQ(Read(Map.DataPages[0]).Header.PageType, ptUserData);  // zero page
 }
 

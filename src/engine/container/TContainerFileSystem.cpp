@@ -144,15 +144,11 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   const int64_t Available = Item.Size - H->Position;
   const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(Count, Available));
   if (Wanted <= 0) return 0;
-  const int64_t D = FPageFile->PageDataSize();
-  // The file's pages from the one holding the position on, straight from the cached map.
-  const std::vector<int32_t>* Map = Item.FirstMapPageNo == -1 ? nullptr : &FPageMaps->GetMaps(Item).DataPages;
-  const int64_t FirstIndex = H->Position / D;
-  if (!Map || FirstIndex >= static_cast<int64_t>(Map->size()))
-    throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
-  const int64_t LastIndex = std::min<int64_t>((H->Position + Wanted - 1) / D, static_cast<int64_t>(Map->size()) - 1);
-  const std::span<const int32_t> Pages(Map->data() + FirstIndex, static_cast<size_t>(LastIndex - FirstIndex + 1));
+  std::span<const int32_t> Pages;
+  FPageMaps->GetFilePages(Item, false, Pages, Wanted, H->Position);
+  if (Pages.empty()) throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
 
+  const int64_t D = FPageFile->PageDataSize();
   auto* Dest = static_cast<uint8_t*>(Buffer);
   const int32_t FirstStart = static_cast<int32_t>(H->Position % D);
   int32_t Done = 0;
@@ -238,10 +234,8 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   }
   static const std::vector<int32_t> kNoPages;
   const std::vector<int32_t>& Map = Item.FirstMapPageNo == -1 ? kNoPages : FPageMaps->GetMaps(Item).DataPages;
-  const std::span<const int32_t> Pages = std::span<const int32_t>(Map).subspan(
-      static_cast<size_t>(std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size()))),
-      static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(LastIndex + 1, static_cast<int64_t>(Map.size())) -
-                                                 std::min<int64_t>(FirstIndex, static_cast<int64_t>(Map.size())))));
+  std::span<const int32_t> Pages;
+  FPageMaps->GetFilePages(Item, false, Pages, Count, Start);
   const int64_t OldLastIndex = OldSize > 0 ? (OldSize - 1) / D : -1;
   const int32_t OldTail = static_cast<int32_t>(OldSize % D);  // bytes used in the old last page, 0 = full
 

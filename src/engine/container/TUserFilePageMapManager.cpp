@@ -228,9 +228,9 @@ bool TUserFilePageMapManager::SetFileSize(TDirItem& Item, bool WriteZeroPages, i
   return true;
 }
 
-bool TUserFilePageMapManager::GetFilePages(TDirItem& Item, bool Extend, std::vector<int32_t>& Pages,
+bool TUserFilePageMapManager::GetFilePages(TDirItem& Item, bool Extend, std::span<const int32_t>& Pages,
                                            int32_t Count, int64_t Offset) {
-  Pages.clear();
+  Pages = {};
   if (Count <= 0 || Offset < 0) return true;
   const int64_t End = Offset + Count;
   // Pages added here are zero-filled: a page of a deleted file may be handed out again.
@@ -239,7 +239,7 @@ bool TUserFilePageMapManager::GetFilePages(TDirItem& Item, bool Extend, std::vec
   const std::vector<int32_t>& Data = GetMaps(Item).DataPages;
   const int64_t First = Offset / FPageDataSize;
   const int64_t Last = std::min<int64_t>((End - 1) / FPageDataSize, static_cast<int64_t>(Data.size()) - 1);
-  for (int64_t J = First; J <= Last; ++J) Pages.push_back(Data[static_cast<size_t>(J)]);
+  if (First <= Last) Pages = std::span<const int32_t>(Data).subspan(static_cast<size_t>(First), static_cast<size_t>(Last - First + 1));
   return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -43,7 +44,8 @@ public:
   void DeletePagesFromEOF(TDirItem& Item, int32_t Count);
   // Data pages of file bytes Offset .. Offset + Count - 1 (as far as they exist), growing the
   // file's pages first when Extend is set and the range passes them. False when growing failed.
-  bool GetFilePages(TDirItem& Item, bool Extend, std::vector<int32_t>& Pages, int32_t Count, int64_t Offset);
+  // Pages views the cached map: it stays valid until the file's pages change.
+  bool GetFilePages(TDirItem& Item, bool Extend, std::span<const int32_t>& Pages, int32_t Count, int64_t Offset);
   // Gives the file exactly ceil(NewSize / D) data pages. False when growing failed.
   bool SetFileSize(TDirItem& Item, bool WriteZeroPages, int64_t NewSize);
 

@@ -227,7 +227,6 @@ OpenFileRegistry& registry() {
   return *instance;
 }
 
-// True when a handle of the engine holds the regular file at path, here or in another process.
 // Closes fd on a thread of its own (at once when no thread can be had).
 void closeInBackground(int fd) {
   try {
@@ -237,6 +236,7 @@ void closeInBackground(int fd) {
   }
 }
 
+// True when a handle of the engine holds the regular file at path, here or in another process.
 bool isOpenByEngine(const std::string& path, const FileStat& st) {
   if (registry().IsOpen({st.dev, st.ino})) return true;
   const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -423,7 +423,7 @@ public:
   // and the host frees (and on some volumes discards) them then, which for a large file takes
   // far longer than removing the name.
   bool DeleteFileQuick(const std::string& path) override {
-    const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int holder = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
     if (holder >= 0 && (::fstat(holder, &st) != 0 || !S_ISREG(st.st_mode))) {
       ::close(holder);
