@@ -16,13 +16,21 @@ TAbstractFile::TAbstractFile(TAbstractPlainFileSystem* FileSystem, std::string F
 
 TAbstractFile::~TAbstractFile() = default;
 
-void TAbstractFile::SetExclusive(bool Value) { FExclusive = Value; }
+void TAbstractFile::SetExclusive(bool Value) {
+  if (Value == FExclusive) return;
+  FExclusive = Value;
+  if (ReopensForFlags()) Reopen();
+}
 
 void TAbstractFile::SetPosition(int64_t Value) { Seek(Value, TSeekOrigin::Begin); }
 
 int64_t TAbstractFile::GetPosition() { return Seek(0, TSeekOrigin::Current); }
 
-void TAbstractFile::SetReadOnly(bool Value) { FReadOnly = Value; }
+void TAbstractFile::SetReadOnly(bool Value) {
+  if (Value == FReadOnly) return;
+  FReadOnly = Value;
+  if (ReopensForFlags()) Reopen();
+}
 
 int64_t TAbstractFile::GetSize() {
   const int64_t position = Seek(0, TSeekOrigin::Current);

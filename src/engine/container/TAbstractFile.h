@@ -31,16 +31,15 @@ public:
   TAbstractFile(const TAbstractFile&) = delete;
   TAbstractFile& operator=(const TAbstractFile&) = delete;
 
-  // Open without sharing. Disk files reopen when the value changes while open; others only
-  // store it.
-  virtual void SetExclusive(bool Value);
+  // Open without sharing. A changed value reopens the file when ReopensForFlags() says so;
+  // otherwise it only takes effect at the next Open.
+  void SetExclusive(bool Value);
   // Seek(Value, begin).
   virtual void SetPosition(int64_t Value);
   // Seek(0, current): the position, or -1 when the file is closed.
   virtual int64_t GetPosition();
-  // Open for reading only. Disk files reopen when the value changes while open; others only
-  // store it.
-  virtual void SetReadOnly(bool Value);
+  // Open for reading only; a changed value reopens the file like SetExclusive.
+  void SetReadOnly(bool Value);
   // Cuts or extends the file to Value bytes. Raises on failure.
   virtual void SetSize(int64_t Value) = 0;
   // The size found by seeking to the end and back; -1 when the file is closed.
@@ -90,6 +89,10 @@ public:
   TAbstractPlainFileSystem* FileSystem() const { return FFileSystem; }
 
 protected:
+  // Whether a changed Exclusive or ReadOnly reopens the file now: never in the base (memory
+  // files only store the flags).
+  virtual bool ReopensForFlags() { return false; }
+
   std::string FFileName;
   bool FExclusive;
   bool FReadOnly;

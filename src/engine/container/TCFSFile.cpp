@@ -42,18 +42,6 @@ TCFSFile::~TCFSFile() {
   }
 }
 
-void TCFSFile::SetExclusive(bool Value) {
-  if (Value == FExclusive) return;
-  FExclusive = Value;
-  if (IsOpen()) Reopen();
-}
-
-void TCFSFile::SetReadOnly(bool Value) {
-  if (Value == FReadOnly) return;
-  FReadOnly = Value;
-  if (IsOpen()) Reopen();
-}
-
 void TCFSFile::SetSize(int64_t Value) {
   int64_t Result = ceInvalidHandle;
   if (IsOpen()) Result = FReadOnly ? int64_t{ceReadOnly} : FContainer.FileSetSize(FHandle, Value);

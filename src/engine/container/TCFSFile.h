@@ -19,9 +19,6 @@ public:
            bool Exclusive, bool ReadOnly);
   ~TCFSFile() override;
 
-  // When open and the value changes: store it and Reopen.
-  void SetExclusive(bool Value) override;
-  void SetReadOnly(bool Value) override;
   // Cuts or extends (with zeros) the file; the position becomes Value. Raises
   // "TCFSFile.SetSize - Cannot set size of file "<name>", error <code>." on failure (a closed or
   // read-only file included).
@@ -50,6 +47,10 @@ public:
   int32_t Handle() const { return FHandle; }
   // The path of the file inside the container.
   std::string Path() const { return FPathPrefix + FFileName; }
+
+protected:
+  // An open file reopens with a changed Exclusive or ReadOnly.
+  bool ReopensForFlags() override { return IsOpen(); }
 
 private:
   bool TryOpen(bool Create);

@@ -17,21 +17,7 @@ TDiskFile::~TDiskFile() {
   }
 }
 
-void TDiskFile::SetExclusive(bool Value) {
-  if (Value == FExclusive) return;
-  FExclusive = Value;
-  ReopenForChangedFlags();
-}
-
-void TDiskFile::SetReadOnly(bool Value) {
-  if (Value == FReadOnly) return;
-  FReadOnly = Value;
-  ReopenForChangedFlags();
-}
-
-void TDiskFile::ReopenForChangedFlags() {
-  if (IsOpen() && !FHandleDeletesOnClose) Reopen();
-}
+bool TDiskFile::ReopensForFlags() { return IsOpen() && !FHandleDeletesOnClose; }
 
 void TDiskFile::SetSize(int64_t Value) {
   if (!FHandle || FHandle->Seek(Value, TSeekOrigin::Begin) < 0 || !FHandle->SetSize(Value))

@@ -15,10 +15,6 @@ public:
             bool Exclusive, bool ReadOnly);
   ~TDiskFile() override;
 
-  // When open and the value changes: store it and Reopen. A delete-on-close handle is kept (only
-  // the flag is stored): closing it would remove the file with its data.
-  void SetExclusive(bool Value) override;
-  void SetReadOnly(bool Value) override;
   // Seeks to Value and cuts or extends the file there (the position is then Value). Raises the
   // system's error on failure.
   void SetSize(int64_t Value) override;
@@ -42,9 +38,12 @@ public:
   std::string FullPath() const { return FDirectory + FFileName; }
   bool IsOpen() const { return FHandle != nullptr; }
 
+protected:
+  // An open file reopens with a changed Exclusive or ReadOnly, except a delete-on-close handle
+  // (only the flag is stored): closing it would remove the file with its data.
+  bool ReopensForFlags() override;
+
 private:
-  // Reopens after a flag change unless the handle is closed or deletes the file on close.
-  void ReopenForChangedFlags();
   bool tryOpen(bool Create);
 
   std::string FDirectory;
