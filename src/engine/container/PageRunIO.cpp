@@ -15,7 +15,9 @@ namespace tesvar::container {
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
       FMaxPages(std::max(MaxPages, 1)),
-      FStorage(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize) + kCacheLine) {
+      FStorage(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize) + kCacheLine),
+      FSources(static_cast<size_t>(FMaxPages)),
+      FDests(static_cast<size_t>(FMaxPages)) {
   // Page images sit at the same offset within a cache line as their place in the host's first
   // part file, so the system copies between them and its file cache line by line.
   const TCFSHugeFile& Host = FPageFile.HostFile();
@@ -148,15 +150,15 @@ int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* co
 int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* Data, uint8_t EncryptionType,
                              const std::string& Key) {
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
-  std::vector<const uint8_t*> Sources(static_cast<size_t>(Count));
   const int64_t D = FPageFile.PageDataSize();
-  for (int32_t I = 0; I < Count; ++I) Sources[I] = Data + I * D;
-  return WriteRun(FirstPage, Count, Sources.data(), EncryptionType, Key);
+  for (int32_t I = 0; I < Count; ++I) FSources[I] = Data + I * D;
+  return WriteRun(FirstPage, Count, FSources.data(), EncryptionType, Key);
 }
 
 int32_t TPageRunIO::WriteZeroRun(int32_t FirstPage, int32_t Count) {
-  const std::vector<const uint8_t*> Sources(static_cast<size_t>(std::clamp<int32_t>(Count, 0, FMaxPages)), nullptr);
-  return WriteRun(FirstPage, static_cast<int32_t>(Sources.size()), Sources.data(), etNone, {});
+  Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  std::fill_n(FSources.begin(), Count, nullptr);
+  return WriteRun(FirstPage, Count, FSources.data(), etNone, {});
 }
 
 int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {
@@ -184,10 +186,9 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
 
 int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key) {
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
-  std::vector<uint8_t*> Dests(static_cast<size_t>(Count));
   const int64_t D = FPageFile.PageDataSize();
-  for (int32_t I = 0; I < Count; ++I) Dests[I] = Data + I * D;
-  return ReadRun(FirstPage, Count, Dests.data(), Key);
+  for (int32_t I = 0; I < Count; ++I) FDests[I] = Data + I * D;
+  return ReadRun(FirstPage, Count, FDests.data(), Key);
 }
 
 }  // namespace tesvar::container

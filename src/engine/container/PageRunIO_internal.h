@@ -71,6 +71,9 @@ private:
   static constexpr uintptr_t kCacheLine = 64;
   std::vector<uint8_t> FStorage;
   uint8_t* FBuffer;  // FMaxPages page images inside FStorage
+  // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
+  std::vector<const uint8_t*> FSources;
+  std::vector<uint8_t*> FDests;
 };
 
 }  // namespace tesvar::container

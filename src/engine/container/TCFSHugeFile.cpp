@@ -418,7 +418,8 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
   if (FInMemory) return true;
   std::string path = FFileName;
   std::set<std::string> visited;
-  for (bool first = true; visited.insert(path).second && platform::FileSystem().FileExists(path); first = false) {
+  platform::IFileSystem& Fs = platform::FileSystem();
+  for (bool first = true; visited.insert(path).second && Fs.FileExists(path); first = false) {
     std::string next;
     {
       TCFSDiskFile part(path, false, true);
@@ -428,7 +429,6 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
         if (readPartHeader(part, start, header)) next = nextNameOf(header);
       }
     }
-    platform::IFileSystem& Fs = platform::FileSystem();
     if (!(Quick ? Fs.DeleteFileQuick(path) : Fs.DeleteFile(path))) return false;
     if (next.empty() || !isPlainName(next)) break;
     path = partPath(next);
