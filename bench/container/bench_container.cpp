@@ -194,39 +194,41 @@ int main(int argc, char** argv) {
     kChunk = Chunk;
     const std::string Suffix = Chunk >= 1024 * 1024 ? "_1m" : "_64k";
     const std::vector<uint8_t> Data = chunkData();
-    auto Name = [&](const char* Base) { return Base + Suffix; };
     // Each round measures the reference and both containers back to back, so that all three
     // meet the same range of conditions on the shared machine (load, the device still writing
     // back an earlier round); each is then taken at its best round.
-    std::vector<Throughput> Reference, Layout, Plain, Encrypted;
+    struct Kind {
+      const char* Name;       // of the throughput lines
+      const char* RatioName;  // of the ratio lines (none for the reference)
+      std::function<Throughput()> Measure;
+      std::vector<Throughput> Runs;
+    };
+    Kind Kinds[] = {
+        {"reference_file", nullptr, [&] { return referenceFile(Dir + "/reference.bin", Bytes, Data); }, {}},
+        {"layout_only", "layout_only", [&] { return layoutOnly(Dir + "/layout.bin", Bytes, Data); }, {}},
+        {"container_plain", "plain", [&] { return containerFile(Dir + "/plain.edb", "", Bytes, Data); }, {}},
+        {"container_encrypted", "encrypted", [&] { return containerFile(Dir + "/encrypted.edb", "benchmark", Bytes, Data); }, {}},
+    };
     for (int R = 0; R < kRounds; ++R) {
-      Reference.push_back(referenceFile(Dir + "/reference.bin", Bytes, Data));
-      Layout.push_back(layoutOnly(Dir + "/layout.bin", Bytes, Data));
-      Plain.push_back(containerFile(Dir + "/plain.edb", "", Bytes, Data));
-      Encrypted.push_back(containerFile(Dir + "/encrypted.edb", "benchmark", Bytes, Data));
-      if (std::getenv("BENCH_VERBOSE")) {
-        std::fprintf(stderr, "round %d: reference %.0f/%.0f layout %.0f/%.0f plain %.0f/%.0f encrypted %.0f/%.0f MB/s (write/read)\n", R,
-                     Reference.back().Write, Reference.back().Read, Layout.back().Write, Layout.back().Read, Plain.back().Write, Plain.back().Read,
-                     Encrypted.back().Write, Encrypted.back().Read);
+      for (Kind& K : Kinds) {
+        K.Runs.push_back(K.Measure());
+        if (std::getenv("BENCH_VERBOSE")) {
+          std::fprintf(stderr, "%s chunks, round %d: %s %.0f MB/s write, %.0f MB/s read\n", Suffix.c_str() + 1, R, K.Name,
+                       K.Runs.back().Write, K.Runs.back().Read);
+        }
       }
     }
-    const struct {
-      const char* Name;
-      const std::vector<Throughput>& Runs;
-    } Kinds[] = {{"reference_file", Reference},
-                 {"layout_only", Layout},
-                 {"container_plain", Plain},
-                 {"container_encrypted", Encrypted}};
-    for (const auto& Kind : Kinds) {
-      print((Kind.Name + std::string("_write") + Suffix).c_str(), best(Kind.Runs, &Throughput::Write), "MB/s");
-      print((Kind.Name + std::string("_read") + Suffix).c_str(), best(Kind.Runs, &Throughput::Read), "MB/s");
+    const Kind& Reference = Kinds[0];
+    for (const Kind& K : Kinds) {
+      print((K.Name + std::string("_write") + Suffix).c_str(), best(K.Runs, &Throughput::Write), "MB/s");
+      print((K.Name + std::string("_read") + Suffix).c_str(), best(K.Runs, &Throughput::Read), "MB/s");
     }
-    print(Name("ratio_layout_only_write").c_str(), best(Layout, &Throughput::Write) / best(Reference, &Throughput::Write), "x");
-    print(Name("ratio_layout_only_read").c_str(), best(Layout, &Throughput::Read) / best(Reference, &Throughput::Read), "x");
-    print(Name("ratio_plain_write").c_str(), best(Plain, &Throughput::Write) / best(Reference, &Throughput::Write), "x");
-    print(Name("ratio_plain_read").c_str(), best(Plain, &Throughput::Read) / best(Reference, &Throughput::Read), "x");
-    print(Name("ratio_encrypted_write").c_str(), best(Encrypted, &Throughput::Write) / best(Reference, &Throughput::Write), "x");
-    print(Name("ratio_encrypted_read").c_str(), best(Encrypted, &Throughput::Read) / best(Reference, &Throughput::Read), "x");
+    for (const Kind& K : Kinds) {
+      if (!K.RatioName) continue;
+      for (const auto& [Field, Direction] : {std::pair{&Throughput::Write, "_write"}, std::pair{&Throughput::Read, "_read"}}) {
+        print((std::string("ratio_") + K.RatioName + Direction + Suffix).c_str(), best(K.Runs, Field) / best(Reference.Runs, Field), "x");
+      }
+    }
   }
 
   const std::string Small = Dir + "/small.edb";
