@@ -63,6 +63,22 @@ TEST(Checksums, FastXorDwordsAndCopyMatchTheDwordDefinition) {
   }
 }
 
+// A copy down over its own source (a page image moved to its data's place) copies what the source
+// held and checksums it, at lengths around every step width and shifts below and beyond one step.
+TEST(Checksums, CopyXorDwordsMovesDownOverItsSource) {
+  for (size_t shift : {size_t{0}, size_t{1}, size_t{4}, size_t{32}, size_t{100}, size_t{300}}) {
+    for (size_t size : {size_t{0}, size_t{3}, size_t{8}, size_t{63}, size_t{64}, size_t{127}, size_t{128}, size_t{129},
+                        size_t{200}, size_t{4064}}) {
+      SCOPED_TRACE(testing::Message() << "shift " << shift << ", " << size << " bytes");
+      std::vector<uint8_t> buffer(shift + size + 1);
+      for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 131 + 7);
+      const std::vector<uint8_t> source(buffer.begin() + static_cast<std::ptrdiff_t>(shift), buffer.end() - 1);
+      EXPECT_EQ(CopyXorDwords(buffer.data() + shift, buffer.data(), size), XorDwords(source.data(), size));
+      EXPECT_TRUE(std::equal(source.begin(), source.end(), buffer.begin()));
+    }
+  }
+}
+
 // The eight-bytes-at-a-time CRC against the bit-by-bit definition (reflected 0xA001, init 0),
 // at lengths around the eight-byte steps and at a page's length.
 TEST(Checksums, Crc16ArcMatchesTheBitwiseDefinition) {

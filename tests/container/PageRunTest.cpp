@@ -130,6 +130,68 @@ TEST_P(PageRunTest, LongRunsStopAtTheFailingPage) {
   }
 }
 
+// Pages whose destinations follow one another are read straight into them, the others through the
+// staging buffer; a run mixing both (as a file read with partial first and last pages, or pages
+// handed out of order) brings every page to its own destination and touches nothing else.
+TEST_P(PageRunTest, MixedDestinationsEachGetTheirPage) {
+  TPageFileManager& PageFile = Cfs->PageFile();
+  constexpr int32_t kPages = 200;
+  ASSERT_TRUE(PageFile.AddPages(kPages));
+  TPageRunIO Runs(PageFile);
+  const std::vector<uint8_t> Data = Pattern(kPages * D, 5);
+  ASSERT_EQ(Runs.WriteRun(4, kPages, Data.data(), Encryption(), {}), kPages);
+
+  // Destinations: page 0 apart; 1 .. 149 one after another (two whole batches, then one the
+  // end cuts short); 150 apart; 151 .. 160 one after another (too few to be worth a transfer of
+  // their own); 161 .. 199 in reverse order. Guard bytes around.
+  constexpr size_t kGuard = 64;
+  std::vector<uint8_t> Memory(kPages * D + 5 * kGuard, 0xA5);
+  uint8_t* const Base = Memory.data() + kGuard;
+  std::vector<uint8_t*> Dests(kPages);
+  std::vector<int64_t> Slot(kPages);
+  int64_t Next = 0;
+  auto place = [&](int32_t Page, int64_t Gap) {
+    Next += Gap;
+    Slot[Page] = Next;
+    Next += D;
+  };
+  place(0, 0);
+  for (int32_t P = 1; P < 150; ++P) place(P, P == 1 ? kGuard : 0);
+  place(150, kGuard);
+  for (int32_t P = 151; P <= 160; ++P) place(P, P == 151 ? kGuard : 0);
+  for (int32_t P = kPages - 1; P >= 161; --P) place(P, 0);
+  ASSERT_EQ(Next + 2 * kGuard, static_cast<int64_t>(Memory.size()));
+  for (int32_t P = 0; P < kPages; ++P) Dests[P] = Base + Slot[P];
+
+  ASSERT_EQ(Runs.ReadRun(4, kPages, Dests.data(), {}), kPages) << PageFile.LastError();
+  std::vector<bool> Covered(Memory.size(), false);
+  for (int32_t P = 0; P < kPages; ++P) {
+    EXPECT_TRUE(std::equal(Dests[P], Dests[P] + D, Data.begin() + int64_t{P} * D)) << "page " << P;
+    std::fill_n(Covered.begin() + (Dests[P] - Memory.data()), D, true);
+  }
+  for (size_t I = 0; I < Memory.size(); ++I) {
+    if (!Covered[I]) {
+      ASSERT_EQ(Memory[I], 0xA5) << "byte " << I << " outside every destination";
+    }
+  }
+}
+
+// A run read straight into the caller's memory that reaches past the container's end stops at
+// the last stored page, with every page before it intact.
+TEST_P(PageRunTest, StraightReadStopsAtTheContainerEnd) {
+  TPageFileManager& PageFile = Cfs->PageFile();
+  ASSERT_TRUE(PageFile.AddPages(100));
+  const int32_t Last = PageFile.Header().PageCount - 1;
+  const int32_t From = Last - 79;
+  TPageRunIO Runs(PageFile);
+  const std::vector<uint8_t> Data = Pattern(80 * D, 6);
+  ASSERT_EQ(Runs.WriteRun(From, 80, Data.data(), Encryption(), {}), 80);
+  std::vector<uint8_t> Back(120 * D);
+  EXPECT_EQ(Runs.ReadRun(From, 120, Back.data(), {}), 80);
+  EXPECT_EQ(PageFile.LastError(), cePageHeaderRead);
+  EXPECT_TRUE(std::equal(Back.begin(), Back.begin() + 80 * D, Data.begin()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, PageRunTest, testing::ValuesIn(kContainerVariants), VariantName);
 
 }  // namespace

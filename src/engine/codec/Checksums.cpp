@@ -96,7 +96,8 @@ bool hasAvx2() {
 // One pass over the data: 128 bytes at a time in AVX2 registers where the processor has them, 64
 // bytes at a time in SSE2 registers where the host has them (every x86-64), then eight bytes at a
 // time where it is little-endian (the XOR of the qwords folds to the XOR of their dwords), then
-// dword by dword. With Copy the bytes also go to dest in the same pass.
+// dword by dword. With Copy the bytes also go to dest in the same pass; every step loads its bytes
+// before it stores them and the steps go forward, so dest may lie below source and overlap it.
 template <bool Copy>
 uint32_t xorDwordsPass(const uint8_t* source, uint8_t* dest, size_t size) {
   uint64_t acc = 0;
@@ -139,7 +140,7 @@ uint32_t xorDwordsPass(const uint8_t* source, uint8_t* dest, size_t size) {
   }
   uint32_t result = static_cast<uint32_t>(acc) ^ static_cast<uint32_t>(acc >> 32);
   for (size_t j = i; j + 4 <= size; j += 4) result ^= loadLE32(source + j);
-  if constexpr (Copy) std::memcpy(dest + i, source + i, size - i);
+  if constexpr (Copy) std::memmove(dest + i, source + i, size - i);
   return result;
 }
 

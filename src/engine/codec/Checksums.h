@@ -9,7 +9,8 @@ namespace tesvar::codec {
 
 // XOR of the (size div 4) little-endian 32-bit words; trailing bytes ignored; 0 for empty data.
 uint32_t XorDwords(const uint8_t* data, size_t size);
-// XorDwords of source while copying its size bytes to dest (which must not overlap it), in one pass.
+// XorDwords of source while copying its size bytes to dest, in one pass. dest may overlap source
+// when it does not lie above it (dest <= source: a move down, as of a page image to its data's place).
 uint32_t CopyXorDwords(const uint8_t* source, uint8_t* dest, size_t size);
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.

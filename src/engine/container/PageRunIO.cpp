@@ -57,10 +57,9 @@ bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint
   return true;
 }
 
-bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size,
-                            const std::string& Key) {
+bool TPageRunIO::DecodePage(uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key) {
   TPageFileManager::DecodePageHeader(Page, Header);
-  const uint8_t* PageData = Page + kPageHeaderSize;
+  uint8_t* PageData = Page + kPageHeaderSize;
   if (Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
     // Plain pages: copied and verified in one pass (the copy is undefined when it fails).
     if (codec::CopyXorDwords(PageData, Data, static_cast<size_t>(Size)) == Header.Checksum) return true;
@@ -73,7 +72,7 @@ bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* D
     return false;
   }
   if (Header.EncryptionType == etNone) {
-    std::memcpy(Data, PageData, static_cast<size_t>(Size));
+    std::memmove(Data, PageData, static_cast<size_t>(Size));
     return true;
   }
   codec::TCipher_Rijndael* Cipher = Header.EncryptionType == etPageCipher ? FPageFile.Cipher(Key) : nullptr;
@@ -81,7 +80,16 @@ bool TPageRunIO::DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* D
     FPageFile.SetLastError(cePageDecrypt);
     return false;
   }
-  Cipher->DecodeBuffer(PageData, Data, static_cast<size_t>(Size));
+  // The cipher takes the same buffer or two apart: an image that overlaps its destination is
+  // decrypted where it lies and then moved down.
+  const auto To = reinterpret_cast<uintptr_t>(Data);
+  const auto From = reinterpret_cast<uintptr_t>(PageData);
+  if (To + static_cast<uintptr_t>(Size) <= From || From + static_cast<uintptr_t>(Size) <= To || To == From) {
+    Cipher->DecodeBuffer(PageData, Data, static_cast<size_t>(Size));
+  } else {
+    Cipher->DecodeBuffer(PageData, PageData, static_cast<size_t>(Size));
+    std::memmove(Data, PageData, static_cast<size_t>(Size));
+  }
   return true;
 }
 
@@ -92,12 +100,12 @@ int64_t TPageRunIO::Put(int32_t PageNo, int64_t Bytes) {
   return std::max<int64_t>(Host.Write(FBuffer, Bytes), 0);
 }
 
-int64_t TPageRunIO::Get(int32_t PageNo, int64_t Bytes) {
+int64_t TPageRunIO::Get(int32_t PageNo, uint8_t* Images, int64_t Bytes) {
   TCFSHugeFile& Host = FPageFile.HostFile();
   const int64_t Offset = PageNo * static_cast<int64_t>(FPageFile.Header().PageSize);
   if (PageNo < 0 || Offset > Host.GetSize()) return 0;
   Host.Seek(Offset, 0);
-  return std::max<int64_t>(Host.Read(FBuffer, Bytes), 0);
+  return std::max<int64_t>(Host.Read(Images, Bytes), 0);
 }
 
 bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
@@ -118,7 +126,7 @@ bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, con
   const int32_t D = FPageFile.PageDataSize();
   Size = Size < 0 ? D : std::min(Size, D);
   FPageFile.SetLastError(ceOk);
-  const int64_t Got = Get(PageNo, kPageHeaderSize + Size);
+  const int64_t Got = Get(PageNo, FBuffer, kPageHeaderSize + Size);
   if (Got < kPageHeaderSize + Size) {
     FPageFile.SetLastError(Got < kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
     return false;
@@ -161,6 +169,18 @@ int32_t TPageRunIO::WriteZeroRun(int32_t FirstPage, int32_t Count) {
   return WriteRun(FirstPage, Count, FSources.data(), etNone, {});
 }
 
+int32_t TPageRunIO::InPlaceBatch(uint8_t* const* Dests, int32_t Count) const {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int64_t D = FPageFile.PageDataSize();
+  // Destinations that follow one another, as far as a batch's images could reach.
+  const int32_t Limit = std::min(Count, 2 * kReadBatchPages);
+  int32_t Joined = 1;
+  while (Joined < Limit && Dests[Joined] == Dests[0] + Joined * D) ++Joined;
+  const int32_t Full = std::min(Joined, kReadBatchPages);
+  const auto Fit = static_cast<int32_t>(std::min<int64_t>(Full, Joined * D / PageSize));
+  return Fit == Full || Fit >= kMinInPlacePages ? Fit : 0;
+}
+
 int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {
   const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
@@ -168,18 +188,30 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   // In batches small enough that the images are still in the processor's cache when they are
-  // verified and copied out.
-  for (int32_t First = 0; First < Count; First += kReadBatchPages) {
-    const int32_t Batch = std::min(kReadBatchPages, Count - First);
-    const int64_t Got = Get(FirstPage + First, Batch * PageSize);
+  // verified and copied out. Where the batch's destinations follow one another and hold its
+  // images, the host reads them straight into the caller's memory and each page's data moves down
+  // to its place (the images cover destinations of later pages, which their own batch overwrites);
+  // otherwise the images come into the staging buffer.
+  for (int32_t First = 0; First < Count;) {
+    int32_t Batch = InPlaceBatch(Dests + First, Count - First);
+    uint8_t* Images = Dests[First];
+    if (Batch == 0) {
+      // Through the staging buffer, as far as the next page a batch could read straight.
+      const int32_t Most = std::min(kReadBatchPages, Count - First);
+      Batch = 1;
+      while (Batch < Most && InPlaceBatch(Dests + First + Batch, Count - First - Batch) == 0) ++Batch;
+      Images = FBuffer;
+    }
+    const int64_t Got = Get(FirstPage + First, Images, Batch * PageSize);
     for (int32_t I = 0; I < Batch; ++I) {
       const int64_t Start = I * PageSize;
       if (Got < Start + kPageHeaderSize + D) {
         FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
         return First + I;
       }
-      if (!DecodePage(FBuffer + Start, Header, Dests[First + I], D, Key)) return First + I;
+      if (!DecodePage(Images + Start, Header, Dests[First + I], D, Key)) return First + I;
     }
+    First += Batch;
   }
   return Count;
 }

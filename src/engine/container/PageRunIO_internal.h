@@ -23,6 +23,9 @@ public:
   // Pages per host read inside ReadRun (their images stay in the processor's cache until they are
   // verified and copied out).
   static constexpr int32_t kReadBatchPages = 64;
+  // The fewest pages read straight into the caller's memory when the end of its destinations cuts
+  // a batch short (fewer go through the staging buffer in one transfer).
+  static constexpr int32_t kMinInPlacePages = 16;
 
   // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
@@ -50,22 +53,30 @@ public:
   int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
   // Reads Count (<= MaxPages) consecutive pages, kReadBatchPages per transfer, verifying checksums
   // and decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns
-  // the pages read completely; LastError -7, -9, -11 or -12 at the first page that failed.
+  // the pages read completely; LastError -7, -9, -11 or -12 at the first page that failed. The
+  // destinations of that page and of the pages after it are undefined then (they may hold page
+  // images). Dests must not overlap one another.
   int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
   // The same into Data, the pages one after another.
   int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
 
 private:
   // The stored form of one page (header, then Size data bytes; zeros when Data is null) at Page,
-  // and back. False with LastError on a cipher or checksum failure.
+  // and back. Decoding may change the image; Data lies apart from the image's data or below it,
+  // overlapping it (an image read into its destination). False with LastError on a cipher or
+  // checksum failure.
   bool EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size, const std::string& Key);
-  bool DecodePage(const uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
+  bool DecodePage(uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
+  // Pages from Dests[0] on (Count of them) that a batch reads straight into the caller's memory:
+  // their images fit into the destinations that follow one another from Dests[0]. 0 when the
+  // batch goes through the staging buffer.
+  int32_t InPlaceBatch(uint8_t* const* Dests, int32_t Count) const;
 
   TPageFileManager& FPageFile;
-  // Bytes of FBuffer stored at / read from page PageNo's place (0 for a page outside the
-  // container, or when read-only for a store).
+  // Bytes of FBuffer stored at page PageNo's place, and bytes read from there into Images (0 for a
+  // page outside the container, or when read-only for a store).
   int64_t Put(int32_t PageNo, int64_t Bytes);
-  int64_t Get(int32_t PageNo, int64_t Bytes);
+  int64_t Get(int32_t PageNo, uint8_t* Images, int64_t Bytes);
 
   int32_t FMaxPages;
   static constexpr uintptr_t kCacheLine = 64;
