@@ -176,6 +176,33 @@ TEST_P(PageRunTest, MixedDestinationsEachGetTheirPage) {
   }
 }
 
+// With 1 KB pages the destinations of 31 pages leave only 32 bytes beyond 30 page images, less
+// than the lead that puts the images at their host offset within a cache line; every lead from 0
+// to 63 still brings each page to its place and nothing past the destinations is touched.
+TEST_P(PageRunTest, ImagesAtTheirCacheLineOffsetStayInsideTheDestinations) {
+  Cfs.reset();
+  Cfs = std::make_unique<TContainerFileSystem>("/small-pages.edb", kModeCreate, false, GetParam().Password,
+                                               std::string{}, std::string{}, 1);
+  TPageFileManager& PageFile = Cfs->PageFile();
+  const int32_t SmallD = PageFile.PageDataSize();
+  ASSERT_EQ(PageFile.Header().PageSize, 1024);
+  constexpr int32_t kPages = 31;
+  ASSERT_TRUE(PageFile.AddPages(kPages + 8));
+  TPageRunIO Runs(PageFile);
+  const std::vector<uint8_t> Data = Pattern(size_t{kPages} * SmallD, 7);
+  ASSERT_EQ(Runs.WriteRun(4, kPages, Data.data(), Encryption(), {}), kPages);
+  constexpr size_t kGuard = 64;
+  std::vector<uint8_t> Memory(kPages * SmallD + 3 * kGuard);
+  for (size_t Shift = 0; Shift < 64; ++Shift) {
+    SCOPED_TRACE(Shift);
+    std::fill(Memory.begin(), Memory.end(), 0xA5);
+    uint8_t* const Base = Memory.data() + Shift + kGuard;
+    ASSERT_EQ(Runs.ReadRun(4, kPages, Base, {}), kPages) << PageFile.LastError();
+    EXPECT_TRUE(std::equal(Data.begin(), Data.end(), Base));
+    EXPECT_TRUE(std::all_of(Base + Data.size(), Memory.data() + Memory.size(), [](uint8_t B) { return B == 0xA5; }));
+  }
+}
+
 // A run read straight into the caller's memory that reaches past the container's end stops at
 // the last stored page, with every page before it intact.
 TEST_P(PageRunTest, StraightReadStopsAtTheContainerEnd) {

@@ -15,15 +15,22 @@ namespace tesvar::container {
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
       FMaxPages(std::max(MaxPages, 1)),
-      FStorage(static_cast<size_t>(FMaxPages) * static_cast<size_t>(FPageFile.Header().PageSize) + kCacheLine),
+      FStorage(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(FMaxPages) *
+                                                           static_cast<size_t>(FPageFile.Header().PageSize) +
+                                                       kCacheLine)),
       FSources(static_cast<size_t>(FMaxPages)),
       FDests(static_cast<size_t>(FMaxPages)) {
-  // Page images sit at the same offset within a cache line as their place in the host's first
-  // part file, so the system copies between them and its file cache line by line.
-  const TCFSHugeFile& Host = FPageFile.HostFile();
-  const auto Want = static_cast<uintptr_t>(Host.StartOffset() + kPartHeaderSize) % kCacheLine;
-  const auto Have = reinterpret_cast<uintptr_t>(FStorage.data()) % kCacheLine;
-  FBuffer = FStorage.data() + (Want + kCacheLine - Have) % kCacheLine;
+  FBuffer = FStorage.get() + LineLead(FStorage.get(), 0);
+}
+
+// Page images sit at the same offset within a cache line as their place in the host's first part
+// file, so the system copies between them and its file cache line by line (a third faster here
+// than between lines at different offsets).
+size_t TPageRunIO::LineLead(const uint8_t* Memory, int32_t PageNo) const {
+  const int64_t Place = FPageFile.HostFile().StartOffset() + kPartHeaderSize + int64_t{PageNo} * FPageFile.Header().PageSize;
+  const auto Want = static_cast<uintptr_t>(Place) % kCacheLine;
+  const auto Have = reinterpret_cast<uintptr_t>(Memory) % kCacheLine;
+  return (Want + kCacheLine - Have) % kCacheLine;
 }
 
 TPageRunIO::~TPageRunIO() = default;
@@ -169,15 +176,16 @@ int32_t TPageRunIO::WriteZeroRun(int32_t FirstPage, int32_t Count) {
   return WriteRun(FirstPage, Count, FSources.data(), etNone, {});
 }
 
-int32_t TPageRunIO::InPlaceBatch(uint8_t* const* Dests, int32_t Count) const {
+int32_t TPageRunIO::InPlaceBatch(int32_t PageNo, uint8_t* const* Dests, int32_t Count, size_t& Lead) const {
   const int64_t PageSize = FPageFile.Header().PageSize;
   const int64_t D = FPageFile.PageDataSize();
+  Lead = LineLead(Dests[0], PageNo);
   // Destinations that follow one another, as far as a batch's images could reach.
   const int32_t Limit = std::min(Count, 2 * kReadBatchPages);
   int32_t Joined = 1;
   while (Joined < Limit && Dests[Joined] == Dests[0] + Joined * D) ++Joined;
   const int32_t Full = std::min(Joined, kReadBatchPages);
-  const auto Fit = static_cast<int32_t>(std::min<int64_t>(Full, Joined * D / PageSize));
+  const auto Fit = static_cast<int32_t>(std::min<int64_t>(Full, (Joined * D - static_cast<int64_t>(Lead)) / PageSize));
   return Fit == Full || Fit >= kMinInPlacePages ? Fit : 0;
 }
 
@@ -189,17 +197,20 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   TPageHeader Header;
   // In batches small enough that the images are still in the processor's cache when they are
   // verified and copied out. Where the batch's destinations follow one another and hold its
-  // images, the host reads them straight into the caller's memory and each page's data moves down
-  // to its place (the images cover destinations of later pages, which their own batch overwrites);
+  // images, the host reads them straight into the caller's memory (up to a cache line above the
+  // first destination, see LineLead) and each page's data moves down to its place (the images cover destinations of later pages, which their own batch overwrites);
   // otherwise the images come into the staging buffer.
   for (int32_t First = 0; First < Count;) {
-    int32_t Batch = InPlaceBatch(Dests + First, Count - First);
-    uint8_t* Images = Dests[First];
+    size_t Lead = 0;
+    int32_t Batch = InPlaceBatch(FirstPage + First, Dests + First, Count - First, Lead);
+    uint8_t* Images = Dests[First] + Lead;
     if (Batch == 0) {
       // Through the staging buffer, as far as the next page a batch could read straight.
       const int32_t Most = std::min(kReadBatchPages, Count - First);
       Batch = 1;
-      while (Batch < Most && InPlaceBatch(Dests + First + Batch, Count - First - Batch) == 0) ++Batch;
+      while (Batch < Most && InPlaceBatch(FirstPage + First + Batch, Dests + First + Batch, Count - First - Batch, Lead) == 0) {
+        ++Batch;
+      }
       Images = FBuffer;
     }
     const int64_t Got = Get(FirstPage + First, Images, Batch * PageSize);

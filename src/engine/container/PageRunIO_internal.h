@@ -8,6 +8,7 @@
 #include "container/ContainerFormat.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,13 @@ private:
   // checksum failure.
   bool EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size, const std::string& Key);
   bool DecodePage(uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
-  // Pages from Dests[0] on (Count of them) that a batch reads straight into the caller's memory:
-  // their images fit into the destinations that follow one another from Dests[0]. 0 when the
-  // batch goes through the staging buffer.
-  int32_t InPlaceBatch(uint8_t* const* Dests, int32_t Count) const;
+  // Pages from PageNo on, read into Dests[0 .. Count - 1], that a batch reads straight into the
+  // caller's memory: their images, from Lead bytes above Dests[0], fit into the destinations that
+  // follow one another from Dests[0]. 0 when the batch goes through the staging buffer.
+  int32_t InPlaceBatch(int32_t PageNo, uint8_t* const* Dests, int32_t Count, size_t& Lead) const;
+  // Bytes (0 .. 63) above Memory where page PageNo's image sits at the offset within a cache line
+  // that its place in the host file has.
+  size_t LineLead(const uint8_t* Memory, int32_t PageNo) const;
 
   TPageFileManager& FPageFile;
   // Bytes of FBuffer stored at page PageNo's place, and bytes read from there into Images (0 for a
@@ -80,7 +84,9 @@ private:
 
   int32_t FMaxPages;
   static constexpr uintptr_t kCacheLine = 64;
-  std::vector<uint8_t> FStorage;
+  // Left uninitialised: every transfer fills what it uses, and an open container does not pay
+  // for touching buffer memory it may never need.
+  std::unique_ptr<uint8_t[]> FStorage;
   uint8_t* FBuffer;  // FMaxPages page images inside FStorage
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
