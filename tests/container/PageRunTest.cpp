@@ -114,7 +114,7 @@ TEST_P(PageRunTest, LongRunsStopAtTheFailingPage) {
   ASSERT_EQ(Runs.ReadRun(4, kPages, Back.data(), {}), kPages);
   EXPECT_EQ(Back, Data);
 
-  for (const int32_t Bad : {130, 5}) {
+  for (const int32_t Bad : {199, 130, 5}) {
     SCOPED_TRACE(Bad);
     const int64_t At = (4 + Bad) * int64_t{4096} + kPageHeaderSize + 100;
     uint8_t Byte = 0;
@@ -141,8 +141,8 @@ TEST_P(PageRunTest, MixedDestinationsEachGetTheirPage) {
   const std::vector<uint8_t> Data = Pattern(kPages * D, 5);
   ASSERT_EQ(Runs.WriteRun(4, kPages, Data.data(), Encryption(), {}), kPages);
 
-  // Destinations: page 0 apart; 1 .. 149 one after another (two whole batches, then one the
-  // end cuts short); 150 apart; 151 .. 160 one after another (too few to be worth a transfer of
+  // Destinations: page 0 apart; 1 .. 149 one after another (their images fit for all but the
+  // last pages); 150 apart; 151 .. 160 one after another (too few to be worth a transfer of
   // their own); 161 .. 199 in reverse order. Guard bytes around.
   constexpr size_t kGuard = 64;
   std::vector<uint8_t> Memory(kPages * D + 5 * kGuard, 0xA5);

@@ -181,10 +181,10 @@ int32_t TPageRunIO::InPlaceBatch(int32_t PageNo, uint8_t* const* Dests, int32_t 
   const int64_t D = FPageFile.PageDataSize();
   Lead = LineLead(Dests[0], PageNo);
   // Destinations that follow one another, as far as a batch's images could reach.
-  const int32_t Limit = std::min(Count, 2 * kReadBatchPages);
+  const int32_t Limit = std::min(Count, 2 * kStraightReadPages);
   int32_t Joined = 1;
   while (Joined < Limit && Dests[Joined] == Dests[0] + Joined * D) ++Joined;
-  const int32_t Full = std::min(Joined, kReadBatchPages);
+  const int32_t Full = std::min(Joined, kStraightReadPages);
   const auto Fit = static_cast<int32_t>(std::min<int64_t>(Full, (Joined * D - static_cast<int64_t>(Lead)) / PageSize));
   return Fit == Full || Fit >= kMinInPlacePages ? Fit : 0;
 }
@@ -195,11 +195,12 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
-  // In batches small enough that the images are still in the processor's cache when they are
-  // verified and copied out. Where the batch's destinations follow one another and hold its
-  // images, the host reads them straight into the caller's memory (up to a cache line above the
-  // first destination, see LineLead) and each page's data moves down to its place (the images cover destinations of later pages, which their own batch overwrites);
-  // otherwise the images come into the staging buffer.
+  // Where the destinations follow one another and hold the images, the host reads a batch of
+  // them straight into the caller's memory (up to a cache line above the first destination, see
+  // LineLead) and each page's data moves down to its place (the images cover destinations of later
+  // pages, which their own batch overwrites). Otherwise the images come into the staging buffer,
+  // in batches small enough to be still in the processor's cache when they are verified and
+  // copied out.
   for (int32_t First = 0; First < Count;) {
     size_t Lead = 0;
     int32_t Batch = InPlaceBatch(FirstPage + First, Dests + First, Count - First, Lead);

@@ -21,9 +21,12 @@ class TPageRunIO {
 public:
   // Pages per transfer at most.
   static constexpr int32_t kMaxRunPages = 256;
-  // Pages per host read inside ReadRun (their images stay in the processor's cache until they are
-  // verified and copied out).
+  // Pages per host read inside ReadRun through the staging buffer (their images stay in the
+  // processor's cache until they are verified and copied out).
   static constexpr int32_t kReadBatchPages = 64;
+  // Pages per host read inside ReadRun straight into the caller's memory (the images are where
+  // the data goes, so a longer transfer costs no cache; fewer transfers cost fewer system calls).
+  static constexpr int32_t kStraightReadPages = kMaxRunPages;
   // The fewest pages read straight into the caller's memory when the end of its destinations cuts
   // a batch short (fewer go through the staging buffer in one transfer).
   static constexpr int32_t kMinInPlacePages = 16;
@@ -52,7 +55,7 @@ public:
                    const std::string& Key);
   // Zero pages (type 6, not encrypted).
   int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
-  // Reads Count (<= MaxPages) consecutive pages, kReadBatchPages per transfer, verifying checksums
+  // Reads Count (<= MaxPages) consecutive pages in batches (see below), verifying checksums
   // and decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns
   // the pages read completely; LastError -7, -9, -11 or -12 at the first page that failed. The
   // destinations of that page and of the pages after it are undefined then (they may hold page
