@@ -47,9 +47,14 @@ int64_t scanStartOffset(TCFSAbstractFile& Part) {
   for (int64_t base = 0; size - base > kPartHeaderSize + 7; base += kStartOffsetScanBlock - 3) {
     if (Part.Seek(base, 0) != base) return -1;
     const int64_t got = Part.Read(block.data(), std::min<int64_t>(kStartOffsetScanBlock, size - base));
-    for (int64_t i = 0; i + 4 <= got; ++i) {
-      if (std::memcmp(block.data() + i, kPartSignature, 4) != 0) continue;
-      const int64_t candidate = base + i;
+    // Candidates are the places of the signature's first byte (memchr skips the rest quickly).
+    const uint8_t* const begin = block.data();
+    const uint8_t* const last = begin + std::max<int64_t>(got - 3, 0);
+    for (const uint8_t* at = begin; at < last; ++at) {
+      at = static_cast<const uint8_t*>(std::memchr(at, kPartSignature[0], static_cast<size_t>(last - at)));
+      if (!at) break;
+      if (std::memcmp(at, kPartSignature, 4) != 0) continue;
+      const int64_t candidate = base + (at - begin);
       if (size - candidate <= kPartHeaderSize + 7) return -1;
       uint8_t signature[8];
       uint8_t container[8];
