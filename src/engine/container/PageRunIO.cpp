@@ -24,7 +24,7 @@ TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
 }
 
 // Page images sit at the same offset within a cache line as their place in the host's first part
-// file, so the system copies between them and its file cache line by line (a third faster here
+// file, so the system copies between them and its file cache line by line (about 15% faster here
 // than between lines at different offsets).
 size_t TPageRunIO::LineLead(const uint8_t* Memory, int32_t PageNo) const {
   const int64_t Place = FPageFile.HostFile().StartOffset() + kPartHeaderSize + int64_t{PageNo} * FPageFile.Header().PageSize;
