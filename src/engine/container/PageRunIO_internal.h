@@ -20,7 +20,7 @@ struct TPageHeader;
 class TPageRunIO {
 public:
   // Pages per transfer at most.
-  static constexpr int32_t kMaxRunPages = 256;
+  static constexpr int32_t kMaxRunPages = 512;
   // Pages per host read inside ReadRun through the staging buffer (their images stay in the
   // processor's cache until they are verified and copied out).
   static constexpr int32_t kReadBatchPages = 64;
