@@ -182,8 +182,10 @@ int32_t TPageRunIO::InPlaceBatch(int32_t PageNo, uint8_t* const* Dests, int32_t 
   Lead = LineLead(Dests[0], PageNo);
   // Destinations that follow one another, as far as a batch's images could reach.
   const int32_t Limit = std::min(Count, 2 * kStraightReadPages);
+  // (Compared as addresses: the destinations may lie in separate objects.)
+  const auto First = reinterpret_cast<uintptr_t>(Dests[0]);
   int32_t Joined = 1;
-  while (Joined < Limit && Dests[Joined] == Dests[0] + Joined * D) ++Joined;
+  while (Joined < Limit && reinterpret_cast<uintptr_t>(Dests[Joined]) == First + static_cast<uintptr_t>(Joined * D)) ++Joined;
   const int32_t Full = std::min(Joined, kStraightReadPages);
   const auto Fit = static_cast<int32_t>(std::min<int64_t>(Full, (Joined * D - static_cast<int64_t>(Lead)) / PageSize));
   return Fit == Full || Fit >= kMinInPlacePages ? Fit : 0;
