@@ -154,6 +154,48 @@ TEST_P(ContainerFaultTest, EveryFailedWriteOrSizeChangeLeavesAConsistentContaine
   }
 }
 
+// A host read that fails or comes back short in the middle of a long file read (the pages go
+// straight into the caller's buffer) stops the read at the last whole page: what it returns is
+// the file's bytes, LastError tells why, and reading on from there gives the rest.
+TEST_P(ContainerFaultTest, AFailedHostReadStopsAFileReadAtTheLastWholePage) {
+  constexpr int32_t kPages = 300;
+  const std::vector<uint8_t> Data = Pattern(kPages * D, 40);
+  {
+    auto Cfs = CreateContainer(kPath, GetParam().Password);
+    ASSERT_TRUE(WriteWholeFile(*Cfs, "\\big.dat", Data));
+  }
+  for (const platform::FaultMode Mode : {platform::FaultMode::Short, platform::FaultMode::Fail}) {
+    SCOPED_TRACE(Mode == platform::FaultMode::Short ? "short read" : "failed read");
+    platform::FaultFileSystem Faulty(Env.Fs);
+    platform::ScopedFileSystem Guard(Faulty);
+    auto Cfs = OpenContainer(kPath, GetParam().Password);
+    const int32_t H = Cfs->FileOpen("\\big.dat", kModeReadWrite);
+    ASSERT_GE(H, 0);
+    // A first small read loads the page map; the long read then starts on a page boundary.
+    uint8_t First[10];
+    ASSERT_EQ(Cfs->FileRead(H, First, 10), 10);
+    ASSERT_EQ(Cfs->FileSeek(H, 0, D), D);
+    Faulty.FailAt(platform::FaultKind::Read, 1, Mode);  // the next host read
+
+    const int32_t Wanted = (kPages - 1) * D;
+    std::vector<uint8_t> Back(static_cast<size_t>(Wanted));
+    const int32_t Got = Cfs->FileRead(H, Back.data(), Wanted);
+    ASSERT_GE(Got, 0);
+    EXPECT_LT(Got, Wanted);
+    EXPECT_EQ(Got % D, 0);
+    if (Mode == platform::FaultMode::Short) {
+      EXPECT_GT(Got, 0);
+    }
+    EXPECT_NE(Cfs->LastError(), ceOk);
+    EXPECT_TRUE(std::equal(Back.begin(), Back.begin() + Got, Data.begin() + D));
+
+    std::vector<uint8_t> Rest(static_cast<size_t>(Wanted - Got));
+    ASSERT_EQ(Cfs->FileRead(H, Rest.data(), Wanted - Got), Wanted - Got);
+    EXPECT_TRUE(std::equal(Rest.begin(), Rest.end(), Data.begin() + D + Got));
+    Cfs->FileClose(H);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, ContainerFaultTest, testing::ValuesIn(kContainerVariants), VariantName);
 
 }  // namespace
