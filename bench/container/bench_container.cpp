@@ -78,20 +78,22 @@ double pairedRatio(const std::vector<Throughput>& Runs, const std::vector<Throug
   return Ratios.empty() ? 0 : Ratios[Ratios.size() / 2];
 }
 
+// Writes Bytes of Data in chunks to a new plain file at Path; the seconds the writes took.
+double writePlainFile(const std::string& Path, int64_t Bytes, const std::vector<uint8_t>& Data) {
+  auto File = platform::OsFileSystem().Open(Path, {platform::FileAccess::ReadWrite, platform::FileShare::None,
+                                                   platform::FileCreation::CreateAlways, false, true});
+  if (!File) fail("cannot create " + Path);
+  return seconds([&] {
+    for (int64_t Done = 0; Done < Bytes; Done += kChunk) {
+      if (File->Write(Data.data(), kChunk) != kChunk) fail("plain file write");
+    }
+  });
+}
+
 Throughput referenceFile(const std::string& Path, int64_t Bytes, const std::vector<uint8_t>& Data) {
   platform::IFileSystem& Fs = platform::OsFileSystem();
   Throughput Result;
-  {
-    auto File = Fs.Open(Path, {platform::FileAccess::ReadWrite, platform::FileShare::None,
-                               platform::FileCreation::CreateAlways, false, true});
-    if (!File) fail("cannot create " + Path);
-    const double S = seconds([&] {
-      for (int64_t Done = 0; Done < Bytes; Done += kChunk) {
-        if (File->Write(Data.data(), kChunk) != kChunk) fail("reference write");
-      }
-    });
-    Result.Write = Bytes / 1048576.0 / S;
-  }
+  Result.Write = Bytes / 1048576.0 / writePlainFile(Path, Bytes, Data);
   {
     auto File = Fs.Open(Path, {platform::FileAccess::Read, platform::FileShare::ReadWrite,
                                platform::FileCreation::OpenExisting, false, true});
@@ -115,16 +117,8 @@ Throughput referenceFile(const std::string& Path, int64_t Bytes, const std::vect
 // memory back to its host (free page reporting) otherwise makes the first touch of long-free
 // memory cost a host fault, which lands on whichever kind happens to meet such memory.
 void warmUp(const std::string& Path, int64_t Bytes, const std::vector<uint8_t>& Data) {
-  platform::IFileSystem& Fs = platform::OsFileSystem();
-  {
-    auto File = Fs.Open(Path, {platform::FileAccess::ReadWrite, platform::FileShare::None,
-                               platform::FileCreation::CreateAlways, false, true});
-    if (!File) fail("cannot create " + Path);
-    for (int64_t Done = 0; Done < Bytes; Done += kChunk) {
-      if (File->Write(Data.data(), kChunk) != kChunk) fail("warm-up write");
-    }
-  }
-  Fs.DeleteFile(Path);
+  writePlainFile(Path, Bytes, Data);
+  platform::OsFileSystem().DeleteFile(Path);
 }
 
 // The container's layout without the container: the same bytes as pages of a 32-byte (zero)
