@@ -69,7 +69,8 @@ public:
   // Closes a handle; an unknown number is ignored.
   void FileClose(int32_t Handle);
   // Bytes read from the handle's position (short at the end of the file or when a page cannot be
-  // read, with the page error in LastError); -1 with LastError -6 for an unknown handle.
+  // read, with the page error in LastError; Buffer past the bytes read is undefined then); -1 with
+  // LastError -6 for an unknown handle.
   int32_t FileRead(int32_t Handle, void* Buffer, int32_t Count);
   // Bytes written at the handle's position, extending the file (with zeros up to the position)
   // as needed. Short when pages cannot be had (-17, OnNoSpace fired) or a page write fails (the
