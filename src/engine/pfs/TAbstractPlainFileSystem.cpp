@@ -1,10 +1,10 @@
-#include "container/TAbstractPlainFileSystem.h"
+#include "pfs/TAbstractPlainFileSystem.h"
 
 #include "platform/AnsiCase.h"
 
 #include <algorithm>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TAbstractPlainFileSystem::TAbstractPlainFileSystem(std::string Name, TFileStoreMode StoreMode)
     : FName(std::move(Name)), FStoreMode(StoreMode) {}
@@ -43,4 +43,4 @@ void TAbstractPlainFileSystem::DestroyAllFiles() noexcept {
   }
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

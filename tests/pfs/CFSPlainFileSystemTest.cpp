@@ -1,11 +1,11 @@
 // The container plain file system: files inside a container through the plain-file-system
 // interface, and the registry's single-file mode (GetPFSHandle, ReleasePFS, CreateContainer).
 
-#include "ContainerTestSupport.h"
+#include "container/ContainerTestSupport.h"
 
-#include "container/TCFSFile.h"
-#include "container/TCFSPlainFileSystem.h"
-#include "container/TPFSManager.h"
+#include "pfs/TCFSFile.h"
+#include "pfs/TCFSPlainFileSystem.h"
+#include "pfs/TPFSManager.h"
 #include "container/TPageFileManager.h"
 #include "support/ExceptionText.h"
 
@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
-namespace tesvar::container::test {
+namespace tesvar::pfs::test {
+
+using namespace container;
+using namespace container::test;
 namespace {
 
 using testsupport::messageOf;
@@ -359,4 +362,4 @@ TEST_P(SingleFileRegistry, CreateContainerFailureGivesFalse) {
 INSTANTIATE_TEST_SUITE_P(Variants, SingleFileRegistry, testing::ValuesIn(kContainerVariants), VariantName);
 
 }  // namespace
-}  // namespace tesvar::container::test
+}  // namespace tesvar::pfs::test

@@ -3,9 +3,9 @@
 // from its creation until DeleteFile or the destruction of this plain file system. CloseFile
 // keeps the file open and registered, which is what keeps its data.
 
-#include "container/TAbstractPlainFileSystem.h"
+#include "pfs/TAbstractPlainFileSystem.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TMemoryPlainFileSystem : public TAbstractPlainFileSystem {
 public:
@@ -32,4 +32,4 @@ public:
   void GetFileNames(const std::string& Extension, std::vector<std::string>& List) override;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

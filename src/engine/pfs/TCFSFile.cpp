@@ -1,11 +1,13 @@
-#include "container/TCFSFile.h"
+#include "pfs/TCFSFile.h"
 
-#include "container/PlainFileSystem_internal.h"
+#include "pfs/PlainFileSystem_internal.h"
 #include "container/TContainerFileSystem.h"
 
 #include <algorithm>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
+
+using namespace container;
 
 namespace {
 
@@ -114,4 +116,4 @@ int64_t TCFSFile::Write(const void* Buffer, int64_t Count) {
                  [&](int64_t Done, int32_t Wanted) { return FContainer.FileWrite(FHandle, Source + Done, Wanted); });
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,8 +1,8 @@
 // The stream helpers of TAbstractFile (ReadBuffer, WriteBuffer, CopyFrom) and the disk file's
 // reaction to failing host operations.
 
-#include "container/TDiskPlainFileSystem.h"
-#include "container/TMemoryPlainFileSystem.h"
+#include "pfs/TDiskPlainFileSystem.h"
+#include "pfs/TMemoryPlainFileSystem.h"
 #include "platform/Exception.h"
 #include "platform/FaultFileSystem.h"
 #include "platform/MemoryFileSystem.h"
@@ -15,7 +15,7 @@
 #include <vector>
 
 using namespace tesvar;
-using namespace tesvar::container;
+using namespace tesvar::pfs;
 using tesvar::testsupport::messageOf;
 using platform::FaultKind;
 using platform::FaultMode;

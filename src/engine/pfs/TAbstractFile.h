@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TAbstractPlainFileSystem;
 
@@ -100,4 +100,4 @@ protected:
   TAbstractPlainFileSystem* FFileSystem;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

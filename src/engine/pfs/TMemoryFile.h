@@ -2,12 +2,12 @@
 // A plain-file-system file kept in memory (in-memory store mode). Its data lives only while it is
 // open: Close discards it, so the memory file system keeps its files open until they are deleted.
 
-#include "container/TAbstractFile.h"
+#include "pfs/TAbstractFile.h"
 
 #include <memory>
 #include <vector>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TMemoryFile : public TAbstractFile {
 public:
@@ -40,4 +40,4 @@ private:
   int64_t FPosition = 0;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -2,25 +2,14 @@
 // The process-wide registry of plain file systems: one per database name and store mode, handed
 // out by GetPFSHandle and kept (owned) until the engine stops. PFSManager() is the instance.
 
-#include "container/FileStoreMode.h"
-#include "container/TAbstractPlainFileSystem.h"
+#include "pfs/FileStoreMode.h"
+#include "pfs/TAbstractPlainFileSystem.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace tesvar::container {
-
-// The single-file store mode's part of GetPFSHandle, supplied by the container plain file system.
-struct TSingleFilePFSHooks {
-  // Opens the container FileName as a new plain file system; ReadOnly is the requested mode on
-  // entry and the mode obtained on return. May raise (GetPFSHandle turns that into none).
-  std::unique_ptr<TAbstractPlainFileSystem> (*Create)(const std::string& FileName,
-                                                      const std::string& Password,
-                                                      bool& ReadOnly, bool InMemory) = nullptr;
-  // Whether a registered single-file plain file system is read-only.
-  bool (*IsReadOnly)(const TAbstractPlainFileSystem& PFS) = nullptr;
-};
+namespace tesvar::pfs {
 
 class TPFSManager {
 public:
@@ -35,13 +24,15 @@ public:
   TAbstractPlainFileSystem* FindPFS(const std::string& FileName, TFileStoreMode StoreMode) const;
   // The registered plain file system for FileName and StoreMode, or a new one registered at the
   // end: fsmDirectory and fsmTemporary take FileName as their folder, fsmInMemory as its name,
-  // fsmSingleFile goes to the single-file hooks, by default ContainerHooks() (which also set
-  // ReadOnly, for a registered one too). Never raises: every failure, an unsupported mode
-  // included, gives null. ReadOnly is changed only in single-file mode.
+  // fsmSingleFile opens the container FileName (TCFSPlainFileSystem) when that file exists; a
+  // container another process holds open for writing opens read-only. In single-file mode
+  // ReadOnly is the requested mode on entry and the mode obtained on return, for a registered
+  // plain file system too. Never raises: every failure, an unsupported mode included,
+  // gives null. ReadOnly is changed only in single-file mode.
   TAbstractPlainFileSystem* GetPFSHandle(const std::string& FileName, const std::string& Password,
                                          uint8_t StoreMode, bool& ReadOnly, bool InMemory);
 
-  // Single-file mode (defined with the container plain file system, TPFSManager_SingleFile.cpp):
+  // Single-file mode:
   // ReleasePFS removes and destroys the single-file plain file system of that name, if registered
   // (closing its open files and its container). CreateContainer releases FileName, creates a new
   // container there and, unless InMemory, releases it again at once (an in-memory one stays
@@ -56,13 +47,6 @@ public:
   size_t Count() const { return FList.size(); }
   TAbstractPlainFileSystem& Items(size_t Index) const { return *FList.at(Index); }
 
-  // Installs the single-file store mode's hooks (process-wide; both members set, or both null
-  // to go back to ContainerHooks()).
-  static void SetSingleFileHooks(const TSingleFilePFSHooks& Hooks);
-  static const TSingleFilePFSHooks& SingleFileHooks();
-  // The container plain file system (TCFSPlainFileSystem) as single-file hooks.
-  static const TSingleFilePFSHooks& ContainerHooks();
-
 private:
   std::vector<std::unique_ptr<TAbstractPlainFileSystem>> FList;
 };
@@ -70,4 +54,4 @@ private:
 // The registry of the running engine; created here when the engine has not been started yet.
 TPFSManager& PFSManager();
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 // Raises tesvar::Exception with the text of the last failed platform call.
 [[noreturn]] inline void raiseLastSystemError() {
@@ -33,4 +33,4 @@ void openWithReadOnlyFallback(bool create, bool& readOnly, const std::string& pa
   throw Exception("Cannot open file " + quoted(path));
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

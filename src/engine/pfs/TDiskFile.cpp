@@ -1,8 +1,8 @@
-#include "container/TDiskFile.h"
+#include "pfs/TDiskFile.h"
 
-#include "container/PlainFileSystem_internal.h"
+#include "pfs/PlainFileSystem_internal.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TDiskFile::TDiskFile(TAbstractPlainFileSystem* FileSystem, std::string Directory,
                      std::string FileName, bool Exclusive, bool ReadOnly)
@@ -76,4 +76,4 @@ int64_t TDiskFile::Write(const void* Buffer, int64_t Count) {
   return FHandle->Write(Buffer, Count);
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,13 +1,15 @@
-#include "container/TCFSPlainFileSystem.h"
+#include "pfs/TCFSPlainFileSystem.h"
 
-#include "container/PlainFileSystem_internal.h"
-#include "container/TCFSFile.h"
+#include "pfs/PlainFileSystem_internal.h"
+#include "pfs/TCFSFile.h"
 #include "container/TContainerFileSystem.h"
 #include "platform/AnsiCase.h"
 
 #include <algorithm>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
+
+using namespace container;
 
 namespace {
 
@@ -74,4 +76,4 @@ void TCFSPlainFileSystem::SetInMemory(bool Value) {
   FInMemory = FContainer->InMemory();
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

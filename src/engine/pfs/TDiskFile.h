@@ -1,11 +1,11 @@
 #pragma once
 // A plain-file-system file kept as an ordinary disk file (directory and temporary store modes).
 
-#include "container/TAbstractFile.h"
+#include "pfs/TAbstractFile.h"
 
 #include <memory>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TDiskFile : public TAbstractFile {
 public:
@@ -51,4 +51,4 @@ private:
   bool FHandleDeletesOnClose = false;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,9 +1,9 @@
 // The plain file system registry and the engine's start and stop.
 
-#include "container/EngineLifetime.h"
-#include "container/TDiskPlainFileSystem.h"
-#include "container/TMemoryPlainFileSystem.h"
-#include "container/TPFSManager.h"
+#include "pfs/EngineLifetime.h"
+#include "pfs/TDiskPlainFileSystem.h"
+#include "pfs/TMemoryPlainFileSystem.h"
+#include "pfs/TPFSManager.h"
 #include "platform/Exception.h"
 #include "platform/MemoryFileSystem.h"
 #include "platform/Paths.h"
@@ -14,7 +14,7 @@
 #include <vector>
 
 using namespace tesvar;
-using namespace tesvar::container;
+using namespace tesvar::pfs;
 
 namespace {
 
@@ -75,42 +75,6 @@ TEST_F(PFSRegistry, FindSearchesFromTheLastEntry) {
   EXPECT_EQ(FManager.FindPFS("db", fsmInMemory), &first);
 }
 
-// Single-file hooks standing in for the container plain file system.
-int gCreateCalls = 0;
-std::unique_ptr<TAbstractPlainFileSystem> fakeCreate(const std::string& FileName,
-                                                     const std::string& Password, bool& ReadOnly,
-                                                     bool) {
-  ++gCreateCalls;
-  if (Password == "wrong") throw Exception("bad password");
-  if (Password == "none") return nullptr;
-  ReadOnly = true;
-  return std::make_unique<TMemoryPlainFileSystem>(FileName);  // its mode is irrelevant here
-}
-bool fakeIsReadOnly(const TAbstractPlainFileSystem&) { return true; }
-
-class SingleFileHooks : public PFSRegistry {
-protected:
-  SingleFileHooks() { TPFSManager::SetSingleFileHooks({fakeCreate, fakeIsReadOnly}); }
-  ~SingleFileHooks() override { TPFSManager::SetSingleFileHooks({}); }
-};
-
-TEST_F(SingleFileHooks, CreationAndReadOnlyComeFromTheHooks) {
-  gCreateCalls = 0;
-  bool readOnly = false;
-  EXPECT_EQ(FManager.GetPFSHandle("a.edb", "wrong", fsmSingleFile, readOnly, false), nullptr);
-  EXPECT_EQ(FManager.GetPFSHandle("a.edb", "none", fsmSingleFile, readOnly, false), nullptr);
-  EXPECT_FALSE(readOnly);
-  EXPECT_EQ(FManager.Count(), 0u);
-  TAbstractPlainFileSystem* pfs = FManager.GetPFSHandle("a.edb", "", fsmSingleFile, readOnly, false);
-  ASSERT_NE(pfs, nullptr);
-  EXPECT_TRUE(readOnly);
-  // The fake registers a plain file system of the in-memory mode; found under that mode.
-  readOnly = false;
-  EXPECT_EQ(FManager.GetPFSHandle("a.edb", "", fsmInMemory, readOnly, false), pfs);
-  EXPECT_FALSE(readOnly) << "ReadOnly is set only in single-file mode";
-  EXPECT_EQ(gCreateCalls, 3);
-}
-
 // ---- engine start and stop -----------------------------------------------------------------------
 
 std::vector<std::string>* gDestroyed = nullptr;
@@ -142,7 +106,7 @@ TEST(EngineLifetime, StopFreesEveryPlainFileSystemInListOrder) {
   edEngineStart();
   EXPECT_TRUE(edEngineStarted());
   EXPECT_EQ(gStartHookCalls, 1);
-  TPFSManager& manager = container::PFSManager();
+  TPFSManager& manager = pfs::PFSManager();
   manager.AddPFS(std::make_unique<RecordingPFS>("first"));
   bool readOnly = false;
   manager.GetPFSHandle("dir", "", fsmDirectory, readOnly, false)->OpenFile("T.bdf", true, false, false);
@@ -157,7 +121,7 @@ TEST(EngineLifetime, StopFreesEveryPlainFileSystemInListOrder) {
   EXPECT_EQ(mem.OpenHandleCount(dirFile), 0);
   EXPECT_TRUE(mem.FileExists(dirFile));
   EXPECT_FALSE(mem.FileExists(tmpFile));
-  EXPECT_EQ(container::PFSManager().Count(), 0u) << "a stopped engine hands out a fresh registry";
+  EXPECT_EQ(pfs::PFSManager().Count(), 0u) << "a stopped engine hands out a fresh registry";
   edEngineStop();
 
   {

@@ -1,11 +1,11 @@
 // Behaviour of the directory, temporary and in-memory plain file systems, over the in-memory host
 // file system.
 
-#include "container/TDiskFile.h"
-#include "container/TDiskPlainFileSystem.h"
-#include "container/TMemoryFile.h"
-#include "container/TMemoryPlainFileSystem.h"
-#include "container/TTemporaryPlainFileSystem.h"
+#include "pfs/TDiskFile.h"
+#include "pfs/TDiskPlainFileSystem.h"
+#include "pfs/TMemoryFile.h"
+#include "pfs/TMemoryPlainFileSystem.h"
+#include "pfs/TTemporaryPlainFileSystem.h"
 #include "platform/Exception.h"
 #include "platform/MemoryFileSystem.h"
 #include "platform/Paths.h"
@@ -20,7 +20,7 @@
 #include <vector>
 
 using namespace tesvar;
-using namespace tesvar::container;
+using namespace tesvar::pfs;
 using tesvar::testsupport::messageOf;
 
 namespace {

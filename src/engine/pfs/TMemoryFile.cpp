@@ -1,4 +1,4 @@
-#include "container/TMemoryFile.h"
+#include "pfs/TMemoryFile.h"
 
 #include "platform/Exception.h"
 
@@ -8,7 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TMemoryFile::TMemoryFile(TAbstractPlainFileSystem* FileSystem, std::string FileName,
                          bool Exclusive, bool ReadOnly)
@@ -80,4 +80,4 @@ int64_t TMemoryFile::Write(const void* Buffer, int64_t Count) {
   return Count;
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

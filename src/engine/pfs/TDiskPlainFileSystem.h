@@ -2,9 +2,9 @@
 // The plain file system of the directory store mode: every file is an ordinary disk file in one
 // folder, Directory + FileName.
 
-#include "container/TAbstractPlainFileSystem.h"
+#include "pfs/TAbstractPlainFileSystem.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TDiskPlainFileSystem : public TAbstractPlainFileSystem {
 public:
@@ -45,4 +45,4 @@ private:
   std::string FDirectory;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,6 +1,6 @@
-#include "container/TTemporaryPlainFileSystem.h"
+#include "pfs/TTemporaryPlainFileSystem.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TTemporaryPlainFileSystem::TTemporaryPlainFileSystem(const std::string& Name)
     : TDiskPlainFileSystem(Name, fsmTemporary) {}
@@ -69,4 +69,4 @@ bool TTemporaryPlainFileSystem::RenameFile(const std::string& OldName,
   return true;
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

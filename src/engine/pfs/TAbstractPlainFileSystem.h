@@ -10,14 +10,14 @@
 //
 // File names are 8-bit ANSI (Windows-1251) and compare case-insensitively in the open-file list.
 
-#include "container/FileStoreMode.h"
-#include "container/TAbstractFile.h"
+#include "pfs/FileStoreMode.h"
+#include "pfs/TAbstractFile.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TAbstractPlainFileSystem {
 public:
@@ -64,4 +64,4 @@ private:
   TFileStoreMode FStoreMode;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -3,7 +3,7 @@
 // start hook; stop destroys the registry with every plain file system in it, closing their open
 // files (temporary files are removed, in-memory data is dropped). Both are idempotent.
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 void edEngineStart();
 void edEngineStop();
@@ -22,4 +22,4 @@ public:
   ScopedEngine& operator=(const ScopedEngine&) = delete;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 enum TFileStoreMode : uint8_t {
   fsmDefault = 0,     // no store of its own: the caller substitutes the database's mode
@@ -13,4 +13,4 @@ enum TFileStoreMode : uint8_t {
   fsmTemporary = 4,   // delete-on-close disk files (TTemporaryPlainFileSystem)
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,20 +1,35 @@
-#include "container/TPFSManager.h"
+#include "pfs/TPFSManager.h"
 
-#include "container/TDiskPlainFileSystem.h"
-#include "container/TMemoryPlainFileSystem.h"
-#include "container/TTemporaryPlainFileSystem.h"
+#include "pfs/TCFSPlainFileSystem.h"
+#include "pfs/TDiskPlainFileSystem.h"
+#include "pfs/TMemoryPlainFileSystem.h"
+#include "pfs/TTemporaryPlainFileSystem.h"
 #include "platform/AnsiCase.h"
 #include "platform/Exception.h"
+#include "platform/IFileSystem.h"
 
 #include <algorithm>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 namespace {
 
-TSingleFilePFSHooks& singleFileHooks() {
-  static TSingleFilePFSHooks hooks;
-  return hooks;
+// Opens an existing container for GetPFSHandle. A container another process holds open for
+// writing cannot be had for writing: the probe (read-write, others denied writing) fails and the
+// container is opened read-only. Raises for a wrong password or a damaged container; null when
+// there is no such file.
+std::unique_ptr<TAbstractPlainFileSystem> openContainerPFS(const std::string& FileName, const std::string& Password,
+                                                           bool& ReadOnly, bool InMemory) {
+  platform::IFileSystem& Fs = platform::FileSystem();
+  if (!Fs.FileExists(FileName)) return nullptr;
+  if (!ReadOnly) {
+    platform::FileOpenOptions Probe;
+    Probe.access = platform::FileAccess::ReadWrite;
+    Probe.share = platform::FileShare::Read;
+    Probe.creation = platform::FileCreation::OpenExisting;
+    if (!Fs.Open(FileName, Probe)) ReadOnly = true;
+  }
+  return std::make_unique<TCFSPlainFileSystem>(FileName, false, InMemory, ReadOnly, Password);
 }
 
 }  // namespace
@@ -41,10 +56,11 @@ TAbstractPlainFileSystem* TPFSManager::GetPFSHandle(const std::string& FileName,
                                                     uint8_t StoreMode, bool& ReadOnly,
                                                     bool InMemory) {
   const auto mode = static_cast<TFileStoreMode>(StoreMode);
-  const TSingleFilePFSHooks& hooks =
-      singleFileHooks().Create != nullptr ? singleFileHooks() : ContainerHooks();
   if (TAbstractPlainFileSystem* found = FindPFS(FileName, mode)) {
-    if (mode == fsmSingleFile && hooks.IsReadOnly != nullptr) ReadOnly = hooks.IsReadOnly(*found);
+    if (mode == fsmSingleFile) {
+      const auto* Container = dynamic_cast<const TCFSPlainFileSystem*>(found);
+      ReadOnly = Container != nullptr && Container->ReadOnly();
+    }
     return found;
   }
   try {
@@ -53,13 +69,12 @@ TAbstractPlainFileSystem* TPFSManager::GetPFSHandle(const std::string& FileName,
       case fsmDirectory:
         created = std::make_unique<TDiskPlainFileSystem>(FileName);
         break;
-      case fsmSingleFile:
-        if (hooks.Create != nullptr) {
-          bool readOnly = ReadOnly;
-          created = hooks.Create(FileName, Password, readOnly, InMemory);
-          if (created) ReadOnly = readOnly;
-        }
+      case fsmSingleFile: {
+        bool readOnly = ReadOnly;
+        created = openContainerPFS(FileName, Password, readOnly, InMemory);
+        if (created) ReadOnly = readOnly;
         break;
+      }
       case fsmInMemory:
         created = std::make_unique<TMemoryPlainFileSystem>(FileName);
         break;
@@ -90,10 +105,19 @@ bool TPFSManager::RemovePFS(TAbstractPlainFileSystem& PFS) {
   return true;
 }
 
-void TPFSManager::SetSingleFileHooks(const TSingleFilePFSHooks& Hooks) {
-  singleFileHooks() = Hooks;
+void TPFSManager::ReleasePFS(const std::string& FileName) {
+  if (TAbstractPlainFileSystem* PFS = FindPFS(FileName, fsmSingleFile)) RemovePFS(*PFS);
 }
 
-const TSingleFilePFSHooks& TPFSManager::SingleFileHooks() { return singleFileHooks(); }
+bool TPFSManager::CreateContainer(const std::string& FileName, const std::string& Password, bool InMemory) {
+  ReleasePFS(FileName);
+  try {
+    AddPFS(std::make_unique<TCFSPlainFileSystem>(FileName, true, InMemory, false, Password));
+  } catch (...) {
+    return false;
+  }
+  if (!InMemory) ReleasePFS(FileName);
+  return true;
+}
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

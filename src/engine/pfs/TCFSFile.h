@@ -2,14 +2,18 @@
 // A plain-file-system file kept inside a container (single-file store mode): a user file of the
 // container reached through one of the container's handles.
 
-#include "container/TAbstractFile.h"
+#include "pfs/TAbstractFile.h"
 
 #include <cstdint>
 #include <string>
 
 namespace tesvar::container {
-
 class TContainerFileSystem;
+}
+
+namespace tesvar::pfs {
+
+using container::TContainerFileSystem;
 
 class TCFSFile : public TAbstractFile {
 public:
@@ -60,4 +64,4 @@ private:
   int32_t FHandle = -1;     // -1 = closed
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

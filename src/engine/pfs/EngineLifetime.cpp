@@ -1,10 +1,10 @@
-#include "container/EngineLifetime.h"
+#include "pfs/EngineLifetime.h"
 
-#include "container/TPFSManager.h"
+#include "pfs/TPFSManager.h"
 
 #include <memory>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 namespace {
 
@@ -46,4 +46,4 @@ bool edEngineStarted() { return engine().started; }
 
 void edSetEngineStartHook(TEngineStartHook Hook) { engine().startHook = Hook; }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

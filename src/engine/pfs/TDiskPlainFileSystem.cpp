@@ -1,13 +1,13 @@
-#include "container/TDiskPlainFileSystem.h"
+#include "pfs/TDiskPlainFileSystem.h"
 
-#include "container/PlainFileSystem_internal.h"
-#include "container/TDiskFile.h"
+#include "pfs/PlainFileSystem_internal.h"
+#include "pfs/TDiskFile.h"
 #include "platform/AnsiCase.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TDiskPlainFileSystem::TDiskPlainFileSystem(const std::string& Name)
     : TDiskPlainFileSystem(Name, fsmDirectory) {}
@@ -67,4 +67,4 @@ void TDiskPlainFileSystem::GetFileNames(const std::string& Extension,
   });
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

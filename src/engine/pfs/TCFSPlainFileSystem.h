@@ -3,14 +3,18 @@
 // file in the root of one container file (TContainerFileSystem), which this plain file system
 // owns.
 
-#include "container/TAbstractPlainFileSystem.h"
+#include "pfs/TAbstractPlainFileSystem.h"
 
 #include <memory>
 #include <string>
 
 namespace tesvar::container {
-
 class TContainerFileSystem;
+}
+
+namespace tesvar::pfs {
+
+using container::TContainerFileSystem;
 
 class TCFSPlainFileSystem : public TAbstractPlainFileSystem {
 public:
@@ -56,4 +60,4 @@ private:
   std::unique_ptr<TContainerFileSystem> FContainer;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

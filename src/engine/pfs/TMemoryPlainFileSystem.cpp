@@ -1,10 +1,10 @@
-#include "container/TMemoryPlainFileSystem.h"
+#include "pfs/TMemoryPlainFileSystem.h"
 
-#include "container/TMemoryFile.h"
+#include "pfs/TMemoryFile.h"
 #include "platform/AnsiCase.h"
 #include "platform/Paths.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TMemoryPlainFileSystem::TMemoryPlainFileSystem(const std::string& Name)
     : TAbstractPlainFileSystem(Name, fsmInMemory) {}
@@ -55,4 +55,4 @@ void TMemoryPlainFileSystem::GetFileNames(const std::string& Extension,
   }
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -1,11 +1,11 @@
-#include "container/TAbstractFile.h"
+#include "pfs/TAbstractFile.h"
 
 #include "platform/Exception.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 TAbstractFile::TAbstractFile(TAbstractPlainFileSystem* FileSystem, std::string FileName,
                              bool Exclusive, bool ReadOnly)
@@ -76,4 +76,4 @@ void TAbstractFile::Reopen() {
   if (position >= 0) SetPosition(position);
 }
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs

@@ -3,9 +3,9 @@
 // delete-on-close. Files stay open (and so alive on disk) from their first OpenFile until
 // DeleteFile, RenameFile or the destruction of this plain file system, which removes them all.
 
-#include "container/TDiskPlainFileSystem.h"
+#include "pfs/TDiskPlainFileSystem.h"
 
-namespace tesvar::container {
+namespace tesvar::pfs {
 
 class TTemporaryPlainFileSystem : public TDiskPlainFileSystem {
 public:
@@ -28,4 +28,4 @@ public:
   bool RenameFile(const std::string& OldName, const std::string& NewName) override;
 };
 
-}  // namespace tesvar::container
+}  // namespace tesvar::pfs
