@@ -82,6 +82,46 @@ TEST_F(FaultFileSystemTest, TheNthOperationFailsOnceAndChangesNothing) {
   }
 }
 
+// The file system's own counted operations: renames, deletes and directory syncs.
+TEST_F(FaultFileSystemTest, NameOperationsFailOnceAndChangeNothing) {
+  FFile.reset();
+  struct NameCase {
+    const char* name;
+    FaultKind kind;
+    std::function<bool()> operation;  // true = succeeded
+    std::function<bool()> changed;    // true = the operation took effect
+  };
+  const NameCase cases[] = {
+      {"Rename", FaultKind::Rename, [&] { return FFaulty.RenameFile("f.dat", "g.dat"); },
+       [&] { return FMemory.FileExists("g.dat"); }},
+      {"Delete", FaultKind::Delete, [&] { return FFaulty.DeleteFile("f.dat"); },
+       [&] { return !FMemory.FileExists("f.dat"); }},
+      {"DeleteQuick", FaultKind::Delete, [&] { return FFaulty.DeleteFileQuick("f.dat"); },
+       [&] { return !FMemory.FileExists("f.dat"); }},
+      {"DirSync", FaultKind::DirSync, [&] { return FFaulty.SyncDirectory("d"); }, [] { return false; }},
+  };
+  ASSERT_TRUE(FMemory.CreateDirectory("d"));
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FFaulty.Reset();
+    FMemory.DeleteFile("g.dat");
+    FMemory.WriteAll("f.dat", kData);
+    FFaulty.FailAt(c.kind, 1);
+    EXPECT_FALSE(c.operation());
+    EXPECT_FALSE(c.changed());
+    EXPECT_EQ(LastErrorText().rfind("Injected", 0), 0u) << LastErrorText();
+    EXPECT_TRUE(c.operation());  // once only
+    EXPECT_EQ(FFaulty.Count(c.kind), 2u);
+    EXPECT_EQ(FFaulty.Injected(), 1u);
+    EXPECT_EQ(FFaulty.Count(FaultKind::Write), 0u);
+  }
+  // Not planned: passes through, and the inner file system's own refusal comes back.
+  FFaulty.Reset();
+  EXPECT_FALSE(FFaulty.RenameFile("none.dat", "x.dat"));
+  EXPECT_FALSE(FFaulty.SyncDirectory("none"));
+  EXPECT_EQ(FFaulty.Injected(), 0u);
+}
+
 TEST_F(FaultFileSystemTest, AFailedTransferKeepsThePosition) {
   FFaulty.FailAt(FaultKind::Write, 1);
   FFaulty.FailAt(FaultKind::Read, 1);

@@ -349,6 +349,10 @@ TEST_P(FileSystemContract, Directories) {
   EXPECT_EQ(entries[1].size, 3);
   EXPECT_NE(entries[1].times.lastWrite, 0);
   EXPECT_FALSE(Fs().ListDirectory(P("none"), entries));
+  EXPECT_TRUE(Fs().SyncDirectory(P("a")));
+  EXPECT_TRUE(Fs().SyncDirectory(FSubject->Root()));
+  EXPECT_FALSE(Fs().SyncDirectory(P("none")));
+  EXPECT_FALSE(Fs().SyncDirectory(P("a/f.dat")));  // a file is not a directory
 
   EXPECT_FALSE(Fs().RemoveDirectory(P("a")));  // not empty
   EXPECT_TRUE(Fs().DeleteFile(P("a/f.dat")));

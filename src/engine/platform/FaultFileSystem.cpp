@@ -78,6 +78,29 @@ bool FaultFileSystem::Hit(FaultKind kind, FaultMode& mode) {
   return true;
 }
 
+bool FaultFileSystem::failed(FaultKind kind, const char* text) {
+  FaultMode mode = FaultMode::Fail;
+  if (!Hit(kind, mode)) return false;
+  SetLastErrorText(text);
+  return true;
+}
+
+bool FaultFileSystem::DeleteFile(const std::string& path) {
+  return !failed(FaultKind::Delete, "Injected delete fault") && FInner.DeleteFile(path);
+}
+
+bool FaultFileSystem::DeleteFileQuick(const std::string& path) {
+  return !failed(FaultKind::Delete, "Injected delete fault") && FInner.DeleteFileQuick(path);
+}
+
+bool FaultFileSystem::RenameFile(const std::string& oldPath, const std::string& newPath) {
+  return !failed(FaultKind::Rename, "Injected rename fault") && FInner.RenameFile(oldPath, newPath);
+}
+
+bool FaultFileSystem::SyncDirectory(const std::string& path) {
+  return !failed(FaultKind::DirSync, "Injected directory sync fault") && FInner.SyncDirectory(path);
+}
+
 std::unique_ptr<IFile> FaultFileSystem::Open(const std::string& path, const FileOpenOptions& options) {
   std::unique_ptr<IFile> inner = FInner.Open(path, options);
   if (!inner) return nullptr;

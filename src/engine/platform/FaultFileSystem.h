@@ -8,8 +8,9 @@
 //   faulty.FailFrom(FaultKind::Write, 3);               // every write from the 3rd on fails (disk full)
 //
 // Everything else passes through to the wrapped file system unchanged. Counted operations:
-// IFile::Read, Write, Flush and SetSize (SizeChange); a write that extends the file counts as a
-// write only. Files opened through the wrapper refer to it: it must outlive them.
+// IFile::Read, Write, Flush and SetSize (SizeChange), and the file system's RenameFile (Rename),
+// DeleteFile and DeleteFileQuick (Delete) and SyncDirectory (DirSync); a write that extends the
+// file counts as a write only. A failed rename or delete changes nothing. Files opened through the wrapper refer to it: it must outlive them.
 
 #include "platform/IFileSystem.h"
 
@@ -18,7 +19,7 @@
 
 namespace tesvar::platform {
 
-enum class FaultKind : uint8_t { Read, Write, Flush, SizeChange, Count_ };
+enum class FaultKind : uint8_t { Read, Write, Flush, SizeChange, Rename, Delete, DirSync, Count_ };
 
 enum class FaultMode : uint8_t {
   Fail,   // the call reports failure (-1 / false) and changes nothing
@@ -44,11 +45,10 @@ public:
   std::unique_ptr<IFile> Open(const std::string& path, const FileOpenOptions& options) override;
   bool FileExists(const std::string& path) override { return FInner.FileExists(path); }
   bool DirectoryExists(const std::string& path) override { return FInner.DirectoryExists(path); }
-  bool DeleteFile(const std::string& path) override { return FInner.DeleteFile(path); }
-  bool DeleteFileQuick(const std::string& path) override { return FInner.DeleteFileQuick(path); }
-  bool RenameFile(const std::string& oldPath, const std::string& newPath) override {
-    return FInner.RenameFile(oldPath, newPath);
-  }
+  bool DeleteFile(const std::string& path) override;
+  bool DeleteFileQuick(const std::string& path) override;
+  bool RenameFile(const std::string& oldPath, const std::string& newPath) override;
+  bool SyncDirectory(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override { return FInner.CreateDirectory(path); }
   bool RemoveDirectory(const std::string& path) override { return FInner.RemoveDirectory(path); }
   bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) override {
@@ -67,6 +67,9 @@ public:
   bool Hit(FaultKind kind, FaultMode& mode);
 
 private:
+  // Counts one operation of the kind; true (with the last error text set) when it must fail.
+  bool failed(FaultKind kind, const char* text);
+
   struct KindState {
     uint64_t count = 0;
     uint64_t at = 0;      // 0 = none

@@ -87,6 +87,10 @@ public:
   virtual bool DeleteFileQuick(const std::string& path) { return DeleteFile(path); }
   // Fails when newPath exists.
   virtual bool RenameFile(const std::string& oldPath, const std::string& newPath) = 0;
+  // Makes the names in directory path durable: a rename, creation or deletion done in it before
+  // the call survives a crash once it returns true. Where the host keeps names durable by itself
+  // (or has no such call) it does nothing and returns true.
+  virtual bool SyncDirectory(const std::string& path) = 0;
   virtual bool CreateDirectory(const std::string& path) = 0;  // the parent must exist
   virtual bool RemoveDirectory(const std::string& path) = 0;  // must be empty
   // Entries of a directory (no "." or ".."), in no particular order; false when it does not exist.

@@ -362,6 +362,10 @@ bool MemoryFileSystem::RenameFile(const std::string& oldPath, const std::string&
   return true;
 }
 
+bool MemoryFileSystem::SyncDirectory(const std::string& path) {
+  return DirectoryExists(path) || fail("The system cannot find the path specified", path);
+}
+
 bool MemoryFileSystem::CreateDirectory(const std::string& path) {
   std::string leaf;
   Node* parent = FShared->FindParent(path, leaf);

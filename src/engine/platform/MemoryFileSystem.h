@@ -29,6 +29,8 @@ public:
   bool DirectoryExists(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& oldPath, const std::string& newPath) override;
+  // Names are always durable here: true for an existing directory.
+  bool SyncDirectory(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) override;

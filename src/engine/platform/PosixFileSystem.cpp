@@ -452,6 +452,20 @@ public:
     return ::rename(oldPath.c_str(), newPath.c_str()) == 0 || failErrno(what, newPath, errno);
   }
 
+  // fsync of the directory itself: the only way POSIX offers to make a rename or unlink durable.
+  bool SyncDirectory(const std::string& path) override {
+    const char* const what = "Cannot sync directory";
+    const int fd = openRetrying(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return failErrno(what, path, errno);
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems do not sync directories and say so; their names need no sync.
+    return r == 0 || error == EINVAL || error == ENOTSUP || failErrno(what, path, error);
+  }
+
   bool CreateDirectory(const std::string& path) override {
     return ::mkdir(path.c_str(), 0777) == 0 || failErrno("Cannot create directory", path, errno);
   }
