@@ -20,6 +20,8 @@ TEST(Checksums, CrcCheckValues) {
   EXPECT_EQ(Crc32(bytesOf(kCheck), kCheck.size()), 0xCBF43926u);
   EXPECT_EQ(Crc16Arc(nullptr, 0), 0);
   EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  // Continued over a split: the same as over the whole.
+  EXPECT_EQ(Crc32(Crc32(bytesOf(kCheck), 4), bytesOf(kCheck) + 4, kCheck.size() - 4), 0xCBF43926u);
 }
 
 TEST(Checksums, XorDwordsReadsLittleEndianWordsAndIgnoresTrailingBytes) {

@@ -177,9 +177,11 @@ uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind) {
   }
 }
 
-uint32_t Crc32(const uint8_t* data, size_t size) {
+uint32_t Crc32(const uint8_t* data, size_t size) { return Crc32(0, data, size); }
+
+uint32_t Crc32(uint32_t start, const uint8_t* data, size_t size) {
   // zlib takes the length as uInt; feed larger buffers in pieces.
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong crc = start;
   while (size > 0) {
     const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
     crc = crc32(crc, data, piece);

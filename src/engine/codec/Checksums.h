@@ -24,6 +24,8 @@ uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind);
 
 // Standard CRC-32 (zlib's).
 uint32_t Crc32(const uint8_t* data, size_t size);
+// The CRC-32 of some earlier bytes (whose CRC-32 is crc) followed by data.
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
 
 // Base64 (RFC 2045 alphabet, "=" padding, no line breaks).
 std::string Base64Encode(const uint8_t* data, size_t size);
