@@ -1,0 +1,323 @@
+#include "container/TCFSTransaction.h"
+
+#include "codec/Checksums.h"
+#include "container/ContainerFormat.h"
+#include "platform/IFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tesvar::container {
+
+namespace {
+
+int64_t gSpillLimit = int64_t{32} << 20;
+
+// Held pages go to the host in transfers of at most this many bytes.
+constexpr int64_t kWriteRun = int64_t{1} << 20;
+
+bool deleteJournal(const std::string& Path, const std::string& Folder) {
+  platform::IFileSystem& fs = platform::FileSystem();
+  if (fs.FileExists(Path) && !fs.DeleteFile(Path)) return false;
+  return fs.SyncDirectory(Folder);
+}
+
+}  // namespace
+
+int64_t TCFSTransaction::SpillLimit() { return gSpillLimit; }
+
+TCFSTransaction::ScopedSpillLimit::ScopedSpillLimit(int64_t Bytes) : FPrevious(gSpillLimit) { gSpillLimit = Bytes; }
+
+TCFSTransaction::ScopedSpillLimit::~ScopedSpillLimit() { gSpillLimit = FPrevious; }
+
+TCFSTransaction::TCFSTransaction(IHost& Host, std::string JournalPath, std::string Folder, int32_t PageSize)
+    : FHost(Host),
+      FJournalPath(std::move(JournalPath)),
+      FFolder(std::move(Folder)),
+      FPageSize(PageSize),
+      FCommitted(Host.RawSize()) {}
+
+TCFSTransaction::~TCFSTransaction() = default;
+
+uint8_t* TCFSTransaction::holdPage(int64_t Page) {
+  auto found = FPages.find(Page);
+  if (found != FPages.end()) return found->second.Bytes.get();
+  TPage held;
+  held.Bytes.reset(new uint8_t[static_cast<size_t>(FPageSize)]());
+  const int64_t start = pageStart(Page);
+  const int64_t count = std::clamp<int64_t>(FHost.RawSize() - start, 0, FPageSize);
+  if (count > 0 && FHost.RawRead(start, held.Bytes.get(), count) != count) return nullptr;
+  return FPages.emplace(Page, std::move(held)).first->second.Bytes.get();
+}
+
+bool TCFSTransaction::mustHold(int64_t Page, int64_t Count) const {
+  if (pageStart(Page) < FCommitted && FJournaled.count(Page) == 0) return true;
+  return Count <= FPageSize;
+}
+
+int64_t TCFSTransaction::Read(int64_t Position, void* Buffer, int64_t Count) {
+  const int64_t got = FHost.RawRead(Position, Buffer, Count);
+  if (got <= 0 || FPages.empty()) return got;
+  auto* out = static_cast<uint8_t*>(Buffer);
+  const int64_t end = Position + got;
+  for (auto it = FPages.lower_bound(Position / FPageSize); it != FPages.end() && pageStart(it->first) < end; ++it) {
+    const int64_t from = std::max(Position, pageStart(it->first));
+    const int64_t to = std::min(end, pageStart(it->first) + FPageSize);
+    std::memcpy(out + (from - Position), it->second.Bytes.get() + (from - pageStart(it->first)),
+                static_cast<size_t>(to - from));
+  }
+  return got;
+}
+
+int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Count) {
+  if (Count <= 0 || Position < 0) return 0;
+  const auto* in = static_cast<const uint8_t*>(Buffer);
+  const int64_t within = std::clamp<int64_t>(FHost.RawSize() - Position, 0, Count);
+  const int64_t end = Position + within;
+  if (within > 0) {
+    const auto firstHeld = FPages.lower_bound(Position / FPageSize);
+    const bool noneHeld = firstHeld == FPages.end() || pageStart(firstHeld->first) >= end;
+    if (Position >= FCommitted && within > FPageSize && noneHeld) {
+      if (!ensureJournal()) return 0;
+      const int64_t put = FHost.RawWrite(Position, in, within);
+      if (put != within) return std::max<int64_t>(put, 0);
+    } else {
+      // Page by page: held pages take their bytes in memory, the others go to the host in runs.
+      int64_t runStart = -1;
+      auto flushRun = [&](int64_t upTo) {
+        if (runStart < 0) return true;
+        if (!ensureJournal()) return false;
+        const int64_t n = upTo - runStart;
+        const bool ok = FHost.RawWrite(runStart, in + (runStart - Position), n) == n;
+        runStart = -1;
+        return ok;
+      };
+      for (int64_t at = Position; at < end;) {
+        const int64_t page = at / FPageSize;
+        const int64_t chunkEnd = std::min(pageStart(page + 1), end);
+        if (FPages.count(page) != 0 || mustHold(page, within)) {
+          if (!flushRun(at)) return 0;
+          uint8_t* held = holdPage(page);
+          if (held == nullptr) return at - Position;
+          std::memcpy(held + (at - pageStart(page)), in + (at - Position), static_cast<size_t>(chunkEnd - at));
+        } else if (runStart < 0) {
+          runStart = at;
+        }
+        at = chunkEnd;
+      }
+      if (!flushRun(end)) return 0;
+    }
+  }
+  int64_t done = within;
+  if (done < Count) {
+    // The part that extends the space goes to the host; a held last page that reaches into it
+    // takes the same bytes.
+    const int64_t put = ensureJournal() ? FHost.RawWrite(end, in + done, Count - done) : -1;
+    if (put > 0) {
+      for (auto it = FPages.lower_bound(end / FPageSize); it != FPages.end() && pageStart(it->first) < end + put;
+           ++it) {
+        const int64_t from = std::max(end, pageStart(it->first));
+        const int64_t to = std::min(end + put, pageStart(it->first) + FPageSize);
+        if (from < to)
+          std::memcpy(it->second.Bytes.get() + (from - pageStart(it->first)), in + (from - Position),
+                      static_cast<size_t>(to - from));
+      }
+      done += put;
+    }
+  }
+  // A failed spill keeps the pages in memory; the commit tries again and reports.
+  (void)spillIfFull();
+  return done;
+}
+
+bool TCFSTransaction::SetSize(int64_t NewSize) {
+  if (NewSize < 0) return false;
+  if (NewSize < FCommitted && !journalHeld(NewSize, false)) return false;
+  for (auto it = FPages.lower_bound(NewSize / FPageSize); it != FPages.end();) {
+    if (pageStart(it->first) >= NewSize) {
+      it = FPages.erase(it);
+    } else {
+      const int64_t keep = NewSize - pageStart(it->first);
+      std::memset(it->second.Bytes.get() + keep, 0, static_cast<size_t>(FPageSize - keep));
+      ++it;
+    }
+  }
+  if (NewSize == FHost.RawSize()) return true;
+  return ensureJournal() && FHost.RawSetSize(NewSize);
+}
+
+uint32_t TCFSTransaction::headerCrc(bool Committed) {
+  uint8_t header[kContainerHeaderSize] = {};
+  const int64_t count = std::clamp<int64_t>(FHost.RawSize(), 0, kContainerHeaderSize);
+  auto held = FPages.find(0);
+  if (!Committed && held != FPages.end())
+    std::memcpy(header, held->second.Bytes.get(), kContainerHeaderSize);
+  else if (count > 0 && FHost.RawRead(0, header, count) != count)
+    return 0;
+  return codec::Crc32(header, sizeof header);
+}
+
+bool TCFSTransaction::beginJournal() {
+  if (FJournal.Active()) return true;
+  FJournalNamed = false;
+  return FJournal.Begin(FJournalPath, FPageSize, FCommitted, FHost.MaxPartSize(), FHost.StartOffset(),
+                        headerCrc(true));
+}
+
+bool TCFSTransaction::ensureJournal() {
+  if (FJournal.Active() && FJournalNamed) return true;
+  if (!beginJournal() || !FJournal.Sync() || !platform::FileSystem().SyncDirectory(FFolder)) return false;
+  FJournalNamed = true;
+  return true;
+}
+
+bool TCFSTransaction::journalHeld(int64_t From, bool CommitMark) {
+  if (!beginJournal()) return false;
+  std::vector<int64_t> added;
+  std::vector<uint8_t> image(static_cast<size_t>(FPageSize));
+  auto addImage = [&](int64_t Page) {
+    if (pageStart(Page) >= FCommitted || FJournaled.count(Page) != 0) return true;
+    // The host still holds the committed image: a page is held, or journaled, before the host
+    // sees a change of it.
+    std::fill(image.begin(), image.end(), uint8_t{0});
+    const int64_t count = std::min<int64_t>(FCommitted - pageStart(Page), FPageSize);
+    if (FHost.RawRead(pageStart(Page), image.data(), count) != count) return false;
+    if (!FJournal.AddPage(Page, image.data())) return false;
+    added.push_back(Page);
+    return true;
+  };
+  for (const auto& [page, held] : FPages)
+    if (!addImage(page)) return false;
+  if (From >= 0) {
+    for (int64_t page = From / FPageSize; pageStart(page) < FCommitted; ++page)
+      if (FPages.count(page) == 0 && !addImage(page)) return false;
+  }
+  if (CommitMark) FJournal.AddCommitMark(headerCrc(false));
+  if (!FJournal.Sync()) return false;
+  if (!FJournalNamed) {
+    if (!platform::FileSystem().SyncDirectory(FFolder)) return false;
+    FJournalNamed = true;
+  }
+  FJournaled.insert(added.begin(), added.end());
+  return true;
+}
+
+bool TCFSTransaction::writeHeld(bool WithHeader) {
+  const int64_t size = FHost.RawSize();
+  std::vector<uint8_t> run;
+  int64_t runStart = -1;
+  auto flushRun = [&]() {
+    if (runStart < 0 || run.empty()) return true;
+    const int64_t n = static_cast<int64_t>(run.size());
+    const bool ok = FHost.RawWrite(runStart, run.data(), n) == n;
+    run.clear();
+    runStart = -1;
+    return ok;
+  };
+  for (auto it = FPages.begin(); it != FPages.end();) {
+    if (it->first == 0 && !WithHeader) {
+      ++it;
+      continue;
+    }
+    const int64_t start = pageStart(it->first);
+    const int64_t count = std::clamp<int64_t>(size - start, 0, FPageSize);
+    if (runStart >= 0 && (start != runStart + static_cast<int64_t>(run.size()) ||
+                          static_cast<int64_t>(run.size()) + count > kWriteRun)) {
+      if (!flushRun()) return false;
+    }
+    if (runStart < 0) runStart = start;
+    run.insert(run.end(), it->second.Bytes.get(), it->second.Bytes.get() + count);
+    ++it;
+  }
+  if (!flushRun()) return false;
+  // Only now that every page reached the host are they dropped: a failure keeps them all.
+  for (auto it = FPages.begin(); it != FPages.end();)
+    it = (it->first == 0 && !WithHeader) ? std::next(it) : FPages.erase(it);
+  return true;
+}
+
+bool TCFSTransaction::spillIfFull() {
+  if (PendingBytes() <= gSpillLimit) return true;
+  return journalHeld(-1, false) && writeHeld(false);
+}
+
+bool TCFSTransaction::Commit() {
+  if (FPages.empty() && !FJournal.Active() && FHost.RawSize() == FCommitted) return true;
+  bool needJournal = FJournal.Active();
+  for (auto it = FPages.begin(); !needJournal && it != FPages.end(); ++it)
+    needJournal = pageStart(it->first) < FCommitted && FJournaled.count(it->first) == 0;
+  if (needJournal && !journalHeld(-1, true)) return false;
+  if (!writeHeld(true) || !FHost.RawFlush()) return false;
+  FCommitted = FHost.RawSize();
+  FJournaled.clear();
+  if (!needJournal) return true;
+  FJournalNamed = false;
+  return FJournal.Remove() && platform::FileSystem().SyncDirectory(FFolder);
+}
+
+TCFSTransaction::TRecovery TCFSTransaction::Recover(IHost& Host, const std::string& JournalPath,
+                                                    const std::string& Folder, bool ReadOnly, std::string& Message) {
+  Message.clear();
+  TJournalContent content;
+  if (!TCFSJournal::Load(JournalPath, content)) {
+    Message = "Cannot read the rollback journal \"" + JournalPath + "\": " + platform::LastErrorText();
+    return trRefused;
+  }
+  if (content.State == TJournalContent::jsNone) return trNothing;
+  if (content.State == TJournalContent::jsUnusable) {
+    // Cut short before it became durable: the container was not touched under it.
+    if (!ReadOnly && !deleteJournal(JournalPath, Folder)) {
+      Message = "Cannot delete the unfinished rollback journal \"" + JournalPath + "\": " + platform::LastErrorText();
+      return trRefused;
+    }
+    return trNothing;
+  }
+  bool sound = content.PageSize > 0 && content.CommittedSize >= 0 && content.MaxPartSize == Host.MaxPartSize() &&
+               content.StartOffset == Host.StartOffset();
+  for (const TJournalContent::TPage& page : content.Pages)
+    sound = sound && page.PageIndex >= 0 && page.PageIndex * int64_t{content.PageSize} < content.CommittedSize;
+  if (sound) {
+    uint8_t header[kContainerHeaderSize] = {};
+    const int64_t count = std::clamp<int64_t>(Host.RawSize(), 0, kContainerHeaderSize);
+    if (count > 0 && Host.RawRead(0, header, count) != count) {
+      Message = "Cannot read the container to check its rollback journal \"" + JournalPath + "\"";
+      return trRefused;
+    }
+    const uint32_t crc = codec::Crc32(header, sizeof header);
+    sound = crc == content.HeaderCrcBefore || (content.HasCommitMark && crc == content.HeaderCrcAfter);
+  }
+  if (!sound) {
+    Message = "The rollback journal \"" + JournalPath +
+              "\" does not belong to this container or is damaged; nothing was changed. Move it away only if "
+              "the container is known to be sound.";
+    return trRefused;
+  }
+  if (content.Pages.empty() && Host.RawSize() == content.CommittedSize) {
+    if (!ReadOnly && !deleteJournal(JournalPath, Folder)) {
+      Message = "Cannot delete the rollback journal \"" + JournalPath + "\": " + platform::LastErrorText();
+      return trRefused;
+    }
+    return trNothing;
+  }
+  if (ReadOnly) {
+    Message = "The container was left in the middle of a change (rollback journal \"" + JournalPath +
+              "\"); open it for writing to roll the change back.";
+    return trRefused;
+  }
+  const int64_t committed = content.CommittedSize;
+  const int32_t pageSize = content.PageSize;
+  const bool restored = TCFSJournal::ForEachImage(JournalPath, content, [&](int64_t Page, const uint8_t* Image) {
+    const int64_t start = Page * pageSize;
+    const int64_t count = std::min<int64_t>(committed - start, pageSize);
+    return Host.RawWrite(start, Image, count) == count;
+  });
+  if (!restored || !Host.RawSetSize(committed) || !Host.RawFlush() || !deleteJournal(JournalPath, Folder)) {
+    Message = "The rollback of an interrupted change failed (" + platform::LastErrorText() +
+              "); the journal \"" + JournalPath + "\" is kept and the rollback is tried again at the next open.";
+    return trRefused;
+  }
+  return trRolledBack;
+}
+
+}  // namespace tesvar::container
