@@ -13,6 +13,7 @@ namespace tesvar::container {
 namespace {
 
 int64_t gSpillLimit = int64_t{32} << 20;
+bool gEnabled = true;
 
 // Held pages go to the host in transfers of at most this many bytes.
 constexpr int64_t kWriteRun = int64_t{1} << 20;
@@ -24,6 +25,12 @@ bool deleteJournal(const std::string& Path, const std::string& Folder) {
 }
 
 }  // namespace
+
+bool TCFSTransaction::Enabled() { return gEnabled; }
+
+TCFSTransaction::ScopedEnabled::ScopedEnabled(bool Value) : FPrevious(gEnabled) { gEnabled = Value; }
+
+TCFSTransaction::ScopedEnabled::~ScopedEnabled() { gEnabled = FPrevious; }
 
 int64_t TCFSTransaction::SpillLimit() { return gSpillLimit; }
 

@@ -74,6 +74,21 @@ public:
   // Bytes of pages held in memory.
   int64_t PendingBytes() const { return static_cast<int64_t>(FPages.size()) * FPageSize; }
 
+  // Whether containers opened for writing from now on use transactions (default true). Without
+  // them every write goes straight to the host and a crash may leave a container whose
+  // structures disagree; only benchmarks turn them off, to measure their cost.
+  static bool Enabled();
+  class ScopedEnabled {
+  public:
+    explicit ScopedEnabled(bool Value);
+    ~ScopedEnabled();
+    ScopedEnabled(const ScopedEnabled&) = delete;
+    ScopedEnabled& operator=(const ScopedEnabled&) = delete;
+
+  private:
+    bool FPrevious;
+  };
+
   // Pages held in memory past this many bytes are spilled. Process-wide; tests lower it.
   static int64_t SpillLimit();
   class ScopedSpillLimit {
