@@ -528,7 +528,7 @@ int CmdPut(TCommandRun& Run) {
   }
   if (!Leftovers.empty()) {
     throw ToolError(Quoted(Name) + ": an earlier put did not finish and left " + Leftovers +
-                    "; remove or rename it first");
+                    "; remove or rename the leftovers first");
   }
   const TSplitName Split = SplitName(Name);
   const std::vector<std::string> Made = MissingFolders(*Container, Split.Dir);
@@ -583,7 +583,7 @@ int CmdPut(TCommandRun& Run) {
     const bool NewLeft = Container->FileExists(NewName) && !Delete(NewName).empty();
     if (!NewLeft) Unmake();
     throw ToolError(Failure + (Replacing ? "; " + Quoted(Name) + " is unchanged" : std::string("; nothing was stored")) +
-                    (NewLeft ? "; the incomplete data is left as " + Quoted(NewName) : std::string()));
+                    (NewLeft ? "; the new data is left as " + Quoted(NewName) : std::string()));
   }
 
   TSwapOps Ops;
