@@ -217,6 +217,9 @@ TEST_F(EdbToolTest, CodePageFromTheEnvironment) {
   Ok({"create", C});
   Ok({"put", C, kFolderUtf8 + "/" + kFileUtf8}, "koi");
   EXPECT_EQ(Ok({"ls", C, kFolderLowerUtf8}), "2024-01-01 00:00:00             3  " + kFileUtf8 + "\n");
+  // Ё/ё are 0xB3/0xA3 in KOI8-R, where Windows-1251 has the pair і/Ј: letter case follows the code page.
+  Ok({"put", C, "\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0"}, "tree");                            // Ёлка
+  EXPECT_EQ(Ok({"get", C, "\xD1\x91\xD0\xBB\xD0\xBA\xD0\xB0"}), "tree");                // ёлка
   EXPECT_EQ(platform::EngineCodePage(), "windows-1251") << "the run's code page ends with the run";
   {
     platform::ScopedEngineCodePage Koi8("koi8-r");
