@@ -67,6 +67,8 @@ struct StepCase {
   bool OldLeft = false;        // NAME~edb-old exists afterwards
 };
 
+void PrintTo(const StepCase& Case, std::ostream* Os) { *Os << Case.Name; }
+
 class EdbPutFault : public EdbReplace, public testing::WithParamInterface<StepCase> {};
 
 TEST_P(EdbPutFault, EveryStepKeepsOneCompleteCopyUnderAKnownName) {
@@ -252,6 +254,8 @@ struct GetCase {
   const char* Old;          // content of DEST~edb-old ("" = missing)
   const char* New;          // content of DEST~edb-new ("" = missing)
 };
+
+void PrintTo(const GetCase& Case, std::ostream* Os) { *Os << Case.Name; }
 
 class EdbGetFault : public EdbReplace, public testing::WithParamInterface<GetCase> {};
 

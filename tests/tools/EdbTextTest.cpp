@@ -88,6 +88,8 @@ struct TextCase {
   std::string EnvPassword = {};   // EDB_PASSWORD, when not empty
 };
 
+void PrintTo(const TextCase& Case, std::ostream* Os) { *Os << Case.Name; }
+
 class EdbUnconvertible : public EdbToolTest, public testing::WithParamInterface<TextCase> {};
 
 TEST_P(EdbUnconvertible, OneLineNamingTheArgumentAndNothingChanges) {
@@ -137,6 +139,8 @@ struct NameCase {
   std::vector<std::string> Args;  // after the container
   const char* Expected;
 };
+
+void PrintTo(const NameCase& Case, std::ostream* Os) { *Os << Case.Name; }
 
 class EdbBadNames : public EdbToolTest, public testing::WithParamInterface<NameCase> {};
 
