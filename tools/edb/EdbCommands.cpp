@@ -622,6 +622,14 @@ void CopyOut(TContainerFileSystem& Container, int32_t Handle, int64_t Size, cons
   });
 }
 
+// A host file written in sequence, by this handle alone.
+platform::FileOpenOptions WritingAlone(platform::FileCreation How) {
+  return {.access = platform::FileAccess::ReadWrite,
+          .share = platform::FileShare::None,
+          .creation = How,
+          .randomAccess = false};
+}
+
 // Dest + Suffix, with a number added until no host file or folder has that name.
 std::string FreshHostName(platform::IFileSystem& Fs, const std::string& Dest, std::string_view Suffix) {
   for (int N = 0;; ++N) {
@@ -635,11 +643,7 @@ std::string FreshHostName(platform::IFileSystem& Fs, const std::string& Dest, st
 void WriteNewHostFile(TContainerFileSystem& Container, int32_t Handle, int64_t Size, const std::string& Name,
                       const std::string& Path) {
   platform::IFileSystem& Fs = platform::FileSystem();
-  std::unique_ptr<platform::IFile> Target =
-      Fs.Open(Path, platform::FileOpenOptions{.access = platform::FileAccess::ReadWrite,
-                                              .share = platform::FileShare::None,
-                                              .creation = platform::FileCreation::CreateNew,
-                                              .randomAccess = false});
+  std::unique_ptr<platform::IFile> Target = Fs.Open(Path, WritingAlone(platform::FileCreation::CreateNew));
   if (!Target) throw ToolError(Path + ": cannot create: " + platform::LastErrorText());
   try {
     CopyOut(Container, Handle, Size, Name, *Target, Path);
@@ -683,11 +687,7 @@ int CmdGet(TCommandRun& Run) {
   }
   {
     // No sharing: the container itself (open for reading) can never be the destination.
-    std::unique_ptr<platform::IFile> Existing =
-        Fs.Open(Dest, platform::FileOpenOptions{.access = platform::FileAccess::ReadWrite,
-                                                .share = platform::FileShare::None,
-                                                .creation = platform::FileCreation::OpenExisting,
-                                                .randomAccess = false});
+    std::unique_ptr<platform::IFile> Existing = Fs.Open(Dest, WritingAlone(platform::FileCreation::OpenExisting));
     if (!Existing) throw ToolError(Dest + ": cannot open: " + platform::LastErrorText());
     if (!Existing->IsRegular()) {
       // A device or pipe is simply written, after the data is verified (it cannot take it back).

@@ -216,81 +216,74 @@ ScopedEngineCodePage::ScopedEngineCodePage(const std::string& Name)
 
 ScopedEngineCodePage::~ScopedEngineCodePage() { Install(*FPrevious, *FPreviousCase); }
 
-std::string ToAnsi(std::string_view Utf8) {
+namespace {
+
+// The text in the engine code page; Next(S, I, Length, C) reads the character at I into C (and
+// moves I past it), leaving C negative or a surrogate where the text is not well-formed.
+template <typename TChar, typename TNext>
+std::string EncodeAnsi(std::basic_string_view<TChar> Text, const char* Unit, const char* Form, TNext Next) {
   const TCodePageTables& Tables = EngineCodePageTables();
-  const auto* S = reinterpret_cast<const uint8_t*>(Utf8.data());
-  const size_t Length = Utf8.size();
   std::string Out;
-  Out.reserve(Length);
-  for (size_t I = 0; I < Length;) {
+  Out.reserve(Text.size());
+  for (size_t I = 0; I < Text.size();) {
     const size_t Start = I;
-    UChar32 C;
-    U8_NEXT(S, I, Length, C);
-    if (C < 0) {
-      throw ECodePageError(TReason::InvalidText, "Invalid UTF-8 at byte " + std::to_string(Start), Start);
+    UChar32 C = Next(Text, I);
+    if (C < 0 || U_IS_SURROGATE(C)) {
+      throw ECodePageError(TReason::InvalidText, std::string("Invalid ") + Form + " at " + Unit + " " + std::to_string(Start),
+                           Start);
     }
-    AppendAnsi(Out, static_cast<char32_t>(C), Tables, "byte", Start);
+    AppendAnsi(Out, static_cast<char32_t>(C), Tables, Unit, Start);
   }
   return Out;
+}
+
+// The characters of Ansi, each appended by Append; raises Undefined at the first byte without one.
+template <typename TString, typename TAppend>
+TString DecodeAnsi(std::string_view Ansi, TAppend Append) {
+  const TCodePageTables& Tables = EngineCodePageTables();
+  TString Out;
+  Out.reserve(Ansi.size());
+  for (size_t I = 0; I < Ansi.size(); ++I) Append(Out, AnsiCharacter(Tables, Ansi, I));
+  return Out;
+}
+
+}  // namespace
+
+std::string ToAnsi(std::string_view Utf8) {
+  return EncodeAnsi(Utf8, "byte", "UTF-8", [](std::string_view Text, size_t& I) {
+    const auto* S = reinterpret_cast<const uint8_t*>(Text.data());
+    UChar32 C;
+    U8_NEXT(S, I, Text.size(), C);
+    return C;
+  });
 }
 
 std::string ToAnsi(std::u16string_view Utf16) {
-  const TCodePageTables& Tables = EngineCodePageTables();
-  const char16_t* S = Utf16.data();
-  const size_t Length = Utf16.size();
-  std::string Out;
-  Out.reserve(Length);
-  for (size_t I = 0; I < Length;) {
-    const size_t Start = I;
+  return EncodeAnsi(Utf16, "code unit", "UTF-16", [](std::u16string_view Text, size_t& I) {
     UChar32 C;
-    U16_NEXT(S, I, Length, C);
-    if (U_IS_SURROGATE(C)) {
-      throw ECodePageError(TReason::InvalidText, "Invalid UTF-16 at code unit " + std::to_string(Start), Start);
-    }
-    AppendAnsi(Out, static_cast<char32_t>(C), Tables, "code unit", Start);
-  }
-  return Out;
+    U16_NEXT(Text.data(), I, Text.size(), C);
+    return C;
+  });
 }
 
 std::string FromAnsi(std::string_view Ansi) {
-  const TCodePageTables& Tables = EngineCodePageTables();
-  std::string Out;
-  Out.reserve(Ansi.size());
-  for (size_t I = 0; I < Ansi.size(); ++I) {
-    const char32_t C = AnsiCharacter(Tables, Ansi, I);
-    if (C < 0x80) {
-      Out.push_back(static_cast<char>(C));
-    } else if (C < 0x800) {
-      Out.push_back(static_cast<char>(0xC0 | (C >> 6)));
-      Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    } else if (C < 0x10000) {
-      Out.push_back(static_cast<char>(0xE0 | (C >> 12)));
-      Out.push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-      Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    } else {
-      Out.push_back(static_cast<char>(0xF0 | (C >> 18)));
-      Out.push_back(static_cast<char>(0x80 | ((C >> 12) & 0x3F)));
-      Out.push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-      Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    }
-  }
-  return Out;
+  return DecodeAnsi<std::string>(Ansi, [](std::string& Out, char32_t C) {
+    char Bytes[4];
+    int32_t Length = 0;
+    U8_APPEND_UNSAFE(Bytes, Length, C);
+    Out.append(Bytes, static_cast<size_t>(Length));
+  });
 }
 
 std::u16string FromAnsiUtf16(std::string_view Ansi) {
-  const TCodePageTables& Tables = EngineCodePageTables();
-  std::u16string Out;
-  Out.reserve(Ansi.size());
-  for (size_t I = 0; I < Ansi.size(); ++I) {
-    const char32_t C = AnsiCharacter(Tables, Ansi, I);
+  return DecodeAnsi<std::u16string>(Ansi, [](std::u16string& Out, char32_t C) {
     if (C < 0x10000) {
       Out.push_back(static_cast<char16_t>(C));
     } else {
       Out.push_back(static_cast<char16_t>(U16_LEAD(C)));
       Out.push_back(static_cast<char16_t>(U16_TRAIL(C)));
     }
-  }
-  return Out;
+  });
 }
 
 std::optional<char32_t> AnsiCharToUnicode(uint8_t Byte) {
