@@ -180,6 +180,15 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"MvToControl", {"mv", "a/f.txt", "a/f\n.txt"}, "hold no control characters"}),
     [](const testing::TestParamInfo<NameCase>& Info) { return std::string(Info.param.Name); });
 
+TEST_F(EdbToolTest, TheRootStaysAPlaceToMoveInto) {
+  const std::string C = P("c.edb");
+  Ok({"create", C});
+  Ok({"put", C, "a/f.txt"}, "data");
+  Ok({"mv", C, "a/f.txt", "\\"});
+  EXPECT_EQ(Ok({"get", C, "f.txt"}), "data");
+  EXPECT_NE(Fails({"mkdir", C, "/"}).find("is not a valid name"), std::string::npos);
+}
+
 TEST_F(EdbToolTest, StoredControlCharactersArePrintedEscaped) {
   const std::string C = P("c.edb");
   Ok({"create", C});

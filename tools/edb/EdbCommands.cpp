@@ -735,7 +735,7 @@ int CmdMv(TCommandRun& Run) {
   const std::string& Old = Run.Args[1];
   std::string New = Run.Args[2];
   CheckName(Old, NameUse::Lookup);
-  CheckName(New, NameUse::New);
+  CheckName(New, IsRoot(New) ? NameUse::Lookup : NameUse::New);  // the root: move into it
   auto Container = OpenContainer(Run, Access::Write);
   const int32_t ItemID = FindItem(*Container, Old);
   if (ItemID == kRootDirectoryID) throw ToolError("the root folder cannot be moved");
