@@ -179,6 +179,11 @@ char32_t AnsiCharacter(const TCodePageTables& Tables, std::string_view Ansi, siz
   return static_cast<char32_t>(C);
 }
 
+void Install(const TCodePageTables& Tables, const TCaseTables& Case) {
+  detail::gEngineCodePage.store(&Tables, std::memory_order_release);
+  detail::gEngineCase.store(&Case, std::memory_order_release);
+}
+
 }  // namespace
 
 namespace detail {
@@ -194,15 +199,6 @@ const TCodePageTables& InstallDefaultCodePage() {
 }  // namespace detail
 
 std::string EngineCodePage() { return EngineCodePageTables().Name; }
-
-namespace {
-
-void Install(const TCodePageTables& Tables, const TCaseTables& Case) {
-  detail::gEngineCodePage.store(&Tables, std::memory_order_release);
-  detail::gEngineCase.store(&Case, std::memory_order_release);
-}
-
-}  // namespace
 
 void SetEngineCodePage(const std::string& Name) {
   const TCodePageTables& Tables = TablesFor(Name);
