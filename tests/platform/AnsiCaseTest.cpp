@@ -1,8 +1,11 @@
 #include "platform/AnsiCase.h"
 
+#include "platform/CodePage.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 using namespace tesvar::platform;
 
@@ -22,7 +25,13 @@ std::map<int, int> letterPairs() {
 
 }  // namespace
 
-TEST(AnsiCase, EveryByteFoldsByTheCodePageTable) {
+// The engine starts with built-in Windows-1251 tables; the converter library's data for that code
+// page (under another of its names, so that the tables are built from it) must give the same.
+class AnsiCaseWindows1251 : public testing::TestWithParam<const char*> {};
+
+TEST_P(AnsiCaseWindows1251, EveryByteFoldsByTheCodePageTable) {
+  std::optional<ScopedEngineCodePage> codePage;
+  if (*GetParam()) codePage.emplace(GetParam());
   const auto pairs = letterPairs();
   std::map<int, int> upperOf;
   for (const auto& [up, low] : pairs) upperOf[low] = up;
@@ -32,6 +41,33 @@ TEST(AnsiCase, EveryByteFoldsByTheCodePageTable) {
     const int expectUpper = upperOf.count(c) ? upperOf.at(c) : c;
     EXPECT_EQ(AnsiLowerChar(b), expectLower) << "byte 0x" << std::hex << c;
     EXPECT_EQ(AnsiUpperChar(b), expectUpper) << "byte 0x" << std::hex << c;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, AnsiCaseWindows1251, testing::Values("", "cp1251"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(*info.param ? "FromConverterData" : "BuiltIn");
+                         });
+
+TEST(AnsiCase, FoldingFollowsTheEngineCodePage) {
+  // KOI8-R puts the Cyrillic letters elsewhere: "ПАПКА" / "папка" is F0 E1 F0 EB E1 / D0 C1 D0 CB C1.
+  {
+    ScopedEngineCodePage koi8("koi8-r");
+    EXPECT_EQ(AnsiLowerCase("\xF0\xE1\xF0\xEB\xE1"), "\xD0\xC1\xD0\xCB\xC1");
+    EXPECT_EQ(AnsiUpperChar(0xA3), 0xB3);  // ё / Ё
+    EXPECT_EQ(AnsiLowerChar(0xC0), 0xC0);  // ю is small already; in Windows-1251 0xC0 is А
+    EXPECT_TRUE(AnsiSameText("\xF0\xE1\xF0\xEB\xE1", "\xD0\xC1\xD0\xCB\xC1"));
+  }
+  // Restored: Windows-1251 again.
+  EXPECT_EQ(AnsiLowerChar(0xC0), 0xE0);
+  {
+    // Western European: Ä/ä 0xC4/0xE4, Š/š 0x8A/0x9A, Ÿ/ÿ 0x9F/0xFF; µ and ß have no partner in it.
+    ScopedEngineCodePage western("windows-1252");
+    EXPECT_EQ(AnsiLowerChar(0xC4), 0xE4);
+    EXPECT_EQ(AnsiUpperChar(0x9A), 0x8A);
+    EXPECT_EQ(AnsiUpperChar(0xFF), 0x9F);
+    EXPECT_EQ(AnsiUpperChar(0xB5), 0xB5);
+    EXPECT_EQ(AnsiUpperChar(0xDF), 0xDF);
   }
 }
 

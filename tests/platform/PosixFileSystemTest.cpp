@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,32 @@ TEST_F(PosixFileSystemTest, TimesAndFreeSpace) {
   EXPECT_LE(times.lastWrite, SystemClock().NowUtc() + 10 * kFileTimeTicksPerSecond);
   EXPECT_LE(times.creation, times.lastWrite);
   EXPECT_GT(Fs().FreeSpace(P("not/yet/there.edb")), 0);
+}
+
+TEST_F(PosixFileSystemTest, DevicesAndPipesAreWrittenAsStreams) {
+  const FileOpenOptions writing{.access = FileAccess::ReadWrite};
+  auto null = Fs().Open("/dev/null", writing);
+  ASSERT_NE(null, nullptr) << LastErrorText();
+  EXPECT_FALSE(null->IsRegular());
+  EXPECT_EQ(null->Write("abc", 3), 3);
+  EXPECT_TRUE(null->Flush()) << LastErrorText();
+
+  Put("f.dat", "x");
+  auto regular = Fs().Open(P("f.dat"), writing);
+  ASSERT_NE(regular, nullptr);
+  EXPECT_TRUE(regular->IsRegular());
+
+  // A pipe takes writes where it stands (positional writes fail on it) and reads them back.
+  ASSERT_EQ(mkfifo(P("fifo").c_str(), 0600), 0);
+  auto fifo = Fs().Open(P("fifo"), writing);
+  ASSERT_NE(fifo, nullptr) << LastErrorText();
+  EXPECT_FALSE(fifo->IsRegular());
+  EXPECT_EQ(fifo->Write("hello", 5), 5) << LastErrorText();
+  EXPECT_EQ(fifo->Write(" pipe", 5), 5) << LastErrorText();
+  EXPECT_TRUE(fifo->Flush());
+  char text[10] = {};
+  EXPECT_EQ(fifo->Read(text, 10), 10) << LastErrorText();
+  EXPECT_EQ(std::string(text, 10), "hello pipe");
 }
 
 #endif  // _WIN32

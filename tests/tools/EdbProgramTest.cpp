@@ -88,5 +88,31 @@ TEST_F(EdbProgramTest, PasswordFromTheEnvironment) {
   EXPECT_EQ(Err, "edb: " + P("e.edb") + ": wrong password\n");
 }
 
+TEST_F(EdbProgramTest, CyrillicArgumentsFromTheCommandLine) {
+  const std::string C = Quoted(P("c.edb"));
+  const std::string Password = " --password \"\xD0\x9F\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\"";  // Пароль
+  WriteHostFile(P("src.txt"), "text");
+  ASSERT_EQ(Edb("create " + C + Password), 0) << Err;
+  ASSERT_EQ(Edb("put " + C + " \"\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/f.txt\"" + Password, {}, P("src.txt")), 0) << Err;
+  ASSERT_EQ(Edb("ls " + C + Password), 0) << Err;
+  EXPECT_NE(Out.find("  \xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0\\\n"), std::string::npos) << Out;
+  // папка: the other letter case finds the folder.
+  ASSERT_EQ(Edb("get " + C + " \"\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/F.TXT\"" + Password), 0) << Err;
+  EXPECT_EQ(Out, "text");
+  EXPECT_EQ(Edb("put " + C + " \"\xE4\xB8\xAD\"" + Password, {}, P("src.txt")), 1);
+  EXPECT_EQ(Err, "edb: NAME '\xE4\xB8\xAD': the character '\xE4\xB8\xAD' (U+4E2D) is not in code page windows-1251\n");
+}
+
+#ifndef _WIN32
+TEST_F(EdbProgramTest, GetToDevNull) {
+  const std::string C = Quoted(P("c.edb"));
+  WriteHostFile(P("src.bin"), std::string(10000, 'x'));
+  ASSERT_EQ(Edb("create " + C), 0) << Err;
+  ASSERT_EQ(Edb("put " + C + " data.bin " + Quoted(P("src.bin"))), 0) << Err;
+  EXPECT_EQ(Edb("get " + C + " data.bin /dev/null"), 0) << Err;
+  EXPECT_EQ(Err, "");
+}
+#endif
+
 }  // namespace
 }  // namespace tesvar::edb::test

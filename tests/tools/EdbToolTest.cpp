@@ -23,64 +23,7 @@ namespace {
 using container::kPageHeaderSize;
 using container::kPartHeaderSize;
 
-// 2024-01-01 00:00:00 UTC as a FILETIME.
-constexpr int64_t kNow = 133'485'408'000'000'000;
-
 const char* const kCommandNames[] = {"create", "info", "ls", "put", "get", "rm", "mv", "mkdir", "check", "compact"};
-
-struct RunResult {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-// Runs edb in-process. The settable clock moves its tick counter on every read, so password
-// checks finish at once, and fixes the time stamps the container gives its items.
-class EdbToolTest : public testing::Test {
-protected:
-  EdbToolTest() : FClockGuard(FClock) {
-    FClock.SetAutoAdvance(64);
-    FClock.SetNowUtc(kNow);
-  }
-
-  RunResult Run(const std::vector<std::string>& Args, const std::string& Input = {}) {
-    std::istringstream In(Input);
-    std::ostringstream Out, Err;
-    TEdbContext Context{In, Out, Err};
-    Context.EnvPassword = EnvPassword;
-    Context.ErrIsTerminal = ErrIsTerminal;
-    RunResult Result;
-    Result.Status = RunEdb(Args, Context);
-    Result.Out = Out.str();
-    Result.Err = Err.str();
-    return Result;
-  }
-
-  // Runs a command that must succeed silently on the error stream; returns its output.
-  std::string Ok(const std::vector<std::string>& Args, const std::string& Input = {}) {
-    const RunResult Result = Run(Args, Input);
-    EXPECT_EQ(Result.Status, 0) << Result.Err;
-    EXPECT_EQ(Result.Err, "");
-    return Result.Out;
-  }
-
-  // Runs a command that must fail with one error line and no output; returns the error line.
-  std::string Fails(const std::vector<std::string>& Args, const std::string& Input = {}) {
-    const RunResult Result = Run(Args, Input);
-    EXPECT_EQ(Result.Status, 1);
-    EXPECT_EQ(Result.Out, "");
-    EXPECT_TRUE(IsOneErrorLine(Result.Err)) << Result.Err;
-    return Result.Err;
-  }
-
-  std::string P(const std::string& Name) const { return Temp.Path(Name); }
-
-  TempFolder Temp;
-  platform::SettableClock FClock;
-  platform::ScopedClock FClockGuard;
-  std::optional<std::string> EnvPassword;
-  bool ErrIsTerminal = false;
-};
 
 // Pages of a container that damage tests hit, found through the engine.
 struct StoredPages {

@@ -1,12 +1,14 @@
 // The edb commands over TContainerFileSystem.
 
 #include "container/ContainerFormat.h"
+#include "container/TCFSHugeFile.h"
 #include "container/TContainerChecker.h"
 #include "container/TContainerFileSystem.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "edb/EdbTool_internal.h"
 #include "platform/AnsiCase.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/IClock.h"
 #include "platform/IFileSystem.h"
@@ -77,14 +79,44 @@ TSplitName SplitName(std::string_view Path) {
   return {std::string(Path.substr(0, Split)), std::string(Path.substr(Split + 1))};
 }
 
-// Rejects names the container cannot hold as a file or folder of their own.
-void RequireItemName(std::string_view Path) {
-  const TSplitName Split = SplitName(Path);
-  if (Split.Name.empty() || Split.Name == "." || Split.Name == "..") {
-    throw ToolError("'" + std::string(Path) + "' is not a valid name inside a container");
+// What a name given to a command is for: finding an item, or naming a new one.
+enum class NameUse { Lookup, New };
+
+bool IsControlByte(uint8_t B) {
+  const std::optional<char32_t> C = platform::AnsiCharToUnicode(B);
+  return !C || *C < 0x20 || (*C >= 0x7F && *C <= 0x9F);
+}
+
+// Refuses, before anything changes, a container path the directory would not take as it reads:
+// empty parts ("a//b"), "." and ".." (the directory would resolve them, storing "../x" as "x"),
+// parts longer than a stored name (the directory would cut them), a NUL (it would end the path
+// there), and for a new name the root itself and control characters.
+void CheckName(std::string_view Path, NameUse Use) {
+  const std::string Shown = Quoted(Path);
+  if (Path.empty()) throw ToolError("an empty name is not a name inside a container");
+  std::string_view Rest = Path;
+  if (IsSeparator(Rest.front())) Rest.remove_prefix(1);
+  if (!Rest.empty() && IsSeparator(Rest.back())) Rest.remove_suffix(1);
+  if (Rest.empty() && Path.size() > 1) throw ToolError(Shown + ": a name inside a container has no empty parts");
+  if (Rest.empty()) {
+    if (Use == NameUse::New) throw ToolError(Shown + " is not a valid name inside a container");
+    return;  // the root
   }
-  if (Split.Name.size() > static_cast<size_t>(kMaxFileNameLength)) {
-    throw ToolError("'" + std::string(Path) + "': a name inside a container has at most 259 characters");
+  for (size_t Start = 0;;) {
+    const size_t End = std::min(Rest.find_first_of("\\/", Start), Rest.size());
+    const std::string_view Part = Rest.substr(Start, End - Start);
+    if (Part.empty()) throw ToolError(Shown + ": a name inside a container has no empty parts (two separators in a row)");
+    if (Part == "." || Part == "..") throw ToolError(Shown + ": '.' and '..' are not allowed in names inside a container");
+    if (Part.size() > static_cast<size_t>(kMaxFileNameLength)) {
+      throw ToolError(Shown + ": a name inside a container has at most 259 characters in each part");
+    }
+    if (End == Rest.size()) break;
+    Start = End + 1;
+  }
+  for (char C : Path) {
+    if (C == '\0' || (Use == NameUse::New && IsControlByte(static_cast<uint8_t>(C)))) {
+      throw ToolError(Shown + ": names inside a container hold no control characters");
+    }
   }
 }
 
@@ -121,12 +153,24 @@ std::unique_ptr<TContainerFileSystem> OpenContainer(const TCommandRun& Run, Acce
 // Item ID of Path, -1 for the root; a tool error when there is no such item.
 int32_t FindItem(const TContainerFileSystem& Container, std::string_view Path) {
   const int32_t ItemID = Container.Directory().FindFile(Path);
-  if (ItemID < kRootDirectoryID) throw ToolError("'" + std::string(Path) + "': no such file or folder in the container");
+  if (ItemID < kRootDirectoryID) throw ToolError(Quoted(Path) + ": no such file or folder in the container");
   return ItemID;
 }
 
 bool IsDirectoryItem(const TContainerFileSystem& Container, int32_t ItemID) {
   return ItemID == kRootDirectoryID || Container.Directory().ReadItem(ItemID).IsDirectory;
+}
+
+// The folders of Dir (a container path) that do not exist yet, outermost first.
+std::vector<std::string> MissingFolders(const TContainerFileSystem& Container, const std::string& Dir) {
+  std::vector<std::string> Missing;
+  if (Dir.empty() || IsRoot(Dir)) return Missing;
+  for (size_t End = Dir.find_first_of("\\/", 1);; End = Dir.find_first_of("\\/", End + 1)) {
+    std::string Prefix = Dir.substr(0, End);
+    if (Container.Directory().FindFile(Prefix) < kRootDirectoryID) Missing.push_back(std::move(Prefix));
+    if (End == std::string::npos) break;
+  }
+  return Missing;
 }
 
 // Makes folder Dir (and its parents) unless it exists; a tool error when a file is in the way
@@ -137,13 +181,13 @@ void ForceFolder(TContainerFileSystem& Container, const std::string& Dir) {
     const std::string Prefix = Dir.substr(0, End);
     const int32_t ItemID = Container.Directory().FindFile(Prefix);
     if (ItemID >= 0 && !Container.Directory().ReadItem(ItemID).IsDirectory) {
-      throw ToolError("'" + Prefix + "' is a file, not a folder");
+      throw ToolError(Quoted(Prefix) + " is a file, not a folder");
     }
     if (End == std::string::npos) break;
   }
   if (!Container.ForceDirectories(Dir) || !Container.DirectoryExists(Dir)) {
     const int32_t Code = Container.LastError();
-    throw ToolError("cannot create folder '" + Dir + "'" + (Code != ceOk ? ": " + ErrorText(Code) : " (a file is in the way)"));
+    throw ToolError("cannot create folder " + Quoted(Dir) + (Code != ceOk ? ": " + ErrorText(Code) : " (a file is in the way)"));
   }
 }
 
@@ -192,7 +236,7 @@ void ReadStoredFile(TContainerFileSystem& Container, int32_t Handle, int64_t Siz
     const int32_t Got = Container.FileRead(Handle, Buffer.data(), Wanted);
     if (Got != Wanted) {
       const int64_t At = Done + std::max(Got, 0);
-      throw ToolError("'" + Name + "': cannot read at offset " + std::to_string(At) + ": " +
+      throw ToolError(Quoted(Name) + ": cannot read at offset " + std::to_string(At) + ": " +
                       ErrorText(Container.LastError() != ceOk ? Container.LastError() : cePageDataRead));
     }
     if (Sink) Sink(Buffer.data(), static_cast<size_t>(Got));
@@ -200,12 +244,122 @@ void ReadStoredFile(TContainerFileSystem& Container, int32_t Handle, int64_t Siz
   }
 }
 
-// A name for the new data of `put` next to NAME, not taken by any item.
-std::string FreshTemporaryName(const TContainerFileSystem& Container, const std::string& Dir) {
-  for (int N = 0;; ++N) {
-    std::string Candidate = (Dir.empty() ? std::string() : Dir + "\\") + "~edb-put-" + std::to_string(N) + ".tmp";
-    if (!Container.FileExists(Candidate)) return Candidate;
+// Suffixes of the items `put` keeps beside NAME while it replaces it: the new data, and the old
+// data moved aside.
+constexpr std::string_view kNewSuffix = "~edb-new";
+constexpr std::string_view kOldSuffix = "~edb-old";
+
+// NAME with a suffix on its own name, which is cut so that the whole stays a stored name.
+std::string SideName(const std::string& Path, std::string_view Suffix) {
+  const TSplitName Split = SplitName(Path);
+  const size_t Room = static_cast<size_t>(kMaxFileNameLength) - Suffix.size();
+  const std::string Own = Split.Name.substr(0, std::min(Split.Name.size(), Room)) + std::string(Suffix);
+  return Split.Dir.empty() ? Own : Split.Dir + "\\" + Own;
+}
+
+// Runs Step; the reason it failed (its tool error or the engine's message), empty when it did not.
+std::string Attempt(const std::function<void()>& Step) {
+  try {
+    Step();
+    return {};
+  } catch (const ToolError& E) {
+    return E.what();
+  } catch (const Exception& E) {
+    return E.Message();
   }
+}
+
+// Why the container refused to rename or delete Path.
+std::string Refusal(const TContainerFileSystem& Container, std::string_view Path) {
+  const int32_t ItemID = Container.Directory().FindFile(Path);
+  if (ItemID >= 0 && Container.Directory().OpenCount(ItemID) > 0) return "it is in use";
+  if (Container.LastError() != ceOk) return ErrorText(Container.LastError());
+  return "the container refused";
+}
+
+// Puts complete new data under the name Target by renames that leave one complete copy under a
+// known name at every moment: an existing Target moves aside to Old, New takes the name Target,
+// Old goes. Rename and Delete return the reason they failed, empty on success; BeforeStep (may
+// be empty) runs before each of the three steps.
+struct TSwapOps {
+  std::function<std::string(const std::string& From, const std::string& To)> Rename;
+  std::function<std::string(const std::string& Path)> Delete;
+  std::function<void(TPutStep)> BeforeStep;
+};
+
+enum class TSwapEnd {
+  Replaced,       // Target holds the new data; Old and New are gone
+  OldKept,        // Target holds the new data; the old data could not go and is kept as Old
+  NotMovedAside,  // Target unchanged (could not move aside); New removed unless NewLeft
+  NotRenamed,     // Target unchanged (New could not take its name, Target came back); New removed unless NewLeft
+  Split,          // Target missing: the old data is kept as Old, the new as New
+};
+
+struct TSwapResult {
+  TSwapEnd End = TSwapEnd::Replaced;
+  std::string Reason;       // why the failed step failed
+  std::string Restore;      // Split: why Old could not take the name Target again
+  bool NewLeft = false;     // NotMovedAside, NotRenamed: New could not be removed
+};
+
+TSwapResult SwapIn(const TSwapOps& Ops, bool TargetExists, const std::string& Target, const std::string& New,
+                   const std::string& Old) {
+  auto Before = [&Ops](TPutStep Step) {
+    if (Ops.BeforeStep) Ops.BeforeStep(Step);
+  };
+  TSwapResult Result;
+  auto Unchanged = [&](TSwapEnd End, std::string Reason) {
+    Result.End = End;
+    Result.Reason = std::move(Reason);
+    Result.NewLeft = !Ops.Delete(New).empty();
+    return Result;
+  };
+  if (TargetExists) {
+    Before(TPutStep::MoveOldAside);
+    if (std::string Reason = Ops.Rename(Target, Old); !Reason.empty()) return Unchanged(TSwapEnd::NotMovedAside, Reason);
+  }
+  Before(TPutStep::RenameNew);
+  if (std::string Reason = Ops.Rename(New, Target); !Reason.empty()) {
+    if (!TargetExists) return Unchanged(TSwapEnd::NotRenamed, Reason);
+    if (std::string Restore = Ops.Rename(Old, Target); !Restore.empty()) {
+      Result.End = TSwapEnd::Split;
+      Result.Reason = std::move(Reason);
+      Result.Restore = std::move(Restore);
+      return Result;
+    }
+    return Unchanged(TSwapEnd::NotRenamed, Reason);
+  }
+  if (TargetExists) {
+    Before(TPutStep::DeleteOld);
+    if (std::string Reason = Ops.Delete(Old); !Reason.empty()) {
+      Result.End = TSwapEnd::OldKept;
+      Result.Reason = std::move(Reason);
+    }
+  }
+  return Result;
+}
+
+// The error line of a swap that did not end in Replaced; names are given as they are shown.
+std::string SwapFailure(const TSwapResult& Result, bool TargetExisted, const std::string& Target,
+                        const std::string& New, const std::string& Old) {
+  const std::string Unchanged = TargetExisted ? "; " + Target + " is unchanged" : "; nothing was stored";
+  const std::string Left = Result.NewLeft ? "; the new data is left as " + New : std::string();
+  switch (Result.End) {
+    case TSwapEnd::Replaced: return {};
+    case TSwapEnd::OldKept:
+      return Target + " now holds the new data, but the old data cannot be removed (" + Result.Reason +
+             "); it is kept as " + Old;
+    case TSwapEnd::NotMovedAside:
+      return "cannot replace " + Target + ": it cannot move aside to " + Old + " (" + Result.Reason + ")" + Unchanged + Left;
+    case TSwapEnd::NotRenamed:
+      return std::string(TargetExisted ? "cannot replace " : "cannot store ") + Target +
+             ": the new data cannot take its name (" + Result.Reason + ")" + Unchanged + Left;
+    case TSwapEnd::Split:
+      return "cannot replace " + Target + ": the new data cannot take its name (" + Result.Reason +
+             "), nor can the old data return (" + Result.Restore + "); the old data is kept as " + Old +
+             ", the new data as " + New;
+  }
+  return {};
 }
 
 // A compaction progress bar on a terminal: redrawn in place when the whole percentage changes.
@@ -294,7 +448,7 @@ int CmdInfo(TCommandRun& Run) {
   else if (Header.EncryptionType != etNone) Encryption = "unknown (type " + std::to_string(Header.EncryptionType) + ")";
 
   std::ostream& Out = Run.Result;
-  Out << "File:             " << Run.Args[0] << '\n'
+  Out << "File:             " << ShownHost(Run.Args[0]) << '\n'
       << "Format version:   " << Header.Version << '\n'
       << "Page size:        " << Header.PageSize << " bytes (" << Container->PageFile().PageDataSize()
       << " data bytes)\n"
@@ -313,8 +467,9 @@ int CmdInfo(TCommandRun& Run) {
 }
 
 int CmdLs(TCommandRun& Run) {
-  auto Container = OpenContainer(Run, Access::Read);
   const std::string Dir = Run.Args.size() > 1 ? Run.Args[1] : std::string("\\");
+  CheckName(Dir, NameUse::Lookup);
+  auto Container = OpenContainer(Run, Access::Read);
   const int32_t ItemID = FindItem(*Container, Dir);
 
   struct TEntry {
@@ -342,14 +497,15 @@ int CmdLs(TCommandRun& Run) {
   for (const TEntry& Entry : Entries) {
     std::string Size = Entry.Folder ? std::string("<DIR>") : std::to_string(Entry.Size);
     if (Size.size() < 12) Size.insert(0, 12 - Size.size(), ' ');
-    Run.Result << FormatDosTime(Entry.Time) << "  " << Size << "  " << Entry.Name << (Entry.Folder ? "\\" : "") << '\n';
+    Run.Result << FormatDosTime(Entry.Time) << "  " << Size << "  " << Shown(Entry.Name) << (Entry.Folder ? "\\" : "")
+               << '\n';
   }
   return 0;
 }
 
 int CmdPut(TCommandRun& Run) {
   const std::string& Name = Run.Args[1];
-  RequireItemName(Name);
+  CheckName(Name, NameUse::New);
   const bool FromStdin = Run.Args.size() < 3 || Run.Args[2] == "-";
   std::unique_ptr<platform::IFile> Source;
   if (!FromStdin) {
@@ -361,57 +517,156 @@ int CmdPut(TCommandRun& Run) {
 
   auto Container = OpenContainer(Run, Access::Write);
   const int32_t Existing = Container->Directory().FindFile(Name);
-  if (Existing >= kRootDirectoryID && IsDirectoryItem(*Container, Existing)) throw ToolError("'" + Name + "' is a folder");
+  if (Existing >= kRootDirectoryID && IsDirectoryItem(*Container, Existing)) throw ToolError(Quoted(Name) + " is a folder");
+  const bool Replacing = Existing >= 0;
+  const std::string NewName = SideName(Name, kNewSuffix);
+  const std::string OldName = SideName(Name, kOldSuffix);
+  // What an earlier put left may be the only copy of that data: the user decides about it.
+  std::string Leftovers;
+  for (const std::string* Side : {&NewName, &OldName}) {
+    if (Container->FileExists(*Side)) Leftovers += (Leftovers.empty() ? "" : " and ") + Quoted(*Side);
+  }
+  if (!Leftovers.empty()) {
+    throw ToolError(Quoted(Name) + ": an earlier put did not finish and left " + Leftovers +
+                    "; remove or rename the leftovers first");
+  }
   const TSplitName Split = SplitName(Name);
+  const std::vector<std::string> Made = MissingFolders(*Container, Split.Dir);
   ForceFolder(*Container, Split.Dir);
+  auto Step = [&Run, &Container](TPutStep S) {
+    if (Run.Context.BeforePutStep) Run.Context.BeforePutStep(*Container, S);
+  };
+  auto Delete = [&Container](const std::string& Path) {
+    return Attempt([&] {
+      if (!Container->DeleteFile(Path)) throw ToolError(Refusal(*Container, Path));
+    });
+  };
+  // Folders this put made go again when nothing was stored under NAME.
+  auto Unmake = [&]() {
+    for (auto It = Made.rbegin(); It != Made.rend(); ++It) (void)Delete(*It);
+  };
+  auto Flush = [&Container]() {
+    if (!Container->PageFile().HostFile().Flush()) throw ToolError("the container cannot be flushed: " + platform::LastErrorText());
+  };
 
-  // The data goes to a new item first, so a failure leaves an existing NAME as it was.
-  const std::string Temporary = FreshTemporaryName(*Container, Split.Dir);
-  TOpenFile Target(*Container, Container->FileOpen(Temporary, kModeCreate));
-  if (Target.Handle() < 0) throw ToolError("cannot create '" + Name + "': " + ErrorText(Container->LastError()));
-  std::string Failure;
-  std::vector<uint8_t> Buffer(static_cast<size_t>(ChunkSize(*Container)));
-  int64_t Done = 0;
-  while (Failure.empty()) {
-    int64_t Got = 0;
-    if (FromStdin) {
-      Run.Context.In.read(reinterpret_cast<char*>(Buffer.data()), static_cast<std::streamsize>(Buffer.size()));
-      Got = Run.Context.In.gcount();
-      if (Run.Context.In.bad()) Failure = "cannot read standard input";
-    } else {
-      Got = Source->Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
-      if (Got < 0) Failure = Run.Args[2] + ": cannot read: " + platform::LastErrorText();
+  // The new data, complete and flushed under NAME~edb-new.
+  std::string Failure = Attempt([&] {
+    Step(TPutStep::WriteNew);
+    TOpenFile Target(*Container, Container->FileOpen(NewName, kModeCreate));
+    if (Target.Handle() < 0) throw ToolError("cannot create " + Quoted(NewName) + ": " + ErrorText(Container->LastError()));
+    std::vector<uint8_t> Buffer(static_cast<size_t>(ChunkSize(*Container)));
+    int64_t Done = 0;
+    while (true) {
+      int64_t Got = 0;
+      if (FromStdin) {
+        Run.Context.In.read(reinterpret_cast<char*>(Buffer.data()), static_cast<std::streamsize>(Buffer.size()));
+        Got = Run.Context.In.gcount();
+        if (Run.Context.In.bad()) throw ToolError("cannot read standard input");
+      } else {
+        Got = Source->Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
+        if (Got < 0) throw ToolError(Run.Args[2] + ": cannot read: " + platform::LastErrorText());
+      }
+      if (Got <= 0) break;
+      const int32_t Written = Container->FileWrite(Target.Handle(), Buffer.data(), static_cast<int32_t>(Got));
+      if (Written != Got) {
+        throw ToolError("cannot store " + Quoted(Name) + " at offset " + std::to_string(Done + std::max(Written, 0)) +
+                        ": " + ErrorText(Container->LastError()));
+      }
+      Done += Got;
+      if (FromStdin && Run.Context.In.eof()) break;
     }
-    if (Got <= 0) break;
-    const int32_t Written = Container->FileWrite(Target.Handle(), Buffer.data(), static_cast<int32_t>(Got));
-    if (Written != Got) {
-      Failure = "cannot store '" + Name + "' at offset " + std::to_string(Done + std::max(Written, 0)) + ": " +
-                ErrorText(Container->LastError());
-    }
-    Done += Got;
-    if (FromStdin && Run.Context.In.eof()) break;
-  }
-  Target.Close();
-  if (Failure.empty() && Existing >= 0 && !Container->DeleteFile(Name)) {
-    Failure = "cannot replace '" + Name + "' (it is in use)";
-  }
-  if (Failure.empty() && !Container->RenameFile(Temporary, Name)) Failure = "cannot store '" + Name + "' under its name";
+    Target.Close();
+    Step(TPutStep::FlushNew);
+    Flush();
+  });
   if (!Failure.empty()) {
-    Container->DeleteFile(Temporary);
-    throw ToolError(Failure);
+    const bool NewLeft = Container->FileExists(NewName) && !Delete(NewName).empty();
+    if (!NewLeft) Unmake();
+    throw ToolError(Failure + (Replacing ? "; " + Quoted(Name) + " is unchanged" : std::string("; nothing was stored")) +
+                    (NewLeft ? "; the new data is left as " + Quoted(NewName) : std::string()));
+  }
+
+  TSwapOps Ops;
+  Ops.Rename = [&Container](const std::string& From, const std::string& To) {
+    return Attempt([&] {
+      if (!Container->RenameFile(From, To)) throw ToolError(Refusal(*Container, From));
+    });
+  };
+  Ops.Delete = Delete;
+  Ops.BeforeStep = Step;
+  const TSwapResult Swap = SwapIn(Ops, Replacing, Name, NewName, OldName);
+  if (Swap.End != TSwapEnd::Replaced) {
+    if (!Replacing && !Swap.NewLeft) Unmake();
+    throw ToolError(SwapFailure(Swap, Replacing, Quoted(Name), Quoted(NewName), Quoted(OldName)));
+  }
+  if (const std::string Reason = Attempt([&] {
+        Step(TPutStep::FlushDone);
+        Flush();
+      });
+      !Reason.empty()) {
+    throw ToolError(Quoted(Name) + " now holds the new data, but " + Reason);
   }
   return 0;
 }
 
+namespace {
+
+// Writes the stored file to Target (a host file open for writing) chunk by chunk; a tool error
+// names Dest when a write fails.
+void CopyOut(TContainerFileSystem& Container, int32_t Handle, int64_t Size, const std::string& Name,
+             platform::IFile& Target, const std::string& Dest) {
+  ReadStoredFile(Container, Handle, Size, Name, [&](const uint8_t* Data, size_t Count) {
+    if (Target.Write(Data, static_cast<int64_t>(Count)) != static_cast<int64_t>(Count)) {
+      throw ToolError(Dest + ": cannot write: " + platform::LastErrorText());
+    }
+  });
+}
+
+// A host file written in sequence, by this handle alone.
+platform::FileOpenOptions WritingAlone(platform::FileCreation How) {
+  return {.access = platform::FileAccess::ReadWrite,
+          .share = platform::FileShare::None,
+          .creation = How,
+          .randomAccess = false};
+}
+
+// Dest + Suffix, with a number added until no host file or folder has that name.
+std::string FreshHostName(platform::IFileSystem& Fs, const std::string& Dest, std::string_view Suffix) {
+  for (int N = 0;; ++N) {
+    std::string Candidate = Dest + std::string(Suffix) + (N == 0 ? std::string() : std::to_string(N));
+    if (!Fs.FileExists(Candidate) && !Fs.DirectoryExists(Candidate)) return Candidate;
+  }
+}
+
+// Creates the host file Path (which must not exist), writes the stored file into it and flushes
+// it; on failure removes it again and raises the tool error.
+void WriteNewHostFile(TContainerFileSystem& Container, int32_t Handle, int64_t Size, const std::string& Name,
+                      const std::string& Path) {
+  platform::IFileSystem& Fs = platform::FileSystem();
+  std::unique_ptr<platform::IFile> Target = Fs.Open(Path, WritingAlone(platform::FileCreation::CreateNew));
+  if (!Target) throw ToolError(Path + ": cannot create: " + platform::LastErrorText());
+  try {
+    CopyOut(Container, Handle, Size, Name, *Target, Path);
+    if (!Target->Flush()) throw ToolError(Path + ": cannot write: " + platform::LastErrorText());
+  } catch (...) {
+    Target.reset();
+    (void)Fs.DeleteFile(Path);
+    throw;
+  }
+}
+
+}  // namespace
+
 int CmdGet(TCommandRun& Run) {
   const std::string& Name = Run.Args[1];
+  CheckName(Name, NameUse::Lookup);
   const bool ToStdout = Run.Args.size() < 3 || Run.Args[2] == "-";
   auto Container = OpenContainer(Run, Access::Read);
   const int32_t ItemID = FindItem(*Container, Name);
-  if (IsDirectoryItem(*Container, ItemID)) throw ToolError("'" + Name + "' is a folder");
+  if (IsDirectoryItem(*Container, ItemID)) throw ToolError(Quoted(Name) + " is a folder");
   const int64_t Size = Container->Directory().ReadItem(ItemID).Size;
   TOpenFile Source(*Container, Container->FileOpen(Name, kModeRead));
-  if (Source.Handle() < 0) throw ToolError("cannot open '" + Name + "'");
+  if (Source.Handle() < 0) throw ToolError("cannot open " + Quoted(Name));
 
   if (ToStdout) {
     // Verified before the first byte goes out: a damaged file writes nothing.
@@ -426,39 +681,52 @@ int CmdGet(TCommandRun& Run) {
   const std::string& Dest = Run.Args[2];
   platform::IFileSystem& Fs = platform::FileSystem();
   if (Fs.DirectoryExists(Dest)) throw ToolError(Dest + ": is a directory");
-  // No sharing: the container itself (open for reading) can never be the destination.
-  std::unique_ptr<platform::IFile> Target = Fs.Open(
-      Dest, platform::FileOpenOptions{.access = platform::FileAccess::ReadWrite,
-                                      .share = platform::FileShare::None,
-                                      .creation = platform::FileCreation::CreateAlways,
-                                      .randomAccess = false});
-  if (!Target) throw ToolError(Dest + ": cannot create: " + platform::LastErrorText());
-  try {
-    ReadStoredFile(*Container, Source.Handle(), Size, Name, [&](const uint8_t* Data, size_t Count) {
-      if (Target->Write(Data, static_cast<int64_t>(Count)) != static_cast<int64_t>(Count)) {
-        throw ToolError(Dest + ": cannot write: " + platform::LastErrorText());
-      }
-    });
-    if (!Target->Flush()) throw ToolError(Dest + ": cannot write: " + platform::LastErrorText());
-  } catch (...) {
-    Target.reset();
-    Fs.DeleteFile(Dest);
-    throw;
+  if (!Fs.FileExists(Dest)) {
+    WriteNewHostFile(*Container, Source.Handle(), Size, Name, Dest);
+    return 0;
   }
+  {
+    // No sharing: the container itself (open for reading) can never be the destination.
+    std::unique_ptr<platform::IFile> Existing = Fs.Open(Dest, WritingAlone(platform::FileCreation::OpenExisting));
+    if (!Existing) throw ToolError(Dest + ": cannot open: " + platform::LastErrorText());
+    if (!Existing->IsRegular()) {
+      // A device or pipe is simply written, after the data is verified (it cannot take it back).
+      ReadStoredFile(*Container, Source.Handle(), Size, Name, {});
+      CopyOut(*Container, Source.Handle(), Size, Name, *Existing, Dest);
+      if (!Existing->Flush()) throw ToolError(Dest + ": cannot write: " + platform::LastErrorText());
+      return 0;
+    }
+  }
+  // An existing file is replaced only by a complete new one.
+  const std::string NewPath = FreshHostName(Fs, Dest, kNewSuffix);
+  const std::string OldPath = FreshHostName(Fs, Dest, kOldSuffix);
+  try {
+    WriteNewHostFile(*Container, Source.Handle(), Size, Name, NewPath);
+  } catch (const ToolError& E) {
+    throw ToolError(std::string(E.what()) + "; " + Dest + " is unchanged");
+  }
+  TSwapOps Ops;
+  Ops.Rename = [&Fs](const std::string& From, const std::string& To) {
+    return Fs.RenameFile(From, To) ? std::string() : platform::LastErrorText();
+  };
+  Ops.Delete = [&Fs](const std::string& Path) { return Fs.DeleteFile(Path) ? std::string() : platform::LastErrorText(); };
+  const TSwapResult Swap = SwapIn(Ops, true, Dest, NewPath, OldPath);
+  if (Swap.End != TSwapEnd::Replaced) throw ToolError(SwapFailure(Swap, true, Dest, NewPath, OldPath));
   return 0;
 }
 
 int CmdRm(TCommandRun& Run) {
   const std::string& Name = Run.Args[1];
+  CheckName(Name, NameUse::Lookup);
   auto Container = OpenContainer(Run, Access::Write);
   const int32_t ItemID = FindItem(*Container, Name);
   if (ItemID == kRootDirectoryID) throw ToolError("the root folder cannot be removed");
   if (Container->Directory().ReadItem(ItemID).IsDirectory && !Container->Directory().Items().Children(ItemID).empty()) {
-    throw ToolError("'" + Name + "': folder not empty");
+    throw ToolError(Quoted(Name) + ": folder not empty");
   }
   if (!Container->DeleteFile(Name)) {
     const int32_t Code = Container->LastError();
-    throw ToolError("cannot remove '" + Name + "'" + (Code != ceOk ? ": " + ErrorText(Code) : std::string()));
+    throw ToolError("cannot remove " + Quoted(Name) + (Code != ceOk ? ": " + ErrorText(Code) : std::string()));
   }
   return 0;
 }
@@ -466,6 +734,8 @@ int CmdRm(TCommandRun& Run) {
 int CmdMv(TCommandRun& Run) {
   const std::string& Old = Run.Args[1];
   std::string New = Run.Args[2];
+  CheckName(Old, NameUse::Lookup);
+  CheckName(New, IsRoot(New) ? NameUse::Lookup : NameUse::New);  // the root: move into it
   auto Container = OpenContainer(Run, Access::Write);
   const int32_t ItemID = FindItem(*Container, Old);
   if (ItemID == kRootDirectoryID) throw ToolError("the root folder cannot be moved");
@@ -475,21 +745,21 @@ int CmdMv(TCommandRun& Run) {
     if (!IsRoot(New) && IsSeparator(New.back())) New.pop_back();
     New = (IsRoot(New) ? std::string() : New) + "\\" + Container->Directory().ReadItem(ItemID).FileName;
   }
-  RequireItemName(New);
   const int32_t Target = Container->Directory().FindFile(New);
-  if (Target >= 0 && Target != ItemID) throw ToolError("'" + New + "' already exists");
+  if (Target >= 0 && Target != ItemID) throw ToolError(Quoted(New) + " already exists");
   if (!Container->RenameFile(Old, New)) {
     const int32_t Code = Container->LastError();
-    throw ToolError("cannot move '" + Old + "' to '" + New + "'" + (Code != ceOk ? ": " + ErrorText(Code) : std::string()));
+    throw ToolError("cannot move " + Quoted(Old) + " to " + Quoted(New) +
+                    (Code != ceOk ? ": " + ErrorText(Code) : std::string()));
   }
   return 0;
 }
 
 int CmdMkdir(TCommandRun& Run) {
   const std::string& Dir = Run.Args[1];
-  RequireItemName(Dir);
+  CheckName(Dir, NameUse::New);
   auto Container = OpenContainer(Run, Access::Write);
-  if (Container->Directory().FindFile(Dir) >= 0) throw ToolError("'" + Dir + "' already exists");
+  if (Container->Directory().FindFile(Dir) >= 0) throw ToolError(Quoted(Dir) + " already exists");
   ForceFolder(*Container, Dir);
   return 0;
 }
@@ -501,22 +771,40 @@ int CmdCheck(TCommandRun& Run) {
     Container = OpenContainer(Run, Access::Read);
   } catch (const Exception& E) {
     // A header, bitmap or directory page that cannot be read stops the open: that is a finding.
-    Problems.push_back(E.Message());
+    Problems.push_back(ShownHost(E.Message()));
   }
   std::vector<int32_t> Leaked;
+  std::vector<std::string> Notes;
   if (Container) {
     TContainerChecker Checker(*Container);
     try {
-      Problems = Checker.Check();
+      for (const std::string& Problem : Checker.Check()) Problems.push_back(Shown(Problem));
       Leaked = Checker.LeakedPages();
     } catch (const Exception& E) {
-      Problems.push_back(E.Message());
+      Problems.push_back(Shown(E.Message()));
+    }
+    const TDIRArray& Items = Container->Directory().Items();
+    for (int32_t ItemID = 0; ItemID < Items.ItemCount(); ++ItemID) {
+      const TDirItem& Item = Items.ReadItem(ItemID);
+      if (Item.Deleted || Item.IsDirectory) continue;
+      for (const auto& [Suffix, What] : {std::pair{kNewSuffix, "new data for"}, std::pair{kOldSuffix, "the old data of"}}) {
+        if (!Item.FileName.ends_with(Suffix)) continue;
+        std::string Path;
+        try {
+          Path = Container->Directory().ItemPath(ItemID);
+        } catch (const Exception&) {
+          continue;  // a damaged directory; the checker tells about it
+        }
+        Notes.push_back("note: " + Quoted(Path) + " holds " + What + " " + Quoted(Path.substr(0, Path.size() - Suffix.size())) +
+                        " from a put that did not finish");
+      }
     }
   }
   std::ostream& Out = Run.Result;
   for (const std::string& Problem : Problems) Out << Problem << '\n';
   if (!Problems.empty()) {
     Out << Counted(static_cast<int64_t>(Problems.size()), "problem") << " found\n";
+    for (const std::string& Note : Notes) Out << Note << '\n';
     return 1;
   }
   const TContainerHeader& Header = Container->PageFile().Header();
@@ -532,6 +820,7 @@ int CmdCheck(TCommandRun& Run) {
     Out << "note: " << Counted(static_cast<int64_t>(Leaked.size()), "page")
         << " marked used but belonging to nothing (compact reclaims them)\n";
   }
+  for (const std::string& Note : Notes) Out << Note << '\n';
   return 0;
 }
 
@@ -551,7 +840,9 @@ int CmdCompact(TCommandRun& Run) {
     throw;
   }
   Bar.Finish();
-  const std::vector<std::string> Lines = LogLines(Log);
+  // The log names items: engine text.
+  std::vector<std::string> Lines;
+  for (const std::string& Line : LogLines(Log)) Lines.push_back(Shown(Line));
   if (!Done) {
     std::string Reason;
     for (const std::string& Line : Lines) Reason += (Reason.empty() ? "" : "; ") + Line;

@@ -4,6 +4,7 @@
 #include "edb/EdbTool.h"
 
 #include "edb/EdbTool_internal.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 
 #include <algorithm>
@@ -23,53 +24,60 @@ struct TCommandInfo {
   size_t MaxArgs;
   bool OpensContainer;  // takes --password; its first argument is the container file
   bool TakesForce;
+  unsigned NameArgs;  // bit i: positional i (0 = FILE) is a name inside the container
   const char* Summary;
   const char* Help;  // text after the usage line of `edb COMMAND --help`
   int (*Run)(TCommandRun&);
 };
 
 const TCommandInfo kCommands[] = {
-    {"create", "FILE", 1, 1, true, true, "create an empty container",
+    {"create", "FILE", 1, 1, true, true, 0, "create an empty container",
      "Creates an empty container FILE, encrypted when a password is given.\n"
      "An existing FILE is left alone unless --force is given.\n"
      "\n"
      "Options:\n"
      "  -f, --force      replace an existing FILE\n",
      CmdCreate},
-    {"info", "FILE", 1, 1, true, false, "show the container's header and free space",
+    {"info", "FILE", 1, 1, true, false, 0, "show the container's header and free space",
      "Prints the header fields (format version, page size, extent pages, page count, GAM, PFS\n"
      "and directory page counts, directory items), the container's size, its free pages and\n"
      "its encryption. The container is opened read-only.\n",
      CmdInfo},
-    {"ls", "FILE [DIR]", 1, 2, true, false, "list a folder of the container",
+    {"ls", "FILE [DIR]", 1, 2, true, false, 0b10, "list a folder of the container",
      "Lists the items of folder DIR (default: the root) with their last write time (local),\n"
      "size and name; folders show <DIR> and a trailing \"\\\". A file name as DIR lists that file.\n"
      "The container is opened read-only.\n",
      CmdLs},
-    {"put", "FILE NAME [SRC]", 2, 3, true, false, "store a file in the container",
+    {"put", "FILE NAME [SRC]", 2, 3, true, false, 0b10, "store a file in the container",
      "Stores the host file SRC (default or \"-\": standard input) in the container as NAME,\n"
-     "creating NAME's folders. An existing NAME is replaced only once the new data is stored.\n",
+     "creating NAME's folders. The data goes to NAME~edb-new first; an existing NAME then moves\n"
+     "aside to NAME~edb-old, NAME~edb-new takes its name and NAME~edb-old is removed, so NAME\n"
+     "holds either its old or its new data whatever fails. A failure says which copy is where.\n"
+     "When NAME~edb-new or NAME~edb-old exists (a put that did not finish), put refuses to run\n"
+     "until they are removed or renamed.\n",
      CmdPut},
-    {"get", "FILE NAME [DEST]", 2, 3, true, false, "read a stored file",
+    {"get", "FILE NAME [DEST]", 2, 3, true, false, 0b10, "read a stored file",
      "Writes the stored file NAME to the host file DEST (default or \"-\": standard output).\n"
-     "Data for standard output is verified first, so a damaged file writes nothing there.\n"
+     "Data for standard output, a device or a pipe is verified first, so a damaged file writes\n"
+     "nothing there. An existing DEST is replaced only once the new file is complete.\n"
      "The container is opened read-only.\n",
      CmdGet},
-    {"rm", "FILE NAME", 2, 2, true, false, "remove a file or an empty folder",
+    {"rm", "FILE NAME", 2, 2, true, false, 0b10, "remove a file or an empty folder",
      "Removes the stored file or empty folder NAME.\n", CmdRm},
-    {"mv", "FILE OLD NEW", 3, 3, true, false, "rename or move a file or folder",
+    {"mv", "FILE OLD NEW", 3, 3, true, false, 0b110, "rename or move a file or folder",
      "Renames OLD to NEW, creating NEW's folders. When NEW is an existing folder, OLD moves\n"
      "into it under its own name.\n",
      CmdMv},
-    {"mkdir", "FILE DIR", 2, 2, true, false, "create a folder (and its parents)",
+    {"mkdir", "FILE DIR", 2, 2, true, false, 0b10, "create a folder (and its parents)",
      "Creates folder DIR and any missing parent folders.\n", CmdMkdir},
-    {"check", "FILE", 1, 1, true, false, "verify the container",
+    {"check", "FILE", 1, 1, true, false, 0, "verify the container",
      "Verifies the header checksum, the checksum of every page in use, the free-space bitmaps\n"
      "against the pages the directory and the page maps use, the directory items and the file\n"
      "sizes against their page maps. Prints each problem and exits with 1 when there is any,\n"
-     "else prints \"OK\" and a summary. The container is opened read-only.\n",
+     "else prints \"OK\" and a summary. Notes name what a put that did not finish left\n"
+     "(NAME~edb-new, NAME~edb-old). The container is opened read-only.\n",
      CmdCheck},
-    {"compact", "FILE", 1, 1, true, false, "rewrite the container without unused space",
+    {"compact", "FILE", 1, 1, true, false, 0, "rewrite the container without unused space",
      "Copies every file and folder into a fresh container and puts it in place of FILE,\n"
      "printing the sizes before and after. Shows a progress bar when standard error is a\n"
      "terminal. When compaction fails, FILE is left as it was and the status is 1.\n",
@@ -77,7 +85,10 @@ const TCommandInfo kCommands[] = {
 };
 
 const char kNameNote[] =
-    "Names inside a container use \"\\\" or \"/\" as separators; both are accepted.\n";
+    "Names inside a container use \"\\\" or \"/\" as separators; both are accepted. They are\n"
+    "paths from the root without \".\" or \"..\" parts, each part at most 259 characters; new\n"
+    "names hold no control characters. Names and passwords are UTF-8 and are stored in the\n"
+    "engine's code page (windows-1251, or $TESVAR_CODEPAGE); a character it lacks is an error.\n";
 const char kPasswordOption[] =
     "  --password P     password of an encrypted container (default: $EDB_PASSWORD)\n";
 const char kHelpOption[] = "  -h, --help       show this help\n";
@@ -127,6 +138,21 @@ std::string OneLine(std::string Text) {
   }
   while (!Text.empty() && Text.back() == ' ') Text.pop_back();
   return Text;
+}
+
+// The argument names of a usage line: "FILE NAME [SRC]" -> FILE, NAME, SRC.
+std::vector<std::string> ArgumentRoles(std::string_view Usage) {
+  std::vector<std::string> Roles;
+  std::string Role;
+  for (char C : std::string(Usage) + " ") {
+    if (C == ' ') {
+      if (!Role.empty()) Roles.push_back(Role);
+      Role.clear();
+    } else if (C != '[' && C != ']') {
+      Role += C;
+    }
+  }
+  return Roles;
 }
 
 struct TParsedLine {
@@ -203,8 +229,23 @@ int Dispatch(const TParsedLine& Line, TEdbContext& Context, std::string& Contain
                     " arguments; usage: edb " + Command->Name + " " + Command->Usage);
   }
 
+  std::optional<platform::ScopedEngineCodePage> CodePage;
+  if (Context.EnvCodePage) {
+    try {
+      CodePage.emplace(*Context.EnvCodePage);
+    } catch (const platform::ECodePageError& E) {
+      throw ToolError(std::string(platform::kCodePageVariable) + ": " + E.Message());
+    }
+  }
+  // Every text argument in the engine code page before anything is touched.
   TCommandRun Run{Context, {Line.Positionals.begin() + 1, Line.Positionals.end()}, {}, Line.Force, {}};
-  Run.Password = Line.Password ? Line.Password : Context.EnvPassword;
+  const std::vector<std::string> Roles = ArgumentRoles(Command->Usage);
+  for (size_t I = 0; I < Run.Args.size(); ++I) {
+    if (Command->NameArgs & (1u << I)) Run.Args[I] = ArgumentToAnsi(Run.Args[I], Roles.at(I));
+  }
+  if (const std::optional<std::string>& Given = Line.Password ? Line.Password : Context.EnvPassword) {
+    Run.Password = ArgumentToAnsi(*Given, Line.Password ? "--password" : "EDB_PASSWORD", true);
+  }
   if (Command->OpensContainer) ContainerFile = Run.Args[0];
   const int Status = Command->Run(Run);
   Context.Out << Run.Result.str();
@@ -231,7 +272,7 @@ int RunEdb(const std::vector<std::string>& Args, TEdbContext& Context) {
   } catch (const std::exception& E) {
     Message = E.what();
   }
-  Context.Err << "edb: " << OneLine(Message) << '\n';
+  Context.Err << "edb: " << ShownHost(OneLine(Message)) << '\n';
   Context.Err.flush();
   return 1;
 }
@@ -239,6 +280,7 @@ int RunEdb(const std::vector<std::string>& Args, TEdbContext& Context) {
 int RunEdb(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err) {
   TEdbContext Context{In, Out, Err};
   if (const char* Value = std::getenv("EDB_PASSWORD")) Context.EnvPassword = Value;
+  if (const char* Value = std::getenv(platform::kCodePageVariable)) Context.EnvCodePage = Value;
   return RunEdb(Args, Context);
 }
 

@@ -8,13 +8,30 @@
 //   - an error is one line "edb: ..." on the error stream, and nothing of the command's result
 //     reaches the output stream then (results are buffered, or verified before they are written);
 //   - `--help` / `-h` prints the command's help on the output stream with status 0.
+//
+// Text: arguments that are names inside the container, and passwords, are UTF-8 and go into the
+// engine code page (platform/CodePage.h) before anything else happens; one that the code page
+// cannot hold is an error naming the argument. Names printed go back to UTF-8, and every control
+// character in the output and in error lines is shown escaped ("\x1b"). Host paths (the
+// container FILE, SRC, DEST) stay as given.
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
+namespace tesvar::container {
+class TContainerFileSystem;
+}
+
 namespace tesvar::edb {
+
+// The steps of `put`: the data goes to NAME~edb-new and is flushed; an existing NAME moves
+// aside to NAME~edb-old, NAME~edb-new takes the name NAME, NAME~edb-old goes, and the container
+// is flushed again.
+enum class TPutStep : uint8_t { WriteNew, FlushNew, MoveOldAside, RenameNew, DeleteOld, FlushDone };
 
 // Where a run reads and writes, and what it knows of its surroundings.
 struct TEdbContext {
@@ -28,12 +45,18 @@ struct TEdbContext {
   bool ErrIsTerminal = false;
   // Value of the EDB_PASSWORD environment variable, used when no --password is given.
   std::optional<std::string> EnvPassword;
+  // Value of the TESVAR_CODEPAGE environment variable: the engine code page for the run; unset,
+  // the code page in force (windows-1251 unless the program set another).
+  std::optional<std::string> EnvCodePage;
+  // Test seam: called by `put` on its open container just before each step.
+  std::function<void(container::TContainerFileSystem&, TPutStep)> BeforePutStep;
 };
 
 // Runs one edb command line (Args without the program name). Returns the exit status.
 int RunEdb(const std::vector<std::string>& Args, TEdbContext& Context);
 
-// As above, with EDB_PASSWORD taken from the process environment and no progress bar.
+// As above, with EDB_PASSWORD and TESVAR_CODEPAGE taken from the process environment and no
+// progress bar.
 int RunEdb(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err);
 
 }  // namespace tesvar::edb

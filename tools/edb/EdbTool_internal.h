@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tesvar::edb {
@@ -17,11 +18,26 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Text at the tool's edge (EdbText.cpp).
+// Argument Utf8 in the engine code page; a ToolError naming Role ("NAME", "--password") when it
+// is not UTF-8 or holds a character the code page has not. Secret: the error does not show it.
+std::string ArgumentToAnsi(const std::string& Utf8, const std::string& Role, bool Secret = false);
+// Engine text (a name, a path inside the container) for the terminal: UTF-8, with control
+// characters and bytes that are no character of the code page shown as "\xNN".
+std::string Shown(std::string_view Ansi);
+// Shown(Ansi) in single quotes, as messages name items.
+std::string Quoted(std::string_view Ansi);
+// Host text (host paths, engine messages) for the terminal: UTF-8 stays, control characters and
+// bytes that are not UTF-8 are shown as "\xNN".
+std::string ShownHost(std::string_view Text);
+
 // One parsed command line.
 struct TCommandRun {
   TEdbContext& Context;
-  std::vector<std::string> Args;        // the positional arguments after the command name
-  std::optional<std::string> Password;  // --password, else EDB_PASSWORD; empty = none
+  // The positional arguments after the command name; names inside the container already in the
+  // engine code page, host paths as given.
+  std::vector<std::string> Args;
+  std::optional<std::string> Password;  // --password, else EDB_PASSWORD, in the engine code page; empty = none
   bool Force = false;                   // --force
   std::ostringstream Result;            // output, written to Context.Out only when the command ends
 };

@@ -1,6 +1,7 @@
 // edb: the engine's maintenance tool for .edb containers. The commands live in EdbTool.cpp and
 // EdbCommands.cpp; this file only connects them to the process's standard streams.
 #include "edb/EdbTool.h"
+#include "platform/CodePage.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,5 +40,6 @@ int main(int argc, char** argv) {
   tesvar::edb::TEdbContext Context{std::cin, std::cout, std::cerr};
   Context.ErrIsTerminal = ErrIsTerminal;
   if (const char* Value = std::getenv("EDB_PASSWORD")) Context.EnvPassword = Value;
+  if (const char* Value = std::getenv(tesvar::platform::kCodePageVariable)) Context.EnvCodePage = Value;
   return tesvar::edb::RunEdb(Args, Context);
 }

@@ -1,13 +1,15 @@
 #pragma once
-// Case folding of 8-bit ANSI text in the Windows-1251 (Cyrillic) code page, the code page of every
-// name the engine keeps: database, table, field and index names and the names of files inside a
-// plain file system or a container.
+// Case folding of 8-bit ANSI text in the engine code page (platform/CodePage.h), the code page of
+// every name the engine keeps: database, table, field and index names and the names of files
+// inside a plain file system or a container. A byte folds to the other case of its character
+// when the code page holds that character, else to itself; the tables are built once per code
+// page from the converter library's character data and do not depend on the host's locale.
 //
-// Letter pairs folded: ASCII A-Z/a-z, Cyrillic А-Я/а-я (0xC0-0xDF/0xE0-0xFF), Ё/ё (0xA8/0xB8) and
-// the other Windows-1251 letters: Ђ/ђ 0x80/0x90, Ѓ/ѓ 0x81/0x83, Љ/љ 0x8A/0x9A, Њ/њ 0x8C/0x9C,
-// Ќ/ќ 0x8D/0x9D, Ћ/ћ 0x8E/0x9E, Џ/џ 0x8F/0x9F, Ў/ў 0xA1/0xA2, Ј/ј 0xA3/0xBC, Ґ/ґ 0xA5/0xB4,
-// Є/є 0xAA/0xBA, Ї/ї 0xAF/0xBF, І/і 0xB2/0xB3, Ѕ/ѕ 0xBD/0xBE. Every other byte maps to itself.
-// The folding does not depend on the host's locale.
+// In the default code page, Windows-1251, the letter pairs are: ASCII A-Z/a-z, Cyrillic А-Я/а-я
+// (0xC0-0xDF/0xE0-0xFF), Ё/ё (0xA8/0xB8) and the other Windows-1251 letters: Ђ/ђ 0x80/0x90,
+// Ѓ/ѓ 0x81/0x83, Љ/љ 0x8A/0x9A, Њ/њ 0x8C/0x9C, Ќ/ќ 0x8D/0x9D, Ћ/ћ 0x8E/0x9E, Џ/џ 0x8F/0x9F,
+// Ў/ў 0xA1/0xA2, Ј/ј 0xA3/0xBC, Ґ/ґ 0xA5/0xB4, Є/є 0xAA/0xBA, Ї/ї 0xAF/0xBF, І/і 0xB2/0xB3,
+// Ѕ/ѕ 0xBD/0xBE. Every other byte maps to itself.
 
 #include <cstdint>
 #include <string>
@@ -15,7 +17,7 @@
 
 namespace tesvar::platform {
 
-// Upper / lower case of one Windows-1251 character.
+// Upper / lower case of one character.
 uint8_t AnsiUpperChar(uint8_t c);
 uint8_t AnsiLowerChar(uint8_t c);
 

@@ -29,6 +29,8 @@ public:
 
   bool StartFlush() override { return FInner->StartFlush(); }
 
+  bool IsRegular() const override { return FInner->IsRegular(); }
+
   int64_t Size() override { return FInner->Size(); }
 
   bool SetSize(int64_t size) override {

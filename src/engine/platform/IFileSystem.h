@@ -71,6 +71,10 @@ public:
   // Starts writing buffered data to the device without waiting for it, so that a later Flush has
   // less to wait for; only Flush makes data durable. A hint: the base version does nothing.
   virtual bool StartFlush() { return true; }
+  // A regular file: stored data with a size, written at positions, which a rename can replace.
+  // False for a device, pipe or socket: transfers happen where the stream stands, Flush has
+  // nothing to do, and its name must not be renamed or deleted in its place.
+  virtual bool IsRegular() const { return true; }
 };
 
 class IFileSystem {

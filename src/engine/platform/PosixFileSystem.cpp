@@ -250,7 +250,9 @@ bool isOpenByEngine(const std::string& path, const FileStat& st) {
 
 class PosixFile final : public IFile {
 public:
-  PosixFile(int fd, FileAccess access, const FileKey& key) : FFd(fd), FAccess(access), FKey(key) {}
+  // sequential: a device, pipe or socket, read and written where it stands rather than at offsets.
+  PosixFile(int fd, FileAccess access, const FileKey& key, bool regular, bool sequential)
+      : FFd(fd), FAccess(access), FKey(key), FRegular(regular), FSequential(sequential) {}
 
   ~PosixFile() override {
     const std::string unlinkPath = registry().Remove(FKey);
@@ -267,8 +269,9 @@ public:
   int64_t Read(void* buffer, int64_t count) override {
     if (count < 0) return failCount(EINVAL);
     auto* out = static_cast<uint8_t*>(buffer);
-    const int64_t done =
-        Transfer(count, [&](int64_t at, size_t n) { return ::pread(FFd, out + at, n, static_cast<off_t>(FPosition + at)); });
+    const int64_t done = Transfer(count, [&](int64_t at, size_t n) {
+      return FSequential ? ::read(FFd, out + at, n) : ::pread(FFd, out + at, n, static_cast<off_t>(FPosition + at));
+    });
     if (done > 0) FPosition += done;
     return done;
   }
@@ -277,8 +280,9 @@ public:
     if (!detail::AccessWrites(FAccess)) return failCount(EBADF);
     if (count < 0 || FPosition > std::numeric_limits<int64_t>::max() - count) return failCount(EINVAL);
     const auto* in = static_cast<const uint8_t*>(buffer);
-    const int64_t done =
-        Transfer(count, [&](int64_t at, size_t n) { return ::pwrite(FFd, in + at, n, static_cast<off_t>(FPosition + at)); });
+    const int64_t done = Transfer(count, [&](int64_t at, size_t n) {
+      return FSequential ? ::write(FFd, in + at, n) : ::pwrite(FFd, in + at, n, static_cast<off_t>(FPosition + at));
+    });
     if (done > 0) FPosition += done;
     return done;
   }
@@ -309,10 +313,13 @@ public:
     return r == 0 || fail(errno);
   }
 
+  // A device or pipe keeps nothing to write through.
   bool Flush() override {
-    if (!detail::AccessWrites(FAccess)) return true;
+    if (!detail::AccessWrites(FAccess) || FSequential) return true;
     return ::fdatasync(FFd) == 0 || fail(errno);
   }
+
+  bool IsRegular() const override { return FRegular; }
 
   bool StartFlush() override {
 #ifdef __linux__
@@ -347,6 +354,8 @@ private:
   int64_t FPosition = 0;
   FileAccess FAccess;
   FileKey FKey;
+  bool FRegular;
+  bool FSequential;
 };
 
 class PosixFileSystem final : public IFileSystem {
@@ -394,7 +403,8 @@ public:
 #endif
     const FileKey key{st.st_dev, st.st_ino};
     registry().Add(key, path, options.deleteOnClose);
-    return std::make_unique<PosixFile>(fd, options.access, key);
+    const bool sequential = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+    return std::make_unique<PosixFile>(fd, options.access, key, S_ISREG(st.st_mode), sequential);
   }
 
   bool FileExists(const std::string& path) override {
