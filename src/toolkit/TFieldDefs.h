@@ -12,7 +12,7 @@ namespace tesvar::toolkit {
 // One field of a table to create. Size is the definition's size (characters of a string,
 // bytes of ftBytes); other types ignore it.
 struct TFieldDef {
-  std::string Name;
+  std::string Name{};
   TFieldType DataType = ftUnknown;
   int32_t Size = 0;
   bool Required = false;
@@ -36,7 +36,7 @@ public:
   constexpr TIndexOptions() = default;
   constexpr TIndexOptions(TIndexOption Option) : FBits(Option) {}
   static constexpr TIndexOptions FromBits(uint8_t Bits) {
-    TIndexOptions Options;
+    TIndexOptions Options{};
     Options.FBits = Bits;
     return Options;
   }
@@ -54,11 +54,11 @@ constexpr TIndexOptions operator|(TIndexOption A, TIndexOption B) { return TInde
 // One index of a table to create. Fields, DescFields and CaseInsFields are field-name lists
 // (names separated by "," or ";", blanks around names ignored).
 struct TIndexDef {
-  std::string Name;
-  std::string Fields;
-  std::string DescFields;
-  std::string CaseInsFields;
-  TIndexOptions Options;
+  std::string Name{};
+  std::string Fields{};
+  std::string DescFields{};
+  std::string CaseInsFields{};
+  TIndexOptions Options{};
 };
 
 using TIndexDefs = std::vector<TIndexDef>;
