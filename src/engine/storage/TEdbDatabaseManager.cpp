@@ -7,6 +7,7 @@
 #include "platform/IFileSystem.h"
 #include "platform/Paths.h"
 #include "storage/StorageEngine.h"
+#include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 
 #include <algorithm>
@@ -98,6 +99,9 @@ void TEdbDatabaseManager::DetachDataset(IEdbDataset& Dataset) {
 
 bool TEdbDatabaseManager::ReleaseIfUnused() {
   if (!FDatabases.empty() || !FDatasets.empty()) return false;
+  // A table manager of this database holds files of its store.
+  for (const auto& table : Registries().DataManagers)
+    if (&table->DatabaseManager() == this) return false;
   auto& list = Registries().DatabaseManagers;
   auto it = std::find_if(list.begin(), list.end(), [this](const auto& p) { return p.get() == this; });
   if (it == list.end()) return false;
@@ -140,6 +144,11 @@ TAbstractPlainFileSystem* TEdbDatabaseManager::GetStore(TFileStoreMode StoreMode
   StoreMode = SubstituteMode(StoreMode);
   bool readOnly = FReadOnly;
   TAbstractPlainFileSystem* pfs = PFSManager().GetPFSHandle(FPath, GetPassword(), StoreMode, readOnly, FInMemory);
+  // An in-memory database over a container file that does not exist starts as a new, empty
+  // container in memory.
+  if (pfs == nullptr && StoreMode == fsmSingleFile && FInMemory && !platform::FileSystem().FileExists(FPath) &&
+      PFSManager().CreateContainer(FPath, GetPassword(), true))
+    pfs = PFSManager().GetPFSHandle(FPath, GetPassword(), StoreMode, readOnly, FInMemory);
   if (StoreMode == fsmSingleFile && pfs != nullptr) FReadOnly = readOnly;
   return pfs;
 }

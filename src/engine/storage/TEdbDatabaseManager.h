@@ -53,7 +53,8 @@ public:
   // Removes a listed dataset, closes it and releases the manager when nothing uses it (this
   // manager may be destroyed).
   void DetachDataset(IEdbDataset& Dataset);
-  // Destroys this manager when it is registered and both lists are empty. True when destroyed.
+  // Destroys this manager when it is registered, both lists are empty and no table manager of this
+  // database is registered. True when destroyed.
   bool ReleaseIfUnused();
 
   // Creates the container file of a single-file database; nothing for a directory database.
