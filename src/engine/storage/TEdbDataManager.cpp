@@ -726,6 +726,9 @@ void TEdbDataManager::LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord) 
 }
 
 bool TEdbDataManager::MustMaintainAllIndexes() {
+  // Above the small-table size every index is maintained; the clock matters only below it (a
+  // table that shrinks back under it meets a last call long ago, as after a pause).
+  if (FTableHeader.RecordCount > kSmallTableRecords) return true;
   const uint32_t now = platform::Clock().TickCount();
   bool result = true;
   if (FTableHeader.RecordCount <= kSmallTableRecords) {

@@ -25,9 +25,25 @@ void TRecordsPage::SetMaxRecordCount(int32_t Value) {
   FMaxRecordCount = Value;
 }
 
+namespace {
+
+// The tick count for access times, read from the clock once every kTickReuse accesses: a page's
+// LastAccess only serves the pool's coarse "accessed during the last 100 ms" rule, and reading the
+// clock for every record would cost as much as the record access itself.
+constexpr uint32_t kTickReuse = 64;
+
+uint32_t accessTick() {
+  static uint32_t calls = 0;
+  static uint32_t tick = 0;
+  if (calls++ % kTickReuse == 0) tick = platform::Clock().TickCount();
+  return tick;
+}
+
+}  // namespace
+
 void TRecordsPage::Touch() {
   ++FAccessCount;
-  FLastAccess = platform::Clock().TickCount();
+  FLastAccess = accessTick();
 }
 
 uint8_t* TRecordsPage::GetRecordPtr(int32_t RecNo) {
@@ -119,7 +135,10 @@ void TedRecordsArray::ConfigurePool() {
   if (FForceOnePerPage) FBigPages = false;
   if (FBigPages) {
     int64_t pageSize = FManager.RecordsPerPage();
-    if (pageSize <= 0) pageSize = std::min<int64_t>(fit / 3 + 1, std::max<int64_t>(1, kMaxAutoPageBytes / recordSize));
+    if (pageSize <= 0) pageSize = fit / 3 + 1;
+    // Page buffers stay small enough to be reused from the heap: a pool of large buffers is new
+    // memory at every open, and touching new memory costs more than reading the records into it.
+    pageSize = std::min<int64_t>(pageSize, std::max<int64_t>(1, kMaxPageBytes / recordSize));
     FPageSize = static_cast<int32_t>(std::max<int64_t>(1, pageSize));
     FSlotCount = kBigPageSlots;
   } else {

@@ -68,8 +68,8 @@ class TedRecordsArray {
 public:
   static constexpr int32_t kBigPageSlots = 50;
   static constexpr int32_t kOneRecordSlots = 25;
-  // Pages of the automatic size hold at most this many bytes.
-  static constexpr int64_t kMaxAutoPageBytes = 4 << 20;
+  // A page holds at most this many bytes (RecordsPerPage records when they fit).
+  static constexpr int64_t kMaxPageBytes = 64 << 10;
   // A page accessed within this many milliseconds is not taken as the oldest one.
   static constexpr uint32_t kRecentAccessMs = 100;
 
