@@ -132,6 +132,12 @@ TEST(Encryption, PoolHoldsPlainRecordsLogAndFileEncryptedOnes) {
   env.M().CountBufferCrc(env.M().GetRecord(0), env.M().DataSize(), stamp);
   EXPECT_EQ(std::vector<uint8_t>(record.begin() + crcAt, record.begin() + crcAt + kCrcSlotSize),
             std::vector<uint8_t>(stamp, stamp + kCrcSlotSize));
+  // Opening an encrypted table takes the password check's fixed time.
+  env.Close();
+  env.FClock.SetAutoAdvance(1);
+  const uint32_t before = env.FClock.TickCount();
+  env.Open();
+  EXPECT_GE(env.FClock.TickCount() - before, TEdbDataManager::kPasswordCheckMs);
   // A damaged data part fails the CRC check on decryption.
   record[0] ^= 1;
   EXPECT_EQ(messageOf([&] { env.M().ChangeBufferEncryption(record.data(), false); }),
