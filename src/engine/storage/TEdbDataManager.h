@@ -1,0 +1,261 @@
+#pragma once
+// The table manager: one per open table and database manager, shared by every dataset of that
+// table. It owns the table's files (through the database manager's plain file systems), its
+// headers, page pool, write-behind log and in-memory indexes.
+//
+// Managers live in the registry DataManagers (StorageEngine.h), which owns them; edGetDataManager
+// finds or creates one, and DisconnectDataset of the last dataset destroys it.
+
+#include "codec/TCipher_Rijndael.h"
+#include "pfs/FileStoreMode.h"
+#include "pfs/TAbstractFile.h"
+#include "storage/TEdbIndex.h"
+#include "storage/TedBufferLogArray.h"
+#include "storage/TedRecordsArray.h"
+#include "toolkit/FieldType.h"
+#include "toolkit/IEdbDataset.h"
+#include "toolkit/TFieldDefs.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tesvar::storage {
+
+using pfs::TAbstractFile;
+using pfs::TFileStoreMode;
+using toolkit::IEdbDataset;
+using toolkit::TFieldType;
+
+class TEdbDatabaseManager;
+
+// The 56-byte header at the start of T.dat (TableFormat.h).
+struct TTableHeader {
+  int32_t LastAutoInc = 0;
+  std::string IDFieldName;
+  int32_t FieldCount = 0;
+  int32_t RecordCount = 0;
+  double Version = 2.2;
+  uint8_t ReservedByte = 0;
+  uint8_t BLOBCompression = 0;
+  bool Encrypted = false;
+  int32_t ChangeCount = 0;
+};
+
+// A field header of T.dat.
+struct TFieldHeader {
+  std::string Name;
+  TFieldType FieldType = toolkit::ftUnknown;
+  int32_t Size = 0;
+  bool Required = false;
+};
+
+// Result codes of ConnectDataset / InternalOpenTable.
+enum TOpenTableResult : int32_t {
+  otrOk = 0,
+  otrNoDataFile = -1,     // T.dat does not exist
+  otrBadPassword = -3,    // the password does not open the encrypted table
+  otrCannotOpen = -4,     // the table's files could not be opened (or are damaged)
+};
+
+class TEdbDataManager : public IRecordSource {
+public:
+  // Milliseconds between commits of the table's files while records are written (see
+  // CommitInterval).
+  static constexpr uint32_t kDefaultCommitIntervalMs = 2000;
+  // Index upkeep and building run before changes only above this many records.
+  static constexpr int32_t kSmallTableRecords = 10;
+  // The fixed duration of a password check.
+  static constexpr uint32_t kPasswordCheckMs = 256;
+
+  TEdbDataManager(std::string TableName, TEdbDatabaseManager& DatabaseManager);
+  // Closes the table if open (errors are dropped: call CloseTable first to see them).
+  ~TEdbDataManager() override;
+  TEdbDataManager(const TEdbDataManager&) = delete;
+  TEdbDataManager& operator=(const TEdbDataManager&) = delete;
+
+  // Creates the files of a new table (which no dataset may have open) and leaves it closed. The
+  // creating dataset, if given, supplies Encrypted, Password, BLOBCompression and BLOBBlockSize.
+  // Raises the creation messages (field and index names, ID field, sizes, types; a table name
+  // with path characters: "TEdbDataManager.CreateTable - invalid table name "<name>"."). Files
+  // left by a failed creation are deleted.
+  void CreateTable(const toolkit::TFieldDefs& FieldDefs, const toolkit::TIndexDefs& IndexDefs, int32_t RecordsPerPage,
+                   bool AutoIndexes, const IEdbDataset* Creator = nullptr);
+
+  // Attach / detach a dataset. ConnectDataset returns a TOpenTableResult; on a non-zero result
+  // the dataset is not attached. Raises the mixed-mode and password messages. DisconnectDataset
+  // of the only dataset destroys this manager (do not use it afterwards) and raises, after the
+  // table is closed, the close's error if any.
+  [[nodiscard]] int32_t ConnectDataset(IEdbDataset& Dataset);
+  void DisconnectDataset(IEdbDataset& Dataset);
+
+  // Opens the table's files and reads the headers (0 when open already); see TOpenTableResult.
+  [[nodiscard]] int32_t InternalOpenTable();
+  // Flushes, saves the index file when it changed, trims T.dat, then frees everything and closes
+  // the files. A failure while flushing or closing is raised as "TEdbDataManager.CloseTable -
+  // Cannot flush changes. Probably the table is opened by other application." after the table is
+  // closed all the same.
+  void CloseTable();
+  [[nodiscard]] bool CheckPassword();
+  // Temporary when a dataset is temporary, in-memory when every dataset is, else default. Raises
+  // the mixed-mode messages.
+  TFileStoreMode DetectFileStoreMode() const;
+  // Closes and reopens the table in another store mode.
+  void SetFileStoreMode(TFileStoreMode Mode);
+  // -1 for the ID field; raises "Error in TEdbDataManager.InternalGetFieldNo - field "<name>" not
+  // found!".
+  int32_t InternalGetFieldNo(const std::string& Name) const;
+
+  // Records. Buffer holds RecordSize bytes (the ID slot is set by the insert). Results: the
+  // position in index CurrentIndexNo (see the index list).
+  int32_t edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo);
+  int32_t edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIndexNo, int32_t RecNo);
+  // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
+  // <n>" when an index lacks a record.
+  int32_t edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo);
+  // A fresh record buffer: zero, every null flag set, the ID slot LastAutoInc + 1.
+  std::vector<uint8_t> NewRecordBuffer() const;
+  // The record's plain bytes from the pool (valid until the next pool operation).
+  const uint8_t* GetRecord(int32_t RecNo);
+
+  // Writes the log, the headers and the file size when the log is due (auto flush on, writable).
+  void FlushIfDue();
+  // Writes everything pending when the table changed since the header on disk was written.
+  void FlushBuffers();
+  void DisableAutoFlush() { FAutoFlush = false; }
+  void EnableAutoFlush(bool FlushNow);
+
+  // Record CRC text (13-byte ShortString) and record encryption of the data part.
+  void CountBufferCrc(const uint8_t* Buffer, int32_t Length, uint8_t* Out) const;
+  // Raises "Error in TEdbDataManager.ChangeBufferEncryption - crc calc error, decoding 2" when a
+  // decrypted record's CRC does not match.
+  void ChangeBufferEncryption(uint8_t* Buffer, bool Encrypt);
+
+  // Writes the table and field headers at the start of T.dat.
+  void SaveTableHeaders();
+  // The table header stored in T.dat.
+  TTableHeader ReadTableHeader();
+  void SaveIndexesToDisk();
+  void SaveIndexesIfChanged();
+  void LoadIndexesFromDisk();
+  // "@" + IDFieldName, and with AutoIndexes "@@" + name (text fields) and "@" + name for the other
+  // indexable fields.
+  void CreateDefaultIndexes(bool AutoIndexes);
+  // Adds and builds an index; see the InternalAddIndex messages.
+  void AddIndex(const std::string& Name, const std::string& FieldNames, bool NoSave, const std::string& CaseInsFields,
+                const std::string& DescFields, toolkit::TIndexOptions Options);
+  int32_t InternalGetIndexNo(const std::string& Name) const;
+  void BuildIndex(int32_t IndexNo);
+  void BuildAllIndexes();
+
+  // IRecordSource
+  const uint8_t* IndexRecord(int32_t RecNo) override { return GetRecord(RecNo); }
+
+  // State read by the pool, the log, the dataset layer and tests.
+  const std::string& TableName() const { return FTableName; }
+  TEdbDatabaseManager& DatabaseManager() const { return FDatabaseManager; }
+  const std::vector<IEdbDataset*>& Datasets() const { return FDatasets; }
+  TFileStoreMode FileStoreMode() const { return FFileStoreMode; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool FilesReadOnly() const { return FFilesReadOnly; }
+  bool Encrypted() const { return FTableHeader.Encrypted; }
+  const TTableHeader& TableHeader() const { return FTableHeader; }
+  const std::vector<TFieldHeader>& FieldHeaders() const { return FFieldHeaders; }
+  int32_t FieldOffset(int32_t FieldNo) const { return FFieldOffsets[static_cast<size_t>(FieldNo)]; }
+  int32_t RecordCount() const { return FTableHeader.RecordCount; }
+  int32_t RecordSize() const { return FRecordSize; }
+  int32_t DataSize() const { return FDataSize; }
+  int32_t NullFlagsSize() const { return FNullFlagsSize; }
+  int64_t DataStart() const { return FDataStart; }
+  bool HasBLOBFields() const { return FHasBLOBs; }
+  int32_t RecordsPerPage() const { return FRecordsPerPage; }
+  bool OneRecordPages() const { return FOneRecordPages; }
+  bool IsOpen() const { return FOpen; }
+  // Why the last InternalOpenTable returned otrCannotOpen.
+  const std::string& LastOpenError() const { return FLastOpenError; }
+  bool IsFullyOpen() const { return FFullyOpen; }
+  TAbstractFile* DataFile() const { return FDatFile; }
+  TedBufferLogArray* Log() const { return FLog.get(); }
+  TedRecordsArray* RecordsArray() const { return FRecordsArray.get(); }
+  int32_t IndexCount() const { return static_cast<int32_t>(FIndexes.size()); }
+  TEdbIndex& Index(int32_t IndexNo) const { return *FIndexes[static_cast<size_t>(IndexNo)]; }
+
+  // The commit rule: when the log has been written and the table's files were last committed
+  // (flushed through to their store; in single-file mode this commits the container) at least
+  // CommitInterval milliseconds ago, they are committed again. 0 commits after every write of the
+  // log.
+  uint32_t CommitInterval() const { return FCommitInterval; }
+  void SetCommitInterval(uint32_t Milliseconds) { FCommitInterval = Milliseconds; }
+
+private:
+  void ResetTableState();
+  [[nodiscard]] bool OpenFiles(bool Create);
+  void CloseFiles();
+  void OpenTable();
+  void ComputeLayout();
+  void ReleaseTableState();
+  TAbstractFile& OpenTableFile(const std::string& Extension, bool Create);
+  std::string FileName(const std::string& Extension) const { return FTableName + Extension; }
+  void TrimDataFile();
+  void CommitIfDue();
+  void CommitFiles();
+  codec::TCipher_Rijndael& Cipher();
+  TKeyLayout KeyLayout() const;
+  void LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord);
+  void PrepareIndexes();
+  void MarkOthersNotBuilt(int32_t Maintained);
+  void InternalAddIndex(const std::string& Name, const std::vector<std::string>& Fields, bool AllDescending,
+                        bool AllCaseInsensitive, uint8_t Options, const std::vector<bool>& CaseList,
+                        const std::vector<bool>& DescendingList);
+  bool MustMaintainAllIndexes();
+
+  std::string FTableName;
+  TEdbDatabaseManager& FDatabaseManager;
+  std::vector<IEdbDataset*> FDatasets;
+  TFileStoreMode FFileStoreMode = pfs::fsmDefault;
+  bool FReadOnly = false;
+  bool FFilesReadOnly = false;
+  std::string FPassword;
+  int32_t FBLOBBlockSize = 512;
+  int32_t FRecordsPerPage = 1000;
+  bool FOneRecordPages = false;
+
+  TTableHeader FTableHeader;
+  bool FHeaderRead = false;
+  std::vector<TFieldHeader> FFieldHeaders;
+  std::vector<int32_t> FFieldOffsets;
+  int32_t FDataSize = 0;
+  int32_t FNullFlagsSize = 0;
+  int32_t FRecordSize = 0;
+  int64_t FDataStart = 0;
+  bool FHasBLOBs = false;
+
+  TAbstractFile* FDatFile = nullptr;
+  TAbstractFile* FIdxFile = nullptr;
+  TAbstractFile* FBifFile = nullptr;
+  TAbstractFile* FBdfFile = nullptr;
+  bool FStoreOpen = false;
+
+  std::unique_ptr<TedRecordsArray> FRecordsArray;
+  std::unique_ptr<TedBufferLogArray> FLog;
+  std::vector<std::unique_ptr<TEdbIndex>> FIndexes;
+  std::unique_ptr<codec::TCipher_Rijndael> FCipher;
+  std::string FCipherKey;
+
+  bool FOpen = false;
+  bool FFullyOpen = false;
+  bool FAutoFlush = true;
+  std::string FLastOpenError;
+  uint32_t FCommitInterval = kDefaultCommitIntervalMs;
+  uint32_t FLastCommit = 0;
+  uint32_t FLastMaintenance = 0;
+  int32_t FBurstCount = 0;
+};
+
+// The manager of TableName (case-insensitive) and DatabaseManager, searched from the newest, or a
+// new registered one. Raises "edGetDataManager - nil pointer to DatabaseManager." for a null
+// DatabaseManager.
+TEdbDataManager& edGetDataManager(const std::string& TableName, TEdbDatabaseManager* DatabaseManager);
+
+}  // namespace tesvar::storage

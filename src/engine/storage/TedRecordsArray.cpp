@@ -1,0 +1,293 @@
+#include "storage/TedRecordsArray.h"
+
+#include "platform/Exception.h"
+#include "platform/IClock.h"
+#include "platform/SystemInfo.h"
+#include "storage/TEdbDataManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace tesvar::storage {
+
+TRecordsPage::TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount)
+    : FManager(Manager), FRecordSize(Manager.RecordSize()) {
+  SetMaxRecordCount(MaxRecordCount);
+}
+
+void TRecordsPage::SetMaxRecordCount(int32_t Value) {
+  try {
+    FBuffer.resize(static_cast<size_t>(Value) * static_cast<size_t>(FRecordSize));
+  } catch (const std::bad_alloc&) {
+    throw Exception("TRecordsPage.SetMaxRecordCount - Unable to realloc memory.");
+  }
+  FMaxRecordCount = Value;
+}
+
+namespace {
+
+// The tick count for access times, read from the clock once every kTickReuse accesses: a page's
+// LastAccess only serves the pool's coarse "accessed during the last 100 ms" rule, and reading the
+// clock for every record would cost as much as the record access itself.
+constexpr uint32_t kTickReuse = 64;
+
+uint32_t accessTick() {
+  static uint32_t calls = 0;
+  static uint32_t tick = 0;
+  if (calls++ % kTickReuse == 0) tick = platform::Clock().TickCount();
+  return tick;
+}
+
+}  // namespace
+
+void TRecordsPage::Touch() {
+  ++FAccessCount;
+  FLastAccess = accessTick();
+}
+
+uint8_t* TRecordsPage::GetRecordPtr(int32_t RecNo) {
+  if (RecNo < FStartRecNo || RecNo >= FStartRecNo + FRecordCount)
+    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  Touch();
+  return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+}
+
+void TRecordsPage::AppendRecord(const uint8_t* Buffer) {
+  if (FRecordCount >= FMaxRecordCount) throw Exception("TRecordsPage.AppendRecord - Page overflow.");
+  Touch();
+  if (Buffer != nullptr)
+    std::memcpy(FBuffer.data() + static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize), Buffer,
+                static_cast<size_t>(FRecordSize));
+  ++FRecordCount;
+}
+
+void TRecordsPage::CopyRecords(int32_t StartRecNo, uint8_t* Dest, int32_t Count) {
+  if (StartRecNo < FStartRecNo || StartRecNo >= FStartRecNo + FRecordCount)
+    throw Exception("TRecordsPage.CopyRecords - StartRecNo is not in this page.");
+  if (Count > FRecordCount) throw Exception("TRecordsPage.CopyRecords - Copy more records than available.");
+  std::memcpy(Dest, FBuffer.data() + static_cast<size_t>(StartRecNo - FStartRecNo) * static_cast<size_t>(FRecordSize),
+              static_cast<size_t>(Count) * static_cast<size_t>(FRecordSize));
+}
+
+void TRecordsPage::DeleteLastRecord() {
+  if (FRecordCount == 0) throw Exception("TRecordsPage.DeleteLastRecord - Page is already empty.");
+  Touch();
+  --FRecordCount;
+}
+
+void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
+  FStartRecNo = StartRecNo;
+  FRecordCount = 0;
+  if (Count > FMaxRecordCount) throw Exception("TRecordsPage.ReadRecords - Cannot read so many records.");
+  if (Count <= 0) return;
+  const auto recordSize = static_cast<int64_t>(FRecordSize);
+  // The records on file in one read; records not (yet) there must come from the log.
+  int64_t got = 0;
+  TAbstractFile* file = FManager.DataFile();
+  const int64_t wanted = recordSize * Count;
+  if (file != nullptr && file->Seek(FManager.DataStart() + StartRecNo * recordSize, platform::SeekOrigin::Begin) >= 0)
+    got = std::max<int64_t>(0, file->Read(FBuffer.data(), wanted));
+  const int32_t onFile = static_cast<int32_t>(got / recordSize);
+  TedBufferLogArray* log = FManager.Log();
+  for (int32_t i = 0; i < Count; ++i) {
+    uint8_t* dest = FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize);
+    const uint8_t* logged = log != nullptr ? log->FindLoggedRecord(StartRecNo + i) : nullptr;
+    if (logged != nullptr)
+      std::memcpy(dest, logged, static_cast<size_t>(FRecordSize));
+    else if (i >= onFile)
+      throw Exception("TRecordsPage.ReadRecords - Cannot read record " + std::to_string(StartRecNo + i) +
+                      " from the table file.");
+  }
+  if (FManager.Encrypted())
+    for (int32_t i = 0; i < Count; ++i)
+      FManager.ChangeBufferEncryption(FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), false);
+  FRecordCount = Count;
+}
+
+void TRecordsPage::LoadPage(int32_t PageNo) {
+  FPageNo = PageNo;
+  FAccessCount = 0;
+  const int32_t start = PageNo * FMaxRecordCount;
+  ReadRecords(start, std::min(FMaxRecordCount, FManager.RecordCount() - start));
+}
+
+void TRecordsPage::InitPage(int32_t PageNo) {
+  FPageNo = PageNo;
+  FAccessCount = 0;
+  FLastAccess = platform::Clock().TickCount();
+  FStartRecNo = PageNo * FMaxRecordCount;
+  FRecordCount = 0;
+}
+
+TedRecordsArray::TedRecordsArray(TEdbDataManager& Manager, bool ForceOnePerPage)
+    : FManager(Manager), FForceOnePerPage(ForceOnePerPage) {
+  ConfigurePool();
+}
+
+TedRecordsArray::~TedRecordsArray() = default;
+
+void TedRecordsArray::ConfigurePool() {
+  const int64_t recordSize = FManager.RecordSize();
+  const int64_t fit = static_cast<int64_t>(platform::AvailablePhysicalMemory() / 3) / recordSize;
+  // Pages of many records only ever hold SlotCount x PageSize records, however large the table:
+  // a table larger than memory keeps them too (one read per page instead of one per record).
+  if (FForceOnePerPage) FBigPages = false;
+  if (FBigPages) {
+    int64_t pageSize = FManager.RecordsPerPage();
+    if (pageSize <= 0) pageSize = fit / 3 + 1;
+    // Page buffers stay small enough to be reused from the heap: a pool of large buffers is new
+    // memory at every open, and touching new memory costs more than reading the records into it.
+    pageSize = std::min<int64_t>(pageSize, std::max<int64_t>(1, kMaxPageBytes / recordSize));
+    FPageSize = static_cast<int32_t>(std::max<int64_t>(1, pageSize));
+    FSlotCount = kBigPageSlots;
+  } else {
+    FPageSize = 1;
+    FSlotCount = kOneRecordSlots;
+  }
+  FSlots.clear();
+  FSlots.resize(static_cast<size_t>(FSlotCount));
+  FMap.Clear();
+  FCurrentSlot = -1;
+  FLastSlot = -1;
+  FEvicted = false;
+}
+
+int32_t TedRecordsArray::SlotOf(int32_t PageNo) const {
+  if (FLastSlot >= 0) {
+    const TRecordsPage* last = FSlots[static_cast<size_t>(FLastSlot)].get();
+    if (last != nullptr && last->PageNo() == PageNo) return FLastSlot;
+  }
+  return FMap.ValueOf(PageNo);
+}
+
+int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
+  int32_t chosen = -1;
+  int32_t leastAccessed = -1;
+  int32_t oldest = -1;
+  const uint32_t now = platform::Clock().TickCount();
+  for (int32_t i = 0; i < FSlotCount && chosen < 0; ++i) {
+    if (i == FCurrentSlot) continue;
+    std::unique_ptr<TRecordsPage>& slot = FSlots[static_cast<size_t>(i)];
+    if (!slot) {
+      slot = std::make_unique<TRecordsPage>(FManager, FPageSize);
+      chosen = i;
+      break;
+    }
+    if (slot->LockCount() > 0) continue;
+    if (slot->PageNo() == -1) {
+      chosen = i;
+      break;
+    }
+    if (leastAccessed < 0 || slot->AccessCount() < Slot(leastAccessed).AccessCount()) leastAccessed = i;
+    const bool recent = now - slot->LastAccess() < kRecentAccessMs;
+    if (oldest < 0 ? (!recent || leastAccessed == i)
+                   : (!recent && (now - slot->LastAccess() > now - Slot(oldest).LastAccess())))
+      oldest = i;
+  }
+  if (chosen < 0) chosen = oldest >= 0 ? oldest : leastAccessed;
+  if (chosen < 0) throw Exception("TedRecordsArray.GetPageToUse - There are no free pages.");
+  TRecordsPage& page = Slot(chosen);
+  // The page it held leaves the map whether or not it was accessed: a stale entry would send
+  // readers of that page to another page's records.
+  if (page.PageNo() >= 0 && FMap.ValueOf(page.PageNo()) == chosen) {
+    if (page.AccessCount() > 0) FEvicted = true;
+    FMap.Delete(page.PageNo());
+  }
+  FMap.Add(PageNo, chosen);
+  page.InitPage(PageNo);
+  if (FLastSlot == chosen) FLastSlot = -1;
+  return chosen;
+}
+
+void TedRecordsArray::ChooseCurrentPage() {
+  if (FCurrentSlot >= 0) return;
+  const int32_t count = FManager.RecordCount();
+  const int32_t lastPage = count > 0 ? (count - 1) / FPageSize : 0;
+  const int32_t existing = FMap.ValueOf(lastPage);
+  if (existing >= 0) {
+    FCurrentSlot = existing;
+    return;
+  }
+  FCurrentSlot = GetPageToUse(lastPage);
+  if (count > 0) Slot(FCurrentSlot).LoadPage(lastPage);
+}
+
+uint8_t* TedRecordsArray::GetRecord(int32_t RecNo) {
+  ChooseCurrentPage();
+  const int32_t pageNo = RecNo / FPageSize;
+  int32_t slot = SlotOf(pageNo);
+  if (slot < 0) {
+    slot = GetPageToUse(pageNo);
+    try {
+      Slot(slot).LoadPage(pageNo);
+    } catch (...) {
+      FMap.Delete(pageNo);
+      Slot(slot).InitPage(-1);
+      throw;
+    }
+  }
+  FLastSlot = slot;
+  return Slot(slot).GetRecordPtr(RecNo);
+}
+
+void TedRecordsArray::LockRecordPage(int32_t RecNo) {
+  GetRecord(RecNo);
+  const int32_t slot = FMap.ValueOf(RecNo / FPageSize);
+  if (slot < 0) throw Exception("TedRecordsArray.LockRecordPage - Page is already unloaded.");
+  Slot(slot).Lock();
+}
+
+void TedRecordsArray::UnlockRecordPage(int32_t RecNo) {
+  const int32_t slot = FMap.ValueOf(RecNo / FPageSize);
+  if (slot < 0) throw Exception("TedRecordsArray.UnlockRecordPage - Page is already unloaded.");
+  Slot(slot).Unlock();
+}
+
+void TedRecordsArray::AppendPoolRecord(const uint8_t* Buffer) {
+  ChooseCurrentPage();
+  TRecordsPage* current = &Slot(FCurrentSlot);
+  if (current->RecordCount() >= current->MaxRecordCount()) {
+    const int32_t next = current->PageNo() + 1;
+    const int32_t previous = FCurrentSlot;
+    FCurrentSlot = -1;
+    try {
+      FCurrentSlot = GetPageToUse(next);
+    } catch (...) {
+      FCurrentSlot = previous;
+      throw;
+    }
+    current = &Slot(FCurrentSlot);
+  }
+  current->AppendRecord(Buffer);
+}
+
+void TedRecordsArray::DeletePoolRecord(int32_t RecNo) {
+  ChooseCurrentPage();
+  const int32_t last = FManager.RecordCount();
+  if (RecNo != last) {
+    const int32_t slot = SlotOf(RecNo / FPageSize);
+    if (slot >= 0) {
+      TRecordsPage& current = Slot(FCurrentSlot);
+      std::memcpy(Slot(slot).GetRecordPtr(RecNo), current.GetRecordPtr(last), static_cast<size_t>(FManager.RecordSize()));
+    }
+  }
+  TRecordsPage& current = Slot(FCurrentSlot);
+  current.DeleteLastRecord();
+  if (current.RecordCount() == 0 && current.PageNo() != 0) {
+    const int32_t previousPage = current.PageNo() - 1;
+    FMap.Delete(current.PageNo());
+    current.InitPage(-1);
+    if (FLastSlot == FCurrentSlot) FLastSlot = -1;
+    FCurrentSlot = -1;
+    const int32_t loaded = FMap.ValueOf(previousPage);
+    if (loaded >= 0) {
+      FCurrentSlot = loaded;
+    } else {
+      FCurrentSlot = GetPageToUse(previousPage);
+      Slot(FCurrentSlot).LoadPage(previousPage);
+    }
+  }
+}
+
+}  // namespace tesvar::storage

@@ -1,0 +1,122 @@
+#pragma once
+// The page pool of a table: recently used records in memory, decrypted, in pages of PageSize
+// consecutive records kept in a fixed number of slots.
+
+#include "storage/TedIntArray.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tesvar::storage {
+
+class TEdbDataManager;
+
+// One page of the pool.
+class TRecordsPage {
+public:
+  TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount);
+
+  // Resizes the buffer; raises "TRecordsPage.SetMaxRecordCount - Unable to realloc memory." when
+  // the memory cannot be had.
+  void SetMaxRecordCount(int32_t Value);
+  // The record's bytes; raises "TRecordsPage.GetRecordPtr - Cannot find record" for a record
+  // outside the page.
+  uint8_t* GetRecordPtr(int32_t RecNo);
+  // Raises "TRecordsPage.AppendRecord - Page overflow." on a full page. Buffer null: the new
+  // record's bytes are left as they are.
+  void AppendRecord(const uint8_t* Buffer);
+  // Raises "TRecordsPage.CopyRecords - StartRecNo is not in this page." and "TRecordsPage.
+  // CopyRecords - Copy more records than available.".
+  void CopyRecords(int32_t StartRecNo, uint8_t* Dest, int32_t Count);
+  // Raises "TRecordsPage.DeleteLastRecord - Page is already empty.".
+  void DeleteLastRecord();
+  // Fills the page with Count records from StartRecNo: logged images first, else T.dat, decrypted
+  // in encrypted tables. Raises "TRecordsPage.ReadRecords - Cannot read so many records." for
+  // more than the page holds and "TRecordsPage.ReadRecords - Cannot read record <n> from the table
+  // file." when neither the log nor the file has a record.
+  void ReadRecords(int32_t StartRecNo, int32_t Count);
+  void LoadPage(int32_t PageNo);
+  void InitPage(int32_t PageNo);
+
+  int32_t MaxRecordCount() const { return FMaxRecordCount; }
+  int32_t StartRecNo() const { return FStartRecNo; }
+  int32_t RecordCount() const { return FRecordCount; }
+  int32_t PageNo() const { return FPageNo; }
+  int32_t AccessCount() const { return FAccessCount; }
+  uint32_t LastAccess() const { return FLastAccess; }
+  int32_t LockCount() const { return FLockCount; }
+  void Lock() { ++FLockCount; }
+  void Unlock() { --FLockCount; }
+
+private:
+  void Touch();
+
+  TEdbDataManager& FManager;
+  int32_t FRecordSize;
+  int32_t FMaxRecordCount = 0;
+  std::vector<uint8_t> FBuffer;
+  int32_t FStartRecNo = 0;
+  int32_t FRecordCount = 0;
+  int32_t FPageNo = -1;
+  int32_t FAccessCount = 0;
+  uint32_t FLastAccess = 0;
+  int32_t FLockCount = 0;
+};
+
+class TedRecordsArray {
+public:
+  static constexpr int32_t kBigPageSlots = 50;
+  static constexpr int32_t kOneRecordSlots = 25;
+  // A page holds at most this many bytes (RecordsPerPage records when they fit).
+  static constexpr int64_t kMaxPageBytes = 64 << 10;
+  // A page accessed within this many milliseconds is not taken as the oldest one.
+  static constexpr uint32_t kRecentAccessMs = 100;
+
+  // ForceOnePerPage: the manager's OneRecordPages.
+  TedRecordsArray(TEdbDataManager& Manager, bool ForceOnePerPage);
+  ~TedRecordsArray();
+
+  // The record's RecordSize bytes, loading its page if needed. Valid until the next pool
+  // operation unless the page is pinned.
+  uint8_t* GetRecord(int32_t RecNo);
+  // Pin / unpin the page of RecNo. Raise "TedRecordsArray.LockRecordPage - Page is already
+  // unloaded." / "TedRecordsArray.UnlockRecordPage - Page is already unloaded.".
+  void LockRecordPage(int32_t RecNo);
+  void UnlockRecordPage(int32_t RecNo);
+  // Appends a record (the manager raises RecordCount afterwards).
+  void AppendPoolRecord(const uint8_t* Buffer);
+  // Called after the manager lowered RecordCount: the last record (number RecordCount) moves
+  // over RecNo in the pool and the last page shrinks.
+  void DeletePoolRecord(int32_t RecNo);
+  // A slot for page PageNo, made empty. Raises "TedRecordsArray.GetPageToUse - There are no free
+  // pages." when every page is pinned.
+  int32_t GetPageToUse(int32_t PageNo);
+  void ConfigurePool();
+
+  int32_t PageSize() const { return FPageSize; }
+  int32_t SlotCount() const { return FSlotCount; }
+  bool BigPages() const { return FBigPages; }
+  bool ForceOnePerPage() const { return FForceOnePerPage; }
+  bool Evicted() const { return FEvicted; }
+  // Loaded pages (in the map).
+  int32_t LoadedPages() const { return FMap.Count(); }
+
+private:
+  void ChooseCurrentPage();
+  int32_t SlotOf(int32_t PageNo) const;
+  TRecordsPage& Slot(int32_t Index) { return *FSlots[static_cast<size_t>(Index)]; }
+
+  TEdbDataManager& FManager;
+  std::vector<std::unique_ptr<TRecordsPage>> FSlots;  // null = empty slot
+  TedSortedIntArray FMap;                             // PageNo -> slot
+  int32_t FSlotCount = 0;
+  int32_t FPageSize = 1;
+  int32_t FCurrentSlot = -1;
+  bool FBigPages = true;
+  bool FEvicted = false;
+  bool FForceOnePerPage;
+  int32_t FLastSlot = -1;  // slot of the last GetRecord, checked first
+};
+
+}  // namespace tesvar::storage
