@@ -373,6 +373,52 @@ TEST_F(HugeFileTest, RenameMovesTheWholeChain) {
   EXPECT_TRUE(fs.FileExists("/db/new.edb1"));
 }
 
+// A rename that fails on the way (a part's rename, its header's update or the flush of that
+// header) reports it and leaves a whole chain under the first part's current name, which a
+// rename back to the old name restores. (A failed read of the start-offset scan or a failed
+// flush when a part is closed after its header was flushed changes nothing.)
+TEST_F(HugeFileTest, FaultFailedRenameLeavesAWholeChain) {
+  using platform::FaultKind;
+  const auto data = pattern(250);
+  for (FaultKind kind : {FaultKind::Rename, FaultKind::Write, FaultKind::Flush, FaultKind::Read}) {
+    bool completed = false;
+    int failed = 0;
+    for (uint64_t k = 1; !completed && k < 50; ++k) {
+      SCOPED_TRACE(::testing::Message() << "fault kind " << int(kind) << ", operation " << k);
+      for (const char* name : {"/db/Data.edb", "/db/Data.edb1", "/db/Data.edb2", "/db/x.edb", "/db/x.edb1", "/db/x.edb2"})
+        fs.DeleteFile(name);
+      makeFile("/db/Data.edb", data);
+      TCFSHugeFile file("/db/Data.edb", true, false, false);
+      bool ok = false;
+      {
+        platform::FaultFileSystem faulty(fs);
+        ScopedFileSystem useFaulty(faulty);
+        faulty.FailAt(kind, k);
+        ok = file.RenameFile("x.edb");
+        completed = faulty.Injected() == 0;
+      }
+      if (kind == FaultKind::Rename || kind == FaultKind::Write || (kind == FaultKind::Flush && k == 1)) {
+        EXPECT_EQ(ok, completed);
+      }
+      EXPECT_TRUE(ok || !completed);
+      TCFSHugeFile reopened(file.FileName(), true, false, false);
+      ASSERT_TRUE(reopened.InternalOpen(false, false));
+      EXPECT_EQ(readAll(reopened), data);
+      reopened.Close();
+      if (ok) continue;
+      ++failed;
+      if (file.FileName() != "/db/Data.edb") {
+        ASSERT_TRUE(file.RenameFile("Data.edb"));
+      }
+      TCFSHugeFile back("/db/Data.edb", true, false, false);
+      ASSERT_TRUE(back.InternalOpen(false, false));
+      EXPECT_EQ(readAll(back), data);
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failed, 0);
+  }
+}
+
 TEST_F(HugeFileTest, RenameReplacesTheBaseNameCaselessly) {
   makeFile("/db/Data.edb", pattern(150));
   // Rename the second part to a different letter case, as a case-insensitive file system would
