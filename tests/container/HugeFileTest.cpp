@@ -479,14 +479,7 @@ TEST_F(HugeFileTest, FaultSwitchToDiskKeepsOneCompleteCopy) {
   TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
   const auto onDisk = pattern(330, 3);  // four parts
   const auto image = pattern(150, 5);   // two parts
-  auto files = [this] {
-    std::vector<platform::DirEntry> entries;
-    fs.ListDirectory("/db", entries);
-    std::vector<std::string> names;
-    for (const auto& e : entries) names.push_back(e.name);
-    std::sort(names.begin(), names.end());
-    return names;
-  };
+  auto files = [this] { return pagetest::sortedNames(fs, "/db"); };
   auto diskContent = [] {
     TCFSHugeFile disk("/db/c.edb", true, true, false);
     EXPECT_TRUE(disk.InternalOpen(false, false));

@@ -3,6 +3,7 @@
 // under its name, with no "_new" file left behind.
 
 #include "ContainerTestSupport.h"
+#include "PageLayerTestSupport.h"
 
 #include "container/TCFSHugeFile.h"
 #include "container/TPageFileManager.h"
@@ -78,14 +79,7 @@ std::map<std::string, ItemState> Snapshot(TContainerFileSystem& Cfs) {
   return Result;
 }
 
-std::vector<std::string> HostFiles(platform::MemoryFileSystem& Fs) {
-  std::vector<platform::DirEntry> Entries;
-  Fs.ListDirectory("/", Entries);
-  std::vector<std::string> Names;
-  for (const auto& E : Entries) Names.push_back(E.name);
-  std::sort(Names.begin(), Names.end());
-  return Names;
-}
+std::vector<std::string> HostFiles(platform::MemoryFileSystem& Fs) { return pagetest::sortedNames(Fs, "/"); }
 
 // Writes a file at a clock moved on by two seconds, so that every item has its own times.
 void CreateAt(ContainerEnvironment& Env, TContainerFileSystem& Cfs, const std::string& Path, size_t Size,
