@@ -102,14 +102,15 @@ public:
   int64_t GetSize() const;
   void SetInMemory(bool Value);
   // Rewrites the container compactly into a fresh file "<name>_new", which then takes the
-  // container's name; this object continues on it. Log receives a line per item that could not be
+  // container's name; this object continues on it and the original is deleted (should that fail,
+  // Log says so and the result is still true). Log receives a line per item that could not be
   // copied. False, with the reason in Log, when the container is read-only or in memory (Log
   // empty), when free space is short ("Not enough space.", OnNoSpace fired), when it does not pass
   // TContainerChecker (nothing written), on cancel from OnProgress, and on any failure on the way
-  // (LastError -14 no copy buffer, -15 the names could not be swapped or made durable): the
-  // original is then under its name again and open, with "<name>_new" removed, and Log says
-  // "Original file restored."; should the original fail to take its name back, Log says so and
-  // names the file it is in.
+  // (LastError -14 no copy buffer; -15 the names could not be swapped or made durable, or the
+  // copy does not open): the original is then under its name again and open, with "<name>_new"
+  // removed where it can be, and Log says "Original file restored."; should the original fail to
+  // take its name back, Log says so instead and names the file it is in.
   [[nodiscard]] bool RepairFile(std::string& Log);
 
   int32_t LastError() const { return FLastError; }
