@@ -234,7 +234,6 @@ void TContainerFileSystem::TRepairRun::CopyData(const TDirItem& Item, const std:
 }
 
 bool TContainerFileSystem::TRepairRun::CopyItems() {
-  for (const auto& [Number, H] : S.FHandles) FOpenPaths.emplace_back(Number, S.FDirectory->ItemPath(H.ItemID));
   TContainerFileSystem& Target = *FTarget;
   // An item the copy cannot hold is dropped with a line in the log; missing space is no reason
   // to drop anything, it stops the compaction.
@@ -244,6 +243,7 @@ bool TContainerFileSystem::TRepairRun::CopyItems() {
   S.FRepairItemsTotal = S.FPageFile->Header().DirItemCount;
   S.FRepairItemsDone = 0;
   try {
+    for (const auto& [Number, H] : S.FHandles) FOpenPaths.emplace_back(Number, S.FDirectory->ItemPath(H.ItemID));
     for (int32_t I = 0; I < S.FRepairItemsTotal; ++I) {
       const double Percent = static_cast<double>(I) / S.FRepairItemsTotal * 100.0;
       if (S.OnProgress) S.OnProgress(S, S.FCancel, Percent);
