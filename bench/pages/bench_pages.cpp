@@ -120,14 +120,14 @@ int main() {
     TPageFileManager file("/f.edb", kModeCreate, "", "", "", false, 4, 16);
     TFreeSpaceManager space(file);
     std::vector<int32_t> pages, taken;
-    space.GetPages(kPages, 0, pages, false);
+    if (!space.GetPages(kPages, 0, pages, false)) return 1;
     space.FreePages(pages);
     double get = 1e30, release = 1e30;
     for (int r = 0; r < kRepeats; ++r) {
       taken.clear();
       auto start = Clock::now();
       for (int32_t i = 0; i < kPages - 16; ++i) {
-        space.GetPages(1, taken.empty() ? 0 : taken.back() + 1, pages, false);
+        if (!space.GetPages(1, taken.empty() ? 0 : taken.back() + 1, pages, false)) return 1;
         taken.push_back(pages.front());
       }
       get = std::min(get, std::chrono::duration<double>(Clock::now() - start).count());

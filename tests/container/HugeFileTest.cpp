@@ -322,7 +322,7 @@ TEST_F(HugeFileTest, ErrorMessages) {
   EXPECT_EQ(file.Position(), 0);
 
   TCFSHugeFile memory("/db/m.edb", true, false, true);
-  expectMessage([&] { memory.RenameFile("/db/n.edb"); }, "TCFSHugeFile.RenameFile - No memory files exist.");
+  expectMessage([&] { EXPECT_FALSE(memory.RenameFile("/db/n.edb")); }, "TCFSHugeFile.RenameFile - No memory files exist.");
   ASSERT_TRUE(memory.InternalOpen(true, false));
   memory.Close();
   expectMessage([&] { memory.InternalOpen(true, false); }, "TCFSHugeFile.InternalOpen - File was not closed.");
@@ -371,6 +371,52 @@ TEST_F(HugeFileTest, RenameMovesTheWholeChain) {
   EXPECT_FALSE(file.RenameFile("taken.edb"));
   EXPECT_EQ(file.FileName(), "/db/new.edb");
   EXPECT_TRUE(fs.FileExists("/db/new.edb1"));
+}
+
+// A rename that fails on the way (a part's rename, its header's update or the flush of that
+// header) reports it and leaves a whole chain under the first part's current name, which a
+// rename back to the old name restores. (A failed read of the start-offset scan or a failed
+// flush when a part is closed after its header was flushed changes nothing.)
+TEST_F(HugeFileTest, FaultFailedRenameLeavesAWholeChain) {
+  using platform::FaultKind;
+  const auto data = pattern(250);
+  for (FaultKind kind : {FaultKind::Rename, FaultKind::Write, FaultKind::Flush, FaultKind::Read}) {
+    bool completed = false;
+    int failed = 0;
+    for (uint64_t k = 1; !completed && k < 50; ++k) {
+      SCOPED_TRACE(::testing::Message() << "fault kind " << int(kind) << ", operation " << k);
+      for (const char* name : {"/db/Data.edb", "/db/Data.edb1", "/db/Data.edb2", "/db/x.edb", "/db/x.edb1", "/db/x.edb2"})
+        fs.DeleteFile(name);
+      makeFile("/db/Data.edb", data);
+      TCFSHugeFile file("/db/Data.edb", true, false, false);
+      bool ok = false;
+      {
+        platform::FaultFileSystem faulty(fs);
+        ScopedFileSystem useFaulty(faulty);
+        faulty.FailAt(kind, k);
+        ok = file.RenameFile("x.edb");
+        completed = faulty.Injected() == 0;
+      }
+      if (kind == FaultKind::Rename || kind == FaultKind::Write || (kind == FaultKind::Flush && k == 1)) {
+        EXPECT_EQ(ok, completed);
+      }
+      EXPECT_TRUE(ok || !completed);
+      TCFSHugeFile reopened(file.FileName(), true, false, false);
+      ASSERT_TRUE(reopened.InternalOpen(false, false));
+      EXPECT_EQ(readAll(reopened), data);
+      reopened.Close();
+      if (ok) continue;
+      ++failed;
+      if (file.FileName() != "/db/Data.edb") {
+        ASSERT_TRUE(file.RenameFile("Data.edb"));
+      }
+      TCFSHugeFile back("/db/Data.edb", true, false, false);
+      ASSERT_TRUE(back.InternalOpen(false, false));
+      EXPECT_EQ(readAll(back), data);
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failed, 0);
+  }
 }
 
 TEST_F(HugeFileTest, RenameReplacesTheBaseNameCaselessly) {
@@ -422,6 +468,71 @@ TEST_F(HugeFileTest, MemoryModeKeepsDataAcrossCloseAndWritesItOnSwitch) {
   EXPECT_TRUE(loaded.DeleteFiles());
   EXPECT_EQ(loaded.PartCount(), 0);
   EXPECT_TRUE(fs.FileExists("/db/d.edb"));
+}
+
+// Switching to disk replaces the disk copy only once the memory image is complete beside it: a
+// failed read, write, flush, rename, delete or folder sync on the way leaves the disk copy as it
+// was and the image in memory; a switch that succeeds leaves the image's parts and nothing of the
+// old copy (except what a failed deletion of its later parts leaves as "~old" files).
+TEST_F(HugeFileTest, FaultSwitchToDiskKeepsOneCompleteCopy) {
+  using platform::FaultKind;
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  const auto onDisk = pattern(330, 3);  // four parts
+  const auto image = pattern(150, 5);   // two parts
+  auto files = [this] { return pagetest::sortedNames(fs, "/db"); };
+  auto diskContent = [] {
+    TCFSHugeFile disk("/db/c.edb", true, true, false);
+    EXPECT_TRUE(disk.InternalOpen(false, false));
+    return disk.IsOpen() ? readAll(disk) : std::vector<uint8_t>();
+  };
+  for (FaultKind kind : {FaultKind::Read, FaultKind::Write, FaultKind::Flush, FaultKind::Rename, FaultKind::Delete,
+                         FaultKind::DirSync}) {
+    bool completed = false;
+    int failed = 0;
+    for (uint64_t k = 1; !completed && k < 200; ++k) {
+      SCOPED_TRACE(::testing::Message() << "fault kind " << int(kind) << ", operation " << k);
+      for (const std::string& name : files()) ASSERT_TRUE(fs.DeleteFile("/db/" + name));
+      makeFile("/db/c.edb", onDisk);
+      const auto before = files();
+      platform::FaultFileSystem faulty(fs);  // declared first: parts opened through it refer to it
+      TCFSHugeFile memory("/db/c.edb", true, false, true);
+      ASSERT_TRUE(memory.InternalOpen(false, false));
+      memory.WriteBuffer(image.data(), static_cast<int64_t>(image.size()));
+      ASSERT_TRUE(memory.SetSize(150));
+      bool ok = false;
+      {
+        ScopedFileSystem useFaulty(faulty);
+        faulty.FailAt(kind, k);
+        ok = memory.SetInMemory(false);
+        completed = faulty.Injected() == 0;
+        faulty.Reset();
+      }
+      EXPECT_TRUE(ok || !completed);
+      EXPECT_EQ(memory.InMemory(), !ok);
+      EXPECT_EQ(readAll(memory), image) << "the object serves the image either way";
+      memory.Close();
+      if (!ok) {
+        ++failed;
+        EXPECT_EQ(diskContent(), onDisk);
+        // A failed deletion of a new part leaves it behind; nothing else stays.
+        if (kind != FaultKind::Delete) {
+          EXPECT_EQ(files(), before);
+        }
+        continue;
+      }
+      EXPECT_EQ(diskContent(), image);
+      std::vector<std::string> expected{"c.edb", "c.edb1"};
+      for (const std::string& name : files()) {
+        if (name.rfind("c.edb~old", 0) != 0) continue;
+        EXPECT_TRUE(kind == FaultKind::Delete || kind == FaultKind::Read) << name;
+        expected.push_back(name);
+      }
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(files(), expected);
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failed, 0) << "the faults must reach the switch";
+  }
 }
 
 TEST_F(HugeFileTest, FaultWriteFailuresShowAsShortCounts) {

@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the host file, page file and free-space tests: an in-memory file system with a /db
-// folder, a settable clock, and a check for the engine's exact messages.
+// folder, a settable clock, a check for the engine's exact messages and a sorted folder listing.
 
 #include "platform/Exception.h"
 #include "platform/IClock.h"
@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tesvar::container::pagetest {
 
@@ -21,6 +23,16 @@ inline void expectMessage(const std::function<void()>& Action, const std::string
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), Message);
   }
+}
+
+// Names of the files and folders in Dir, sorted.
+inline std::vector<std::string> sortedNames(platform::MemoryFileSystem& Fs, const std::string& Dir) {
+  std::vector<platform::DirEntry> Entries;
+  Fs.ListDirectory(Dir, Entries);
+  std::vector<std::string> Names;
+  for (const auto& E : Entries) Names.push_back(E.name);
+  std::sort(Names.begin(), Names.end());
+  return Names;
 }
 
 // Installs a memory file system holding the folder /db, and a settable clock that moves 300 ms at

@@ -98,6 +98,16 @@ bool copyContent(TCFSAbstractFile& Source, TCFSAbstractFile& Dest) {
   return Source.Seek(0, 0) == 0 && Dest.Seek(0, 0) == 0;
 }
 
+// The first of Tag, Tag + "1", Tag + "2", ... that names no file when appended to each of Paths.
+std::string freeSuffix(const std::vector<std::string>& Paths, const std::string& Tag) {
+  for (int n = 0;; ++n) {
+    const std::string suffix = n == 0 ? Tag : Tag + std::to_string(n);
+    if (std::none_of(Paths.begin(), Paths.end(),
+                     [&](const std::string& path) { return platform::FileSystem().FileExists(path + suffix); }))
+      return suffix;
+  }
+}
+
 }  // namespace
 
 int64_t TCFSHugeFile::DefaultMaxPartSize() { return gDefaultMaxPartSize; }
@@ -380,7 +390,7 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
     for (size_t k = 1; k < FParts.size(); ++k) {
       const std::string name = replaceAllCaseless(platform::ExtractFileName(FParts[k]->FileName()), oldBase, newBase);
       FParts[k]->SetFileName(partPath(name));
-      writeNextName(k - 1, name);
+      if (!writeNextName(k - 1, name)) return false;
     }
     return true;
   }
@@ -401,10 +411,17 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
     if (renamed != next) {
       if (renamed.size() > size_t(kMaxPartNameLength)) return false;
       if (!platform::FileSystem().RenameFile(partPath(next), partPath(renamed))) return false;
-      uint8_t field[kPartNextNameSize] = {};
-      std::memcpy(field, renamed.data(), renamed.size());
+      // The header must name the renamed part on the device before the chain relies on it;
+      // otherwise both go back.
       const int64_t offset = start + kPartNextNameOffset;
-      if (part.Seek(offset, 0) != offset || part.Write(field, kPartNextNameSize) != kPartNextNameSize) {
+      auto storeName = [&](const std::string& name) {
+        uint8_t field[kPartNextNameSize] = {};
+        std::memcpy(field, name.data(), name.size());
+        return part.Seek(offset, 0) == offset && part.Write(field, kPartNextNameSize) == kPartNextNameSize &&
+               part.Flush();
+      };
+      if (!storeName(renamed)) {
+        storeName(next);
         platform::FileSystem().RenameFile(partPath(renamed), partPath(next));
         return false;
       }
@@ -443,24 +460,86 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
 
 bool TCFSHugeFile::SetInMemory(bool Value) {
   if (Value == FInMemory) return true;
+  if (!Value) return moveToDisk();
   std::vector<std::unique_ptr<TCFSAbstractFile>> replaced;
   for (auto& part : FParts) {
-    std::unique_ptr<TCFSAbstractFile> other;
-    if (Value)
-      other = std::make_unique<TCFSMemoryFile>(part->FileName(), FExclusive, FReadOnly);
-    else
-      other = std::make_unique<TCFSDiskFile>(part->FileName(), FExclusive, FReadOnly);
-    if (!other->Open(true) || !copyContent(*part, *other)) return false;
-    replaced.push_back(std::move(other));
+    auto memory = std::make_unique<TCFSMemoryFile>(part->FileName(), FExclusive, FReadOnly);
+    if (!memory->Open(true) || !copyContent(*part, *memory)) return false;
+    replaced.push_back(std::move(memory));
   }
   for (auto& part : FParts) part->Close();
   FParts = std::move(replaced);
-  FInMemory = Value;
-  // A closed file keeps no disk parts open: the next InternalOpen walks the chain again.
-  if (!FOpen && !FInMemory) {
-    for (auto& part : FParts) part->Close();
-    FParts.clear();
+  FInMemory = true;
+  return true;
+}
+
+// The memory image is written into new part files beside the disk copy ("<part>~new"), the disk
+// copy steps aside as a whole ("<name>~old"), the new parts take their names (the first part
+// last, so that the chain is complete once it appears under the container's name), the folder's
+// names are made durable, and only then the old copy is deleted. Every failure before that undoes
+// the steps taken; at every moment one complete copy lies under the container's name or, between
+// the renames, under the aside name.
+bool TCFSHugeFile::moveToDisk() {
+  if (FParts.empty()) {
+    FInMemory = false;
+    return true;
   }
+  platform::IFileSystem& fs = platform::FileSystem();
+  std::vector<std::string> names;
+  for (const auto& part : FParts) names.push_back(part->FileName());
+  const std::string tag = freeSuffix(names, "~new");
+  std::vector<std::string> temps;
+  for (const std::string& name : names) temps.push_back(name + tag);
+
+  size_t created = 0;
+  auto dropTemps = [&] {
+    for (size_t k = 0; k < created; ++k) fs.DeleteFile(temps[k]);
+  };
+  for (size_t k = 0; k < FParts.size(); ++k) {
+    TCFSDiskFile disk(temps[k], true, false);
+    if (disk.Open(true)) ++created;
+    const bool written = created == k + 1 && copyContent(*FParts[k], disk) && disk.Flush();
+    disk.Close();
+    if (!written) {
+      dropTemps();
+      return false;
+    }
+  }
+
+  TCFSHugeFile old(FFileName, false, false, false);
+  const bool hadDiskCopy = fs.FileExists(FFileName);
+  // Undoing the renames. Should one of them fail as well, the old copy stays complete under
+  // old.FileName(); the result is false either way.
+  size_t renamed = 0;  // new parts that have their names, counted from the last
+  auto undo = [&] {
+    for (size_t k = FParts.size() - renamed; k < FParts.size(); ++k) fs.RenameFile(names[k], temps[k]);
+    if (old.FileName() != FFileName) static_cast<void>(old.RenameFile(FFileName));
+    dropTemps();
+    return false;
+  };
+  if (hadDiskCopy && !old.RenameFile(FFileName + freeSuffix({FFileName}, "~old"))) return undo();
+  for (size_t k = FParts.size(); k-- > 0; ++renamed) {
+    if (!fs.RenameFile(temps[k], names[k])) return undo();
+  }
+  if (!fs.SyncDirectory(platform::ExtractFileDir(FFileName))) return undo();
+
+  // A closed file keeps no disk parts open: the next InternalOpen walks the chain again.
+  std::vector<std::unique_ptr<TCFSAbstractFile>> disk;
+  for (size_t k = 0; FOpen && k < names.size(); ++k) {
+    disk.push_back(std::make_unique<TCFSDiskFile>(names[k], FExclusive, FReadOnly));
+    if (!disk.back()->Open(false)) {
+      disk.clear();
+      return undo();
+    }
+  }
+  // The old copy goes first part first: while its first part is there, nothing of it is lost.
+  if (hadDiskCopy && !old.DeleteFiles() && fs.FileExists(old.FileName())) {
+    disk.clear();
+    return undo();
+  }
+  for (auto& part : FParts) part->Close();
+  FParts = std::move(disk);
+  FInMemory = false;
   return true;
 }
 

@@ -65,9 +65,12 @@ public:
   // Renames every part: the new name keeps the old directory, further parts replace the old base
   // name in their names (case-insensitively) and the chain's headers are updated. In disk mode
   // the file must be closed (open parts cannot be renamed). Memory mode raises
-  // "TCFSHugeFile.RenameFile - No memory files exist." when there are no parts. False when a
-  // rename fails; the first part keeps its new name then (FileName() tells).
-  bool RenameFile(const std::string& NewName);
+  // "TCFSHugeFile.RenameFile - No memory files exist." when there are no parts. A header that
+  // names a renamed part is flushed before the next part is renamed. False when a rename or a
+  // header update fails; the parts renamed so far keep their new names then and the chain stays
+  // whole from the first part (FileName() tells its name), so renaming again to the old name
+  // undoes it. The names are durable only once the caller syncs the folder.
+  [[nodiscard]] bool RenameFile(const std::string& NewName);
   // Closes the file and removes every part: memory mode drops them, disk mode deletes the files
   // of the chain (with Quick the host may free their space after the call returns). False when a
   // file cannot be deleted.
@@ -78,10 +81,15 @@ public:
   // Drops the last part (deleting its file in disk mode) and clears the link to it. Raises
   // "TCFSHugeFile.DeleteLastPartFile - No parts to delete." when there is one part or none.
   void DeleteLastPartFile();
-  // Replaces every part by one of the other kind holding the same bytes (switching to disk
-  // writes the memory image into the part files). False, nothing changed, when a new part
-  // cannot be created or filled.
-  bool SetInMemory(bool Value);
+  // Replaces every part by one of the other kind holding the same bytes. Switching to disk
+  // writes the memory image into new part files beside the disk copy of the same name, if there
+  // is one, and swaps them in by renames only when they are complete and flushed, making the
+  // folder's names durable before the old copy is deleted. False, nothing changed (the disk copy
+  // as it was, the parts in memory), when a new part cannot be written, renamed, made durable or
+  // opened, or the old copy cannot be deleted (should undoing a rename fail as well, the old copy
+  // stays complete under "<name>~old"); once the old copy's first part is deleted, the switch
+  // stands and any later part of it that cannot be deleted stays behind.
+  [[nodiscard]] bool SetInMemory(bool Value);
 
   const std::string& FileName() const { return FFileName; }
   bool Exclusive() const { return FExclusive; }
@@ -119,6 +127,7 @@ private:
   // File offset of the part header inside part Index (the start offset in the first part).
   int64_t headerOffset(size_t Index) const { return Index == 0 ? FStartOffset : 0; }
   bool writeNextName(size_t Index, const std::string& Name);
+  bool moveToDisk();
 
   std::string FFileName;
   bool FExclusive;

@@ -101,8 +101,17 @@ public:
   // Logical size of the container in bytes.
   int64_t GetSize() const;
   void SetInMemory(bool Value);
-  // Rewrites the container compactly into a fresh file; see TContainerFileSystem_Repair.cpp.
-  bool RepairFile(std::string& Log);
+  // Rewrites the container compactly into a fresh file "<name>_new", which then takes the
+  // container's name; this object continues on it and the original is deleted (should that fail,
+  // Log says so and the result is still true). Log receives a line per item that could not be
+  // copied. False, with the reason in Log, when the container is read-only or in memory (Log
+  // empty), when free space is short ("Not enough space.", OnNoSpace fired), when it does not pass
+  // TContainerChecker (nothing written), on cancel from OnProgress, and on any failure on the way
+  // (LastError -14 no copy buffer; -15 the names could not be swapped or made durable, or the
+  // copy does not open): the original is then under its name again and open, with "<name>_new"
+  // removed where it can be, and Log says "Original file restored."; should the original fail to
+  // take its name back, Log says so instead and names the file it is in.
+  [[nodiscard]] bool RepairFile(std::string& Log);
 
   int32_t LastError() const { return FLastError; }
   bool ReadOnly() const { return FReadOnly; }
@@ -142,9 +151,10 @@ private:
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
   static int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit);
-  // Compaction's copy of one file's data into Target (TContainerFileSystem_Repair.cpp).
-  void RepairCopyData(const TDirItem& Item, const std::string& Path, TContainerFileSystem& Target,
-                      int32_t TargetHandle, std::vector<uint8_t>& Buffer);
+  // Compaction's steps (TContainerFileSystem_Repair.cpp).
+  class TRepairRun;
+  // True when TContainerChecker finds no problem; otherwise false with Log saying why.
+  [[nodiscard]] bool RepairSourceIsSound(std::string& Log);
 
   std::unique_ptr<TPageFileManager> FPageFile;
   std::unique_ptr<TFreeSpaceManager> FFreeSpace;
@@ -161,7 +171,6 @@ private:
   uint16_t FMode = 0;
   int32_t FRepairItemsDone = 0;
   int32_t FRepairItemsTotal = 0;
-  int64_t FRepairUnflushed = 0;  // bytes copied since the copy's last StartFlush
   bool FInMemory = false;
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)

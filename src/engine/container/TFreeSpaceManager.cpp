@@ -235,30 +235,34 @@ bool TFreeSpaceManager::GetPages(int32_t Count, int32_t NearPage, std::vector<in
     scanExtents(extent, Count, Pages, WholeExtentsOnly);
   }
 
+  int32_t added = 0;
   if (int64_t(Pages.size()) < Count) {
-    const int32_t added = addExtents(int64_t(Count) - int64_t(Pages.size()), WholeExtentsOnly);
+    added = addExtents(int64_t(Count) - int64_t(Pages.size()), WholeExtentsOnly);
     if (added == 0) {
       rollback(before, Pages);
       throw Exception("TFreeSpaceManager.GetPages - AddExtents does not append any extents.");
     }
-    if (!FPageFile.AddPages(added * FExtentPageCount)) {
-      rollback(before, Pages);
-      return false;
-    }
     scanExtents(extent, Count, Pages, WholeExtentsOnly);
-    if (int64_t(Pages.size()) < Count) throw Exception("TFreeSpaceManager.GetPages - AddExtents appends too small pages.");
+    if (int64_t(Pages.size()) < Count) {
+      rollback(before, Pages);
+      throw Exception("TFreeSpaceManager.GetPages - AddExtents appends too small pages.");
+    }
   }
 
-  // Pages past the end can only come from a container whose page count ends inside an extent.
-  bool grown = true;
+  // The container grows once, by the extents added and, should a page taken lie past the end (a
+  // page count that ends inside an extent), up to that page. Nothing is stored before it has.
+  int64_t growth = int64_t(added) * FExtentPageCount;
   if (!Pages.empty()) {
     const int32_t highest = *std::max_element(Pages.begin(), Pages.end());
-    const int32_t pageCount = FPageFile.Header().PageCount;
-    if (highest >= pageCount) grown = FPageFile.AddPages(highest - pageCount + 1);
+    growth = std::max<int64_t>(growth, int64_t(highest) + 1 - FPageFile.Header().PageCount);
+  }
+  if (growth > 0 && (growth > std::numeric_limits<int32_t>::max() || !FPageFile.AddPages(int32_t(growth)))) {
+    rollback(before, Pages);
+    return false;
   }
   SaveGAM(FGAMDirty);
   SavePFS(FPFSDirty);
-  return grown;
+  return true;
 }
 
 void TFreeSpaceManager::rollback(const Snapshot& Before, std::vector<int32_t>& Pages) {
