@@ -46,8 +46,19 @@ inline constexpr int kContainerHeaderSize = 256;
 inline constexpr uint32_t kContainerVersionBits = 0x3F99999A;  // 1.2f
 inline constexpr int kHeaderChecksumOffset = 8;
 inline constexpr int kHeaderChecksummedOffset = 12;            // dwords 12..255
+inline constexpr int kHeaderVersionOffset = 12;
+inline constexpr int kHeaderPageSizeOffset = 16;
+inline constexpr int kHeaderExtentPageCountOffset = 20;
+inline constexpr int kHeaderReservedPageCountOffset = 24;
+inline constexpr int kHeaderGAMPageCountOffset = 28;
+inline constexpr int kHeaderPFSPageCountOffset = 32;
+inline constexpr int kHeaderDirPageCountOffset = 36;
+inline constexpr int kHeaderFirstDirPageNoOffset = 40;
+inline constexpr int kHeaderDirItemCountOffset = 44;
+inline constexpr int kHeaderPageCountOffset = 48;
 inline constexpr int kHeaderPasswordBlockOffset = 52;
 inline constexpr int kHeaderEncryptionTypeOffset = 224;
+inline constexpr int32_t kBytesPerKB = 1024;                   // PageSize = page size in KB * 1024
 
 // Password block.
 inline constexpr int kPasswordBlockSize = 172;
@@ -70,6 +81,17 @@ inline constexpr int kPageChecksumKindOffset = 10;
 inline constexpr int kDefaultPageSizeKB = 4;
 inline constexpr int kDefaultExtentPageCount = 16;
 inline constexpr int kReservedPageCount = 1;
+
+// Free-space bitmap pages. Each sits in the first extent of the span it describes: the PFS page
+// first, the GAM page second and its SGAM page third. The i-th PFS page is page kFirstPFSPageNo +
+// i * ExtentsPerPFSPage * ExtentPageCount, the i-th GAM page kFirstGAMPageNo + i *
+// ExtentsPerGAMPage * ExtentPageCount, and its SGAM page the page kSGAMAfterGAM after it.
+inline constexpr int32_t kPFSPageInExtent = 0;
+inline constexpr int32_t kGAMPageInExtent = 1;
+inline constexpr int32_t kSGAMPageInExtent = 2;
+inline constexpr int32_t kFirstPFSPageNo = kReservedPageCount + kPFSPageInExtent;
+inline constexpr int32_t kFirstGAMPageNo = kReservedPageCount + kGAMPageInExtent;
+inline constexpr int32_t kSGAMAfterGAM = kSGAMPageInExtent - kGAMPageInExtent;
 
 enum TPageType : uint8_t {
   ptDirectory = 1,

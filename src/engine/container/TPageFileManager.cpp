@@ -31,16 +31,16 @@ constexpr int64_t kHeaderBytes = kContainerHeaderSize;
 void encodeHeader(const TContainerHeader& h, uint8_t (&out)[kContainerHeaderSize]) {
   std::memset(out, 0, sizeof out);
   std::memcpy(out, kContainerSignature, sizeof kContainerSignature);
-  putLE32(out + 12, std::bit_cast<uint32_t>(h.Version));
-  putLE32s(out + 16, h.PageSize);
-  putLE32s(out + 20, h.ExtentPageCount);
-  putLE32s(out + 24, h.ReservedPageCount);
-  putLE32s(out + 28, h.GAMPageCount);
-  putLE32s(out + 32, h.PFSPageCount);
-  putLE32s(out + 36, h.DirPageCount);
-  putLE32s(out + 40, h.FirstDirPageNo);
-  putLE32s(out + 44, h.DirItemCount);
-  putLE32s(out + 48, h.PageCount);
+  putLE32(out + kHeaderVersionOffset, std::bit_cast<uint32_t>(h.Version));
+  putLE32s(out + kHeaderPageSizeOffset, h.PageSize);
+  putLE32s(out + kHeaderExtentPageCountOffset, h.ExtentPageCount);
+  putLE32s(out + kHeaderReservedPageCountOffset, h.ReservedPageCount);
+  putLE32s(out + kHeaderGAMPageCountOffset, h.GAMPageCount);
+  putLE32s(out + kHeaderPFSPageCountOffset, h.PFSPageCount);
+  putLE32s(out + kHeaderDirPageCountOffset, h.DirPageCount);
+  putLE32s(out + kHeaderFirstDirPageNoOffset, h.FirstDirPageNo);
+  putLE32s(out + kHeaderDirItemCountOffset, h.DirItemCount);
+  putLE32s(out + kHeaderPageCountOffset, h.PageCount);
   std::memcpy(out + kHeaderPasswordBlockOffset, h.PasswordBlock, kPasswordBlockSize);
   out[kHeaderEncryptionTypeOffset] = h.EncryptionType;
   putLE32(out + kHeaderChecksumOffset,
@@ -53,16 +53,16 @@ bool decodeHeader(const uint8_t (&in)[kContainerHeaderSize], TContainerHeader& h
   if (getLE32(in + kHeaderChecksumOffset) !=
       codec::XorDwords(in + kHeaderChecksummedOffset, kContainerHeaderSize - kHeaderChecksummedOffset))
     return false;
-  h.Version = std::bit_cast<float>(getLE32(in + 12));
-  h.PageSize = getLE32s(in + 16);
-  h.ExtentPageCount = getLE32s(in + 20);
-  h.ReservedPageCount = getLE32s(in + 24);
-  h.GAMPageCount = getLE32s(in + 28);
-  h.PFSPageCount = getLE32s(in + 32);
-  h.DirPageCount = getLE32s(in + 36);
-  h.FirstDirPageNo = getLE32s(in + 40);
-  h.DirItemCount = getLE32s(in + 44);
-  h.PageCount = getLE32s(in + 48);
+  h.Version = std::bit_cast<float>(getLE32(in + kHeaderVersionOffset));
+  h.PageSize = getLE32s(in + kHeaderPageSizeOffset);
+  h.ExtentPageCount = getLE32s(in + kHeaderExtentPageCountOffset);
+  h.ReservedPageCount = getLE32s(in + kHeaderReservedPageCountOffset);
+  h.GAMPageCount = getLE32s(in + kHeaderGAMPageCountOffset);
+  h.PFSPageCount = getLE32s(in + kHeaderPFSPageCountOffset);
+  h.DirPageCount = getLE32s(in + kHeaderDirPageCountOffset);
+  h.FirstDirPageNo = getLE32s(in + kHeaderFirstDirPageNoOffset);
+  h.DirItemCount = getLE32s(in + kHeaderDirItemCountOffset);
+  h.PageCount = getLE32s(in + kHeaderPageCountOffset);
   std::memcpy(h.PasswordBlock, in + kHeaderPasswordBlockOffset, kPasswordBlockSize);
   h.EncryptionType = in[kHeaderEncryptionTypeOffset];
   return true;
@@ -125,7 +125,7 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
     if (PageSizeKB <= 0) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
     if (ExtentPageCount <= 0) throw Exception("TPageFileManager.Create - extent page count should be >= 1 Page.");
     // The page size must keep the byte offset of every page in 32-bit page numbers' reach.
-    if (PageSizeKB > std::numeric_limits<int32_t>::max() / 1024)
+    if (PageSizeKB > std::numeric_limits<int32_t>::max() / kBytesPerKB)
       throw Exception("TPageFileManager.Create - page size is too large.");
     // Parameter errors surface before anything is written.
     if (!Password.empty()) {
@@ -138,7 +138,7 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
     if (!FFile->InternalOpen(true, false)) throw Exception("Cannot create file \"" + FileName + "\"");
     FHeader = TContainerHeader{};
     FHeader.Version = 1.2f;
-    FHeader.PageSize = PageSizeKB * 1024;
+    FHeader.PageSize = PageSizeKB * kBytesPerKB;
     FHeader.ExtentPageCount = ExtentPageCount;
     FHeader.ReservedPageCount = kReservedPageCount;
     FHeader.PageCount = 1;
