@@ -1,6 +1,5 @@
 #include "container/TDIRManager.h"
 
-#include "container/PageRunIO_internal.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
@@ -35,8 +34,7 @@ TDIRManager::TDIRManager(TPageFileManager& PageFile, TFreeSpaceManager& FreeSpac
       FFreeSpace(FreeSpace),
       FItemsPerDirPage(container::ItemsPerDirPage(PageFile.PageDataSize())),
       FItems(FItemsPerDirPage),
-      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize),
-      FPageIO(std::make_unique<TPageRunIO>(PageFile, 1)) {}
+      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize) {}
 
 TDIRManager::~TDIRManager() = default;
 
@@ -54,7 +52,7 @@ void TDIRManager::Load() {
   for (int32_t K = 0; K < Header.DirPageCount; ++K) {
     TPageHeader PageHeader;
     PageHeader.Data = FPageBuffer.data();
-    if (PageNo <= 0 || !FPageIO->ReadPage(PageHeader, PageNo, DataSize)) {
+    if (PageNo <= 0 || !FPageFile.ReadPage(PageHeader, PageNo, false, {}, DataSize)) {
       throw Exception("TDIRManager.Load - can not load page, pageNo = " + std::to_string(PageNo));
     }
     Pages.push_back(PageNo);
@@ -160,7 +158,7 @@ void TDIRManager::WriteDirPage(size_t PageIndex, const char* SaveMessage) {
     FItems.ReadItem(ItemID).Encode(FPageBuffer.data() + (ItemID - First) * kDirItemSize);
   }
   PageHeader.Data = FPageBuffer.data();
-  if (!FPageIO->WritePage(PageHeader, PageNo, static_cast<int32_t>(FPageBuffer.size()))) {
+  if (!FPageFile.WritePage(PageHeader, PageNo, {}, static_cast<int32_t>(FPageBuffer.size()))) {
     FLastError = FPageFile.LastError();
     throw Exception(SaveMessage + std::to_string(PageNo));
   }

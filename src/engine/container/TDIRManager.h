@@ -156,7 +156,6 @@ private:
   int32_t FCurrentDir = kRootDirectoryID;
   int32_t FLastError = 0;
   std::vector<uint8_t> FPageBuffer;
-  std::unique_ptr<TPageRunIO> FPageIO;
 };
 
 }  // namespace tesvar::container
