@@ -29,6 +29,7 @@
 //   8    1   page type     9  1  encryption type     10  1  checksum kind     11  21  zero
 
 #include <cstdint>
+#include <string>
 
 namespace tesvar::container {
 
@@ -113,22 +114,37 @@ inline constexpr uint16_t kModeShareExclusive = 0x0010;
 inline constexpr uint16_t kModeShareDenyWrite = 0x0020;
 inline constexpr uint16_t kModeShareDenyNone = 0x0040;
 
-// Error codes of container operations (0 = success).
+// Error codes of the container (0 = success): LastError of the page file, the directory and
+// TContainerFileSystem, and the negative results of TDIRManager::FindFile and
+// TContainerFileSystem::FileSetSize. The values appear in messages and callers compare them, so
+// they never change; ContainerErrorText gives each one's text.
 enum TContainerError : int32_t {
   ceOk = 0,
-  ceInvalidHandle = -6,
-  cePageHeaderRead = -7,
-  cePageHeaderWrite = -8,
-  cePageDataRead = -9,
-  cePageDataWrite = -10,
-  cePageChecksum = -11,
-  cePageDecrypt = -12,
-  cePageEncrypt = -13,
-  ceRepairBuffer = -14,
-  ceRepairRename = -15,
-  ceFileInUse = -16,
-  ceNoSpace = -17,
+  cePathMalformed = -2,      // an empty path, an empty component, or a name "." or ".." to create
+  cePathNotFound = -3,       // a component of the path is missing or is not a directory
+  ceInvalidHandle = -6,      // the handle number is not in the handle table
+  cePageHeaderRead = -7,     // page header read incomplete
+  cePageHeaderWrite = -8,    // page header write incomplete
+  cePageDataRead = -9,       // page data read incomplete
+  cePageDataWrite = -10,     // page data write incomplete
+  cePageChecksum = -11,      // page data checksum mismatch
+  cePageDecrypt = -12,       // page data decryption failed
+  cePageEncrypt = -13,       // page data encryption failed
+  ceRepairBuffer = -14,      // compaction could not allocate its page buffer
+  ceRepairRename = -15,      // compaction could not give the new file the container's name
+  ceFileInUse = -16,         // the file is open (it cannot be replaced, deleted or renamed)
+  ceNoSpace = -17,           // page allocation failed: disk full or the container cannot grow
+  ceReadOnly = -18,          // a change was asked of a read-only container
+  ceInvalidArgument = -19,   // negative size or position, bad origin, a directory moved into itself
+  ceIsDirectory = -20,       // a file operation named a directory (or the root)
+  ceFileExists = -21,        // the name is taken by another item
+  ceDirectoryNotEmpty = -22, // a directory that still holds items cannot be deleted
+  ceInvalidPassword = -23,   // the file's own password does not verify
+  ceFlushFailed = -24,       // the host file did not write its data through to the device
 };
+
+// A short English text for Code ("not enough space"); "error <Code>" for a code not listed.
+std::string ContainerErrorText(int32_t Code);
 
 // Directory items.
 inline constexpr int kDirItemSize = 512;

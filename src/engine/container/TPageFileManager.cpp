@@ -407,7 +407,7 @@ bool TPageFileManager::RenameFile(const std::string& NewName) {
 
 bool TPageFileManager::DeleteFiles(bool Quick) { return FFile->DeleteFiles(Quick); }
 
-void TPageFileManager::Flush() { FFile->Flush(); }
+bool TPageFileManager::Flush() { return FReadOnly || FFile->Flush(); }
 
 void TPageFileManager::Close() { FFile->Close(); }
 

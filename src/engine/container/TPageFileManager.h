@@ -155,7 +155,10 @@ public:
   bool RenameFile(const std::string& NewName);
   // TCFSHugeFile::DeleteFiles.
   bool DeleteFiles(bool Quick = false);
-  void Flush();
+  // Writes the host file's data through to the device. False when a part did not; a read-only
+  // container has nothing to write through and gives true without asking the host (which may
+  // refuse to flush a handle opened for reading).
+  [[nodiscard]] bool Flush();
   void Close();
   void SetInMemory(bool Value);
 
