@@ -94,12 +94,13 @@ public:
   // etNone and etPageCipher.
   [[nodiscard]] bool EncodePage(uint8_t* Image, TPageHeader& PageHeader, const uint8_t* Data,
                                 const std::string& Key, int32_t Size);
-  // Reads a stored image: PageHeader from its header (Data untouched), the Size data bytes
-  // verified against the checksum (kinds other than 0 and 1 always match) and, unless NoDecrypt,
-  // decrypted under Key (empty = the page key), into Data. Data lies apart from the image's data
-  // or at or below it (an image read into its own destination); the image may be changed. False
-  // with LastError cePageChecksum, or cePageDecrypt for an encryption type other than etNone and
-  // etPageCipher, a missing key or a cipher that cannot be set up; Data is undefined then.
+  // Reads a stored image: PageHeader from its header (its Data pointer untouched), the Size data
+  // bytes verified against the checksum (kinds other than 0 and 1 always match) and, unless
+  // NoDecrypt, decrypted under Key (empty = the page key), into Data. Data lies apart from the
+  // image's data or at or below it (an image read into its own destination); the image may be
+  // changed. False with LastError cePageChecksum, or cePageDecrypt for an encryption type other
+  // than etNone and etPageCipher, a missing key or a cipher that cannot be set up; Data is
+  // undefined then.
   [[nodiscard]] bool DecodePage(uint8_t* Image, TPageHeader& PageHeader, uint8_t* Data, bool NoDecrypt,
                                 const std::string& Key, int32_t Size);
   // Host transfers of page images: Bytes bytes at page PageNo's place from / into Images. They
