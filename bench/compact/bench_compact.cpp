@@ -79,7 +79,9 @@ void build(const std::string& path, const std::string& password, int64_t& liveBy
     }
     for (int32_t h : handles) cfs.FileClose(h);
   }
-  for (int i = 1; i < kFiles; i += 2) cfs.DeleteFile("\\t" + std::to_string(i) + ".dat");
+  for (int i = 1; i < kFiles; i += 2) {
+    if (!cfs.DeleteFile("\\t" + std::to_string(i) + ".dat")) throw std::runtime_error("delete failed");
+  }
 }
 
 }  // namespace

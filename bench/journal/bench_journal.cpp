@@ -94,7 +94,7 @@ double rewrite(const std::string& Path, int64_t Bytes, int64_t Rewritten, uint64
   const double S = seconds([&] {
     int64_t SinceFlush = 0;
     for (int64_t Done = 0; Done < Rewritten; Done += kPiece) {
-      Cfs.FileSeek(H, 0, static_cast<int64_t>(Rng() % uint64_t(Bytes - kPiece)));
+      if (Cfs.FileSeek(H, 0, static_cast<int64_t>(Rng() % uint64_t(Bytes - kPiece))) < 0) fail("seek");
       if (Cfs.FileWrite(H, Data.data(), kPiece) != kPiece) fail("rewrite, error " + std::to_string(Cfs.LastError()));
       if ((SinceFlush += kPiece) >= kFlushEvery) {
         if (!Cfs.FileFlush(H)) fail("flush after rewrite");

@@ -17,12 +17,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
+
+[[noreturn]] void fail(const char* What) {
+  std::fprintf(stderr, "bench_pages: %s\n", What);
+  std::exit(1);
+}
 
 using namespace tesvar;
 using namespace tesvar::container;
@@ -87,7 +93,7 @@ int main() {
   double plainWrite = 0, plainRead = 0;
   for (const bool encrypted : {false, true}) {
     TPageFileManager file("/c.edb", kModeCreate, encrypted ? "password" : "", "", "", false, 4, 16);
-    file.AddPages(kPages);
+    if (!file.AddPages(kPages)) fail("the container cannot grow");
     std::vector<uint8_t> data = page;
     const double write = bestOf([&] {
       for (int32_t p = 1; p <= kPages; ++p) {
@@ -96,14 +102,14 @@ int main() {
         h.PageType = ptUserData;
         h.EncryptionType = encrypted ? etPageCipher : etNone;
         h.Data = data.data();
-        file.WritePage(h, p);
+        if (!file.WritePage(h, p)) fail("page write failed");
       }
     });
     const double read = bestOf([&] {
       for (int32_t p = 1; p <= kPages; ++p) {
         TPageHeader h;
         h.Data = data.data();
-        file.ReadPage(h, p);
+        if (!file.ReadPage(h, p)) fail("page read failed");
       }
     });
     print(encrypted ? "page_write_encrypted" : "page_write_plain", megabytes(write), "MB/s");

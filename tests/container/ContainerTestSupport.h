@@ -82,7 +82,10 @@ inline std::vector<uint8_t> ReadWholeFile(TContainerFileSystem& Cfs, const std::
   const int32_t H = Cfs.FileOpen(Path, kModeReadWrite);
   if (H < 0) return {};
   const int64_t Size = Cfs.FileSeek(H, 2, 0);
-  Cfs.FileSeek(H, 0, 0);
+  if (Size < 0 || Cfs.FileSeek(H, 0, 0) != 0) {
+    Cfs.FileClose(H);
+    return {};
+  }
   std::vector<uint8_t> Data(static_cast<size_t>(Size));
   const int32_t Read = Cfs.FileRead(H, Data.data(), static_cast<int32_t>(Size));
   Cfs.FileClose(H);

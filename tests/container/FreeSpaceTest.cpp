@@ -470,11 +470,11 @@ TEST_F(FreeSpaceTest, RandomizedAgainstAModel) {
   struct Geometry {
     int32_t kb, extent;
   };
-  // TESVAR_SEED reproduces a run.
+  // A fresh seed every run, printed and named in every failure; TESVAR_SEED=<seed> replays a run.
   const char* given = std::getenv("TESVAR_SEED");
   const uint32_t seed = given ? uint32_t(std::strtoul(given, nullptr, 10)) : std::random_device{}();
   std::cout << "RandomizedAgainstAModel seed " << seed << "\n";
-  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  SCOPED_TRACE(::testing::Message() << "seed " << seed << " (replay with TESVAR_SEED=" << seed << ")");
   std::mt19937 random(seed);
   for (const Geometry g : {Geometry{4, 16}, Geometry{1, 3}, Geometry{1, 1}, Geometry{1, 64}}) {
     SCOPED_TRACE(::testing::Message() << g.kb << " KB, extent " << g.extent);

@@ -229,7 +229,7 @@ int32_t ChunkSize(TContainerFileSystem& Container) { return Container.PageFile()
 void ReadStoredFile(TContainerFileSystem& Container, int32_t Handle, int64_t Size, const std::string& Name,
                     const std::function<void(const uint8_t*, size_t)>& Sink) {
   std::vector<uint8_t> Buffer(static_cast<size_t>(ChunkSize(Container)));
-  Container.FileSeek(Handle, 0, 0);
+  static_cast<void>(Container.FileSeek(Handle, 0, 0));  // an open handle: cannot fail
   int64_t Done = 0;
   while (Done < Size) {
     const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(Buffer.size()), Size - Done));

@@ -57,7 +57,7 @@ public:
   // last parts) the file; size and position become NewSize. True when the size came out right;
   // otherwise GetSize() tells the size actually reached.
   bool SetSize(int64_t NewSize);
-  bool Flush();
+  [[nodiscard]] bool Flush();
   // Starts writing every part's buffered data to the device without waiting (a hint).
   void StartFlush();
   // Disk mode closes and drops the parts; memory mode keeps them for a later InternalOpen.

@@ -80,7 +80,7 @@ std::vector<std::string> TContainerChecker::Check(bool IncludeLeaks) {
   CheckExtents();
 
   TFreeSpaceManager& FreeSpace = FContainer.FreeSpace();
-  for (int32_t PageNo = 1; PageNo < Header.PageCount; ++PageNo) {
+  for (int32_t PageNo = kReservedPageCount; PageNo < Header.PageCount; ++PageNo) {
     if (FOwners[PageNo].Kind == Use::None && !FreeSpace.IsPageFree(PageNo)) FLeakedPages.push_back(PageNo);
   }
   if (IncludeLeaks && !FLeakedPages.empty()) {
@@ -129,7 +129,7 @@ void TContainerChecker::CheckBitmaps() {
   };
 
   for (size_t I = 0; I < PFSPages.size(); ++I) {
-    const int64_t Expected = 1 + static_cast<int64_t>(I) * ExtentsPerPFS * E;
+    const int64_t Expected = kFirstPFSPageNo + static_cast<int64_t>(I) * ExtentsPerPFS * E;
     if (PFSPages[I] != Expected) Problem("PFS page " + Str(static_cast<int64_t>(I)) + " is page " + Str(PFSPages[I]) + ", expected " + Str(Expected));
     Mark(PFSPages[I], Use::PFS, -1);
     if (!ReadBitmap(PFSPages[I], PFSBytes, ptPFS, "PFS")) continue;
@@ -150,13 +150,13 @@ void TContainerChecker::CheckBitmaps() {
   }
   if (static_cast<int64_t>(GAMPages.size()) * ExtentsPerGAM < ExtentCount) Problem("too few GAM pages for the extents");
   for (size_t I = 0; I < GAMPages.size(); ++I) {
-    const int64_t Expected = 2 + static_cast<int64_t>(I) * ExtentsPerGAM * E;
+    const int64_t Expected = kFirstGAMPageNo + static_cast<int64_t>(I) * ExtentsPerGAM * E;
     if (GAMPages[I] != Expected) Problem("GAM page " + Str(static_cast<int64_t>(I)) + " is page " + Str(GAMPages[I]) + ", expected " + Str(Expected));
     Mark(GAMPages[I], Use::GAM, -1);
-    Mark(GAMPages[I] + 1, Use::SGAM, -1);
+    Mark(GAMPages[I] + kSGAMAfterGAM, Use::SGAM, -1);
     for (int Kind = 0; Kind < 2; ++Kind) {
       const bool IsGAM = Kind == 0;
-      const int32_t PageNo = GAMPages[I] + Kind;
+      const int32_t PageNo = GAMPages[I] + Kind * kSGAMAfterGAM;
       if (!ReadBitmap(PageNo, GAMBytes, IsGAM ? ptGAM : ptSGAM, IsGAM ? "GAM" : "SGAM")) continue;
       for (int64_t Bit = 0; Bit < GAMBytes * 8; ++Bit) {
         const int64_t Extent = static_cast<int64_t>(I) * ExtentsPerGAM + Bit;

@@ -68,7 +68,7 @@ void TFreeSpaceManager::LoadPFS() {
   FPFSPages.clear();
   FPFS.clear();
   for (int32_t i = 0; i < header.PFSPageCount; ++i) {
-    const int64_t pageNo = 1 + int64_t(i) * FExtentsPerPFSPage * FExtentPageCount;
+    const int64_t pageNo = kFirstPFSPageNo + int64_t(i) * FExtentsPerPFSPage * FExtentPageCount;
     // A bitmap page beyond the container cannot be read; checking first also bounds the memory.
     if (pageNo >= header.PageCount)
       throw Exception("TFreeSpaceManager.LoadPFS - can not load page, pageNo = " + std::to_string(pageNo));
@@ -87,10 +87,10 @@ void TFreeSpaceManager::LoadGAM() {
   FGAM.clear();
   FSGAM.clear();
   for (int32_t i = 0; i < header.GAMPageCount; ++i) {
-    const int64_t pageNo = 2 + int64_t(i) * FExtentsPerGAMPage * FExtentPageCount;
+    const int64_t pageNo = kFirstGAMPageNo + int64_t(i) * FExtentsPerGAMPage * FExtentPageCount;
     const std::string number = std::to_string(pageNo);
     if (pageNo >= header.PageCount) throw Exception("TFreeSpaceManager.LoadGAM - can not load page, pageNo = " + number);
-    if (pageNo + 1 >= header.PageCount)
+    if (pageNo + kSGAMAfterGAM >= header.PageCount)
       throw Exception("TFreeSpaceManager.LoadGAM - can not load SGAM page, pageNo = " + number);
     FGAMPages.push_back(int32_t(pageNo));
     const size_t at = size_t(i) * size_t(FGAMBytesPerPage);
@@ -101,7 +101,7 @@ void TFreeSpaceManager::LoadGAM() {
     if (!FPageFile.ReadPage(page, int32_t(pageNo), false, {}, FGAMBytesPerPage))
       throw Exception("TFreeSpaceManager.LoadGAM - can not load page, pageNo = " + number);
     page.Data = FSGAM.data() + at;
-    if (!FPageFile.ReadPage(page, int32_t(pageNo + 1), false, {}, FGAMBytesPerPage))
+    if (!FPageFile.ReadPage(page, int32_t(pageNo + kSGAMAfterGAM), false, {}, FGAMBytesPerPage))
       throw Exception("TFreeSpaceManager.LoadGAM - can not load SGAM page, pageNo = " + number);
   }
 }
@@ -167,20 +167,20 @@ int32_t TFreeSpaceManager::addExtents(int64_t Needed, bool WholeExtentsOnly) {
       if (getBit(FGAM, x)) ++FFreeExtentCount;
     } else {
       if (needPFS) {
-        FPFSPages.push_back(int32_t(1 + int64_t(FPFSPages.size()) * FExtentsPerPFSPage * E));
+        FPFSPages.push_back(int32_t(kFirstPFSPageNo + int64_t(FPFSPages.size()) * FExtentsPerPFSPage * E));
         FPFS.resize(FPFS.size() + size_t(FPFSBytesPerPage), 0xFF);
         FPFSDirty.push_back(true);
-        putBit(FPFS, x * E, false);
+        putBit(FPFS, x * E + kPFSPageInExtent, false);
       }
       if (needGAM) {
-        FGAMPages.push_back(int32_t(2 + int64_t(FGAMPages.size()) * FExtentsPerGAMPage * E));
+        FGAMPages.push_back(int32_t(kFirstGAMPageNo + int64_t(FGAMPages.size()) * FExtentsPerGAMPage * E));
         FGAM.resize(FGAM.size() + size_t(FGAMBytesPerPage), 0xFF);
         FSGAM.resize(FSGAM.size() + size_t(FGAMBytesPerPage), 0x00);
         FGAMDirty.push_back(true);
         putBit(FGAM, x, false);
         putBit(FSGAM, x, true);
-        putBit(FPFS, x * E + 1, false);
-        putBit(FPFS, x * E + 2, false);
+        putBit(FPFS, x * E + kGAMPageInExtent, false);
+        putBit(FPFS, x * E + kSGAMPageInExtent, false);
         ++FMixedExtentCount;
       } else if (getBit(FGAM, x)) {
         ++FFreeExtentCount;  // the extent keeps its GAM bit beside its PFS page

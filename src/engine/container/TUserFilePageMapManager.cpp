@@ -59,7 +59,7 @@ TUserFilePageMapManager::TFileMap& TUserFilePageMapManager::MapOf(const TDirItem
       if (PageNo <= 0) throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
       TPageHeader Header;
       Header.Data = FPageBuffer.data();
-      if (!FPageIO->ReadPage(Header, PageNo)) {
+      if (!FPageFile.ReadPage(Header, PageNo)) {
         FLastError = FPageFile.LastError();
         throw Exception("TUserFilePageMapManager.GetMaps - Error on reading map page.");
       }
@@ -104,7 +104,7 @@ bool TUserFilePageMapManager::WriteMapPage(const TFileMap& Map, size_t MapIndex)
   Header.PageType = ptPageMap;
   Header.EncryptionType = etNone;
   Header.Data = FPageBuffer.data();
-  if (!FPageIO->WritePage(Header, Map.MapPages[MapIndex])) {
+  if (!FPageFile.WritePage(Header, Map.MapPages[MapIndex])) {
     FLastError = FPageFile.LastError();
     return false;
   }

@@ -36,8 +36,8 @@ public:
   // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged chain.
   const TFileMap& GetMaps(const TDirItem& Item);
   // Appends Count data pages (and the map pages they need) to the file. With WriteZeroPages the
-  // new data pages are written as zero pages. False with LastError -17 when no pages could be had,
-  // or with the page error code when a page write failed (nothing appended then).
+  // new data pages are written as zero pages. False with LastError ceNoSpace when no pages could be
+  // had, or with the page error code when a page write failed (nothing appended then).
   bool AppendPages(TDirItem& Item, int32_t Count, bool WriteZeroPages);
   // Drops the last Count data pages and the map pages no longer needed. Raises
   // "TUserFilePageMapManager.DeletePagesFromEOF - File map not exists." for a file without map.
