@@ -38,7 +38,6 @@ inline constexpr int64_t kPartHeaderSize = 280;
 inline constexpr int64_t kPartMaxSizeDefault = 2147483647;
 inline constexpr int kPartNextNameOffset = 16;
 inline constexpr int kPartNextNameSize = 261;
-inline constexpr int64_t kStartOffsetScanBlock = 65535;
 
 // Container header.
 inline constexpr char kContainerSignature[8] = {'E', 'D', 'C', 'F', 'S', 'S', 'G', 'N'};
@@ -48,6 +47,15 @@ inline constexpr int kHeaderChecksumOffset = 8;
 inline constexpr int kHeaderChecksummedOffset = 12;            // dwords 12..255
 inline constexpr int kHeaderPasswordBlockOffset = 52;
 inline constexpr int kHeaderEncryptionTypeOffset = 224;
+
+// Start-offset scan of a first part stored behind foreign bytes: the file is read in blocks of
+// kStartOffsetScanBlock bytes for the part signature's first kStartOffsetScanMarkSize bytes
+// ("EDMV"); a place counts only with at least kStartOffsetScanMinTail bytes from it to the end of
+// the file (the part header and the container signature behind it). Blocks overlap by
+// kStartOffsetScanMarkSize - 1 bytes, so that a mark across a block edge is found.
+inline constexpr int64_t kStartOffsetScanBlock = 65535;
+inline constexpr int kStartOffsetScanMarkSize = 4;
+inline constexpr int64_t kStartOffsetScanMinTail = kPartHeaderSize + sizeof kContainerSignature;  // 288
 
 // Password block.
 inline constexpr int kPasswordBlockSize = 172;
