@@ -78,6 +78,14 @@ inline constexpr int kPageChecksumKindOffset = 10;
 inline constexpr int kDefaultPageSizeKB = 4;
 inline constexpr int kDefaultExtentPageCount = 16;
 inline constexpr int kReservedPageCount = 1;
+// Page sizes a container has: whole KB (kPageSizeUnit bytes) from kMinPageSizeKB to
+// kMaxPageSizeKB. Creation accepts no others; a header with another page size is damaged.
+inline constexpr int32_t kPageSizeUnit = 1024;
+inline constexpr int32_t kMinPageSizeKB = 1;
+inline constexpr int32_t kMaxPageSizeKB = 64;
+// The most pages an extent may have: one PFS page describes at least one extent (one bit per
+// page of its page data).
+constexpr int64_t MaxExtentPageCount(int32_t PageSize) { return 8 * int64_t(PageSize - kPageHeaderSize); }
 
 enum TPageType : uint8_t {
   ptDirectory = 1,

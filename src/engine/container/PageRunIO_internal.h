@@ -31,9 +31,16 @@ public:
   // a batch short (fewer go through the staging buffer in one transfer).
   static constexpr int32_t kMinInPlacePages = 16;
 
-  // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
+  // Bytes of page images a run holds at most: runs of pages larger than 4 KB are shorter.
+  static constexpr int64_t kMaxRunBytes = int64_t{kMaxRunPages} * 4096;
+
+  // PageFile must outlive the object. MaxPages: the longest run it transfers, at most
+  // kMaxRunBytes of pages. The buffer grows with the transfers to the longest run's size.
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
   ~TPageRunIO();
+
+  // The longest run WriteRun and ReadRun transfer.
+  int32_t MaxPages() const { return FMaxPages; }
 
   // Writes one page: Header (checksum kind 0; its checksum is computed here) and Size bytes of
   // Header.Data (-1: the page data size), encrypted by Header.EncryptionType (Key empty = the page
@@ -85,12 +92,16 @@ private:
   int64_t Put(int32_t PageNo, int64_t Bytes);
   int64_t Get(int32_t PageNo, uint8_t* Images, int64_t Bytes);
 
+  // Makes the buffer hold at least Pages page images (at most FMaxPages).
+  void ProvideBuffer(int32_t Pages);
+
   int32_t FMaxPages;
   static constexpr uintptr_t kCacheLine = 64;
   // Left uninitialised: every transfer fills what it uses, and an open container does not pay
-  // for touching buffer memory it may never need.
+  // for buffer memory it may never need.
   std::unique_ptr<uint8_t[]> FStorage;
-  uint8_t* FBuffer;  // FMaxPages page images inside FStorage
+  uint8_t* FBuffer = nullptr;  // FBufferPages page images inside FStorage
+  int32_t FBufferPages = 0;
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
   std::vector<uint8_t*> FDests;

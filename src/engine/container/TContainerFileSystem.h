@@ -141,7 +141,7 @@ private:
   void StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_t FormerSize);
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
-  static int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit);
+  int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const;
   // Compaction's copy of one file's data into Target (TContainerFileSystem_Repair.cpp).
   void RepairCopyData(const TDirItem& Item, const std::string& Path, TContainerFileSystem& Target,
                       int32_t TargetHandle, std::vector<uint8_t>& Buffer);
