@@ -9,6 +9,7 @@
 #include "platform/Exception.h"
 #include "platform/FaultFileSystem.h"
 #include "platform/MemoryFileSystem.h"
+#include "support/AllocationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +47,18 @@ std::vector<uint8_t> readAll(TCFSHugeFile& file) {
   return data;
 }
 
+// A closed host file of the given content in small parts.
+void writeHostFile(const std::string& path, const std::vector<uint8_t>& data) {
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile file(path, true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  file.Close();
+}
+
 class HugeFileTest : public pagetest::MemoryFsTest {
 protected:
-
-  // A closed host file of the given content in small parts.
-  void makeFile(const std::string& path, const std::vector<uint8_t>& data) {
-    TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
-    TCFSHugeFile file(path, true, false, false);
-    ASSERT_TRUE(file.InternalOpen(true, false));
-    file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-    file.Close();
-  }
-
+  void makeFile(const std::string& path, const std::vector<uint8_t>& data) { writeHostFile(path, data); }
 };
 
 TEST_F(HugeFileTest, CreateWritesPartHeaderWithDefaultMaximum) {
@@ -304,6 +305,121 @@ TEST_F(HugeFileTest, DamagedPartsFailTheOpen) {
     TCFSHugeFile file(dir + "/c.edb", true, false, false);
     EXPECT_FALSE(file.InternalOpen(false, false));
   }
+}
+
+// The next-part name in the part header of the file at Path becomes Name.
+void setNextName(MemoryFileSystem& fs, const std::string& path, const std::string& name) {
+  auto image = fs.ReadAll(path);
+  std::memset(image.data() + kPartNextNameOffset, 0, kPartNextNameSize);
+  std::memcpy(image.data() + kPartNextNameOffset, name.data(), name.size());
+  fs.WriteAll(path, image);
+}
+
+// Opening, renaming and deleting follow the chain only through verified parts: a damaged link
+// stops them there, and a file behind it is neither opened, renamed nor deleted.
+TEST_F(HugeFileTest, ChainWalksTakeOnlyVerifiedParts) {
+  struct Case {
+    const char* name;
+    std::function<void(MemoryFileSystem&)> damage;
+    std::vector<std::string> parts;    // the verified parts, in chain order (names in /db)
+    std::vector<std::string> foreign;  // files that must stay as they are
+    TChainBreak expected;
+  };
+  const Case cases[] = {
+      {"the last part names another host file",
+       [](MemoryFileSystem& fs) {
+         writeHostFile("/db/other.edb", pattern(50, 4));
+         setNextName(fs, "/db/c.edb2", "other.edb");
+       },
+       {"c.edb", "c.edb1", "c.edb2"}, {"/db/other.edb"}, {cbPartNotFull, "c.edb2", "other.edb"}},
+      {"a full part names a file without part header",
+       [](MemoryFileSystem& fs) {
+         fs.WriteAll("/db/victim.txt", std::vector<uint8_t>(500, 'v'));
+         setNextName(fs, "/db/c.edb1", "victim.txt");
+       },
+       {"c.edb", "c.edb1"}, {"/db/victim.txt", "/db/c.edb2"}, {cbNotAPart, "c.edb1", "victim.txt"}},
+      {"a full part names a part of another maximum size",
+       [](MemoryFileSystem& fs) {
+         TCFSHugeFile big("/db/big.edb", true, false, false);
+         ASSERT_TRUE(big.InternalOpen(true, false));
+         big.WriteBuffer(pattern(120).data(), 120);
+         big.Close();
+         setNextName(fs, "/db/c.edb1", "big.edb");
+       },
+       {"c.edb", "c.edb1"}, {"/db/big.edb", "/db/c.edb2"}, {cbMaxSizeDiffers, "c.edb1", "big.edb"}},
+      {"a full part names the first part", [](MemoryFileSystem& fs) { setNextName(fs, "/db/c.edb1", "c.edb"); },
+       {"c.edb", "c.edb1"}, {"/db/c.edb2"}, {cbLoop, "c.edb1", "c.edb"}},
+      {"a next name with a directory",
+       [](MemoryFileSystem& fs) {
+         fs.WriteAll("/victim.txt", std::vector<uint8_t>(500, 'v'));
+         setNextName(fs, "/db/c.edb", "../victim.txt");
+       },
+       {"c.edb"}, {"/victim.txt", "/db/c.edb1", "/db/c.edb2"}, {cbForeignName, "c.edb", "../victim.txt"}},
+      {"a missing part", [](MemoryFileSystem& fs) { ASSERT_TRUE(fs.DeleteFile("/db/c.edb1")); },
+       {"c.edb"}, {"/db/c.edb2"}, {cbMissing, "c.edb", "c.edb1"}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* path : {"/db/c.edb", "/db/c.edb1", "/db/c.edb2", "/db/n.edb", "/db/n.edb1", "/db/n.edb2",
+                             "/db/other.edb", "/db/big.edb", "/db/victim.txt", "/victim.txt"})
+      fs.DeleteFile(path);
+    makeFile("/db/c.edb", pattern(250, uint8_t(n++)));
+    c.damage(fs);
+    std::vector<std::vector<uint8_t>> before;
+    for (const auto& path : c.foreign) before.push_back(fs.ReadAll(path));
+    auto expectBreak = [&](const TCFSHugeFile& file) {
+      EXPECT_EQ(file.ChainBreak().Reason, c.expected.Reason);
+      EXPECT_EQ(file.ChainBreak().From, c.expected.From);
+      EXPECT_EQ(file.ChainBreak().To, c.expected.To);
+    };
+    {
+      TCFSHugeFile strict("/db/c.edb", true, false, false);
+      EXPECT_FALSE(strict.InternalOpen(false, false));
+      TCFSHugeFile file("/db/c.edb", true, false, false);
+      ASSERT_TRUE(file.InternalOpen(false, true));
+      EXPECT_EQ(file.PartCount(), int(c.parts.size()));
+      expectBreak(file);
+    }
+    TCFSHugeFile file("/db/c.edb", true, false, false);
+    EXPECT_TRUE(file.RenameFile("n.edb"));
+    expectBreak(file);
+    for (const auto& part : c.parts) {
+      EXPECT_FALSE(fs.FileExists("/db/" + part)) << part;
+      EXPECT_TRUE(fs.FileExists("/db/n" + part.substr(1))) << part;
+    }
+    EXPECT_TRUE(file.DeleteFiles());
+    for (const auto& part : c.parts) EXPECT_FALSE(fs.FileExists("/db/n" + part.substr(1))) << part;
+    for (size_t i = 0; i < c.foreign.size(); ++i) {
+      EXPECT_EQ(fs.ReadAll(c.foreign[i]), before[i]) << c.foreign[i];
+    }
+  }
+}
+
+// In memory mode a part is copied into memory only once it verified: a link to a large file
+// beside the container costs nothing.
+TEST_F(HugeFileTest, MemoryModeCopiesOnlyVerifiedParts) {
+  makeFile("/db/c.edb", pattern(250));
+  fs.WriteAll("/db/big.bin", std::vector<uint8_t>(4 << 20, 'b'));
+  setNextName(fs, "/db/c.edb1", "big.bin");
+  TCFSHugeFile file("/db/c.edb", true, false, true);
+  testsupport::LargestAllocation probe;
+  ASSERT_TRUE(file.InternalOpen(false, true));
+  if (testsupport::LargestAllocation::Measured()) {
+    EXPECT_LT(probe.Bytes(), size_t(64 << 10));
+  }
+  EXPECT_EQ(file.PartCount(), 2);
+  EXPECT_EQ(file.ChainBreak().Reason, cbNotAPart);
+  EXPECT_EQ(fs.ReadAll("/db/big.bin").size(), size_t(4 << 20));
+}
+
+TEST_F(HugeFileTest, DeleteFilesRemovesTheNamedFileEvenWhenItIsNoPart) {
+  fs.WriteAll("/db/c.edb", std::vector<uint8_t>(1000, 'x'));
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  EXPECT_TRUE(file.DeleteFiles());
+  EXPECT_FALSE(fs.FileExists("/db/c.edb"));
+  EXPECT_EQ(file.ChainBreak().Reason, cbNotAPart);
+  EXPECT_TRUE(file.DeleteFiles()) << "nothing left to delete";
 }
 
 TEST_F(HugeFileTest, ErrorMessages) {

@@ -292,7 +292,7 @@ TEST_P(RepairFileTest, DamagedContainerIsRefused) {
     const char* Problem;
   };
   const Case Cases[] = {
-      {"\\pages3.dat", [](TDirItem& Item) { Item.Size = int64_t{40} << 30; }, "leaves the container at page -1"},
+      {"\\pages3.dat", [](TDirItem& Item) { Item.Size = int64_t{40} << 30; }, "more than the container's 97 pages hold"},
       {"\\one.dat", [](TDirItem& Item) { Item.Size = -5; }, "has a negative size"},
       {"\\emptydir", [](TDirItem& Item) { Item.Attr = 0; }, "has attributes that disagree with its kind"},
   };

@@ -39,7 +39,6 @@ inline constexpr int64_t kPartHeaderSize = 280;
 inline constexpr int64_t kPartMaxSizeDefault = 2147483647;
 inline constexpr int kPartNextNameOffset = 16;
 inline constexpr int kPartNextNameSize = 261;
-inline constexpr int64_t kStartOffsetScanBlock = 65535;
 
 // Container header.
 inline constexpr char kContainerSignature[8] = {'E', 'D', 'C', 'F', 'S', 'S', 'G', 'N'};
@@ -60,6 +59,15 @@ inline constexpr int kHeaderPageCountOffset = 48;
 inline constexpr int kHeaderPasswordBlockOffset = 52;
 inline constexpr int kHeaderEncryptionTypeOffset = 224;
 inline constexpr int32_t kBytesPerKB = 1024;                   // PageSize = page size in KB * 1024
+
+// Start-offset scan of a first part stored behind foreign bytes: the file is read in blocks of
+// kStartOffsetScanBlock bytes for the part signature's first kStartOffsetScanMarkSize bytes
+// ("EDMV"); a place counts only with at least kStartOffsetScanMinTail bytes from it to the end of
+// the file (the part header and the container signature behind it). Blocks overlap by
+// kStartOffsetScanMarkSize - 1 bytes, so that a mark across a block edge is found.
+inline constexpr int64_t kStartOffsetScanBlock = 65535;
+inline constexpr int kStartOffsetScanMarkSize = 4;
+inline constexpr int64_t kStartOffsetScanMinTail = kPartHeaderSize + sizeof kContainerSignature;  // 288
 
 // Password block.
 inline constexpr int kPasswordBlockSize = 172;
@@ -82,6 +90,13 @@ inline constexpr int kPageChecksumKindOffset = 10;
 inline constexpr int kDefaultPageSizeKB = 4;
 inline constexpr int kDefaultExtentPageCount = 16;
 inline constexpr int kReservedPageCount = 1;
+// Page sizes a container has: whole KB (kBytesPerKB bytes) from kMinPageSizeKB to
+// kMaxPageSizeKB. Creation accepts no others; a header with another page size is damaged.
+inline constexpr int32_t kMinPageSizeKB = 1;
+inline constexpr int32_t kMaxPageSizeKB = 64;
+// The most pages an extent may have: one PFS page describes at least one extent (one bit per
+// page of its page data).
+constexpr int64_t MaxExtentPageCount(int32_t PageSize) { return 8 * int64_t(PageSize - kPageHeaderSize); }
 
 // Free-space bitmap pages. Each sits in the first extent of the span it describes: the PFS page
 // first, the GAM page second and its SGAM page third. The i-th PFS page is page kFirstPFSPageNo +

@@ -10,13 +10,22 @@ namespace tesvar::container {
 
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
-      FMaxPages(std::max(MaxPages, 1)),
-      FStorage(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(FMaxPages) *
-                                                           static_cast<size_t>(FPageFile.Header().PageSize) +
-                                                       kCacheLine)),
+      FMaxPages(static_cast<int32_t>(std::clamp<int64_t>(
+          MaxPages, 1, std::max<int64_t>(1, kMaxRunBytes / std::max(PageFile.Header().PageSize, 1))))),
       FSources(static_cast<size_t>(FMaxPages)),
-      FDests(static_cast<size_t>(FMaxPages)) {
+      FDests(static_cast<size_t>(FMaxPages)) {}
+
+void TPageRunIO::ProvideBuffer(int32_t Pages) {
+  if (Pages <= FBufferPages) return;
+  // Grown in powers of two, so that runs of growing length reallocate rarely.
+  int32_t Room = std::max(FBufferPages, 1);
+  while (Room < Pages) Room *= 2;
+  Room = std::min(Room, FMaxPages);
+  FStorage = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(Room) *
+                                                           static_cast<size_t>(FPageFile.Header().PageSize) +
+                                                       kCacheLine);
   FBuffer = FStorage.get() + LineLead(FStorage.get(), 0);
+  FBufferPages = Room;
 }
 
 // Page images sit at the same offset within a cache line as their place in the host's first part
@@ -35,6 +44,7 @@ int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* co
                              const std::string& Key) {
   const int64_t PageSize = FPageFile.Header().PageSize;
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  ProvideBuffer(Count);
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   Header.PageType = ptUserData;
@@ -82,6 +92,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  ProvideBuffer(std::min(Count, kReadBatchPages));  // the staging buffer's batches
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   // Where the destinations follow one another and hold the images, the host reads a batch of

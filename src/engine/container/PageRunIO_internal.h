@@ -31,9 +31,16 @@ public:
   // a batch short (fewer go through the staging buffer in one transfer).
   static constexpr int32_t kMinInPlacePages = 16;
 
-  // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
+  // Bytes of page images a run holds at most: runs of pages larger than 4 KB are shorter.
+  static constexpr int64_t kMaxRunBytes = int64_t{kMaxRunPages} * 4096;
+
+  // PageFile must outlive the object. MaxPages: the longest run it transfers, at most
+  // kMaxRunBytes of pages. The buffer grows with the transfers to the longest run's size.
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
   ~TPageRunIO();
+
+  // The longest run WriteRun and ReadRun transfer.
+  int32_t MaxPages() const { return FMaxPages; }
 
   // Writes Count (<= MaxPages) consecutive pages from FirstPage as user-data pages; page i takes
   // its page-data-size bytes from Sources[i] (left unchanged), zeros when null (a zero page, not
@@ -66,12 +73,16 @@ private:
   size_t LineLead(const uint8_t* Memory, int32_t PageNo) const;
 
   TPageFileManager& FPageFile;
+  // Makes the buffer hold at least Pages page images (at most FMaxPages).
+  void ProvideBuffer(int32_t Pages);
+
   int32_t FMaxPages;
   static constexpr uintptr_t kCacheLine = 64;
   // Left uninitialised: every transfer fills what it uses, and an open container does not pay
-  // for touching buffer memory it may never need.
+  // for buffer memory it may never need.
   std::unique_ptr<uint8_t[]> FStorage;
-  uint8_t* FBuffer;  // FMaxPages page images inside FStorage
+  uint8_t* FBuffer = nullptr;  // FBufferPages page images inside FStorage
+  int32_t FBufferPages = 0;
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
   std::vector<uint8_t*> FDests;

@@ -27,9 +27,9 @@ public:
   virtual bool SetSize(int64_t Value) = 0;
   // Size in bytes (-1 when closed or on failure).
   virtual int64_t GetSize() = 0;
-  // Flushes and releases the handle or stream; closing a closed part does nothing. A failed flush
-  // there goes unreported: a caller that needs the data on the device calls Flush first (the
-  // container's FileFlush and its destructor, compaction before it renames).
+  // Releases the handle or stream without flushing it; closing a closed part does nothing. A
+  // caller that needs the data on the device calls Flush first (the container's commits,
+  // compaction before it renames).
   virtual void Close() = 0;
   // Writes buffered data through to the device; false when it did not.
   [[nodiscard]] virtual bool Flush() = 0;

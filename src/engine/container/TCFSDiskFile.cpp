@@ -16,10 +16,8 @@ bool TCFSDiskFile::Open(bool Create) {
 }
 
 void TCFSDiskFile::Close() {
-  if (!FFile) return;
-  // Close cannot report a failed flush (see TCFSAbstractFile::Close); whoever needs the data on
-  // the device flushes first and checks that.
-  static_cast<void>(FFile->Flush());
+  // No flush here: Close cannot report one (see TCFSAbstractFile::Close), so whoever needs the
+  // data on the device flushes first and checks that.
   FFile.reset();
 }
 

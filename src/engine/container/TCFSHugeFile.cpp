@@ -37,39 +37,57 @@ std::string nextNameOf(const uint8_t (&Header)[kPartHeaderSize]) {
 // A next-part name must be a plain file name: the chain never leaves the first part's directory.
 bool isPlainName(const std::string& Name) { return Name.find_first_of("/\\") == std::string::npos; }
 
-// Finds the part header of a container stored behind foreign bytes: the first "EDMV" with at
-// least 288 bytes from it on, the part signature there and the container signature right after
-// the part header. Blocks overlap by 3 bytes so that a signature across a block edge is found.
-// Returns -1 when there is none.
+// Writes Name as the next-part name of the part header at HeaderOffset in Part.
+bool writeNextField(TCFSAbstractFile& Part, int64_t HeaderOffset, const std::string& Name) {
+  uint8_t field[kPartNextNameSize] = {};
+  std::memcpy(field, Name.data(), std::min<size_t>(Name.size(), kMaxPartNameLength));
+  const int64_t offset = HeaderOffset + kPartNextNameOffset;
+  return Part.Seek(offset, 0) == offset && Part.Write(field, kPartNextNameSize) == kPartNextNameSize;
+}
+
+// Finds the part header of a container stored behind foreign bytes: the first place of the scan
+// mark with at least kStartOffsetScanMinTail bytes from it on, the part signature there and the
+// container signature right after the part header (see ContainerFormat.h). Returns -1 when there
+// is none.
 int64_t scanStartOffset(TCFSAbstractFile& Part) {
+  constexpr int64_t kOverlap = kStartOffsetScanMarkSize - 1;
   const int64_t size = Part.GetSize();
-  std::vector<uint8_t> block(static_cast<size_t>(kStartOffsetScanBlock));
-  for (int64_t base = 0; size - base > kPartHeaderSize + 7; base += kStartOffsetScanBlock - 3) {
+  if (size < kStartOffsetScanMinTail) return -1;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(kStartOffsetScanBlock, size)));
+  for (int64_t base = 0; size - base >= kStartOffsetScanMinTail; base += kStartOffsetScanBlock - kOverlap) {
     if (Part.Seek(base, 0) != base) return -1;
-    const int64_t got = Part.Read(block.data(), std::min<int64_t>(kStartOffsetScanBlock, size - base));
+    const int64_t wanted = std::min<int64_t>(kStartOffsetScanBlock, size - base);
+    const int64_t got = Part.Read(block.data(), wanted);
     // Candidates are the places of the signature's first byte (memchr skips the rest quickly).
     const uint8_t* const begin = block.data();
-    const uint8_t* const last = begin + std::max<int64_t>(got - 3, 0);
+    const uint8_t* const last = begin + std::max<int64_t>(got - kOverlap, 0);
     for (const uint8_t* at = begin; at < last; ++at) {
       at = static_cast<const uint8_t*>(std::memchr(at, kPartSignature[0], static_cast<size_t>(last - at)));
       if (!at) break;
-      if (std::memcmp(at, kPartSignature, 4) != 0) continue;
+      if (std::memcmp(at, kPartSignature, kStartOffsetScanMarkSize) != 0) continue;
       const int64_t candidate = base + (at - begin);
-      if (size - candidate <= kPartHeaderSize + 7) return -1;
-      uint8_t signature[8];
-      uint8_t container[8];
-      if (Part.Seek(candidate, 0) != candidate || Part.Read(signature, 8) != 8) return -1;
-      if (Part.Seek(candidate + kPartHeaderSize, 0) < 0 || Part.Read(container, 8) != 8) return -1;
-      if (std::memcmp(signature, kPartSignature, 8) == 0 &&
-          std::memcmp(container, kContainerSignature, 8) == 0)
+      if (size - candidate < kStartOffsetScanMinTail) return -1;
+      uint8_t signature[sizeof kPartSignature];
+      uint8_t container[sizeof kContainerSignature];
+      if (Part.Seek(candidate, 0) != candidate || Part.Read(signature, sizeof signature) != int64_t(sizeof signature))
+        return -1;
+      if (Part.Seek(candidate + kPartHeaderSize, 0) < 0 || Part.Read(container, sizeof container) != int64_t(sizeof container))
+        return -1;
+      if (std::memcmp(signature, kPartSignature, sizeof signature) == 0 &&
+          std::memcmp(container, kContainerSignature, sizeof container) == 0)
         return candidate;
     }
-    if (got < std::min<int64_t>(kStartOffsetScanBlock, size - base)) return -1;
+    if (got < wanted) return -1;
   }
   return -1;
 }
 
 char lowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string lowerAsciiText(std::string Text) {
+  std::transform(Text.begin(), Text.end(), Text.begin(), lowerAscii);
+  return Text;
+}
 
 // Every case-insensitive occurrence of From in Text replaced by To.
 std::string replaceAllCaseless(const std::string& Text, const std::string& From, const std::string& To) {
@@ -137,15 +155,11 @@ std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::newPart(const std::string& Path)
   return std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
 }
 
-// Opens an existing part; in memory mode the disk file is copied into a new memory part.
+// Opens an existing part file with the host file's access and sharing.
 std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::openPart(const std::string& Path) const {
   auto disk = std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
   if (!disk->Open(false)) return nullptr;
-  if (!FInMemory) return disk;
-  auto memory = std::make_unique<TCFSMemoryFile>(Path, FExclusive, FReadOnly);
-  memory->Open(true);
-  if (!copyContent(*disk, *memory)) return nullptr;
-  return memory;
+  return disk;
 }
 
 bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
@@ -166,6 +180,7 @@ bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
       FParts.clear();
       return false;
     }
+    FChainBreak = {};
     FOpen = true;
     return true;
   }
@@ -179,33 +194,74 @@ bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
   return true;
 }
 
-// Opens the parts one by one, following the next names. True when the chain ends properly;
-// otherwise the parts opened so far stay in FParts.
-bool TCFSHugeFile::walkChain() {
+bool TCFSHugeFile::walkParts(const TPartOpener& Open, const TPartVisitor& Visit) {
+  FChainBreak = {};
   std::string path = FFileName;
+  std::string from;
+  int64_t maxSize = 0;
+  // Names compare caselessly: on a caseless file system two spellings are one file.
   std::set<std::string> visited;
+  auto broken = [&](TChainBreakReason Reason, const std::string& To) {
+    FChainBreak = {Reason, from, To};
+    return false;
+  };
   for (size_t k = 0;; ++k) {
-    if (!visited.insert(path).second) return false;  // a chain that loops back
-    auto part = openPart(path);
-    if (!part) return false;
-    int64_t start = 0;
-    if (k == 0) start = std::max<int64_t>(0, scanStartOffset(*part));
+    const std::string name = platform::ExtractFileName(path);
+    if (!visited.insert(lowerAsciiText(path)).second) return broken(cbLoop, name);
+    std::unique_ptr<TCFSAbstractFile> part = Open(path);
+    if (!part) return broken(cbMissing, name);
+    const int64_t start = k == 0 ? std::max<int64_t>(0, scanStartOffset(*part)) : 0;
     uint8_t header[kPartHeaderSize];
-    if (!readPartHeader(*part, start, header)) return false;
+    if (!readPartHeader(*part, start, header)) return broken(cbNotAPart, name);
+    const int64_t partMax = getLE64s(header + 8);
     if (k == 0) {
-      const int64_t maxSize = getLE64s(header + 8);
-      if (maxSize <= kPartHeaderSize || start >= maxSize - kPartHeaderSize) return false;
-      FStartOffset = start;
-      FMaxPartSize = maxSize;
-      FPartDataSize = maxSize - kPartHeaderSize;
+      if (partMax <= kPartHeaderSize || start >= partMax - kPartHeaderSize) return broken(cbNotAPart, name);
+      maxSize = partMax;
+    } else if (partMax != maxSize) {
+      return broken(cbMaxSizeDiffers, name);
     }
-    const int64_t partSize = part->GetSize();
-    FParts.push_back(std::move(part));
-    const std::string next = nextNameOf(header);
-    if (next.empty()) return true;
-    if (partSize < FMaxPartSize || !isPlainName(next)) return false;
-    path = partPath(next);
+    const TPartFound found{path, start, part->GetSize(), maxSize, nextNameOf(header)};
+    if (!Visit(part, found)) return broken(cbMissing, name);
+    if (found.Next.empty()) return true;
+    from = name;
+    if (!isPlainName(found.Next)) return broken(cbForeignName, found.Next);
+    if (found.Size != maxSize) return broken(cbPartNotFull, found.Next);
+    path = partPath(found.Next);
   }
+}
+
+bool TCFSHugeFile::walkChain() {
+  return walkParts([this](const std::string& Path) { return openPart(Path); },
+                   [this](std::unique_ptr<TCFSAbstractFile>& Part, const TPartFound& Found) {
+                     // In memory mode the verified part's bytes move into a memory part.
+                     if (FInMemory) {
+                       auto memory = std::make_unique<TCFSMemoryFile>(Found.Path, FExclusive, FReadOnly);
+                       if (!memory->Open(true) || !copyContent(*Part, *memory)) return false;
+                       Part = std::move(memory);
+                     }
+                     if (FParts.empty()) {
+                       FStartOffset = Found.Start;
+                       FMaxPartSize = Found.MaxSize;
+                       FPartDataSize = Found.MaxSize - kPartHeaderSize;
+                     }
+                     FParts.push_back(std::move(Part));
+                     return true;
+                   });
+}
+
+std::vector<TCFSHugeFile::TPartFound> TCFSHugeFile::findParts() {
+  std::vector<TPartFound> parts;
+  walkParts(
+      [](const std::string& Path) -> std::unique_ptr<TCFSAbstractFile> {
+        auto part = std::make_unique<TCFSDiskFile>(Path, false, true);
+        if (!part->Open(false)) return nullptr;
+        return part;
+      },
+      [&parts](std::unique_ptr<TCFSAbstractFile>&, const TPartFound& Found) {
+        parts.push_back(Found);
+        return true;
+      });
+  return parts;
 }
 
 // The logical size from the parts: every part but the last carries a full share.
@@ -327,11 +383,7 @@ void TCFSHugeFile::Close() {
 }
 
 bool TCFSHugeFile::writeNextName(size_t Index, const std::string& Name) {
-  uint8_t field[kPartNextNameSize] = {};
-  std::memcpy(field, Name.data(), std::min<size_t>(Name.size(), kMaxPartNameLength));
-  TCFSAbstractFile& part = *FParts[Index];
-  const int64_t offset = headerOffset(Index) + kPartNextNameOffset;
-  return part.Seek(offset, 0) == offset && part.Write(field, kPartNextNameSize) == kPartNextNameSize;
+  return writeNextField(*FParts[Index], headerOffset(Index), Name);
 }
 
 bool TCFSHugeFile::AppendPartFile() {
@@ -367,6 +419,7 @@ bool TCFSHugeFile::AppendPartFile() {
     if (!FInMemory) platform::FileSystem().DeleteFile(path);
     return false;
   }
+  FChainBreak = {};
   return true;
 }
 
@@ -376,7 +429,7 @@ void TCFSHugeFile::DeleteLastPartFile() {
   FParts.back()->Close();
   FParts.pop_back();
   if (!FInMemory) platform::FileSystem().DeleteFile(path);
-  writeNextName(FParts.size() - 1, {});
+  if (writeNextName(FParts.size() - 1, {})) FChainBreak = {};
 }
 
 bool TCFSHugeFile::RenameFile(const std::string& NewName) {
@@ -394,41 +447,31 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
     }
     return true;
   }
-  if (!platform::FileSystem().RenameFile(FFileName, newPath)) return false;
+  const std::vector<TPartFound> parts = findParts();
+  if (parts.empty()) return false;
+  platform::IFileSystem& Fs = platform::FileSystem();
+  if (!Fs.RenameFile(FFileName, newPath)) return false;
   FFileName = newPath;
-  std::string path = newPath;
-  std::set<std::string> visited;
-  for (bool first = true; visited.insert(path).second; first = false) {
-    TCFSDiskFile part(path, true, false);
-    if (!part.Open(false)) return false;
-    const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
-    uint8_t header[kPartHeaderSize];
-    if (!readPartHeader(part, start, header)) return false;
-    const std::string next = nextNameOf(header);
-    if (next.empty()) return true;
-    if (!isPlainName(next)) return false;
-    const std::string renamed = replaceAllCaseless(next, oldBase, newBase);
-    if (renamed != next) {
+  std::string previous = newPath;  // the renamed part holding the link to the next
+  for (size_t k = 1; k < parts.size(); ++k) {
+    const std::string name = platform::ExtractFileName(parts[k].Path);
+    const std::string renamed = replaceAllCaseless(name, oldBase, newBase);
+    if (renamed != name) {
       if (renamed.size() > size_t(kMaxPartNameLength)) return false;
-      if (!platform::FileSystem().RenameFile(partPath(next), partPath(renamed))) return false;
+      if (!Fs.RenameFile(partPath(name), partPath(renamed))) return false;
       // The header must name the renamed part on the device before the chain relies on it;
       // otherwise both go back.
-      const int64_t offset = start + kPartNextNameOffset;
-      auto storeName = [&](const std::string& name) {
-        uint8_t field[kPartNextNameSize] = {};
-        std::memcpy(field, name.data(), name.size());
-        return part.Seek(offset, 0) == offset && part.Write(field, kPartNextNameSize) == kPartNextNameSize &&
-               part.Flush();
-      };
-      if (!storeName(renamed)) {
-        storeName(next);
-        platform::FileSystem().RenameFile(partPath(renamed), partPath(next));
+      TCFSDiskFile link(previous, true, false);
+      const bool opened = link.Open(false);
+      if (!opened || !writeNextField(link, parts[k - 1].Start, renamed) || !link.Flush()) {
+        if (opened) static_cast<void>(writeNextField(link, parts[k - 1].Start, name) && link.Flush());
+        static_cast<void>(Fs.RenameFile(partPath(renamed), partPath(name)));
         return false;
       }
     }
-    path = partPath(renamed);
+    previous = partPath(renamed);
   }
-  return false;
+  return true;
 }
 
 bool TCFSHugeFile::DeleteFiles(bool Quick) {
@@ -438,22 +481,12 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
   FSize = 0;
   FPosition = 0;
   if (FInMemory) return true;
-  std::string path = FFileName;
-  std::set<std::string> visited;
   platform::IFileSystem& Fs = platform::FileSystem();
-  for (bool first = true; visited.insert(path).second && Fs.FileExists(path); first = false) {
-    std::string next;
-    {
-      TCFSDiskFile part(path, false, true);
-      if (part.Open(false)) {
-        const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
-        uint8_t header[kPartHeaderSize];
-        if (readPartHeader(part, start, header)) next = nextNameOf(header);
-      }
-    }
-    if (!(Quick ? Fs.DeleteFileQuick(path) : Fs.DeleteFile(path))) return false;
-    if (next.empty() || !isPlainName(next)) break;
-    path = partPath(next);
+  auto remove = [&](const std::string& Path) { return Quick ? Fs.DeleteFileQuick(Path) : Fs.DeleteFile(Path); };
+  const std::vector<TPartFound> parts = findParts();
+  if (parts.empty()) return !Fs.FileExists(FFileName) || remove(FFileName);
+  for (const TPartFound& part : parts) {
+    if (!remove(part.Path)) return false;
   }
   return true;
 }

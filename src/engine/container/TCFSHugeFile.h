@@ -11,16 +11,42 @@
 //
 // In memory mode the parts are memory streams; they survive Close and are dropped only by
 // DeleteFiles or destruction.
+//
+// The chain is followed on disk by one walk (opening, RenameFile, DeleteFiles), which takes a file
+// as a part only when it verifies: it has a part header (signature; the first part's maximum part
+// size, which must exceed the header and the start offset; a later part's equal to the first's),
+// its name is a plain file name in the first part's folder, the chain has not reached it before,
+// and the part naming it is exactly the maximum part size long. The walk stops at the first link
+// that does not verify (ChainBreak tells which): nothing behind it is opened, renamed or deleted.
 
 #include "container/ContainerFormat.h"
 #include "container/TCFSAbstractFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace tesvar::container {
+
+// Why the part chain on disk ends before a part that names no next part.
+enum TChainBreakReason : uint8_t {
+  cbNone = 0,        // the chain ends properly
+  cbMissing,         // the named file does not exist or cannot be opened
+  cbNotAPart,        // the named file has no part header (too short, wrong signature, or a first
+                     // part whose maximum part size is below the header or the start offset)
+  cbMaxSizeDiffers,  // the named file's maximum part size differs from the first part's
+  cbPartNotFull,     // the naming part is not exactly the maximum part size long
+  cbForeignName,     // the name has a directory part
+  cbLoop,            // the name is that of a part the chain reached before
+};
+
+struct TChainBreak {
+  TChainBreakReason Reason = cbNone;
+  std::string From;  // file name (no directory) of the part holding the link; empty for the first part
+  std::string To;    // the name linked to
+};
 
 class TCFSHugeFile {
 public:
@@ -31,9 +57,9 @@ public:
   TCFSHugeFile(const TCFSHugeFile&) = delete;
   TCFSHugeFile& operator=(const TCFSHugeFile&) = delete;
 
-  // Create: deletes every part of the name chain, then creates the first part (size 0). Otherwise
-  // walks the chain of existing parts; succeeds when the whole chain is sound, or with Tolerant
-  // when at least the first part opened. Raises "TCFSHugeFile.InternalOpen - File is already
+  // Create: deletes every part of the name chain (DeleteFiles), then creates the first part (size
+  // 0). Otherwise walks the chain of existing parts; succeeds when the whole chain verifies, or
+  // with Tolerant when at least the first part did (the parts before the break are kept). Raises "TCFSHugeFile.InternalOpen - File is already
   // open." / "TCFSHugeFile.InternalOpen - File was not closed.". An in-memory file that still
   // holds its parts is simply reopened (unless Create). Position 0 afterwards.
   bool InternalOpen(bool Create, bool Tolerant);
@@ -64,17 +90,24 @@ public:
   void Close();
   // Renames every part: the new name keeps the old directory, further parts replace the old base
   // name in their names (case-insensitively) and the chain's headers are updated. In disk mode
-  // the file must be closed (open parts cannot be renamed). Memory mode raises
-  // "TCFSHugeFile.RenameFile - No memory files exist." when there are no parts. A header that
-  // names a renamed part is flushed before the next part is renamed. False when a rename or a
+  // the file must be closed (open parts cannot be renamed); only verified parts are renamed, and a
+  // link that does not verify stays as it is. Memory mode raises "TCFSHugeFile.RenameFile - No
+  // memory files exist." when there are no parts. A header that names a renamed part is flushed
+  // before the next part is renamed. False when the first part is no part, or a rename or a
   // header update fails; the parts renamed so far keep their new names then and the chain stays
   // whole from the first part (FileName() tells its name), so renaming again to the old name
   // undoes it. The names are durable only once the caller syncs the folder.
   [[nodiscard]] bool RenameFile(const std::string& NewName);
-  // Closes the file and removes every part: memory mode drops them, disk mode deletes the files
-  // of the chain (with Quick the host may free their space after the call returns). False when a
-  // file cannot be deleted.
+  // Closes the file and removes every part: memory mode drops them, disk mode deletes the file of
+  // the first part (whatever it holds: it is the file the caller named) and the verified parts
+  // behind it (with Quick the host may free their space after the call returns). A file the chain
+  // names that does not verify is left alone: the result stays true, ChainBreak() names it. False
+  // when a file to be deleted cannot be.
   bool DeleteFiles(bool Quick = false);
+  // Where the last walk of the chain on disk (opening, RenameFile, DeleteFiles) found it broken;
+  // Reason cbNone when it ended properly. Creating the file, appending a part and dropping the last
+  // part write the end of the chain anew and clear it.
+  const TChainBreak& ChainBreak() const { return FChainBreak; }
   // Creates the next part (named base + n, the smallest n >= part count whose file does not
   // exist) and links it from the previous part's header. False when it cannot be created.
   bool AppendPartFile();
@@ -119,9 +152,29 @@ public:
   };
 
 private:
+  // A verified part as the walk found it on disk.
+  struct TPartFound {
+    std::string Path;
+    int64_t Start = 0;    // file offset of its part header (the start offset in the first part)
+    int64_t Size = 0;     // file size
+    int64_t MaxSize = 0;  // maximum part size
+    std::string Next;     // the next part's name, empty in the last
+  };
+  using TPartOpener = std::function<std::unique_ptr<TCFSAbstractFile>(const std::string& Path)>;
+  using TPartVisitor = std::function<bool(std::unique_ptr<TCFSAbstractFile>& Part, const TPartFound& Found)>;
+
   std::unique_ptr<TCFSAbstractFile> newPart(const std::string& Path) const;
   std::unique_ptr<TCFSAbstractFile> openPart(const std::string& Path) const;
+  // The walk of the chain on disk from the first part (see the top of this header): opens each
+  // file by Open (null: cannot), hands every verified part to Visit (which may take it; a part
+  // left to the walk is closed; false: it cannot be used, the walk stops as at a missing part) and
+  // records where the chain breaks in FChainBreak. True when the chain ends properly.
+  bool walkParts(const TPartOpener& Open, const TPartVisitor& Visit);
+  // Opens the verified parts into FParts (in memory mode, copies of them) and takes the start
+  // offset and maximum part size of the first.
   bool walkChain();
+  // The verified parts, each opened for reading and closed again.
+  std::vector<TPartFound> findParts();
   void recalcSize();
   std::string partPath(const std::string& Name) const;
   // File offset of the part header inside part Index (the start offset in the first part).
@@ -140,6 +193,7 @@ private:
   std::vector<std::unique_ptr<TCFSAbstractFile>> FParts;
   bool FOpen = false;
   int64_t FStartOffset = 0;
+  TChainBreak FChainBreak;
 };
 
 }  // namespace tesvar::container

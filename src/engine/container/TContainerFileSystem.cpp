@@ -205,8 +205,8 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   return Done;
 }
 
-int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) {
-  const int64_t Max = std::min<int64_t>({Limit, TPageRunIO::kMaxRunPages, static_cast<int64_t>(Pages.size() - First)});
+int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const {
+  const int64_t Max = std::min<int64_t>({Limit, FPageRuns->MaxPages(), static_cast<int64_t>(Pages.size() - First)});
   int32_t Run = 1;
   while (Run < Max && Pages[First + Run] == Pages[First] + Run) ++Run;
   return Run;

@@ -168,7 +168,7 @@ private:
   void StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_t FormerSize);
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
-  static int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit);
+  int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const;
   // Compaction's steps (TContainerFileSystem_Repair.cpp).
   class TRepairRun;
   // True when TContainerChecker finds no problem; otherwise false with Log saying why.

@@ -205,7 +205,7 @@ void TContainerFileSystem::TRepairRun::CopyData(const TDirItem& Item, const std:
   for (size_t First = 0; First < Steps; First += ChunkPages) {
     const size_t Last = std::min(Steps, First + ChunkPages);
     for (size_t J = First; J < Last;) {
-      const int32_t Run = ConsecutiveRun(From, J, static_cast<int64_t>(Last - J));
+      const int32_t Run = S.ConsecutiveRun(From, J, static_cast<int64_t>(Last - J));
       const int32_t Read = S.FPageRuns->ReadRun(From[J], Run, FBuffer.data() + (J - First) * D, {});
       if (Read < Run) {
         throw Exception("TContainerFileSystem.RepairFile - cannot read page " + std::to_string(From[J + Read]) +
@@ -219,7 +219,7 @@ void TContainerFileSystem::TRepairRun::CopyData(const TDirItem& Item, const std:
                 FBuffer.begin() + static_cast<int64_t>(Last - First) * D, 0);
     }
     for (size_t J = First; J < Last;) {
-      const int32_t Run = ConsecutiveRun(To, J, static_cast<int64_t>(Last - J));
+      const int32_t Run = Target.ConsecutiveRun(To, J, static_cast<int64_t>(Last - J));
       if (Target.FPageRuns->WriteRun(To[J], Run, FBuffer.data() + (J - First) * D, EncryptionType, {}) < Run) {
         StopNoSpace();
       }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace tesvar::container {
 
@@ -44,12 +45,19 @@ void TDIRManager::Load() {
       static_cast<int64_t>(Header.DirPageCount) * FItemsPerDirPage < Header.DirItemCount) {
     throw Exception("TDIRManager.Load - DirItemCount > DirPageCount * ItemsPerDirPage");
   }
+  // Room for the items the pages in the host file can hold at most, not for what a damaged header
+  // claims.
   std::vector<TDirItem> Items;
-  Items.reserve(static_cast<size_t>(Header.DirItemCount));
+  Items.reserve(static_cast<size_t>(
+      std::min<int64_t>(Header.DirItemCount, static_cast<int64_t>(FPageFile.StoredPageCount()) * FItemsPerDirPage)));
   std::vector<int32_t> Pages;
+  std::unordered_set<int32_t> Visited;
   int32_t PageNo = Header.FirstDirPageNo;
   const int32_t DataSize = FItemsPerDirPage * kDirItemSize;
   for (int32_t K = 0; K < Header.DirPageCount; ++K) {
+    if (PageNo >= Header.PageCount || !Visited.insert(PageNo).second) {
+      throw Exception("TDIRManager.Load - invalid page No in directory chain, pageNo = " + std::to_string(PageNo));
+    }
     TPageHeader PageHeader;
     PageHeader.Data = FPageBuffer.data();
     if (PageNo <= 0 || !FPageFile.ReadPage(PageHeader, PageNo, false, {}, DataSize)) {

@@ -56,7 +56,10 @@ public:
   ~TDIRManager();
 
   // Reads DirPageCount directory pages from FirstDirPageNo and the first DirItemCount items;
-  // raises "TDIRManager.Load - can not load page, pageNo = <n>" when a page cannot be read.
+  // raises "TDIRManager.Load - can not load page, pageNo = <n>" when a page cannot be read,
+  // "TDIRManager.Load - invalid page No in directory chain, pageNo = <n>" for a chain that leaves
+  // the container or comes back to one of its pages, and "TDIRManager.Load - DirItemCount >
+  // DirPageCount * ItemsPerDirPage" for counts that do not fit each other.
   void Load();
 
   // Item ID of Path, -1 for the root, cePathMalformed or cePathNotFound.

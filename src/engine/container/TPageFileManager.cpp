@@ -68,11 +68,22 @@ bool decodeHeader(const uint8_t (&in)[kContainerHeaderSize], TContainerHeader& h
   return true;
 }
 
-// Values the page arithmetic relies on; a header outside them is treated as damaged.
+// The sizes this system creates containers with and counts that fit the container and each other;
+// a header outside them is damaged (and would make the layers above allocate by its numbers).
 bool plausible(const TContainerHeader& h) {
-  return h.PageSize > kPageHeaderSize && h.ExtentPageCount > 0 && h.PageCount >= 1 &&
-         h.ReservedPageCount == kReservedPageCount && h.PFSPageCount >= 0 && h.GAMPageCount >= 0 &&
-         h.DirPageCount >= 0 && h.DirItemCount >= 0;
+  if (h.PageSize % kBytesPerKB != 0 || h.PageSize < kMinPageSizeKB * kBytesPerKB ||
+      h.PageSize > kMaxPageSizeKB * kBytesPerKB)
+    return false;
+  if (h.ExtentPageCount < 1 || h.ExtentPageCount > MaxExtentPageCount(h.PageSize)) return false;
+  if (h.ReservedPageCount != kReservedPageCount || h.PageCount < 1) return false;
+  if (h.EncryptionType != etNone && h.EncryptionType != etPageCipher) return false;
+  if (h.PFSPageCount < 0 || h.GAMPageCount < 0 || h.DirPageCount < 0 || h.DirItemCount < 0) return false;
+  // Bitmap pages (a GAM page comes with its SGAM page) and directory pages are distinct pages
+  // after the reserved ones.
+  const int64_t structure = int64_t(h.PFSPageCount) + 2 * int64_t(h.GAMPageCount) + h.DirPageCount;
+  if (structure > int64_t(h.PageCount) - kReservedPageCount) return false;
+  if (h.DirPageCount > 0 && (h.FirstDirPageNo < kReservedPageCount || h.FirstDirPageNo >= h.PageCount)) return false;
+  return true;
 }
 
 // Copies Text into a zero-padded area of Size bytes.
@@ -108,11 +119,16 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
       FPassword(Password),
       FCiphers(std::make_unique<CipherCache>()) {
   if (Mode == kModeCreate) {
-    if (PageSizeKB <= 0) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
+    if (PageSizeKB < kMinPageSizeKB) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
+    if (PageSizeKB > kMaxPageSizeKB) {
+      throw Exception("TPageFileManager.Create - page size should be <= " + std::to_string(kMaxPageSizeKB) + " Kb.");
+    }
     if (ExtentPageCount <= 0) throw Exception("TPageFileManager.Create - extent page count should be >= 1 Page.");
-    // The page size must keep the byte offset of every page in 32-bit page numbers' reach.
-    if (PageSizeKB > std::numeric_limits<int32_t>::max() / kBytesPerKB)
-      throw Exception("TPageFileManager.Create - page size is too large.");
+    const int64_t maxExtent = MaxExtentPageCount(PageSizeKB * kBytesPerKB);
+    if (ExtentPageCount > maxExtent) {
+      throw Exception("TPageFileManager.Create - extent page count should be <= " + std::to_string(maxExtent) +
+                      " Pages.");
+    }
     // Parameter errors surface before anything is written.
     if (!Password.empty()) {
       if (Password.size() > size_t(kMaxPasswordLength))
@@ -145,6 +161,10 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
   if (FFile->Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
     throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
   FHeader = header;
+  // Writing into a container that lost pages would build on pages that are not there.
+  if (!FReadOnly && Truncated()) {
+    throw Exception("TContainerFileSystem.LoadHeader - CFS file is truncated, it can only be opened read-only.");
+  }
   // The key is taken without the verification delay: callers that accept a password from a user
   // verify it first (TContainerFileSystem does), so the delay is spent once per open.
   if (FHeader.EncryptionType != etNone) DecodePageKey(Password, FHeader.PasswordBlock, &FPageKey);
@@ -387,6 +407,18 @@ bool TPageFileManager::AddPages(int32_t Count) {
     FHeader.PageCount = previous;
     return false;
   }
+}
+
+int64_t TPageFileManager::NeededHostSize() const {
+  return FHeader.PageCount <= 1 ? kHeaderBytes : int64_t(FHeader.PageCount) * FHeader.PageSize;
+}
+
+bool TPageFileManager::Truncated() const { return FFile->GetSize() < NeededHostSize(); }
+
+int32_t TPageFileManager::StoredPageCount() const {
+  const int64_t size = FFile->GetSize();
+  const int64_t stored = size <= 0 ? 0 : (size - 1) / FHeader.PageSize + 1;
+  return static_cast<int32_t>(std::min<int64_t>(stored, FHeader.PageCount));
 }
 
 int64_t TPageFileManager::GetFreeSpace() const {

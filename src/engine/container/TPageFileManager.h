@@ -49,10 +49,13 @@ public:
   // Mode kModeCreate (0xFFFF) creates a new container (deleting any part files of that name);
   // any other mode opens an existing one. Read-only when (Mode & 3) == 0; host files opened
   // without sharing when (Mode & 0x10) != 0 (and when creating), with full sharing otherwise.
-  // Raises tesvar::Exception with the container's messages on bad parameters, a missing or
-  // damaged file ("File <name> has corrupted header.", "TContainerFileSystem.LoadHeader - Invalid
-  // CFS file, header is corrupted.") and raises "Cannot create file \"<path>\"" when the host file
-  // cannot be created. Opening an encrypted container derives the page key from Password without
+  // Raises tesvar::Exception with the container's messages on bad parameters (a page size outside
+  // kMinPageSizeKB..kMaxPageSizeKB, an extent page count outside 1..MaxExtentPageCount), a
+  // missing or damaged file ("File <name> has corrupted header.", "TContainerFileSystem.LoadHeader
+  // - Invalid CFS file, header is corrupted." also for a page size Create does not accept, an
+  // unknown encryption type and counts that do not fit the container), a truncated file opened
+  // for writing ("TContainerFileSystem.LoadHeader - CFS file is truncated, it can only be opened
+  // read-only.") and raises "Cannot create file \"<path>\"" when the host file cannot be created. Opening an encrypted container derives the page key from Password without
   // checking it (VerifyPassword does; a wrong password gives a useless key).
   TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
                    const std::string& Question, const std::string& Answer, bool InMemory,
@@ -122,6 +125,12 @@ public:
   bool AddPages(int32_t Count);
   // Bytes available for growth: the free heap in memory, else the free space of the drive.
   int64_t GetFreeSpace() const;
+  // The host file size the header's pages need (the header alone while PageCount is 1); a shorter
+  // host file is truncated: it lost pages.
+  int64_t NeededHostSize() const;
+  bool Truncated() const;
+  // Pages the host file holds, whole or in part: PageCount unless it is truncated.
+  int32_t StoredPageCount() const;
 
   // Password check against a password block: spends more than 255 ms of platform::Clock() on
   // repeated decryption first. An empty password fails at once; otherwise Key receives the

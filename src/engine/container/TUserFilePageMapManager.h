@@ -33,7 +33,10 @@ public:
   ~TUserFilePageMapManager();
 
   // The map of a file with pages (loaded into the cache on first use). Raises
-  // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged chain.
+  // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged map: "... - File
+  // size exceeds the container." for a size that needs more pages than the container has, "... -
+  // Invalid page No in map chain." for a chain that ends early or comes back to one of its pages, "... - Error on reading map page." for a map page that cannot be read or
+  // is no (unencrypted) map page.
   const TFileMap& GetMaps(const TDirItem& Item);
   // Appends Count data pages (and the map pages they need) to the file. With WriteZeroPages the
   // new data pages are written as zero pages. False with LastError ceNoSpace when no pages could be
