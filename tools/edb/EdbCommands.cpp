@@ -30,31 +30,10 @@ namespace {
 // pages go straight between the caller's buffer and the container.
 constexpr int32_t kChunkPages = 256;
 
-// Search attributes that take every item: files, directories, hidden, system.
-constexpr uint32_t kAnyItem = 0x3F;
-
 const char kInvalidPasswordMessage[] = "TContainerFileSystem.Create - invalid password specified";
 
-std::string ErrorText(int32_t Code) {
-  switch (Code) {
-    case ceOk: return "no reason given";
-    case ceInvalidHandle: return "invalid file handle";
-    case cePageHeaderRead: return "page header read incomplete";
-    case cePageHeaderWrite: return "page header write incomplete";
-    case cePageDataRead: return "page data read incomplete";
-    case cePageDataWrite: return "page data write incomplete";
-    case cePageChecksum: return "page data checksum mismatch";
-    case cePageDecrypt: return "page data decryption failed";
-    case cePageEncrypt: return "page data encryption failed";
-    case ceRepairBuffer: return "no memory for the page buffer";
-    case ceRepairRename: return "the compacted file could not take the container's name";
-    case ceFileInUse: return "the file is in use";
-    case ceNoSpace: return "not enough space";
-    case ceReadOnly: return "the container is read-only";
-    case ceInvalidArgument: return "invalid argument";
-    default: return "error " + std::to_string(Code);
-  }
-}
+// The container's text for Code; a failure that left no code says so.
+std::string ErrorText(int32_t Code) { return Code == ceOk ? "no reason given" : ContainerErrorText(Code); }
 
 // "1 file", "2 files".
 std::string Counted(int64_t Count, const char* Noun) {
@@ -486,7 +465,7 @@ int CmdLs(TCommandRun& Run) {
     std::string Folder = IsRoot(Dir) ? std::string() : Dir;
     if (!Folder.empty() && IsSeparator(Folder.back())) Folder.pop_back();
     TSearchRec Rec;
-    for (int32_t Found = Container->FindFirst(Folder + "\\*", kAnyItem, Rec); Found == 0; Found = Container->FindNext(Rec)) {
+    for (int32_t Found = Container->FindFirst(Folder + "\\*", kSearchAnyAttr, Rec); Found == 0; Found = Container->FindNext(Rec)) {
       Entries.push_back({Rec.Name, Rec.Size, Rec.Time, (static_cast<uint32_t>(Rec.Attr) & kDirectoryAttr) != 0});
     }
     Container->FindClose(Rec);
@@ -847,7 +826,8 @@ int CmdCompact(TCommandRun& Run) {
     std::string Reason;
     for (const std::string& Line : Lines) Reason += (Reason.empty() ? "" : "; ") + Line;
     if (Reason.empty()) Reason = ErrorText(Container->LastError());
-    throw ToolError(Run.Args[0] + ": compaction failed, the container is unchanged: " + Reason);
+    // The log says where the original is (restored, or kept under another name).
+    throw ToolError(Run.Args[0] + ": compaction failed: " + Reason);
   }
   for (const std::string& Line : Lines) Run.Result << Line << '\n';
   const int64_t After = Container->GetSize();
