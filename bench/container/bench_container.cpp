@@ -174,7 +174,7 @@ Throughput containerFile(const std::string& Path, const std::string& Password, i
       for (int64_t Done = 0; Done < Bytes; Done += kChunk) {
         if (Cfs.FileWrite(H, Data.data(), kChunk) != kChunk) fail("container write, error " + std::to_string(Cfs.LastError()));
       }
-      Cfs.FileClose(H);
+      if (!Cfs.FileClose(H)) fail("close");
     });
     Result.Write = Bytes / 1048576.0 / S;
   }
@@ -189,7 +189,7 @@ Throughput containerFile(const std::string& Path, const std::string& Password, i
           fail("container read, error " + std::to_string(Cfs.LastError()));
         }
       }
-      Cfs.FileClose(H);
+      if (!Cfs.FileClose(H)) fail("close");
     });
     Result.Read = Bytes / 1048576.0 / S;
   }
@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
       for (int32_t I = 0; I < SmallFiles; ++I) {
         const int32_t H = Cfs.FileOpen("\\file" + std::to_string(I) + ".dat", kModeCreate);
         if (H < 0 || Cfs.FileWrite(H, Tiny.data(), 100) != 100) fail("small file " + std::to_string(I));
-        Cfs.FileClose(H);
+        if (!Cfs.FileClose(H)) fail("close");
       }
     });
     print("small_files_create", SmallFiles / S, "files/s");

@@ -67,7 +67,7 @@ double append(const std::string& Path, int64_t Bytes, int32_t Chunk) {
       if (Cfs.FileWrite(H, Data.data(), Chunk) != Chunk) fail("append, error " + std::to_string(Cfs.LastError()));
     if (!Cfs.FileFlush(H)) fail("flush after append");
   });
-  Cfs.FileClose(H);
+  if (!Cfs.FileClose(H)) fail("close");
   return S;
 }
 
@@ -79,7 +79,7 @@ void prepare(const std::string& Path, int64_t Bytes) {
   if (H < 0) fail("cannot create the user file");
   for (int64_t Done = 0; Done < Bytes; Done += int64_t(Data.size()))
     if (Cfs.FileWrite(H, Data.data(), int64_t(Data.size())) != int64_t(Data.size())) fail("prepare");
-  Cfs.FileClose(H);
+  if (!Cfs.FileClose(H)) fail("close");
 }
 
 // Seconds to write Rewritten bytes in 64 KB pieces at random offsets of the file, flushing
@@ -103,7 +103,7 @@ double rewrite(const std::string& Path, int64_t Bytes, int64_t Rewritten, uint64
     }
     if (!Cfs.FileFlush(H)) fail("flush after rewrite");
   });
-  Cfs.FileClose(H);
+  if (!Cfs.FileClose(H)) fail("close");
   return S;
 }
 

@@ -236,7 +236,7 @@ TEST_F(HostileContainerTest, ATruncatedContainerOpensOnlyForReading) {
     EXPECT_LT(Read, static_cast<int32_t>(B.size()));
     EXPECT_NE(Cfs->LastError(), ceOk);
     EXPECT_TRUE(std::equal(Got.begin(), Got.begin() + Read, B.begin()));
-    Cfs->FileClose(H);
+    EXPECT_TRUE(Cfs->FileClose(H));
     const std::vector<std::string> Problems = CheckContainer(*Cfs);
     EXPECT_TRUE(Contains(Problems, "the container is truncated")) << testing::PrintToString(Problems);
     EXPECT_TRUE(Contains(Problems, C.Expected)) << testing::PrintToString(Problems);
@@ -381,7 +381,7 @@ TEST_F(HostileContainerTest, PageMapDamageIsFoundWithoutFollowingIt) {
       const int32_t H = Cfs->FileOpen("\\a", kModeRead);
       uint8_t Chunk[100];
       const std::string Message = messageOf([&] { static_cast<void>(Cfs->FileRead(H, Chunk, sizeof Chunk)); });
-      Cfs->FileClose(H);
+      EXPECT_TRUE(Cfs->FileClose(H));
       if (*C.ReadMessage) {
         EXPECT_EQ(Message, C.ReadMessage);
       }
@@ -456,7 +456,7 @@ TEST_F(HostileContainerTest, PagesThisSystemNeverWritesAreReported) {
     const int32_t H = Cfs->FileOpen("\\a", kModeRead);
     std::vector<uint8_t> Got(A.size());
     const std::string Message = messageOf([&] { static_cast<void>(Cfs->FileRead(H, Got.data(), static_cast<int32_t>(Got.size()))); });
-    Cfs->FileClose(H);
+    EXPECT_TRUE(Cfs->FileClose(H));
     if (*C.ReadMessage) {
       EXPECT_EQ(Message, C.ReadMessage);
     } else if (C.Offset == kPageChecksumKindOffset) {
@@ -598,7 +598,7 @@ TEST_P(RandomDamageTest, EveryDamageIsRefusedOrReported) {
             ASSERT_EQ(Cfs->FileSeek(H, 0, 0), 0);
             Got.resize(static_cast<size_t>(std::clamp<int64_t>(Size, 0, 1 << 20)));
             const int32_t Read = Cfs->FileRead(H, Got.data(), static_cast<int32_t>(Got.size()));
-            Cfs->FileClose(H);
+            EXPECT_TRUE(Cfs->FileClose(H));
             if (Read < static_cast<int32_t>(Got.size())) {
               EXPECT_NE(Cfs->LastError(), ceOk) << "a short read reports its reason";
               Failed = true;

@@ -467,7 +467,7 @@ TEST_F(PageFileTest, InMemoryContainer) {
     page.Data = data.data();
     ASSERT_TRUE(file->WritePage(page, 6));
     EXPECT_FALSE(fs.FileExists(kPath));
-    file->SetInMemory(false);
+    ASSERT_TRUE(file->SetInMemory(false));
     EXPECT_FALSE(file->InMemory());
   }
   ASSERT_EQ(fs.ReadAll(kPath).size(), size_t(kPartHeaderSize + 17 * 4096));
@@ -532,7 +532,7 @@ TEST_F(PageFileTest, MemoryImageMatchesTheDiskFile) {
   {
     auto memory = create({}, true);
     steps(*memory);
-    memory->SetInMemory(false);
+    ASSERT_TRUE(memory->SetInMemory(false));
   }
   EXPECT_EQ(fs.ReadAll(kPath), expected);
 }

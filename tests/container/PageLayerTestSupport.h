@@ -2,6 +2,7 @@
 // Shared by the host file, page file and free-space tests: an in-memory file system with a /db
 // folder, a settable clock, a check for the engine's exact messages and a sorted folder listing.
 
+#include "container/TCFSTransaction.h"
 #include "platform/Exception.h"
 #include "platform/IClock.h"
 #include "platform/MemoryFileSystem.h"
@@ -36,7 +37,9 @@ inline std::vector<std::string> sortedNames(platform::MemoryFileSystem& Fs, cons
 }
 
 // Installs a memory file system holding the folder /db, and a settable clock that moves 300 ms at
-// every look, so that password checks finish at once.
+// every look, so that password checks finish at once. Containers made here write every page
+// through to the host as it is written (no transactions): these tests look at the page layers'
+// own transfers, which commits would otherwise gather.
 class MemoryFsTest : public ::testing::Test {
 protected:
   MemoryFsTest() {
@@ -44,6 +47,7 @@ protected:
     clock.SetAutoAdvance(300);
   }
 
+  TCFSTransaction::ScopedEnabled transactions{false};
   platform::MemoryFileSystem fs;
   platform::ScopedFileSystem fsGuard{fs};
   platform::SettableClock clock;

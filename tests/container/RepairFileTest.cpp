@@ -192,7 +192,7 @@ TEST_P(RepairFileTest, OpenHandlesFollowTheirFiles) {
   const std::vector<uint8_t> Data = Pattern(5000, 7);
   EXPECT_TRUE(std::equal(Part.begin(), Part.end(), Data.begin() + 10));
   EXPECT_FALSE(Cfs->DeleteFile("\\keep\\deeper\\inner.dat")) << "the file is still open";
-  Cfs->FileClose(H);
+  EXPECT_TRUE(Cfs->FileClose(H));
   EXPECT_TRUE(Cfs->DeleteFile("\\keep\\deeper\\inner.dat"));
   EXPECT_EQ(CheckContainer(*Cfs), std::vector<std::string>{});
 }
@@ -339,7 +339,7 @@ TEST_P(RepairFileTest, FileWithItsOwnPasswordIsCarriedOver) {
   ASSERT_EQ(Cfs->FileWrite(H, Data.data(), D), D);
   ASSERT_EQ(Cfs->FileSeek(H, 0, 3 * D), 3 * D);
   ASSERT_EQ(Cfs->FileWrite(H, Data.data() + 3 * D, 5), 5);
-  Cfs->FileClose(H);
+  EXPECT_TRUE(Cfs->FileClose(H));
   std::vector<uint8_t> Expected = Data;
   std::fill(Expected.begin() + D, Expected.begin() + 3 * D, 0);
 
@@ -351,7 +351,7 @@ TEST_P(RepairFileTest, FileWithItsOwnPasswordIsCarriedOver) {
   ASSERT_GE(Back, 0);
   std::vector<uint8_t> Read(Expected.size());
   EXPECT_EQ(Cfs->FileRead(Back, Read.data(), static_cast<int32_t>(Read.size())), static_cast<int32_t>(Read.size()));
-  Cfs->FileClose(Back);
+  EXPECT_TRUE(Cfs->FileClose(Back));
   EXPECT_EQ(Read, Expected);
   EXPECT_EQ(CheckContainer(*Cfs), std::vector<std::string>{});
 }

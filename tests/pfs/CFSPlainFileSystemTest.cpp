@@ -249,6 +249,9 @@ TEST_P(CFSFileFault, AFailedFlushRaisesFromFlushAndClose) {
             "TCFSFile.Flush - Cannot write file \"t.dat\" through to the disk, error " + std::to_string(ceFlushFailed) + ".");
   EXPECT_NO_THROW(F.Flush());
 
+  // Something to commit at the close.
+  F.WriteBuffer(Data.data(), 10);
+  F.SetPosition(0);
   Faulty.FailAt(platform::FaultKind::Flush, 1);
   EXPECT_EQ(messageOf([&] { Pfs->CloseFile(F); }),
             "TCFSFile.Close - Cannot write file \"t.dat\" through to the disk, error " + std::to_string(ceFlushFailed) + ".");

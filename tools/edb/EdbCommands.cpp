@@ -191,7 +191,8 @@ public:
   TOpenFile& operator=(const TOpenFile&) = delete;
   int32_t Handle() const { return FHandle; }
   void Close() {
-    if (FHandle >= 0) FContainer.FileClose(FHandle);
+    // A failed commit at the close is reported by the flush every writing command ends with.
+    if (FHandle >= 0) static_cast<void>(FContainer.FileClose(FHandle));
     FHandle = -1;
   }
 

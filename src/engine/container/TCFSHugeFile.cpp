@@ -2,6 +2,7 @@
 
 #include "container/CFSBytes_internal.h"
 #include "container/TCFSDiskFile.h"
+#include "container/TCFSJournal.h"
 #include "container/TCFSMemoryFile.h"
 #include "platform/Exception.h"
 #include "platform/IFileSystem.h"
@@ -142,9 +143,49 @@ TCFSHugeFile::TCFSHugeFile(const std::string& FileName, bool Exclusive, bool Rea
       FReadOnly(ReadOnly),
       FInMemory(InMemory),
       FMaxPartSize(gDefaultMaxPartSize),
-      FPartDataSize(gDefaultMaxPartSize - kPartHeaderSize) {}
+      FPartDataSize(gDefaultMaxPartSize - kPartHeaderSize),
+      FHostAccess(std::make_unique<THostAccess>(*this)) {}
+
+// The raw logical space as a transaction's host.
+class TCFSHugeFile::THostAccess : public TCFSTransaction::IHost {
+public:
+  explicit THostAccess(TCFSHugeFile& File) : FFile(File) {}
+  int64_t RawRead(int64_t Position, void* Buffer, int64_t Count) override { return FFile.rawRead(Position, Buffer, Count); }
+  int64_t RawWrite(int64_t Position, const void* Buffer, int64_t Count) override {
+    return FFile.rawWrite(Position, Buffer, Count);
+  }
+  bool RawSetSize(int64_t Size) override { return FFile.rawSetSize(Size); }
+  int64_t RawSize() const override { return FFile.FSize; }
+  bool RawFlush() override { return FFile.rawFlush(true); }
+  int64_t MaxPartSize() const override { return FFile.FMaxPartSize; }
+  int64_t StartOffset() const override { return FFile.FStartOffset; }
+
+private:
+  TCFSHugeFile& FFile;
+};
 
 TCFSHugeFile::~TCFSHugeFile() = default;
+
+std::string TCFSHugeFile::JournalPath() const { return TCFSJournal::PathFor(FFileName); }
+
+std::string TCFSHugeFile::folder() const { return platform::ExtractFileDir(FFileName); }
+
+TCFSTransaction::TRecovery TCFSHugeFile::Recover(bool ReadOnly, std::string& Message) {
+  Message.clear();
+  if (FInMemory || FParts.empty()) return TCFSTransaction::trNothing;
+  FRecovering = true;
+  const TCFSTransaction::TRecovery Result = TCFSTransaction::Recover(*FHostAccess, JournalPath(), folder(), ReadOnly, Message);
+  FRecovering = false;
+  return Result;
+}
+
+void TCFSHugeFile::BeginTransactions(int32_t PageSize) {
+  FTransaction.reset();
+  if (FInMemory || FReadOnly || !FOpen || PageSize <= 0 || !TCFSTransaction::Enabled()) return;
+  FTransaction = std::make_unique<TCFSTransaction>(*FHostAccess, JournalPath(), folder(), PageSize);
+}
+
+void TCFSHugeFile::EndTransactions() { FTransaction.reset(); }
 
 std::string TCFSHugeFile::partPath(const std::string& Name) const {
   return platform::JoinPath(platform::ExtractFileDir(FFileName), Name);
@@ -276,11 +317,18 @@ void TCFSHugeFile::recalcSize() {
 
 int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
   if (FPosition > FSize) throw Exception("TCFSHugeFile.Read - Stream read error.");
-  int64_t remaining = std::min(Count, FSize - FPosition);
+  const int64_t got = FTransaction ? FTransaction->Read(FPosition, Buffer, Count) : rawRead(FPosition, Buffer, Count);
+  if (got > 0) FPosition += got;
+  return std::max<int64_t>(got, 0);
+}
+
+int64_t TCFSHugeFile::rawRead(int64_t Position, void* Buffer, int64_t Count) {
+  if (Position < 0 || Position > FSize) return -1;
+  int64_t remaining = std::min(Count, FSize - Position);
   int64_t done = 0;
   auto* out = static_cast<uint8_t*>(Buffer);
   while (remaining > 0) {
-    const int64_t shifted = FPosition + FStartOffset;
+    const int64_t shifted = Position + done + FStartOffset;
     const size_t k = static_cast<size_t>(shifted / FPartDataSize);
     if (k >= FParts.size()) break;
     const int64_t inPart = shifted - int64_t(k) * FPartDataSize;
@@ -289,9 +337,9 @@ int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
     const int64_t offset = inPart + kPartHeaderSize;
     if (part.Seek(offset, 0) != offset) break;
     const int64_t got = part.Read(out + done, chunk);
+    if (got <= 0) break;
     done += got;
     remaining -= got;
-    FPosition += got;
     if (got < chunk) break;
   }
   return done;
@@ -306,10 +354,19 @@ int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
       return 0;
     }
   }
+  const int64_t put = FTransaction ? FTransaction->Write(FPosition, Buffer, Count) : rawWrite(FPosition, Buffer, Count);
+  if (put > 0) FPosition += put;
+  return std::max<int64_t>(put, 0);
+}
+
+int64_t TCFSHugeFile::rawWrite(int64_t Position, const void* Buffer, int64_t Count) {
+  if (Count <= 0 || FParts.empty() || Position < 0) return 0;
+  if (Position > FSize && !rawSetSize(Position)) return 0;
   int64_t done = 0;
   const auto* in = static_cast<const uint8_t*>(Buffer);
   while (done < Count) {
-    const int64_t shifted = FPosition + FStartOffset;
+    const int64_t at = Position + done;
+    const int64_t shifted = at + FStartOffset;
     const size_t k = static_cast<size_t>(shifted / FPartDataSize);
     if (k == FParts.size() && !AppendPartFile()) break;
     if (k >= FParts.size()) break;
@@ -319,9 +376,9 @@ int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
     const int64_t offset = inPart + kPartHeaderSize;
     if (part.Seek(offset, 0) != offset) break;
     const int64_t put = part.Write(in + done, chunk);
+    if (put <= 0) break;
     done += put;
-    FPosition += put;
-    if (FPosition > FSize) FSize = FPosition;
+    if (at + put > FSize) FSize = at + put;
     if (put < chunk) break;
   }
   return done;
@@ -353,14 +410,26 @@ int64_t TCFSHugeFile::Seek(int64_t Offset, int Origin) {
 
 bool TCFSHugeFile::SetSize(int64_t NewSize) {
   if (FParts.empty() || NewSize < 0) return false;
+  const bool ok = FTransaction ? FTransaction->SetSize(NewSize) : rawSetSize(NewSize);
+  FPosition = NewSize;
+  return ok;
+}
+
+bool TCFSHugeFile::rawSetSize(int64_t NewSize) {
+  if (FParts.empty() || NewSize < 0) return false;
   const size_t holder = static_cast<size_t>((NewSize + FStartOffset) / FPartDataSize);
   bool ok = true;
   while (ok && FParts.size() <= holder)
     ok = FParts.back()->SetSize(FMaxPartSize) && AppendPartFile();
   while (FParts.size() > holder + 1) DeleteLastPartFile();
   if (ok) ok = FParts[holder]->SetSize(NewSize + FStartOffset - int64_t(holder) * FPartDataSize + kPartHeaderSize);
+  // A rollback cuts the space back past parts a crash may have lost: the last part kept must not
+  // name one.
+  if (ok && FRecovering && holder + 1 == FParts.size() && FChainBreak.Reason != cbNone) {
+    ok = writeNextName(holder, {});
+    if (ok) FChainBreak = {};
+  }
   recalcSize();
-  FPosition = NewSize;
   return ok && FSize == NewSize;
 }
 
@@ -368,14 +437,22 @@ void TCFSHugeFile::StartFlush() {
   for (auto& part : FParts) part->StartFlush();
 }
 
-bool TCFSHugeFile::Flush() {
+bool TCFSHugeFile::Flush() { return FTransaction ? FTransaction->Commit() : rawFlush(false); }
+
+bool TCFSHugeFile::rawFlush(bool Names) {
   bool ok = true;
   for (auto& part : FParts) ok = part->Flush() && ok;
-  return ok;
+  if (!ok) return false;
+  if (Names && FNamesChanged && !FInMemory) {
+    if (!platform::FileSystem().SyncDirectory(folder())) return false;
+    FNamesChanged = false;
+  }
+  return true;
 }
 
 void TCFSHugeFile::Close() {
   if (!FInMemory) {
+    FTransaction.reset();
     for (auto& part : FParts) part->Close();
     FParts.clear();
   }
@@ -420,6 +497,7 @@ bool TCFSHugeFile::AppendPartFile() {
     return false;
   }
   FChainBreak = {};
+  if (!FInMemory) FNamesChanged = true;
   return true;
 }
 
@@ -428,7 +506,10 @@ void TCFSHugeFile::DeleteLastPartFile() {
   const std::string path = FParts.back()->FileName();
   FParts.back()->Close();
   FParts.pop_back();
-  if (!FInMemory) platform::FileSystem().DeleteFile(path);
+  if (!FInMemory) {
+    static_cast<void>(platform::FileSystem().DeleteFile(path));  // a file left behind is no part: nothing names it
+    FNamesChanged = true;
+  }
   if (writeNextName(FParts.size() - 1, {})) FChainBreak = {};
 }
 
@@ -447,9 +528,10 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
     }
     return true;
   }
+  platform::IFileSystem& Fs = platform::FileSystem();
+  if (Fs.FileExists(JournalPath())) return false;
   const std::vector<TPartFound> parts = findParts();
   if (parts.empty()) return false;
-  platform::IFileSystem& Fs = platform::FileSystem();
   if (!Fs.RenameFile(FFileName, newPath)) return false;
   FFileName = newPath;
   std::string previous = newPath;  // the renamed part holding the link to the next
@@ -475,6 +557,7 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
 }
 
 bool TCFSHugeFile::DeleteFiles(bool Quick) {
+  FTransaction.reset();
   for (auto& part : FParts) part->Close();
   FParts.clear();
   FOpen = false;
@@ -483,6 +566,9 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
   if (FInMemory) return true;
   platform::IFileSystem& Fs = platform::FileSystem();
   auto remove = [&](const std::string& Path) { return Quick ? Fs.DeleteFileQuick(Path) : Fs.DeleteFile(Path); };
+  // The journal goes first: a journal without its container would be applied to a new one of the
+  // same name (which refuses it, as it belongs to another container).
+  if (Fs.FileExists(JournalPath()) && !Fs.DeleteFile(JournalPath())) return false;
   const std::vector<TPartFound> parts = findParts();
   if (parts.empty()) return !Fs.FileExists(FFileName) || remove(FFileName);
   for (const TPartFound& part : parts) {

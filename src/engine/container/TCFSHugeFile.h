@@ -12,6 +12,10 @@
 // In memory mode the parts are memory streams; they survive Close and are dropped only by
 // DeleteFiles or destruction.
 //
+// On disk a writable host file can run in transactions (BeginTransactions): every change between
+// two Flush calls then becomes durable all at once (TCFSTransaction), with the rollback journal
+// "<file name>-journal" beside the first part, and Recover rolls back a commit that was cut short.
+//
 // The chain is followed on disk by one walk (opening, RenameFile, DeleteFiles), which takes a file
 // as a part only when it verifies: it has a part header (signature; the first part's maximum part
 // size, which must exceed the header and the start offset; a later part's equal to the first's),
@@ -21,6 +25,7 @@
 
 #include "container/ContainerFormat.h"
 #include "container/TCFSAbstractFile.h"
+#include "container/TCFSTransaction.h"
 
 #include <cstdint>
 #include <functional>
@@ -64,6 +69,23 @@ public:
   // holds its parts is simply reopened (unless Create). Position 0 afterwards.
   bool InternalOpen(bool Create, bool Tolerant);
 
+  // Recover (disk mode, after InternalOpen, before anything is read): looks for a rollback
+  // journal and, unless ReadOnly, rolls the host back to the commit it records (TCFSTransaction::
+  // Recover, which says what it does and refuses). In memory mode there is nothing to recover.
+  [[nodiscard]] TCFSTransaction::TRecovery Recover(bool ReadOnly, std::string& Message);
+  // Runs the open, writable disk host file in transactions of pages of PageSize bytes from now on,
+  // when TCFSTransaction::Enabled(); the host must be durable as it stands (just created and
+  // flushed, or opened and recovered). Does nothing in memory mode or when read-only.
+  void BeginTransactions(int32_t PageSize);
+  // Leaves transaction mode; changes since the last Flush that have not reached the host are lost
+  // (callers flush first). Closing and deleting the file end it too.
+  void EndTransactions();
+  bool InTransaction() const { return FTransaction != nullptr; }
+  // The transaction in force, or null.
+  TCFSTransaction* Transaction() { return FTransaction.get(); }
+  // The rollback journal's path.
+  std::string JournalPath() const;
+
   // Bytes read from the position (never past the size); raises "TCFSHugeFile.Read - Stream read
   // error." when the position is beyond the size.
   int64_t Read(void* Buffer, int64_t Count);
@@ -83,22 +105,28 @@ public:
   // last parts) the file; size and position become NewSize. True when the size came out right;
   // otherwise GetSize() tells the size actually reached.
   bool SetSize(int64_t NewSize);
+  // Makes everything written durable: in a transaction, its commit (part names included);
+  // otherwise every part's flush (the names of parts created or deleted are durable only once the
+  // caller syncs the folder).
   [[nodiscard]] bool Flush();
   // Starts writing every part's buffered data to the device without waiting (a hint).
   void StartFlush();
-  // Disk mode closes and drops the parts; memory mode keeps them for a later InternalOpen.
+  // Disk mode closes and drops the parts (ending a transaction: flush first); memory mode keeps
+  // them for a later InternalOpen.
   void Close();
   // Renames every part: the new name keeps the old directory, further parts replace the old base
   // name in their names (case-insensitively) and the chain's headers are updated. In disk mode
   // the file must be closed (open parts cannot be renamed); only verified parts are renamed, and a
   // link that does not verify stays as it is. Memory mode raises "TCFSHugeFile.RenameFile - No
-  // memory files exist." when there are no parts. A header that names a renamed part is flushed
+  // memory files exist." when there are no parts. False at once, nothing renamed, while a
+  // rollback journal exists (it must be recovered first). A header that names a renamed part is flushed
   // before the next part is renamed. False when the first part is no part, or a rename or a
   // header update fails; the parts renamed so far keep their new names then and the chain stays
   // whole from the first part (FileName() tells its name), so renaming again to the old name
   // undoes it. The names are durable only once the caller syncs the folder.
   [[nodiscard]] bool RenameFile(const std::string& NewName);
-  // Closes the file and removes every part: memory mode drops them, disk mode deletes the file of
+  // Closes the file and removes every part: memory mode drops them, disk mode deletes the
+  // rollback journal, if any, and the file of
   // the first part (whatever it holds: it is the file the caller named) and the verified parts
   // behind it (with Quick the host may free their space after the call returns). A file the chain
   // names that does not verify is left alone: the result stays true, ChainBreak() names it. False
@@ -182,6 +210,16 @@ private:
   bool writeNextName(size_t Index, const std::string& Name);
   bool moveToDisk();
 
+  // The logical space without transactions: transfers at a position (a write beyond the size
+  // first extends the space), size changes, flush. rawSetSize does not move the position.
+  int64_t rawRead(int64_t Position, void* Buffer, int64_t Count);
+  int64_t rawWrite(int64_t Position, const void* Buffer, int64_t Count);
+  bool rawSetSize(int64_t NewSize);
+  // Names: also make the folder's names durable when parts were created or deleted since.
+  bool rawFlush(bool Names);
+  std::string folder() const;
+  class THostAccess;
+
   std::string FFileName;
   bool FExclusive;
   bool FReadOnly;
@@ -194,6 +232,10 @@ private:
   bool FOpen = false;
   int64_t FStartOffset = 0;
   TChainBreak FChainBreak;
+  bool FNamesChanged = false;  // a part was created or deleted since the last raw flush
+  bool FRecovering = false;    // inside Recover: a cut also ends a chain that names a lost part
+  std::unique_ptr<THostAccess> FHostAccess;
+  std::unique_ptr<TCFSTransaction> FTransaction;
 };
 
 }  // namespace tesvar::container

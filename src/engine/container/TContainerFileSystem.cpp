@@ -59,16 +59,15 @@ TContainerFileSystem::~TContainerFileSystem() {
 bool TContainerFileSystem::IsEncrypted() const { return FPageFile->Header().EncryptionType != etNone; }
 
 bool TContainerFileSystem::IsFileEncrypted(const std::string& FileName) {
-  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
-  return PageFile.Header().EncryptionType != etNone;
+  return TPageFileManager::StoredHeader(FileName).EncryptionType != etNone;
 }
 
 bool TContainerFileSystem::CheckFilePassword(const std::string& FileName, const std::string& Password) {
-  // Opened without the password: the check below is the one verification.
-  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
-  if (PageFile.Header().EncryptionType == etNone) return true;
+  // Read without the password: the check below is the one verification.
+  const TContainerHeader Header = TPageFileManager::StoredHeader(FileName);
+  if (Header.EncryptionType == etNone) return true;
   std::string Key;
-  return TPageFileManager::VerifyPassword(Password, PageFile.Header().PasswordBlock, &Key);
+  return TPageFileManager::VerifyPassword(Password, Header.PasswordBlock, &Key);
 }
 
 TUserFileHandle* TContainerFileSystem::FindHandle(int32_t Handle) {
@@ -148,11 +147,15 @@ int32_t TContainerFileSystem::FileOpen(std::string_view Path, uint16_t Mode, con
   return AddHandle(ItemID, Mode, std::move(Key));
 }
 
-void TContainerFileSystem::FileClose(int32_t Handle) {
+bool TContainerFileSystem::FileClose(int32_t Handle) {
   auto It = FHandles.find(Handle);
-  if (It == FHandles.end()) return;
+  if (It == FHandles.end()) return true;
   FDirectory->CloseItem(It->second.ItemID);
   FHandles.erase(It);
+  const TCFSTransaction* Transaction = FPageFile->HostFile().Transaction();
+  if (Transaction == nullptr || !Transaction->Dirty() || FPageFile->Flush()) return true;
+  FLastError = ceFlushFailed;
+  return false;
 }
 
 int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count) {
@@ -470,9 +473,11 @@ void TContainerFileSystem::FindClose(TSearchRec& SearchRec) { FDirectory->FindCl
 
 int64_t TContainerFileSystem::GetSize() const { return FPageFile->HostFile().GetSize(); }
 
-void TContainerFileSystem::SetInMemory(bool Value) {
-  FPageFile->SetInMemory(Value);
+bool TContainerFileSystem::SetInMemory(bool Value) {
+  const bool Switched = FPageFile->SetInMemory(Value);
   FInMemory = FPageFile->InMemory();
+  if (!Switched) FLastError = ceFlushFailed;
+  return Switched;
 }
 
 }  // namespace tesvar::container

@@ -68,9 +68,11 @@ public:
   // file's own password), ceReadOnly (creating in a read-only container) or ceNoSpace.
   [[nodiscard]] int32_t FileOpen(std::string_view Path, uint16_t Mode, const std::string& Password = {},
                    const std::string& Question = {}, const std::string& Answer = {});
-  // Closes a handle; an unknown number is ignored. LastError is left as it was (it may tell why
-  // the caller closes).
-  void FileClose(int32_t Handle);
+  // Closes a handle; an unknown number is ignored. When the container runs in transactions and
+  // has changes since the last commit, the close commits them (FileFlush). False, the handle
+  // closed all the same, when that commit fails (LastError ceFlushFailed); otherwise LastError is
+  // left as it was (it may tell why the caller closes).
+  [[nodiscard]] bool FileClose(int32_t Handle);
   // Bytes read from the handle's position (short at the end of the file or when a page cannot be
   // read, with the page error in LastError; Buffer past the bytes read is undefined then); -1 with
   // LastError ceInvalidHandle for an unknown handle.
@@ -113,7 +115,9 @@ public:
 
   // Logical size of the container in bytes.
   int64_t GetSize() const;
-  void SetInMemory(bool Value);
+  // Moves the container between memory and disk (committing what is pending first). False, the
+  // container where it was, when that fails (LastError ceFlushFailed).
+  [[nodiscard]] bool SetInMemory(bool Value);
   // Rewrites the container compactly into a fresh file "<name>_new", which then takes the
   // container's name; this object continues on it and the original is deleted (should that fail,
   // Log says so and the result is still true). Log receives a line per item that could not be

@@ -123,8 +123,15 @@ void TContainerFileSystem::TRepairRun::AddLine(const std::string& Line) {
 bool TContainerFileSystem::TRepairRun::CreateTarget() {
   try {
     const TContainerHeader& Header = S.FPageFile->Header();
-    FTarget = std::make_unique<TContainerFileSystem>(FNewName, kModeCreate, false, S.FPassword, std::string(),
-                                                     std::string(), Header.PageSize / 1024, Header.ExtentPageCount);
+    {
+      // The copy is nobody's until it takes the container's name, and is flushed whole before
+      // that: it needs no commits of its own (a crash leaves a "_new" file that the next
+      // compaction replaces).
+      TCFSTransaction::ScopedEnabled WriteThrough(false);
+      FTarget = std::make_unique<TContainerFileSystem>(FNewName, kModeCreate, false, S.FPassword, std::string(),
+                                                       std::string(), Header.PageSize / kBytesPerKB,
+                                                       Header.ExtentPageCount);
+    }
     TPageFileManager& TargetFile = FTarget->PageFile();
     if (TargetFile.Header().PageSize != Header.PageSize) {
       throw Exception("TContainerFileSystem.RepairFile - unsupported page size " + std::to_string(Header.PageSize));
@@ -279,7 +286,9 @@ bool TContainerFileSystem::TRepairRun::CopyItems() {
         continue;
       }
       CopyData(Item, Path, TargetHandle);
-      Target.FileClose(TargetHandle);
+      if (!Target.FileClose(TargetHandle)) {
+        throw Exception("TContainerFileSystem.RepairFile - cannot close the copy of " + QuotedName(Path));
+      }
     }
     S.FRepairItemsDone = S.FRepairItemsTotal;
     // The copy must be on the device before it replaces the original.
@@ -384,6 +393,13 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
   FCancel = false;
   FLastError = ceOk;
   if (FReadOnly || FInMemory) return false;
+  // The copy is made from what the host holds: pending changes are committed first.
+  if (!FPageFile->Flush()) {
+    Log = "The container's changes could not be made durable (" + platform::LastErrorText() +
+          "); it was not compacted.";
+    FLastError = ceFlushFailed;
+    return false;
+  }
 
   // An unknown figure (negative) does not stop the compaction: running out of space on the way
   // is handled like any other failure.

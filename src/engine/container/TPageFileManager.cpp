@@ -149,18 +149,22 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
       BuildPasswordBlock(Password, Question, Answer, FHeader.PasswordBlock, &FPageKey);
     }
     SaveHeader();
+    // Transactions build on a durable container: the new one is flushed, its name included.
+    // Without them nothing is durable before the owner flushes.
+    if (!InMemory && TCFSTransaction::Enabled()) {
+      if (!FFile->Flush() || !platform::FileSystem().SyncDirectory(platform::ExtractFileDir(FileName)))
+        throw Exception("Cannot create file \"" + FileName + "\"");
+      FFile->BeginTransactions(FHeader.PageSize);
+    }
     return;
   }
 
   FFile = std::make_unique<TCFSHugeFile>(FileName, FExclusive, FReadOnly, InMemory);
   if (!FFile->InternalOpen(false, true))
     throw Exception("File " + platform::ExtractFileName(FileName) + " has corrupted header.");
-  uint8_t image[kContainerHeaderSize];
-  TContainerHeader header;
-  FFile->Seek(0, 0);
-  if (FFile->Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
-    throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
-  FHeader = header;
+  std::string refusal;
+  if (FFile->Recover(FReadOnly, refusal) == TCFSTransaction::trRefused) throw Exception(refusal);
+  FHeader = readHeader(*FFile);
   // Writing into a container that lost pages would build on pages that are not there.
   if (!FReadOnly && Truncated()) {
     throw Exception("TContainerFileSystem.LoadHeader - CFS file is truncated, it can only be opened read-only.");
@@ -168,6 +172,23 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
   // The key is taken without the verification delay: callers that accept a password from a user
   // verify it first (TContainerFileSystem does), so the delay is spent once per open.
   if (FHeader.EncryptionType != etNone) DecodePageKey(Password, FHeader.PasswordBlock, &FPageKey);
+  FFile->BeginTransactions(FHeader.PageSize);
+}
+
+TContainerHeader TPageFileManager::readHeader(TCFSHugeFile& File) {
+  uint8_t image[kContainerHeaderSize];
+  TContainerHeader header;
+  File.Seek(0, 0);
+  if (File.Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
+    throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
+  return header;
+}
+
+TContainerHeader TPageFileManager::StoredHeader(const std::string& FileName) {
+  TCFSHugeFile file(FileName, false, true, false);
+  if (!file.InternalOpen(false, true))
+    throw Exception("File " + platform::ExtractFileName(FileName) + " has corrupted header.");
+  return readHeader(file);
 }
 
 TPageFileManager::~TPageFileManager() = default;
@@ -398,8 +419,7 @@ bool TPageFileManager::AddPages(int32_t Count) {
   const int32_t previous = FHeader.PageCount;
   try {
     const int64_t target = (int64_t(FHeader.PageCount) + Count) * FHeader.PageSize;
-    FFile->SetSize(target);
-    if (FFile->GetSize() != target) return false;
+    if (!FFile->SetSize(target) || FFile->GetSize() != target) return false;
     FHeader.PageCount += Count;
     SaveHeader();
     return true;
@@ -443,8 +463,15 @@ bool TPageFileManager::Flush() { return FReadOnly || FFile->Flush(); }
 
 void TPageFileManager::Close() { FFile->Close(); }
 
-void TPageFileManager::SetInMemory(bool Value) {
-  if (FFile->SetInMemory(Value)) FInMemory = Value;
+bool TPageFileManager::SetInMemory(bool Value) {
+  if (Value == FInMemory) return true;
+  // The switch copies what the host holds: everything pending is committed first.
+  if (!FReadOnly && !FFile->Flush()) return false;
+  FFile->EndTransactions();
+  const bool switched = FFile->SetInMemory(Value);
+  if (switched) FInMemory = Value;
+  FFile->BeginTransactions(FHeader.PageSize);
+  return switched;
 }
 
 }  // namespace tesvar::container

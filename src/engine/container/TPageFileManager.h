@@ -55,8 +55,12 @@ public:
   // - Invalid CFS file, header is corrupted." also for a page size Create does not accept, an
   // unknown encryption type and counts that do not fit the container), a truncated file opened
   // for writing ("TContainerFileSystem.LoadHeader - CFS file is truncated, it can only be opened
-  // read-only.") and raises "Cannot create file \"<path>\"" when the host file cannot be created. Opening an encrypted container derives the page key from Password without
-  // checking it (VerifyPassword does; a wrong password gives a useless key).
+  // read-only.") and raises "Cannot create file \"<path>\"" when the host file cannot be created
+  // or made durable. Opening first recovers an interrupted commit (TCFSHugeFile::Recover) and
+  // raises its refusal's message (a read-only open of a container that needs a rollback, a
+  // journal of another container). Opening an encrypted container derives the page key from
+  // Password without checking it (VerifyPassword does; a wrong password gives a useless key). A
+  // writable disk container runs in transactions: Flush commits.
   TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
                    const std::string& Question, const std::string& Answer, bool InMemory,
                    int32_t PageSizeKB, int32_t ExtentPageCount);
@@ -170,9 +174,19 @@ public:
   // refuse to flush a handle opened for reading).
   [[nodiscard]] bool Flush();
   void Close();
-  void SetInMemory(bool Value);
+  // Moves the host file between memory and disk (TCFSHugeFile::SetInMemory), committing what is
+  // pending first. False, still where it was, when the commit or the switch fails.
+  [[nodiscard]] bool SetInMemory(bool Value);
+  // The header stored in FileName, read without opening the container (no recovery: the fields a
+  // probe reads, the password block and the encryption type, are the same before and after an
+  // interrupted commit). Raises the open's header messages.
+  static TContainerHeader StoredHeader(const std::string& FileName);
 
 private:
+  // Reads and checks the header at the start of File's logical space; raises the corrupted-header
+  // message.
+  static TContainerHeader readHeader(TCFSHugeFile& File);
+
   std::string FFileName;
   bool FInMemory = false;
   TContainerHeader FHeader;

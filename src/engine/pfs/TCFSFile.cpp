@@ -61,10 +61,10 @@ void TCFSFile::Close() {
   try {
     Flushed = FReadOnly || FContainer.FileFlush(Handle);
   } catch (...) {
-    FContainer.FileClose(Handle);
+    static_cast<void>(FContainer.FileClose(Handle));  // the exception is the failure to report
     throw;
   }
-  FContainer.FileClose(Handle);
+  Flushed = FContainer.FileClose(Handle) && Flushed;
   if (!Flushed) throw FlushError("TCFSFile.Close");
 }
 

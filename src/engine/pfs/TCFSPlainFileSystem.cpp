@@ -2,6 +2,7 @@
 
 #include "pfs/PlainFileSystem_internal.h"
 #include "pfs/TCFSFile.h"
+#include "container/ContainerFormat.h"
 #include "container/DirectoryFormat.h"
 #include "container/TContainerFileSystem.h"
 #include "platform/AnsiCase.h"
@@ -70,7 +71,10 @@ void TCFSPlainFileSystem::GetFileNames(const std::string& Extension, std::vector
 }
 
 void TCFSPlainFileSystem::SetInMemory(bool Value) {
-  FContainer->SetInMemory(Value);
+  if (!FContainer->SetInMemory(Value)) {
+    throw Exception("TCFSPlainFileSystem.SetInMemory - Cannot move the container " + quoted(Name()) +
+                    (Value ? " into memory" : " to disk") + ": " + ContainerErrorText(FContainer->LastError()) + ".");
+  }
   FInMemory = FContainer->InMemory();
 }
 
