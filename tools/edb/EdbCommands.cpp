@@ -2,6 +2,7 @@
 
 #include "container/ContainerFormat.h"
 #include "container/TCFSHugeFile.h"
+#include "container/TCFSJournal.h"
 #include "container/TContainerChecker.h"
 #include "container/TContainerFileSystem.h"
 #include "container/TFreeSpaceManager.h"
@@ -404,7 +405,27 @@ int CmdCreate(TCommandRun& Run) {
   return 0;
 }
 
+// What the rollback journal beside FILE says, as one line for info and check; empty when there
+// is none.
+std::string JournalState(const std::string& File) {
+  const std::string Path = TCFSJournal::PathFor(File);
+  TJournalContent Journal;
+  if (!TCFSJournal::Load(Path, Journal)) return ShownHost(Path) + ": cannot be read: " + platform::LastErrorText();
+  switch (Journal.State) {
+    case TJournalContent::jsNone: return {};
+    case TJournalContent::jsUnusable:
+      return ShownHost(Path) + ": an unfinished journal that never took effect; the next writer removes it";
+    case TJournalContent::jsValid: break;
+  }
+  return ShownHost(Path) + ": a change was interrupted; " + Counted(static_cast<int64_t>(Journal.Pages.size()), "page") +
+         " and a size of " + std::to_string(Journal.CommittedSize) +
+         " bytes to restore (\"edb recover\" rolls it back)";
+}
+
 int CmdInfo(TCommandRun& Run) {
+  const std::string Journal = JournalState(Run.Args[0]);
+  // A journal that needs a rollback keeps the read-only open from the container; its message
+  // names the journal.
   auto Container = OpenContainer(Run, Access::Read);
   const TContainerHeader& Header = Container->PageFile().Header();
   int64_t FreePages = 0;
@@ -442,7 +463,24 @@ int CmdInfo(TCommandRun& Run) {
       << "Stored bytes:     " << Bytes << '\n'
       << "Container size:   " << Container->GetSize() << " bytes\n"
       << "Free pages:       " << FreePages << '\n'
-      << "Encryption:       " << Encryption << '\n';
+      << "Encryption:       " << Encryption << '\n'
+      << "Journal:          " << (Journal.empty() ? std::string("none") : Journal) << '\n';
+  return 0;
+}
+
+int CmdRecover(TCommandRun& Run) {
+  TJournalContent Before;
+  if (!TCFSJournal::Load(TCFSJournal::PathFor(Run.Args[0]), Before)) {
+    throw ToolError(ShownHost(TCFSJournal::PathFor(Run.Args[0])) + ": cannot be read: " + platform::LastErrorText());
+  }
+  // Opening for writing rolls an interrupted change back (or refuses a journal that does not
+  // belong to the container, with the engine's message).
+  OpenContainer(Run, Access::Write).reset();
+  switch (Before.State) {
+    case TJournalContent::jsNone: Run.Result << "nothing to recover: no journal\n"; break;
+    case TJournalContent::jsUnusable: Run.Result << "removed an unfinished journal that never took effect\n"; break;
+    case TJournalContent::jsValid: Run.Result << "rolled back: the container is as of its last completed change\n"; break;
+  }
   return 0;
 }
 
@@ -746,6 +784,17 @@ int CmdMkdir(TCommandRun& Run) {
 
 int CmdCheck(TCommandRun& Run) {
   std::vector<std::string> Problems;
+  std::vector<std::string> Notes;
+  // A journal that needs a rollback keeps the read-only open from the container (the open says
+  // so); one that never took effect is only worth a note.
+  TJournalContent Journal;
+  const std::string JournalLine = JournalState(Run.Args[0]);
+  if (!JournalLine.empty()) {
+    if (TCFSJournal::Load(TCFSJournal::PathFor(Run.Args[0]), Journal) && Journal.State == TJournalContent::jsUnusable)
+      Notes.push_back("note: " + JournalLine);
+    else
+      Problems.push_back(JournalLine);
+  }
   std::unique_ptr<TContainerFileSystem> Container;
   try {
     Container = OpenContainer(Run, Access::Read);
@@ -754,7 +803,6 @@ int CmdCheck(TCommandRun& Run) {
     Problems.push_back(ShownHost(E.Message()));
   }
   std::vector<int32_t> Leaked;
-  std::vector<std::string> Notes;
   if (Container) {
     TContainerChecker Checker(*Container);
     try {

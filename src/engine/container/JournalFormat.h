@@ -13,7 +13,8 @@
 //   32   8   start offset of the container in its first part file
 //   40   8   nonce: random, salts every record checksum
 //   48   4   CRC-32 of the container header bytes (logical 0..255) as committed
-//   52   456 zero
+//   52   261 file name of the container's first part (no directory), NUL-terminated
+//   313  195 zero
 //   508  4   CRC-32 of bytes 0..507
 // Records follow the header back to back:
 //   0    4   kind: 1 page image (a page-size payload follows), 2 commit mark (no payload)
@@ -40,6 +41,8 @@ inline constexpr int kJournalMaxPartSizeOffset = 24;
 inline constexpr int kJournalStartOffsetOffset = 32;
 inline constexpr int kJournalNonceOffset = 40;
 inline constexpr int kJournalHeaderCrcBeforeOffset = 48;
+inline constexpr int kJournalContainerNameOffset = 52;
+inline constexpr int kJournalContainerNameSize = 261;
 inline constexpr int kJournalHeaderChecksumOffset = 508;
 
 inline constexpr int kJournalRecordHeaderSize = 32;

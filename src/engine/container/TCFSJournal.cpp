@@ -4,6 +4,7 @@
 #include "container/CFSBytes_internal.h"
 #include "container/JournalFormat.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <unordered_set>
@@ -53,8 +54,8 @@ TCFSJournal::~TCFSJournal() = default;
 
 std::string TCFSJournal::PathFor(const std::string& ContainerPath) { return ContainerPath + kJournalSuffix; }
 
-bool TCFSJournal::Begin(const std::string& Path, int32_t PageSize, int64_t CommittedSize, int64_t MaxPartSize,
-                        int64_t StartOffset, uint32_t HeaderCrcBefore) {
+bool TCFSJournal::Begin(const std::string& Path, const std::string& ContainerName, int32_t PageSize,
+                        int64_t CommittedSize, int64_t MaxPartSize, int64_t StartOffset, uint32_t HeaderCrcBefore) {
   Close();
   platform::FileOpenOptions options;
   options.access = platform::FileAccess::ReadWrite;
@@ -77,6 +78,8 @@ bool TCFSJournal::Begin(const std::string& Path, int32_t PageSize, int64_t Commi
   putLE64s(header + kJournalStartOffsetOffset, StartOffset);
   putLE64s(header + kJournalNonceOffset, static_cast<int64_t>(FNonce));
   putLE32(header + kJournalHeaderCrcBeforeOffset, HeaderCrcBefore);
+  std::memcpy(header + kJournalContainerNameOffset, ContainerName.data(),
+              std::min<size_t>(ContainerName.size(), kJournalContainerNameSize - 1));
   putLE32(header + kJournalHeaderChecksumOffset, codec::Crc32(header, kJournalHeaderChecksumOffset));
   return true;
 }
@@ -151,6 +154,8 @@ bool TCFSJournal::Load(const std::string& Path, TJournalContent& Content) {
   Content.StartOffset = getLE64s(header + kJournalStartOffsetOffset);
   Content.Nonce = getLE64u(header + kJournalNonceOffset);
   Content.HeaderCrcBefore = getLE32(header + kJournalHeaderCrcBeforeOffset);
+  const char* name = reinterpret_cast<const char*>(header + kJournalContainerNameOffset);
+  Content.ContainerName.assign(name, std::find(name, name + kJournalContainerNameSize - 1, '\0'));
   // A header that checks but describes no container this system writes is damage, not a torn
   // write: it is reported as valid with impossible values for the caller to refuse.
   Content.State = TJournalContent::jsValid;

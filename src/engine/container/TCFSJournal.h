@@ -28,6 +28,7 @@ struct TJournalContent {
   int64_t StartOffset = 0;
   uint64_t Nonce = 0;
   uint32_t HeaderCrcBefore = 0;  // container header bytes 0..255 as committed
+  std::string ContainerName;     // file name of the container's first part, no directory
   bool HasCommitMark = false;
   uint32_t HeaderCrcAfter = 0;  // container header bytes 0..255 the commit writes
   // Page index and the file offset of its image, in journal order; only the first image of a
@@ -50,10 +51,10 @@ public:
   static std::string PathFor(const std::string& ContainerPath);
 
   // Writer. Begin creates (or truncates) the journal at Path and queues its header; the
-  // container is described by the other arguments. False with platform::LastErrorText() when the
-  // file cannot be created.
-  [[nodiscard]] bool Begin(const std::string& Path, int32_t PageSize, int64_t CommittedSize, int64_t MaxPartSize,
-                           int64_t StartOffset, uint32_t HeaderCrcBefore);
+  // container is described by the other arguments (ContainerName: its first part's file name, at
+  // most 260 bytes). False with platform::LastErrorText() when the file cannot be created.
+  [[nodiscard]] bool Begin(const std::string& Path, const std::string& ContainerName, int32_t PageSize,
+                           int64_t CommittedSize, int64_t MaxPartSize, int64_t StartOffset, uint32_t HeaderCrcBefore);
   bool Active() const { return static_cast<bool>(FFile); }
   // Queues the committed image (PageSize bytes) of a page.
   [[nodiscard]] bool AddPage(int64_t PageIndex, const uint8_t* Image);

@@ -2,7 +2,9 @@
 
 #include "codec/Checksums.h"
 #include "container/ContainerFormat.h"
+#include "container/JournalFormat.h"
 #include "platform/IFileSystem.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +19,14 @@ bool gEnabled = true;
 
 // Held pages go to the host in transfers of at most this many bytes.
 constexpr int64_t kWriteRun = int64_t{1} << 20;
+
+// The file name of the container whose journal is at JournalPath.
+std::string containerNameOf(const std::string& JournalPath) {
+  const size_t suffix = sizeof kJournalSuffix - 1;
+  const std::string container =
+      JournalPath.size() > suffix ? JournalPath.substr(0, JournalPath.size() - suffix) : JournalPath;
+  return platform::ExtractFileName(container);
+}
 
 bool deleteJournal(const std::string& Path, const std::string& Folder) {
   platform::IFileSystem& fs = platform::FileSystem();
@@ -168,8 +178,8 @@ uint32_t TCFSTransaction::headerCrc(bool Committed) {
 bool TCFSTransaction::beginJournal() {
   if (FJournal.Active()) return true;
   FJournalNamed = false;
-  return FJournal.Begin(FJournalPath, FPageSize, FCommitted, FHost.MaxPartSize(), FHost.StartOffset(),
-                        headerCrc(true));
+  return FJournal.Begin(FJournalPath, containerNameOf(FJournalPath), FPageSize, FCommitted, FHost.MaxPartSize(),
+                        FHost.StartOffset(), headerCrc(true));
 }
 
 bool TCFSTransaction::ensureJournal() {
@@ -281,7 +291,7 @@ TCFSTransaction::TRecovery TCFSTransaction::Recover(IHost& Host, const std::stri
     return trNothing;
   }
   bool sound = content.PageSize > 0 && content.CommittedSize >= 0 && content.MaxPartSize == Host.MaxPartSize() &&
-               content.StartOffset == Host.StartOffset();
+               content.StartOffset == Host.StartOffset() && content.ContainerName == containerNameOf(JournalPath);
   for (const TJournalContent::TPage& page : content.Pages)
     sound = sound && page.PageIndex >= 0 && page.PageIndex * int64_t{content.PageSize} < content.CommittedSize;
   if (sound) {

@@ -112,7 +112,8 @@ public:
   // belong to this container (another page size, part size or start offset, or a container
   // header that is neither the committed one nor the one its commit writes) or that is damaged
   // is refused in either mode. A failed rollback step is refused too; running Recover again
-  // later completes it.
+  // later completes it. (A journal records its container's file name and header: a container
+  // renamed or copied together with a pending journal is refused too.)
   static TRecovery Recover(IHost& Host, const std::string& JournalPath, const std::string& Folder, bool ReadOnly,
                            std::string& Message);
 
