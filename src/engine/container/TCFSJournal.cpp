@@ -3,6 +3,7 @@
 #include "codec/Checksums.h"
 #include "container/CFSBytes_internal.h"
 #include "container/JournalFormat.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,16 +57,27 @@ std::string TCFSJournal::PathFor(const std::string& ContainerPath) { return Cont
 
 bool TCFSJournal::Begin(const std::string& Path, const std::string& ContainerName, int32_t PageSize,
                         int64_t CommittedSize, int64_t MaxPartSize, int64_t StartOffset, uint32_t HeaderCrcBefore) {
-  Close();
-  platform::FileOpenOptions options;
-  options.access = platform::FileAccess::ReadWrite;
-  options.share = platform::FileShare::None;
-  options.creation = platform::FileCreation::CreateAlways;
-  options.randomAccess = false;
-  FFile = platform::FileSystem().Open(Path, options);
-  if (!FFile) return false;
+  if (FFile && Path != FPath) Close();
+  if (!FFile) {
+    // A journal file of an earlier commit is written over in place: cheaper than a new file, and
+    // its name is durable already. What lies past the new records does not check (other nonce).
+    platform::FileOpenOptions options;
+    options.access = platform::FileAccess::ReadWrite;
+    options.share = platform::FileShare::None;
+    options.creation = platform::FileCreation::OpenExisting;
+    options.randomAccess = false;
+    FFile = platform::FileSystem().Open(Path, options);
+    FCreated = !FFile;
+    if (!FFile) {
+      options.creation = platform::FileCreation::CreateAlways;
+      FFile = platform::FileSystem().Open(Path, options);
+    }
+    if (!FFile) return false;
+  }
   FPath = Path;
+  FActive = true;
   FPageSize = PageSize;
+  FWritten = 0;
   std::random_device source;
   FNonce = (uint64_t(source()) << 32) ^ source();
   FQueue.assign(kJournalHeaderSize, 0);
@@ -96,36 +108,59 @@ void TCFSJournal::addRecord(uint32_t Kind, uint64_t Value, const uint8_t* Payloa
 }
 
 bool TCFSJournal::AddPage(int64_t PageIndex, const uint8_t* Image) {
-  if (!FFile) return false;
+  if (!FActive) return false;
   addRecord(kJournalRecordPage, static_cast<uint64_t>(PageIndex), Image);
   return FQueue.size() < kWriteChunk || writeQueued();
 }
 
 void TCFSJournal::AddCommitMark(uint32_t HeaderCrcAfter) {
-  if (FFile) addRecord(kJournalRecordCommit, HeaderCrcAfter, nullptr);
+  if (FActive) addRecord(kJournalRecordCommit, HeaderCrcAfter, nullptr);
 }
 
 bool TCFSJournal::writeQueued() {
-  if (!FFile) return false;
+  if (!FActive) return false;
   if (FQueue.empty()) return true;
+  // Written at the end of what was written before, so that a failed write is simply repeated.
   const int64_t count = static_cast<int64_t>(FQueue.size());
-  if (FFile->Write(FQueue.data(), count) != count) return false;
+  if (FFile->Seek(FWritten, platform::SeekOrigin::Begin) != FWritten || FFile->Write(FQueue.data(), count) != count)
+    return false;
+  FWritten += count;
   FQueue.clear();
   return true;
 }
 
-bool TCFSJournal::Sync() { return writeQueued() && FFile->Flush(); }
+bool TCFSJournal::Sync() {
+  if (!writeQueued() || !FFile->Flush()) return false;
+  if (FCreated) {
+    if (!platform::FileSystem().SyncDirectory(platform::ExtractFileDir(FPath))) return false;
+    FCreated = false;
+  }
+  return true;
+}
+
+bool TCFSJournal::Invalidate() {
+  if (!FActive) return true;
+  const uint8_t zeros[kJournalHeaderSize] = {};
+  if (FFile->Seek(0, platform::SeekOrigin::Begin) != 0 || FFile->Write(zeros, kJournalHeaderSize) != kJournalHeaderSize ||
+      !FFile->Flush())
+    return false;
+  FActive = false;
+  FQueue.clear();
+  return true;
+}
 
 void TCFSJournal::Close() {
   FFile.reset();
   FQueue.clear();
+  FActive = false;
 }
 
 bool TCFSJournal::Remove() {
   Close();
   if (FPath.empty()) return true;
   platform::IFileSystem& fs = platform::FileSystem();
-  if (fs.FileExists(FPath) && !fs.DeleteFile(FPath)) return false;
+  if (fs.FileExists(FPath) && (!fs.DeleteFile(FPath) || !fs.SyncDirectory(platform::ExtractFileDir(FPath))))
+    return false;
   FPath.clear();
   return true;
 }

@@ -53,19 +53,53 @@ TCFSTransaction::TCFSTransaction(IHost& Host, std::string JournalPath, std::stri
       FJournalPath(std::move(JournalPath)),
       FFolder(std::move(Folder)),
       FPageSize(PageSize),
-      FCommitted(Host.RawSize()) {}
+      FCommitted(Host.RawSize()),
+      FImage(static_cast<size_t>(PageSize)) {}
 
-TCFSTransaction::~TCFSTransaction() = default;
+TCFSTransaction::~TCFSTransaction() {
+  // A journal that is still being written may be needed to roll back what reached the host; a
+  // spent one goes (should that fail, the next writer removes it: it never checks again).
+  if (FJournal.Active())
+    FJournal.Close();
+  else
+    static_cast<void>(FJournal.Remove());
+}
 
-uint8_t* TCFSTransaction::holdPage(int64_t Page) {
-  auto found = FPages.find(Page);
-  if (found != FPages.end()) return found->second.Bytes.get();
-  TPage held;
-  held.Bytes.reset(new uint8_t[static_cast<size_t>(FPageSize)]());
-  const int64_t start = pageStart(Page);
-  const int64_t count = std::clamp<int64_t>(FHost.RawSize() - start, 0, FPageSize);
-  if (count > 0 && FHost.RawRead(start, held.Bytes.get(), count) != count) return nullptr;
-  return FPages.emplace(Page, std::move(held)).first->second.Bytes.get();
+bool TCFSTransaction::holdRun(int64_t First, int64_t Last) {
+  const int64_t size = FHost.RawSize();
+  for (int64_t page = First; page <= Last;) {
+    if (FPages.count(page) != 0) {
+      ++page;
+      continue;
+    }
+    // One host read for the stretch of pages not held yet.
+    int64_t last = page;
+    while (last < Last && FPages.count(last + 1) == 0) ++last;
+    const int64_t span = (last - page + 1) * FPageSize;
+    const int64_t count = std::clamp<int64_t>(size - pageStart(page), 0, span);
+    FLoad.resize(static_cast<size_t>(span));
+    if (count > 0 && FHost.RawRead(pageStart(page), FLoad.data(), count) != count) return false;
+    std::memset(FLoad.data() + count, 0, static_cast<size_t>(span - count));
+    for (int64_t held = page; held <= last; ++held) {
+      const uint8_t* bytes = FLoad.data() + (held - page) * FPageSize;
+      if (pageStart(held) < FCommitted && FJournaled.count(held) == 0 && FQueued.count(held) == 0) {
+        // What the host holds of a committed page is its committed image: it goes to the
+        // journal's queue now, so that the commit need not read it again.
+        if (!beginJournal()) return false;
+        const int64_t committed = std::min<int64_t>(FCommitted - pageStart(held), FPageSize);
+        std::memcpy(FImage.data(), bytes, static_cast<size_t>(committed));
+        std::memset(FImage.data() + committed, 0, static_cast<size_t>(FPageSize - committed));
+        if (!FJournal.AddPage(held, FImage.data())) return false;
+        FQueued.insert(held);
+      }
+      TPage entry;
+      entry.Bytes.reset(new uint8_t[static_cast<size_t>(FPageSize)]);
+      std::memcpy(entry.Bytes.get(), bytes, static_cast<size_t>(FPageSize));
+      FPages.emplace(held, std::move(entry));
+    }
+    page = last + 1;
+  }
+  return true;
 }
 
 bool TCFSTransaction::mustHold(int64_t Page, int64_t Count) const {
@@ -112,16 +146,24 @@ int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Cou
       };
       for (int64_t at = Position; at < end;) {
         const int64_t page = at / FPageSize;
-        const int64_t chunkEnd = std::min(pageStart(page + 1), end);
         if (FPages.count(page) != 0 || mustHold(page, within)) {
           if (!flushRun(at)) return 0;
-          uint8_t* held = holdPage(page);
-          if (held == nullptr) return at - Position;
-          std::memcpy(held + (at - pageStart(page)), in + (at - Position), static_cast<size_t>(chunkEnd - at));
-        } else if (runStart < 0) {
-          runStart = at;
+          // The stretch of pages from here that are held or must be, loaded together.
+          int64_t last = page;
+          while (pageStart(last + 1) < end && (FPages.count(last + 1) != 0 || mustHold(last + 1, within))) ++last;
+          if (!holdRun(page, last)) return at - Position;
+          const int64_t stretchEnd = std::min(pageStart(last + 1), end);
+          for (auto it = FPages.find(page); it != FPages.end() && it->first <= last; ++it) {
+            const int64_t from = std::max(at, pageStart(it->first));
+            const int64_t to = std::min(stretchEnd, pageStart(it->first + 1));
+            std::memcpy(it->second.Bytes.get() + (from - pageStart(it->first)), in + (from - Position),
+                        static_cast<size_t>(to - from));
+          }
+          at = stretchEnd;
+        } else {
+          if (runStart < 0) runStart = at;
+          at = std::min(pageStart(page + 1), end);
         }
-        at = chunkEnd;
       }
       if (!flushRun(end)) return 0;
     }
@@ -177,46 +219,38 @@ uint32_t TCFSTransaction::headerCrc(bool Committed) {
 
 bool TCFSTransaction::beginJournal() {
   if (FJournal.Active()) return true;
-  FJournalNamed = false;
+  FJournalDurable = false;
   return FJournal.Begin(FJournalPath, containerNameOf(FJournalPath), FPageSize, FCommitted, FHost.MaxPartSize(),
                         FHost.StartOffset(), headerCrc(true));
 }
 
 bool TCFSTransaction::ensureJournal() {
-  if (FJournal.Active() && FJournalNamed) return true;
-  if (!beginJournal() || !FJournal.Sync() || !platform::FileSystem().SyncDirectory(FFolder)) return false;
-  FJournalNamed = true;
+  if (FJournal.Active() && FJournalDurable) return true;
+  if (!beginJournal() || !FJournal.Sync()) return false;
+  FJournalDurable = true;
   return true;
 }
 
 bool TCFSTransaction::journalHeld(int64_t From, bool CommitMark) {
   if (!beginJournal()) return false;
-  std::vector<int64_t> added;
-  std::vector<uint8_t> image(static_cast<size_t>(FPageSize));
-  auto addImage = [&](int64_t Page) {
-    if (pageStart(Page) >= FCommitted || FJournaled.count(Page) != 0) return true;
-    // The host still holds the committed image: a page is held, or journaled, before the host
-    // sees a change of it.
-    std::fill(image.begin(), image.end(), uint8_t{0});
-    const int64_t count = std::min<int64_t>(FCommitted - pageStart(Page), FPageSize);
-    if (FHost.RawRead(pageStart(Page), image.data(), count) != count) return false;
-    if (!FJournal.AddPage(Page, image.data())) return false;
-    added.push_back(Page);
-    return true;
-  };
-  for (const auto& [page, held] : FPages)
-    if (!addImage(page)) return false;
+  // Held committed pages were queued when they were loaded; a cut below the committed size needs
+  // the images of the pages it takes away too. The host still holds those committed images: a
+  // page is held, or journaled, before the host sees a change of it.
   if (From >= 0) {
-    for (int64_t page = From / FPageSize; pageStart(page) < FCommitted; ++page)
-      if (FPages.count(page) == 0 && !addImage(page)) return false;
+    for (int64_t page = From / FPageSize; pageStart(page) < FCommitted; ++page) {
+      if (FPages.count(page) != 0 || FJournaled.count(page) != 0 || FQueued.count(page) != 0) continue;
+      std::fill(FImage.begin(), FImage.end(), uint8_t{0});
+      const int64_t count = std::min<int64_t>(FCommitted - pageStart(page), FPageSize);
+      if (FHost.RawRead(pageStart(page), FImage.data(), count) != count) return false;
+      if (!FJournal.AddPage(page, FImage.data())) return false;
+      FQueued.insert(page);
+    }
   }
   if (CommitMark) FJournal.AddCommitMark(headerCrc(false));
   if (!FJournal.Sync()) return false;
-  if (!FJournalNamed) {
-    if (!platform::FileSystem().SyncDirectory(FFolder)) return false;
-    FJournalNamed = true;
-  }
-  FJournaled.insert(added.begin(), added.end());
+  FJournalDurable = true;
+  FJournaled.insert(FQueued.begin(), FQueued.end());
+  FQueued.clear();
   return true;
 }
 
@@ -261,16 +295,15 @@ bool TCFSTransaction::spillIfFull() {
 
 bool TCFSTransaction::Commit() {
   if (FPages.empty() && !FJournal.Active() && FHost.RawSize() == FCommitted) return true;
-  bool needJournal = FJournal.Active();
-  for (auto it = FPages.begin(); !needJournal && it != FPages.end(); ++it)
-    needJournal = pageStart(it->first) < FCommitted && FJournaled.count(it->first) == 0;
+  // Holding a committed page and changing the host both begin the journal.
+  const bool needJournal = FJournal.Active();
   if (needJournal && !journalHeld(-1, true)) return false;
   if (!writeHeld(true) || !FHost.RawFlush()) return false;
   FCommitted = FHost.RawSize();
   FJournaled.clear();
-  if (!needJournal) return true;
-  FJournalNamed = false;
-  return FJournal.Remove() && platform::FileSystem().SyncDirectory(FFolder);
+  FQueued.clear();
+  // The commit point: a journal that no longer checks.
+  return !needJournal || FJournal.Invalidate();
 }
 
 TCFSTransaction::TRecovery TCFSTransaction::Recover(IHost& Host, const std::string& JournalPath,

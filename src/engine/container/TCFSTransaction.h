@@ -11,8 +11,10 @@
 //   space back to the committed size, which the journal's header records. That header is made
 //   durable before the host is changed at all.
 // - Commit: the committed images of the pages kept in memory go to the journal, which is made
-//   durable (and its name); then the pages go to the host, the host is flushed, and the journal
-//   is deleted (durably). That deletion is the commit point.
+//   durable (and its name); then the pages go to the host, the host is flushed, and the journal's
+//   header is zeroed and flushed: that is the commit point. The journal file stays for the next
+//   commit (written over in place, its name already durable) and is deleted when the transaction
+//   object goes.
 // - When the pages kept in memory pass a limit, they are spilled: journaled and written without a
 //   commit; the journal then stays until the commit. The container header page (page 0) is never
 //   spilled, so that the host holds either its committed image or the one the commit writes.
@@ -29,6 +31,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace tesvar::container {
 
@@ -123,8 +126,9 @@ private:
   };
 
   int64_t pageStart(int64_t Page) const { return Page * FPageSize; }
-  // The page held in memory for Page, loaded from the host when not held yet.
-  uint8_t* holdPage(int64_t Page);
+  // Holds every page of First..Last in memory, loading those not held yet from the host (one read
+  // per stretch) and queueing the committed image of each committed page in the journal.
+  [[nodiscard]] bool holdRun(int64_t First, int64_t Last);
   bool mustHold(int64_t Page, int64_t Count) const;
   // Creates the journal (queueing its header) unless it is active.
   [[nodiscard]] bool beginJournal();
@@ -147,8 +151,11 @@ private:
   int64_t FCommitted;
   std::map<int64_t, TPage> FPages;             // page index -> bytes held in memory
   std::unordered_set<int64_t> FJournaled;      // committed pages whose image is durable in the journal
+  std::unordered_set<int64_t> FQueued;         // committed pages whose image the journal has, not yet durable
+  std::vector<uint8_t> FLoad;                  // pages read from the host by holdRun
+  std::vector<uint8_t> FImage;                 // one page image
   TCFSJournal FJournal;
-  bool FJournalNamed = false;                  // the journal's name has been made durable
+  bool FJournalDurable = false;                // the active journal's header (and name) is durable
 };
 
 }  // namespace tesvar::container

@@ -393,13 +393,23 @@ bool TContainerFileSystem::RepairFile(std::string& Log) {
   FCancel = false;
   FLastError = ceOk;
   if (FReadOnly || FInMemory) return false;
-  // The copy is made from what the host holds: pending changes are committed first.
+  // The copy is made from what the host holds: pending changes are committed first. The
+  // compaction itself runs without transactions (its copy is flushed whole and swapped in by
+  // renames), which also removes the spent journal; whichever container this object goes on
+  // with afterwards runs in transactions again.
   if (!FPageFile->Flush()) {
     Log = "The container's changes could not be made durable (" + platform::LastErrorText() +
           "); it was not compacted.";
     FLastError = ceFlushFailed;
     return false;
   }
+  FPageFile->HostFile().EndTransactions();
+  struct TransactionsAgain {
+    TContainerFileSystem& Owner;
+    ~TransactionsAgain() {
+      if (Owner.FPageFile->HostFile().IsOpen()) Owner.FPageFile->HostFile().BeginTransactions(Owner.FPageFile->Header().PageSize);
+    }
+  } Again{*this};
 
   // An unknown figure (negative) does not stop the compaction: running out of space on the way
   // is handled like any other failure.
