@@ -21,7 +21,7 @@
 //   4    4   zero
 //   8    8   kind 1: page index (logical offset / page size); kind 2: CRC-32 of the container
 //            header bytes (logical 0..255) the commit writes
-//   16   4   CRC-32 of the nonce (8 bytes), record bytes 0..15 and the payload
+//   16   4   CRC-32C of the nonce (8 bytes), record bytes 0..15 and the payload
 //   20   12  zero
 // Reading stops at the first record that does not check: a record is trusted only when its
 // checksum matches, so a journal cut short anywhere is read up to its last whole record.

@@ -157,6 +157,7 @@ public:
   bool RawSetSize(int64_t Size) override { return FFile.rawSetSize(Size); }
   int64_t RawSize() const override { return FFile.FSize; }
   bool RawFlush() override { return FFile.rawFlush(true); }
+  void RawStartFlush() override { FFile.StartFlush(); }
   int64_t MaxPartSize() const override { return FFile.FMaxPartSize; }
   int64_t StartOffset() const override { return FFile.FStartOffset; }
 

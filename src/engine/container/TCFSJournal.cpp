@@ -22,9 +22,9 @@ uint64_t getLE64u(const uint8_t* p) { return static_cast<uint64_t>(getLE64s(p));
 uint32_t recordChecksum(uint64_t Nonce, const uint8_t* Record, const uint8_t* Payload, size_t PayloadSize) {
   uint8_t nonce[8];
   putLE64s(nonce, static_cast<int64_t>(Nonce));
-  uint32_t crc = codec::Crc32(nonce, sizeof nonce);
-  crc = codec::Crc32(crc, Record, kJournalRecordChecksummedBytes);
-  return PayloadSize == 0 ? crc : codec::Crc32(crc, Payload, PayloadSize);
+  uint32_t crc = codec::Crc32C(0, nonce, sizeof nonce);
+  crc = codec::Crc32C(crc, Record, kJournalRecordChecksummedBytes);
+  return PayloadSize == 0 ? crc : codec::Crc32C(crc, Payload, PayloadSize);
 }
 
 int64_t readAt(platform::IFile& File, int64_t Offset, uint8_t* Buffer, int64_t Count) {
@@ -126,6 +126,8 @@ bool TCFSJournal::writeQueued() {
     return false;
   FWritten += count;
   FQueue.clear();
+  // The device starts on the records now, so that the flush at the commit has less to wait for.
+  static_cast<void>(FFile->StartFlush());
   return true;
 }
 

@@ -77,25 +77,26 @@ bool TCFSTransaction::holdRun(int64_t First, int64_t Last) {
     while (last < Last && FPages.count(last + 1) == 0) ++last;
     const int64_t span = (last - page + 1) * FPageSize;
     const int64_t count = std::clamp<int64_t>(size - pageStart(page), 0, span);
-    FLoad.resize(static_cast<size_t>(span));
-    if (count > 0 && FHost.RawRead(pageStart(page), FLoad.data(), count) != count) return false;
-    std::memset(FLoad.data() + count, 0, static_cast<size_t>(span - count));
+    std::shared_ptr<uint8_t[]> block(new uint8_t[static_cast<size_t>(span)]);
+    if (count > 0 && FHost.RawRead(pageStart(page), block.get(), count) != count) return false;
+    std::memset(block.get() + count, 0, static_cast<size_t>(span - count));
     for (int64_t held = page; held <= last; ++held) {
-      const uint8_t* bytes = FLoad.data() + (held - page) * FPageSize;
+      uint8_t* bytes = block.get() + (held - page) * FPageSize;
       if (pageStart(held) < FCommitted && FJournaled.count(held) == 0 && FQueued.count(held) == 0) {
         // What the host holds of a committed page is its committed image: it goes to the
         // journal's queue now, so that the commit need not read it again.
         if (!beginJournal()) return false;
         const int64_t committed = std::min<int64_t>(FCommitted - pageStart(held), FPageSize);
-        std::memcpy(FImage.data(), bytes, static_cast<size_t>(committed));
-        std::memset(FImage.data() + committed, 0, static_cast<size_t>(FPageSize - committed));
-        if (!FJournal.AddPage(held, FImage.data())) return false;
+        const uint8_t* image = bytes;
+        if (committed < FPageSize) {
+          std::memcpy(FImage.data(), bytes, static_cast<size_t>(committed));
+          std::memset(FImage.data() + committed, 0, static_cast<size_t>(FPageSize - committed));
+          image = FImage.data();
+        }
+        if (!FJournal.AddPage(held, image)) return false;
         FQueued.insert(held);
       }
-      TPage entry;
-      entry.Bytes.reset(new uint8_t[static_cast<size_t>(FPageSize)]);
-      std::memcpy(entry.Bytes.get(), bytes, static_cast<size_t>(FPageSize));
-      FPages.emplace(held, std::move(entry));
+      FPages.emplace(held, TPage{block, bytes});
     }
     page = last + 1;
   }
@@ -115,7 +116,7 @@ int64_t TCFSTransaction::Read(int64_t Position, void* Buffer, int64_t Count) {
   for (auto it = FPages.lower_bound(Position / FPageSize); it != FPages.end() && pageStart(it->first) < end; ++it) {
     const int64_t from = std::max(Position, pageStart(it->first));
     const int64_t to = std::min(end, pageStart(it->first) + FPageSize);
-    std::memcpy(out + (from - Position), it->second.Bytes.get() + (from - pageStart(it->first)),
+    std::memcpy(out + (from - Position), it->second.Bytes + (from - pageStart(it->first)),
                 static_cast<size_t>(to - from));
   }
   return got;
@@ -156,7 +157,7 @@ int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Cou
           for (auto it = FPages.find(page); it != FPages.end() && it->first <= last; ++it) {
             const int64_t from = std::max(at, pageStart(it->first));
             const int64_t to = std::min(stretchEnd, pageStart(it->first + 1));
-            std::memcpy(it->second.Bytes.get() + (from - pageStart(it->first)), in + (from - Position),
+            std::memcpy(it->second.Bytes + (from - pageStart(it->first)), in + (from - Position),
                         static_cast<size_t>(to - from));
           }
           at = stretchEnd;
@@ -179,7 +180,7 @@ int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Cou
         const int64_t from = std::max(end, pageStart(it->first));
         const int64_t to = std::min(end + put, pageStart(it->first) + FPageSize);
         if (from < to)
-          std::memcpy(it->second.Bytes.get() + (from - pageStart(it->first)), in + (from - Position),
+          std::memcpy(it->second.Bytes + (from - pageStart(it->first)), in + (from - Position),
                       static_cast<size_t>(to - from));
       }
       done += put;
@@ -198,7 +199,7 @@ bool TCFSTransaction::SetSize(int64_t NewSize) {
       it = FPages.erase(it);
     } else {
       const int64_t keep = NewSize - pageStart(it->first);
-      std::memset(it->second.Bytes.get() + keep, 0, static_cast<size_t>(FPageSize - keep));
+      std::memset(it->second.Bytes + keep, 0, static_cast<size_t>(FPageSize - keep));
       ++it;
     }
   }
@@ -211,7 +212,7 @@ uint32_t TCFSTransaction::headerCrc(bool Committed) {
   const int64_t count = std::clamp<int64_t>(FHost.RawSize(), 0, kContainerHeaderSize);
   auto held = FPages.find(0);
   if (!Committed && held != FPages.end())
-    std::memcpy(header, held->second.Bytes.get(), kContainerHeaderSize);
+    std::memcpy(header, held->second.Bytes, kContainerHeaderSize);
   else if (count > 0 && FHost.RawRead(0, header, count) != count)
     return 0;
   return codec::Crc32(header, sizeof header);
@@ -256,32 +257,35 @@ bool TCFSTransaction::journalHeld(int64_t From, bool CommitMark) {
 
 bool TCFSTransaction::writeHeld(bool WithHeader) {
   const int64_t size = FHost.RawSize();
-  std::vector<uint8_t> run;
+  // Runs of pages that follow one another both in the space and in memory (loaded together) go
+  // to the host straight from where they lie.
+  const uint8_t* runBytes = nullptr;
   int64_t runStart = -1;
+  int64_t runLength = 0;
   auto flushRun = [&]() {
-    if (runStart < 0 || run.empty()) return true;
-    const int64_t n = static_cast<int64_t>(run.size());
-    const bool ok = FHost.RawWrite(runStart, run.data(), n) == n;
-    run.clear();
-    runStart = -1;
+    if (runLength == 0) return true;
+    const bool ok = FHost.RawWrite(runStart, runBytes, runLength) == runLength;
+    runLength = 0;
     return ok;
   };
-  for (auto it = FPages.begin(); it != FPages.end();) {
-    if (it->first == 0 && !WithHeader) {
-      ++it;
-      continue;
-    }
-    const int64_t start = pageStart(it->first);
+  for (const auto& [page, held] : FPages) {
+    if (page == 0 && !WithHeader) continue;
+    const int64_t start = pageStart(page);
     const int64_t count = std::clamp<int64_t>(size - start, 0, FPageSize);
-    if (runStart >= 0 && (start != runStart + static_cast<int64_t>(run.size()) ||
-                          static_cast<int64_t>(run.size()) + count > kWriteRun)) {
+    if (count == 0) continue;
+    if (runLength > 0 && (start != runStart + runLength || held.Bytes != runBytes + runLength ||
+                          runLength + count > kWriteRun)) {
       if (!flushRun()) return false;
     }
-    if (runStart < 0) runStart = start;
-    run.insert(run.end(), it->second.Bytes.get(), it->second.Bytes.get() + count);
-    ++it;
+    if (runLength == 0) {
+      runStart = start;
+      runBytes = held.Bytes;
+    }
+    runLength += count;
   }
   if (!flushRun()) return false;
+  // The device starts on the pages while the commit goes on to its flush.
+  FHost.RawStartFlush();
   // Only now that every page reached the host are they dropped: a failure keeps them all.
   for (auto it = FPages.begin(); it != FPages.end();)
     it = (it->first == 0 && !WithHeader) ? std::next(it) : FPages.erase(it);

@@ -48,6 +48,8 @@ public:
     virtual int64_t RawSize() const = 0;
     // Makes everything written durable, the names of new part files included.
     virtual bool RawFlush() = 0;
+    // Starts writing what was written to the device without waiting (a hint).
+    virtual void RawStartFlush() {}
     virtual int64_t MaxPartSize() const = 0;
     virtual int64_t StartOffset() const = 0;
   };
@@ -121,8 +123,11 @@ public:
                            std::string& Message);
 
 private:
+  // A held page: its bytes lie in a block shared by the pages loaded together, so that a
+  // stretch of them goes back to the host in one transfer from where it lies.
   struct TPage {
-    std::unique_ptr<uint8_t[]> Bytes;
+    std::shared_ptr<uint8_t[]> Block;
+    uint8_t* Bytes = nullptr;
   };
 
   int64_t pageStart(int64_t Page) const { return Page * FPageSize; }
@@ -152,7 +157,6 @@ private:
   std::map<int64_t, TPage> FPages;             // page index -> bytes held in memory
   std::unordered_set<int64_t> FJournaled;      // committed pages whose image is durable in the journal
   std::unordered_set<int64_t> FQueued;         // committed pages whose image the journal has, not yet durable
-  std::vector<uint8_t> FLoad;                  // pages read from the host by holdRun
   std::vector<uint8_t> FImage;                 // one page image
   TCFSJournal FJournal;
   bool FJournalDurable = false;                // the active journal's header (and name) is durable
