@@ -78,23 +78,6 @@ std::string_view UpToZero(std::string_view Text) {
   return Zero == std::string_view::npos ? Text : Text.substr(0, Zero);
 }
 
-// Compares two texts by the weights Key gives their bytes; equal bytes weigh the same, and only
-// the zero byte, which ends a text, weighs 0.
-int CompareByKey(std::string_view A, std::string_view B, const std::array<uint16_t, 256>& Key) {
-  const auto* PA = reinterpret_cast<const uint8_t*>(A.data());
-  const auto* PB = reinterpret_cast<const uint8_t*>(B.data());
-  const size_t N = std::min(A.size(), B.size());
-  for (size_t I = 0; I < N; ++I) {
-    const int KA = Key[PA[I]];
-    const int KB = Key[PB[I]];
-    if (KA != KB) return KA - KB;
-    if (KA == 0) return 0;
-  }
-  if (A.size() == B.size()) return 0;
-  if (A.size() < B.size()) return PB[N] == 0 ? 0 : -1;
-  return PA[N] == 0 ? 0 : 1;
-}
-
 // Compares two names of one length by the bytes Fold gives them.
 int CompareFolded(std::string_view A, std::string_view B, const TTable& Fold) {
   for (size_t I = 0; I < A.size(); ++I) {
@@ -273,20 +256,6 @@ int TAnsiCollation::LocaleCompare(std::string_view A, std::string_view B, TKind 
     return Kind == TKind::Str ? Engine.CompareStr(A, B) : Engine.CompareText(A, B);
   }
   return CollatorCompare(UpToZero(A), UpToZero(B), Kind == TKind::Str ? nullptr : FUpper.data());
-}
-
-int TAnsiCollation::CompareStr(std::string_view A, std::string_view B) const {
-  if (FFast) [[likely]] {
-    return CompareByKey(A, B, FStrKey);
-  }
-  return LocaleCompare(A, B, TKind::Str);
-}
-
-int TAnsiCollation::CompareText(std::string_view A, std::string_view B) const {
-  if (FFast) [[likely]] {
-    return CompareByKey(A, B, FTextKey);
-  }
-  return LocaleCompare(A, B, TKind::Text);
 }
 
 int TAnsiCollation::ComparePrefix(std::string_view Text, std::string_view Prefix, bool CaseInsensitive) const {

@@ -91,11 +91,15 @@ public:
   //
   // Case-sensitive. Fast: by the ranks of the characters up to the first difference. Not Fast:
   // the collator's comparison of the texts.
-  int CompareStr(std::string_view A, std::string_view B) const;
+  int CompareStr(std::string_view A, std::string_view B) const {
+    return FFast ? CompareByKey(A, B, FStrKey) : LocaleCompare(A, B, TKind::Str);
+  }
   // Case-insensitive. Fast: as CompareStr, except that a differing pair of characters compares
   // by UpperRank and the comparison goes on when those agree. Not Fast: the collator's
   // comparison of the upper-cased texts.
-  int CompareText(std::string_view A, std::string_view B) const;
+  int CompareText(std::string_view A, std::string_view B) const {
+    return FFast ? CompareByKey(A, B, FTextKey) : LocaleCompare(A, B, TKind::Text);
+  }
   int Compare(std::string_view A, std::string_view B, bool CaseInsensitive) const {
     return CaseInsensitive ? CompareText(A, B) : CompareStr(A, B);
   }
@@ -119,6 +123,24 @@ private:
   explicit constexpr TAnsiCollation(TUnbuilt) : FCodePage(nullptr) {}
   bool Built() const { return FCodePage != nullptr; }
 
+  using TWeights = std::array<uint16_t, 256>;
+
+  // Compares two texts by the weights Key gives their bytes (FStrKey, FTextKey). Inline, as
+  // index keys compare millions of texts.
+  static int CompareByKey(std::string_view A, std::string_view B, const TWeights& Key) {
+    const auto* PA = reinterpret_cast<const uint8_t*>(A.data());
+    const auto* PB = reinterpret_cast<const uint8_t*>(B.data());
+    const size_t N = A.size() < B.size() ? A.size() : B.size();
+    for (size_t I = 0; I < N; ++I) {
+      const int KA = Key[PA[I]];
+      const int KB = Key[PB[I]];
+      if ((KA != KB) | (KA == 0)) return KA - KB;  // a difference, or the end of both texts
+    }
+    if (A.size() == B.size()) return 0;
+    if (A.size() < B.size()) return PB[N] == 0 ? 0 : -1;
+    return PA[N] == 0 ? 0 : 1;
+  }
+
   // The collator's comparison of the texts up to their first zero bytes (Text: upper-cased).
   int LocaleCompare(std::string_view A, std::string_view B, TKind Kind) const;
   int LocaleCompareNames(std::string_view A, std::string_view B) const;
@@ -138,7 +160,6 @@ private:
   // Weights of the bytes for the comparisons on the rank tables. Texts: the rank + 1, and 0 for
   // the zero byte alone, which ends a text and is below every character. Names: the rank, as a
   // zero byte ends no name.
-  using TWeights = std::array<uint16_t, 256>;
   TWeights FStrKey{};   // Rank[c] + 1
   TWeights FTextKey{};  // Rank[Upper[c]] + 1: UpperRank[Rank[c]] + 1
   TWeights FNameKey{};  // Rank[FNameFold[c]]
