@@ -2,6 +2,8 @@
 
 #include "toolkit/Messages.h"
 
+#include <cstdio>
+
 namespace tesvar::toolkit {
 
 EAbort::EAbort() : Exception(SOperationAborted) {}
@@ -12,5 +14,28 @@ void DatabaseError(const std::string& Message, const std::string& ComponentName)
 }
 
 void Abort() { throw EAbort(); }
+
+namespace {
+TExceptionHandler& exceptionHandler() {
+  static TExceptionHandler Handler;
+  return Handler;
+}
+}  // namespace
+
+void SetExceptionHandler(TExceptionHandler Handler) { exceptionHandler() = std::move(Handler); }
+
+void HandleException(const std::exception& E) noexcept {
+  if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
+  try {
+    if (exceptionHandler()) {
+      exceptionHandler()(E);
+      return;
+    }
+  } catch (...) {
+    // A failing handler falls back to the plain report below.
+  }
+  std::fputs(E.what(), stderr);
+  std::fputs("\n", stderr);
+}
 
 }  // namespace tesvar::toolkit

@@ -9,6 +9,8 @@
 
 #include "platform/Exception.h"
 
+#include <exception>
+#include <functional>
 #include <string>
 
 namespace tesvar::toolkit {
@@ -55,5 +57,12 @@ public:
 
 // Raises EAbort.
 [[noreturn]] void Abort();
+
+// The program's handler for exceptions that cannot be raised to a caller (a dataset closing while
+// it is destroyed). Without one, HandleException writes the exception's text to the standard
+// error stream. EAbort is never reported.
+using TExceptionHandler = std::function<void(const std::exception& E)>;
+void SetExceptionHandler(TExceptionHandler Handler);
+void HandleException(const std::exception& E) noexcept;
 
 }  // namespace tesvar::toolkit

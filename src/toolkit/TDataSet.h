@@ -210,7 +210,8 @@ public:
   // A ready record: BeforeInsert, BeforeScroll; a new buffer; state dsInsert; OnNewRecord;
   // AfterInsert; Values are assigned to Fields[0], Fields[1] ... in order (SetFields); BeforePost;
   // InternalAddRecord; state dsBrowse; the window is refetched around the cursor; AfterPost,
-  // AfterScroll. A failure keeps dsInsert.
+  // AfterScroll. On a failure the new record is dropped, the dataset returns to dsBrowse around
+  // the former current record and the exception passes on.
   void AppendRecord(const std::vector<TValue>& Values);
   void InsertRecord(const std::vector<TValue>& Values);
   // In dsEdit / dsInsert: assigns Values[i] to Fields[i] (Null clears); fewer values leave the
@@ -223,9 +224,9 @@ public:
   void Refresh();
   // Refetches the window around the record at the cursor. rmExact: that record must exist
   // ("Record not found"); without it the record after, else before, the cursor is taken when the
-  // cursor's record is gone, and the window is emptied when there is none. rmCenter puts the
-  // record in the middle of the window, else at its former window position as far as records
-  // allow. Sends "data set changed".
+  // cursor's record is gone, and the window is emptied when there is none (Bof and Eof set).
+  // rmExact also clears Bof and Eof. rmCenter puts the record in the middle of the window, else
+  // at its former window position as far as records allow. Sends "data set changed".
   void Resync(TResyncMode Mode);
   // Open ("Cannot perform this operation on a closed dataset"); the data links leave edit mode;
   // in dsEdit / dsInsert posts when Modified, else cancels; in dsSetKey posts.
@@ -485,7 +486,7 @@ private:
   void FocusControlOf(TField& Field);
 
   void OpenCursor();
-  void CloseCursor() noexcept;
+  void CloseCursor();
   void SetBufListSize(int32_t Count);
   void SetBufferCount(int32_t Value);
   void UpdateBufferCount();
@@ -493,8 +494,10 @@ private:
   void ActivateBuffers();
   bool GetNextRecord();
   bool GetPriorRecord();
-  void GetNextRecords();
-  void GetPriorRecords();
+  int32_t GetNextRecords();
+  int32_t GetPriorRecords();
+  // Ends an insert that could not be completed: the new buffer leaves the window.
+  void DropInsertedBuffer() noexcept;
   void InitRecord(TRecordBuffer Buffer);
   void BeginInsertAppend();
   void EndInsertAppend();

@@ -62,9 +62,13 @@ bool TField::GetData(void* Buffer) const {
   return FDataSet->GetFieldData(*const_cast<TField*>(this), Buffer);
 }
 
-void TField::SetData(const void* Buffer) {
+void TField::CheckWrite() const {
   if (FDataSet == nullptr) DatabaseError(FormatMsg(SDataSetMissing, {DisplayName()}));
   FDataSet->CheckFieldWrite(*this);
+}
+
+void TField::SetData(const void* Buffer) {
+  CheckWrite();
   FDataSet->SetFieldData(*this, Buffer);
 }
 

@@ -157,6 +157,9 @@ protected:
   [[noreturn]] void RangeError(const std::string& Value, const std::string& Min, const std::string& Max) const;
   // Reads the native value into a buffer of DataSize bytes; false for NULL.
   bool ReadNative(std::vector<uint8_t>& Buffer) const;
+  // The checks SetData makes before a write: a dataset, a state that edits a record, not
+  // ReadOnly. For fields whose value does not go through SetData (BLOBs).
+  void CheckWrite() const;
 
 private:
   friend class TDataSet;
