@@ -796,6 +796,20 @@ void TDataSet::GetCalcFields(TRecordBuffer Buffer) {
   RestoreState(Saved);
 }
 
+bool TDataSet::DoFilterRecord() {
+  if (!OnFilterRecord) return true;
+  bool Accept = true;
+  const TDataSetState Saved = SetTempState(dsFilter);
+  try {
+    OnFilterRecord(*this, Accept);
+  } catch (...) {
+    RestoreState(Saved);
+    throw;
+  }
+  RestoreState(Saved);
+  return Accept;
+}
+
 void TDataSet::CheckRequiredFields() {
   for (int32_t i = 0; i < FFields.Count(); ++i) {
     TField& Field = FFields[i];

@@ -415,6 +415,10 @@ protected:
   virtual void DoAfterRefresh() { Fire(AfterRefresh); }
   virtual void DoOnNewRecord() { Fire(OnNewRecord); }
   virtual void DoOnCalcFields() { Fire(OnCalcFields); }
+  // Asks OnFilterRecord whether the record the derived dataset offers in dsFilter (its choice of
+  // buffer) is accepted; true without a handler. The state is dsFilter while the handler runs and
+  // is restored after, also when the handler raises.
+  bool DoFilterRecord();
 
   // Notifies the data sources (held while controls are disabled, see above) after the dataset's
   // own handling: a data field's change marks the record Modified, recomputes the calculated

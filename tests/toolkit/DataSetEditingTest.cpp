@@ -312,3 +312,26 @@ TEST(DataSetFields, CalculatedFieldsFollowTheDataFields) {
   ds.Cancel();
   EXPECT_EQ(ds.FieldByName("Twice").AsInteger(), 40);
 }
+
+TEST(DataSetVerbs, SetKeyStateWritesItsOwnBufferUntilPostOrCancel) {
+  VectorTable t = numberedTable(3);
+  VectorDataSet ds(t);
+  ds.Open();
+  ds.FieldByName("N").SetReadOnly(true);
+  ds.EditKey();
+  EXPECT_EQ(ds.State(), dsSetKey);
+  EXPECT_TRUE(ds.FieldByName("N").IsNull()) << "a fresh key";
+  ds.FieldByName("N").SetAsInteger(20);  // read-only fields take key values
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
+  ds.Post();
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 10) << "the record itself is untouched";
+  ds.EditKey();
+  ds.Delete();  // cancels the key
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(rowNumbers(t), (std::vector<int32_t>{10, 20, 30}));
+  ds.EditKey();
+  ds.Next();  // leaves dsSetKey first
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
+}

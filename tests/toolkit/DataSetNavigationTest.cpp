@@ -260,3 +260,30 @@ TEST(DataSetNavigation, ClosedDatasetRefusesNavigation) {
   EXPECT_FALSE(ds.Active());
   EXPECT_EQ(ds.FieldCount(), 0) << "default fields go at close";
 }
+
+TEST(DataSetNavigation, FilteredFetchesSkipRecordsTheFilterHandlerRejects) {
+  VectorTable t = numberedTable(6);
+  VectorDataSet ds(t);
+  std::vector<int32_t> Offered;
+  ds.OnFilterRecord = [&](TDataSet& d, bool& Accept) {
+    EXPECT_EQ(d.State(), dsFilter);
+    const int32_t n = d.FieldByName("N").AsInteger();  // the record offered, not the current one
+    Offered.push_back(n);
+    Accept = n % 20 == 0;
+  };
+  ds.Open();
+  EXPECT_EQ(currentN(ds), 10) << "without Filtered the handler is not asked";
+  EXPECT_TRUE(Offered.empty());
+  ds.SetFiltered(true);
+  ds.First();
+  std::vector<int32_t> Seen;
+  for (; !ds.Eof(); ds.Next()) Seen.push_back(currentN(ds));
+  EXPECT_EQ(Seen, (std::vector<int32_t>{20, 40, 60}));
+  EXPECT_EQ(ds.State(), dsBrowse);
+  ds.Last();
+  ds.Prior();
+  EXPECT_EQ(currentN(ds), 40);
+  ds.OnFilterRecord = [](TDataSet&, bool&) { throw EDatabaseError("filter failed"); };
+  EXPECT_THROW(ds.Next(), EDatabaseError);
+  EXPECT_EQ(ds.State(), dsBrowse) << "the temporary state ends with the handler";
+}

@@ -90,6 +90,14 @@ public:
   using TDataSet::BufferCount;
   using TDataSet::BufferedRecordCount;
 
+  // Starts filling a search key: the fields read and write the key buffer until Post or Cancel.
+  void EditKey() {
+    CheckBrowseMode();
+    if (!FKeyBuffer) FKeyBuffer = AllocRecordBuffer();
+    InternalInitRecord(FKeyBuffer.get());
+    SetState(dsSetKey);
+  }
+
   void SetRecNo(int32_t Value) override {
     CheckBrowseMode();
     if (Value < 1 || Value > static_cast<int32_t>(FTable.Rows.size()) || Value == RecNo()) return;
@@ -159,8 +167,21 @@ protected:
   TRecordBufferPtr AllocRecordBuffer() override { return TRecordBufferPtr(new uint8_t[FRecordSize]()); }
   int32_t GetRecordSize() override { return FRecordSize; }
 
+  // Moves as GetMode says and fills Buffer; with Filtered set, records OnFilterRecord rejects are
+  // skipped (a rejected record at the cursor is none).
   TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) override {
     ++Fetches;
+    for (;;) {
+      const TGetResult Result = fetch(Buffer, GetMode, DoCheck);
+      if (Result != grOK || !Filtered() || accepted(Buffer)) return Result;
+      if (GetMode == gmCurrent) {
+        if (DoCheck) DatabaseError("no current record");
+        return grError;
+      }
+    }
+  }
+
+  TGetResult fetch(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) {
     const int32_t n = static_cast<int32_t>(FTable.Rows.size());
     switch (GetMode) {
       case gmNext:
@@ -217,6 +238,7 @@ protected:
   }
 
   void InternalClose() override {
+    FKeyBuffer.reset();
     BindFields(false);
     if (DefaultFields()) DestroyFields();
     FOpen = false;
@@ -308,7 +330,21 @@ private:
     return -1;
   }
 
-  TRecordBuffer recordBuffer() const { return State() == dsCalcFields ? CalcBuffer() : ActiveBuffer(); }
+  TRecordBuffer recordBuffer() const {
+    switch (State()) {
+      case dsCalcFields: return CalcBuffer();
+      case dsFilter: return FFilterBuffer;
+      case dsSetKey: return FKeyBuffer.get();
+      default: return ActiveBuffer();
+    }
+  }
+
+  bool accepted(TRecordBuffer Buffer) {
+    FFilterBuffer = Buffer;
+    const bool Accept = DoFilterRecord();
+    FFilterBuffer = nullptr;
+    return Accept;
+  }
 
   void blobWritten(TField& Field, const std::vector<uint8_t>& Bytes) {
     const size_t i = static_cast<size_t>(Field.FieldNo() - 1);
@@ -344,6 +380,8 @@ private:
   std::vector<int32_t> FOffsets;
   std::vector<int32_t> FSizes;
   std::map<size_t, std::vector<uint8_t>> FPendingBlobs;
+  TRecordBuffer FFilterBuffer = nullptr;
+  TRecordBufferPtr FKeyBuffer;
   int32_t FCalcOffset = 0;
   int32_t FRecordSize = 8;
   int32_t FPos = -1;
