@@ -457,10 +457,11 @@ void TDataSet::InsertBuffer(bool Append) {
   FCurrentRecord = -1;
 }
 
-void TDataSet::DropInsertedBuffer() noexcept {
+void TDataSet::DropInsertedBuffer(const TBookmark& Former) noexcept {
   try {
     UpdateCursorPos();
     InternalCancel();
+    if (!Former.empty()) InternalGotoBookmark(Former.data());
   } catch (...) {
     // The failure being reported is the caller's.
   }
@@ -475,12 +476,12 @@ void TDataSet::DropInsertedBuffer() noexcept {
   DataEvent(deUpdateState);
 }
 
-void TDataSet::EndInsertAppend() {
+void TDataSet::EndInsertAppend(const TBookmark& Former) {
   SetState(dsInsert);
   try {
     DoOnNewRecord();
   } catch (...) {
-    DropInsertedBuffer();
+    DropInsertedBuffer(Former);
     throw;
   }
   FModified = false;
@@ -492,17 +493,19 @@ void TDataSet::EndInsertAppend() {
 void TDataSet::Insert() {
   CheckActive();
   BeginInsertAppend();
+  const TBookmark Former = Bookmark();
   InsertBuffer(false);
   InternalInsert();
-  EndInsertAppend();
+  EndInsertAppend(Former);
 }
 
 void TDataSet::Append() {
   CheckActive();
   BeginInsertAppend();
+  const TBookmark Former = Bookmark();
   InsertBuffer(true);
   InternalInsert();
-  EndInsertAppend();
+  EndInsertAppend(Former);
 }
 
 void TDataSet::ReturnToBrowse() {
@@ -569,6 +572,7 @@ void TDataSet::AddRecord(const std::vector<TValue>& Values, bool Append) {
   BeginInsertAppend();
   DisableControls();
   try {
+    const TBookmark Former = Bookmark();
     InsertBuffer(Append);
     SetState(dsInsert);
     try {
@@ -579,7 +583,7 @@ void TDataSet::AddRecord(const std::vector<TValue>& Values, bool Append) {
       UpdateCursorPos();
       InternalAddRecord(ActiveBuffer(), Append);
     } catch (...) {
-      DropInsertedBuffer();
+      DropInsertedBuffer(Former);
       throw;
     }
     ReturnToBrowse();

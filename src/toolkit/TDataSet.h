@@ -190,8 +190,10 @@ public:
   // calculated fields are computed; state dsEdit; AfterEdit.
   void Edit();
   // CheckBrowseMode; CanModify; BeforeInsert, BeforeScroll; a new buffer at the current record's
-  // place (Insert) or after the last record (Append); InternalInsert; InternalInitRecord; state
-  // dsInsert; DoOnNewRecord (OnNewRecord); AfterInsert, AfterScroll. Modified is false after it.
+  // place (Insert) or after the last record (Append), made by InternalInitRecord; InternalInsert;
+  // state dsInsert; DoOnNewRecord (OnNewRecord); AfterInsert, AfterScroll. Modified is false
+  // after it. When OnNewRecord raises, the new record is dropped and the dataset returns to
+  // dsBrowse on the record that was current.
   void Insert();
   void Append();
   // The controls write their pending edits (UpdateRecord); then, in dsEdit / dsInsert:
@@ -500,11 +502,13 @@ private:
   bool GetPriorRecord();
   int32_t GetNextRecords();
   int32_t GetPriorRecords();
-  // Ends an insert that could not be completed: the new buffer leaves the window.
-  void DropInsertedBuffer() noexcept;
+  // Ends an insert that could not be completed: the new buffer leaves the window, which is
+  // refetched around Former (when it names a record) or where the new record was to go.
+  void DropInsertedBuffer(const TBookmark& Former) noexcept;
   void InitRecord(TRecordBuffer Buffer);
   void BeginInsertAppend();
-  void EndInsertAppend();
+  // Former: the bookmark of the record that was current before the insert (empty: none).
+  void EndInsertAppend(const TBookmark& Former);
   void InsertBuffer(bool Append);
   void AddRecord(const std::vector<TValue>& Values, bool Append);
   // Finishes Post / Cancel / Delete / AddRecord: state dsBrowse, cursor as the operation left it,

@@ -335,3 +335,35 @@ TEST(DataSetVerbs, SetKeyStateWritesItsOwnBufferUntilPostOrCancel) {
   EXPECT_EQ(ds.State(), dsBrowse);
   EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
 }
+
+TEST(DataSetVerbs, CancelAndFailedAddsReturnToTheFormerRecordInAWindow) {
+  VectorTable t = numberedTable(6);
+  VectorDataSet ds(t);
+  TDataSource src;
+  RecordingLink grid;
+  grid.SetBufferCount(4);
+  grid.SetDataSource(&src);
+  src.SetDataSet(&ds);
+  ds.Open();
+  ds.Next();  // N = 20, the window holds 10 .. 40
+  ds.Insert();
+  EXPECT_EQ(ds.BufferedRecordCount(), 4);
+  EXPECT_EQ(ds.ActiveRecord(), 1) << "the new record stands before the current one";
+  ds.Cancel();
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
+  EXPECT_EQ(ds.ActiveRecord(), 1);
+  ds.Edit();
+  ds.FieldByName("N").SetAsInteger(21);
+  ds.Cancel();
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
+  // A ready record whose values do not convert is not added.
+  EXPECT_THROW(ds.AppendRecord({TValue("not a number")}), EConvertError);
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 20);
+  EXPECT_EQ(rowNumbers(t), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
+  EXPECT_THROW(ds.InsertRecord({TValue(1), TValue("far too long a name"), TValue(3)}), EDatabaseError);
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(t.Rows.size(), 6u);
+  ds.AppendRecord({TValue(70)});
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 70);
+}

@@ -22,6 +22,7 @@ TEST(Params, ParseSqlFindsNamesOutsideQuotedText) {
       {"select a::int, b from t where c=:c_2", {"c_2"}},
       {"where d = :\"Disk Name\"", {"Disk Name"}},
       {"where x = 1", {}},
+      {"where t = 12:30 and u=:u", {"u"}},
       {"where g = :\xC3\xF0\xF3\xEF\xEF\xE0", {"\xC3\xF0\xF3\xEF\xEF\xE0"}},
   };
   for (const auto& c : cases) {
