@@ -367,3 +367,19 @@ TEST(DataSetVerbs, CancelAndFailedAddsReturnToTheFormerRecordInAWindow) {
   ds.AppendRecord({TValue(70)});
   EXPECT_EQ(ds.FieldByName("N").AsInteger(), 70);
 }
+
+TEST(DataSetVerbs, CloseDropsPendingEditsThroughTheRecordSource) {
+  VectorTable t;
+  t.Defs = {{"Notes", ftMemo, 0, false}};
+  VectorDataSet ds(t);
+  ds.Open();
+  ds.AppendRecord({TValue("kept")});
+  ds.Edit();
+  ds.FieldByName("Notes").SetAsString("dropped");
+  EventRecorder events(ds);
+  ds.Close();
+  EXPECT_EQ(events.Log, (Strings{"BeforeClose", "AfterClose"})) << "closing neither posts nor cancels";
+  ds.Open();
+  ds.Edit();
+  EXPECT_EQ(ds.FieldByName("Notes").AsString(), "kept");
+}
