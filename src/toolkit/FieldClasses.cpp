@@ -31,6 +31,20 @@ bool roundInto(double Value, int64_t Min, int64_t Max, int64_t& Result) {
   return true;
 }
 
+// The cases every SetValue shares: Null clears the field, a text goes through SetAsString.
+// Returns whether Value was one of them.
+bool assignNullOrText(TField& Field, const TValue& Value) {
+  if (Value.IsNull()) {
+    Field.Clear();
+    return true;
+  }
+  if (isTextValue(Value)) {
+    Field.SetAsString(Value.AsString());
+    return true;
+  }
+  return false;
+}
+
 template <class T>
 T readAs(const std::vector<uint8_t>& Bytes) {
   T v{};
@@ -188,11 +202,8 @@ TValue TIntegralField::Value() const {
 }
 
 void TIntegralField::SetValue(const TValue& Value) {
-  if (Value.IsNull()) {
-    Clear();
-  } else if (isTextValue(Value)) {
-    SetAsString(Value.AsString());
-  } else if (isFloatValue(Value)) {
+  if (assignNullOrText(*this, Value)) return;
+  if (isFloatValue(Value)) {
     SetAsFloat(Value.AsFloat());
   } else {
     SetAsLargeInt(Value.AsInt64());
@@ -283,13 +294,7 @@ TValue TBooleanField::Value() const {
 }
 
 void TBooleanField::SetValue(const TValue& Value) {
-  if (Value.IsNull()) {
-    Clear();
-  } else if (isTextValue(Value)) {
-    SetAsString(Value.AsString());
-  } else {
-    SetAsBoolean(Value.AsBoolean());
-  }
+  if (!assignNullOrText(*this, Value)) SetAsBoolean(Value.AsBoolean());
 }
 
 // ---- Floating point --------------------------------------------------------------------------
@@ -335,13 +340,7 @@ TValue TFloatField::Value() const {
 }
 
 void TFloatField::SetValue(const TValue& Value) {
-  if (Value.IsNull()) {
-    Clear();
-  } else if (isTextValue(Value)) {
-    SetAsString(Value.AsString());
-  } else {
-    SetAsFloat(Value.AsFloat());
-  }
+  if (!assignNullOrText(*this, Value)) SetAsFloat(Value.AsFloat());
 }
 
 // ---- Dates and times -------------------------------------------------------------------------
@@ -397,13 +396,7 @@ TValue TDateTimeField::Value() const {
 }
 
 void TDateTimeField::SetValue(const TValue& Value) {
-  if (Value.IsNull()) {
-    Clear();
-  } else if (isTextValue(Value)) {
-    SetAsString(Value.AsString());
-  } else {
-    SetAsDateTime(Value.AsDateTime());
-  }
+  if (!assignNullOrText(*this, Value)) SetAsDateTime(Value.AsDateTime());
 }
 
 // ---- Bytes -----------------------------------------------------------------------------------
@@ -482,13 +475,7 @@ TValue TBlobField::Value() const {
 }
 
 void TBlobField::SetValue(const TValue& Value) {
-  if (Value.IsNull()) {
-    Clear();
-  } else if (isTextValue(Value)) {
-    SetAsString(Value.AsString());
-  } else {
-    SetAsBytes(Value.AsBytes());
-  }
+  if (!assignNullOrText(*this, Value)) SetAsBytes(Value.AsBytes());
 }
 
 void TBlobField::Clear() { SetAsBytes({}); }

@@ -287,41 +287,31 @@ void TDataSet::Resync(TResyncMode Mode) {
 
 // ---- Navigation ---------------------------------------------------------------------------------
 
-void TDataSet::First() {
-  CheckBrowseMode();
-  DoBeforeScroll();
-  ClearBuffers();
-  try {
-    InternalFirst();
-    GetNextRecords();
-  } catch (...) {
-    FBOF = true;
-    FEOF = FRecordCount == 0;
-    DataEvent(deDataSetChange);
-    throw;
-  }
-  FBOF = true;
-  FEOF = FRecordCount == 0;
-  DataEvent(deDataSetChange);
-  DoAfterScroll();
-}
+void TDataSet::First() { MoveToEnd(false); }
+void TDataSet::Last() { MoveToEnd(true); }
 
-void TDataSet::Last() {
+void TDataSet::MoveToEnd(bool Last) {
   CheckBrowseMode();
   DoBeforeScroll();
   ClearBuffers();
-  try {
-    InternalLast();
-    GetPriorRecords();
-  } catch (...) {
-    FEOF = true;
-    FBOF = FRecordCount == 0;
+  const auto finish = [&] {
+    FBOF = !Last || FRecordCount == 0;
+    FEOF = Last || FRecordCount == 0;
     DataEvent(deDataSetChange);
+  };
+  try {
+    if (Last) {
+      InternalLast();
+      GetPriorRecords();
+    } else {
+      InternalFirst();
+      GetNextRecords();
+    }
+  } catch (...) {
+    finish();
     throw;
   }
-  FEOF = true;
-  FBOF = FRecordCount == 0;
-  DataEvent(deDataSetChange);
+  finish();
   DoAfterScroll();
 }
 
@@ -490,20 +480,14 @@ void TDataSet::EndInsertAppend(const TBookmark& Former) {
   DoAfterScroll();
 }
 
-void TDataSet::Insert() {
-  CheckActive();
-  BeginInsertAppend();
-  const TBookmark Former = Bookmark();
-  InsertBuffer(false);
-  InternalInsert();
-  EndInsertAppend(Former);
-}
+void TDataSet::Insert() { InsertAppend(false); }
+void TDataSet::Append() { InsertAppend(true); }
 
-void TDataSet::Append() {
+void TDataSet::InsertAppend(bool Append) {
   CheckActive();
   BeginInsertAppend();
   const TBookmark Former = Bookmark();
-  InsertBuffer(true);
+  InsertBuffer(Append);
   InternalInsert();
   EndInsertAppend(Former);
 }

@@ -505,7 +505,11 @@ private:
   // Ends an insert that could not be completed: the new buffer leaves the window, which is
   // refetched around Former (when it names a record) or where the new record was to go.
   void DropInsertedBuffer(const TBookmark& Former) noexcept;
+  // First (Last false) or Last.
+  void MoveToEnd(bool Last);
   void InitRecord(TRecordBuffer Buffer);
+  // Insert (Append false) or Append.
+  void InsertAppend(bool Append);
   void BeginInsertAppend();
   // Former: the bookmark of the record that was current before the insert (empty: none).
   void EndInsertAppend(const TBookmark& Former);

@@ -11,21 +11,19 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-struct Bound {
-  // First, so that it outlives the notifications the others send while they go.
+struct Bound : Grid {
   Strings sourceLog;
-  VectorTable table = numberedTable(5);
-  VectorDataSet ds{table};
-  TDataSource src;
-  RecordingLink link;
 
-  Bound() {
-    link.SetDataSource(&src);
-    src.SetDataSet(&ds);
+  Bound() : Grid(5, 1) {
     src.OnStateChange = [this](TDataSource& s) { sourceLog.push_back("state " + std::to_string(s.State())); };
     src.OnDataChange = [this](TDataSource&, TField* f) {
       sourceLog.push_back(f != nullptr ? "data " + f->FieldName() : "data");
     };
+  }
+  ~Bound() {
+    // The links' notifications while the fixture goes must not reach the log.
+    src.OnStateChange = nullptr;
+    src.OnDataChange = nullptr;
   }
   Strings take() { return std::exchange(link.Log, {}); }
 };

@@ -337,13 +337,9 @@ TEST(DataSetVerbs, SetKeyStateWritesItsOwnBufferUntilPostOrCancel) {
 }
 
 TEST(DataSetVerbs, CancelAndFailedAddsReturnToTheFormerRecordInAWindow) {
-  VectorTable t = numberedTable(6);
-  VectorDataSet ds(t);
-  TDataSource src;
-  RecordingLink grid;
-  grid.SetBufferCount(4);
-  grid.SetDataSource(&src);
-  src.SetDataSet(&ds);
+  Grid g(6, 4);
+  VectorTable& t = g.table;
+  VectorDataSet& ds = g.ds;
   ds.Open();
   ds.Next();  // N = 20, the window holds 10 .. 40
   ds.Insert();

@@ -101,13 +101,10 @@ TEST(DataSetNavigation, BofAndEofAreSetOnlyByAMoveThatCannotGoOn) {
 
 TEST(DataSetNavigation, WalksEveryRowForwardAndBackThroughAWindow) {
   for (int32_t Buffers : {1, 2, 3, 7, 12}) {
-    VectorTable t = numberedTable(10);
-    VectorDataSet ds(t);
-    TDataSource src;
-    RecordingLink grid;
-    grid.SetBufferCount(Buffers);
-    grid.SetDataSource(&src);
-    src.SetDataSet(&ds);
+    Grid g(10, Buffers);
+    VectorTable& t = g.table;
+    VectorDataSet& ds = g.ds;
+    RecordingLink& grid = g.link;
     ds.Open();
     ASSERT_EQ(ds.BufferCount(), Buffers);
     std::vector<int32_t> Forward, Backward;
@@ -131,13 +128,10 @@ TEST(DataSetNavigation, RandomMovesKeepTheWindowConsistent) {
   const unsigned Seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(Seed));
   std::mt19937 rng(Seed);
-  VectorTable t = numberedTable(40);
-  VectorDataSet ds(t);
-  TDataSource src;
-  RecordingLink grid;
-  grid.SetBufferCount(5);
-  grid.SetDataSource(&src);
-  src.SetDataSet(&ds);
+  Grid g(40, 5);
+  VectorTable& t = g.table;
+  VectorDataSet& ds = g.ds;
+  RecordingLink& grid = g.link;
   ds.Open();
   int32_t Model = 0;  // row position of the current record
   for (int step = 0; step < 400; ++step) {
@@ -172,13 +166,9 @@ TEST(DataSetNavigation, RandomMovesKeepTheWindowConsistent) {
 }
 
 TEST(DataSetNavigation, RefreshResynchronisesTheWindowAfterTheRowsChanged) {
-  VectorTable t = numberedTable(10);
-  VectorDataSet ds(t);
-  TDataSource src;
-  RecordingLink grid;
-  grid.SetBufferCount(4);
-  grid.SetDataSource(&src);
-  src.SetDataSet(&ds);
+  Grid g(10, 4);
+  VectorTable& t = g.table;
+  VectorDataSet& ds = g.ds;
   ds.Open();
   ds.MoveBy(5);  // row 6 (N = 60), window rows 3..6
   const int32_t CurrentId = t.Rows[5].Id;

@@ -49,6 +49,21 @@ protected:
   void CheckBrowseMode() override { Log.push_back("check browse"); }
 };
 
+// A numbered table, a dataset over it and a link showing Buffers records (a grid), bound
+// through a data source; the dataset is closed.
+struct Grid {
+  VectorTable table;
+  VectorDataSet ds{table};
+  TDataSource src;
+  RecordingLink link;
+
+  Grid(int32_t Rows, int32_t Buffers) : table(numberedTable(Rows)) {
+    link.SetBufferCount(Buffers);
+    link.SetDataSource(&src);
+    src.SetDataSet(&ds);
+  }
+};
+
 // Attaches a handler to every Before/After event of a dataset, logging the event names.
 struct EventRecorder {
   std::vector<std::string> Log;
