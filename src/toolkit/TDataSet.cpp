@@ -1,6 +1,5 @@
 #include "toolkit/TDataSet.h"
 
-#include "platform/AnsiCase.h"
 #include "toolkit/Conversions.h"
 #include "toolkit/Errors.h"
 #include "toolkit/FieldClasses.h"
@@ -747,13 +746,7 @@ void TDataSet::BindFields(bool Binding) {
       FCalcFieldsSize += Field.DataSize() + 1;
       continue;
     }
-    int32_t DefNo = -1;
-    for (size_t d = 0; d < FFieldDefs.size(); ++d) {
-      if (platform::AnsiSameText(FFieldDefs[d].Name, Field.FieldName())) {
-        DefNo = static_cast<int32_t>(d);
-        break;
-      }
-    }
+    const int32_t DefNo = IndexOfFieldDef(FFieldDefs, Field.FieldName());
     if (DefNo < 0) DatabaseError(FormatMsg(SFieldNotFound, {Field.FieldName()}), FName);
     const TFieldDef& Def = FFieldDefs[static_cast<size_t>(DefNo)];
     if (!sameStoredType(Field.DataType(), Def.DataType))
