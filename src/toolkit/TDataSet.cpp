@@ -486,8 +486,13 @@ void TDataSet::InsertAppend(bool Append) {
   CheckActive();
   BeginInsertAppend();
   const TBookmark Former = Bookmark();
-  InsertBuffer(Append);
   InternalInsert();
+  try {
+    InsertBuffer(Append);
+  } catch (...) {
+    DropInsertedBuffer(Former);
+    throw;
+  }
   EndInsertAppend(Former);
 }
 

@@ -25,8 +25,9 @@
 // the cursor (Resync).
 //
 // Bof / Eof. First sets Bof and Last sets Eof; a move that cannot go on sets Eof (forward) or Bof
-// (backward) without moving, and any successful move clears both. An empty open dataset is at
-// both. Next when Eof, and Prior when Bof, do nothing.
+// (backward) without moving, and any successful move, and a move to an exact record (bookmark,
+// record number: Resync with rmExact), clears both. An empty open dataset is at both. Next when
+// Eof, and Prior when Bof, do nothing.
 //
 // Events. Each verb fires its Before event before it changes anything (a handler stops the verb by
 // raising, e.g. with Abort) and its After event when done; the order of every verb is written at
@@ -152,8 +153,8 @@ public:
   // AfterOpen, and AfterScroll when there is a record. A failure closes the cursor again
   // (InternalClose) and leaves the dataset closed.
   void Open() { SetActive(true); }
-  // BeforeClose; state dsInactive (pending edits are dropped); the window is freed; InternalClose;
-  // AfterClose. Nothing when closed.
+  // BeforeClose; in dsEdit / dsInsert InternalCancel drops the pending edit; state dsInactive;
+  // the window is freed; InternalClose; AfterClose. Nothing when closed.
   void Close() { SetActive(false); }
   TDataSetState State() const { return FState; }
   // A field of the record being edited or inserted changed since Edit / Insert.
@@ -189,9 +190,9 @@ public:
   // must allow changes ("Cannot modify a read-only dataset"); BeforeEdit; InternalEdit; the
   // calculated fields are computed; state dsEdit; AfterEdit.
   void Edit();
-  // CheckBrowseMode; CanModify; BeforeInsert, BeforeScroll; a new buffer at the current record's
-  // place (Insert) or after the last record (Append), made by InternalInitRecord; InternalInsert;
-  // state dsInsert; DoOnNewRecord (OnNewRecord); AfterInsert, AfterScroll. Modified is false
+  // CheckBrowseMode; CanModify; BeforeInsert, BeforeScroll; InternalInsert; a new buffer at the
+  // current record's place (Insert) or after the last record (Append, which refetches the window
+  // up to the last record), made by InternalInitRecord; state dsInsert; DoOnNewRecord (OnNewRecord); AfterInsert, AfterScroll. Modified is false
   // after it. When OnNewRecord raises, the new record is dropped and the dataset returns to
   // dsBrowse on the record that was current.
   void Insert();
@@ -225,7 +226,7 @@ public:
   // record; AfterRefresh.
   void Refresh();
   // Refetches the window around the record at the cursor. rmExact: that record must exist
-  // ("Record not found"); without it the record after, else before, the cursor is taken when the
+  // ("Record not found", or the error GetRecord raises with DoCheck); without it the record after, else before, the cursor is taken when the
   // cursor's record is gone, and the window is emptied when there is none (Bof and Eof set).
   // rmExact also clears Bof and Eof. rmCenter puts the record in the middle of the window, else
   // at its former window position as far as records allow. Sends "data set changed".
