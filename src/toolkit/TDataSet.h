@@ -353,7 +353,8 @@ protected:
   // there; grBOF / grEOF when there is none before / after (the cursor stays at that end),
   // grError when there is none at the cursor (DoCheck: raise instead). A fetched buffer carries
   // the record's bookmark data, flag bfCurrent and its computed calculated fields
-  // (GetCalcFields).
+  // (GetCalcFields). A derived dataset that filters skips the records DoFilterRecord rejects
+  // (Filtered set). While Open fills the first window the state is dsOpening (Active() false).
   virtual TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) = 0;
   virtual void InternalOpen() = 0;
   virtual void InternalClose() = 0;

@@ -379,3 +379,39 @@ TEST(DataSetVerbs, CloseDropsPendingEditsThroughTheRecordSource) {
   ds.Edit();
   EXPECT_EQ(ds.FieldByName("Notes").AsString(), "kept");
 }
+
+namespace {
+
+// A dataset whose record source fails to close.
+class FailingClose : public VectorDataSet {
+public:
+  using VectorDataSet::VectorDataSet;
+  ~FailingClose() override { CloseForDestroy(); }
+
+protected:
+  void InternalClose() override {
+    VectorDataSet::InternalClose();
+    throw EDatabaseError("close failed");
+  }
+};
+
+}  // namespace
+
+TEST(DataSetVerbs, ACloseFailureWhileDestroyingGoesToTheExceptionHandler) {
+  std::vector<std::string> Reported;
+  SetExceptionHandler([&](const std::exception& e) { Reported.emplace_back(e.what()); });
+  VectorTable t = numberedTable(1);
+  int Events = 0;
+  {
+    FailingClose ds(t);
+    ds.Open();
+    EXPECT_THROW(ds.Close(), EDatabaseError) << "an ordinary close reports to its caller";
+    EXPECT_FALSE(ds.Active());
+    EXPECT_TRUE(Reported.empty());
+    ds.Open();
+    ds.BeforeClose = [&](TDataSet&) { ++Events; };
+  }
+  SetExceptionHandler(nullptr);
+  EXPECT_EQ(Reported, (Strings{"close failed"}));
+  EXPECT_EQ(Events, 0) << "a dataset being destroyed fires no close events";
+}
