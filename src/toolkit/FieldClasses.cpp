@@ -100,7 +100,9 @@ std::vector<uint8_t> TStringField::AsBytes() const {
   const std::string Text = AsString();
   return std::vector<uint8_t>(Text.begin(), Text.end());
 }
-void TStringField::SetAsBytes(const std::vector<uint8_t>& Value) { SetAsString(std::string(Value.begin(), Value.end())); }
+void TStringField::SetAsBytes(const std::vector<uint8_t>& Value) {
+  SetAsString(std::string(Value.begin(), Value.end()));
+}
 
 TValue TStringField::Value() const {
   if (IsNull()) return TValue::Null();

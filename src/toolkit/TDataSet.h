@@ -192,9 +192,9 @@ public:
   void Edit();
   // CheckBrowseMode; CanModify; BeforeInsert, BeforeScroll; InternalInsert; a new buffer at the
   // current record's place (Insert) or after the last record (Append, which refetches the window
-  // up to the last record), made by InternalInitRecord; state dsInsert; DoOnNewRecord (OnNewRecord); AfterInsert, AfterScroll. Modified is false
-  // after it. When OnNewRecord raises, the new record is dropped and the dataset returns to
-  // dsBrowse on the record that was current.
+  // up to the last record), made by InternalInitRecord; state dsInsert; DoOnNewRecord
+  // (OnNewRecord); AfterInsert, AfterScroll. Modified is false after it. When OnNewRecord raises,
+  // the new record is dropped and the dataset returns to dsBrowse on the record that was current.
   void Insert();
   void Append();
   // The controls write their pending edits (UpdateRecord); then, in dsEdit / dsInsert:
@@ -226,10 +226,11 @@ public:
   // record; AfterRefresh.
   void Refresh();
   // Refetches the window around the record at the cursor. rmExact: that record must exist
-  // ("Record not found", or the error GetRecord raises with DoCheck); without it the record after, else before, the cursor is taken when the
-  // cursor's record is gone, and the window is emptied when there is none (Bof and Eof set).
-  // rmExact also clears Bof and Eof. rmCenter puts the record in the middle of the window, else
-  // at its former window position as far as records allow. Sends "data set changed".
+  // ("Record not found", or the error GetRecord raises with DoCheck); without it the record after,
+  // else before, the cursor is taken when the cursor's record is gone, and the window is emptied
+  // when there is none (Bof and Eof set). rmExact also clears Bof and Eof. rmCenter puts the
+  // record in the middle of the window, else at its former window position as far as records
+  // allow. Sends "data set changed".
   void Resync(TResyncMode Mode);
   // Open ("Cannot perform this operation on a closed dataset"); the data links leave edit mode;
   // in dsEdit / dsInsert posts when Modified, else cancels; in dsSetKey posts.
