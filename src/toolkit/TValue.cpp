@@ -63,14 +63,20 @@ TValue TValue::FromInteger(int64_t Value, TVarType Type) {
     throw EVariantTypeCastError(FormatMsg(SVarTypeCastError, {VarTypeAsText(varInt64), VarTypeAsText(Type)}));
   if (Value < Range.Min || Value > Range.Max)
     throw EVariantOverflowError(FormatMsg(SVarOverflowError, {VarTypeAsText(varInt64), VarTypeAsText(Type)}));
-  return TValue(Type, TData(Value));
+  return TValue(Type, std::in_place_type<int64_t>, Value);
 }
 
-TValue TValue::FromCurrency(double Value) { return TValue(varCurrency, TData(Value)); }
-TValue TValue::FromSingle(float Value) { return TValue(varSingle, TData(static_cast<double>(Value))); }
-TValue TValue::FromDateTime(TDateTime Value) { return TValue(varDate, TData(Value)); }
-TValue TValue::FromBytes(std::vector<uint8_t> Value) { return TValue(varArray | varByte, TData(std::move(Value))); }
-TValue TValue::FromArray(std::vector<TValue> Items) { return TValue(varArray | varVariant, TData(std::move(Items))); }
+TValue TValue::FromCurrency(double Value) { return TValue(varCurrency, std::in_place_type<double>, Value); }
+TValue TValue::FromSingle(float Value) {
+  return TValue(varSingle, std::in_place_type<double>, static_cast<double>(Value));
+}
+TValue TValue::FromDateTime(TDateTime Value) { return TValue(varDate, std::in_place_type<double>, Value); }
+TValue TValue::FromBytes(std::vector<uint8_t> Value) {
+  return TValue(varArray | varByte, std::in_place_type<std::vector<uint8_t>>, std::move(Value));
+}
+TValue TValue::FromArray(std::vector<TValue> Items) {
+  return TValue(varArray | varVariant, std::in_place_type<std::vector<TValue>>, std::move(Items));
+}
 
 void TValue::CastError(uint16_t ToType) const {
   throw EVariantTypeCastError(FormatMsg(SVarTypeCastError, {VarTypeAsText(FType), VarTypeAsText(ToType)}));

@@ -18,6 +18,7 @@
 #include "toolkit/DateTime.h"
 
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <variant>
 #include <vector>
@@ -103,7 +104,10 @@ public:
 private:
   using TData = std::variant<std::monostate, bool, int64_t, double, std::string, std::u16string,
                              std::vector<uint8_t>, std::vector<TValue>>;
-  TValue(uint16_t Type, TData Data) : FType(Type), FData(std::move(Data)) {}
+  // The alternative is built in place: moving a whole variant in makes GCC 12 warn about
+  // uninitialised members of the alternatives not taken.
+  template <class T>
+  TValue(uint16_t Type, std::in_place_type_t<T> Kind, T Value) : FType(Type), FData(Kind, std::move(Value)) {}
   [[noreturn]] void CastError(uint16_t ToType) const;
   [[noreturn]] void OverflowError(uint16_t ToType) const;
 
