@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tesvar::toolkit {
@@ -62,6 +63,13 @@ struct TIndexDef {
 };
 
 using TIndexDefs = std::vector<TIndexDef>;
+
+// Definitions by name (names compare case-insensitively): the position of the first one of that
+// name, -1 when there is none; Find gives the definition itself, null when there is none.
+int32_t IndexOfFieldDef(const TFieldDefs& Defs, std::string_view Name);
+const TFieldDef* FindFieldDef(const TFieldDefs& Defs, std::string_view Name);
+int32_t IndexOfIndexDef(const TIndexDefs& Defs, std::string_view Name);
+const TIndexDef* FindIndexDef(const TIndexDefs& Defs, std::string_view Name);
 
 // Splits a field-name list at "," and ";", trimming blanks around each name and skipping empty
 // items.

@@ -43,3 +43,16 @@ TEST(IndexOptions, BitsAreTheStoredValues) {
   EXPECT_FALSE(options.Contains(ixDescending));
   EXPECT_EQ(TIndexOptions::FromBits(32).Contains(ixNonMaintained), true);
 }
+
+TEST(Definitions, FoundByNameInAnyLetterCase) {
+  const TFieldDefs fields = {{"Title", ftString, 80, true}, {"\xC3\xEE\xE4", ftInteger, 0, false}};
+  EXPECT_EQ(IndexOfFieldDef(fields, "TITLE"), 0);
+  EXPECT_EQ(IndexOfFieldDef(fields, "\xE3\xEE\xE4"), 1) << "Cyrillic names compare without case too";
+  EXPECT_EQ(IndexOfFieldDef(fields, "Titl"), -1);
+  ASSERT_NE(FindFieldDef(fields, "title"), nullptr);
+  EXPECT_EQ(FindFieldDef(fields, "title")->Size, 80);
+  EXPECT_EQ(FindFieldDef(fields, ""), nullptr);
+  const TIndexDefs indexes = {{"ID", "ID", "", "", ixPrimary}, {"IndexTree", "Year;Disk", "", "", {}}};
+  EXPECT_EQ(IndexOfIndexDef(indexes, "indextree"), 1);
+  EXPECT_EQ(FindIndexDef(indexes, "Tree"), nullptr);
+}
