@@ -1,0 +1,119 @@
+#pragma once
+// The entries of one index: distinct record numbers in key order, addressed by position 0 ..
+// Count - 1 exactly as one flat array would be, but held in blocks of at most kBlockCapacity
+// entries. Inserting or removing an entry moves the entries of one block only; a block's start
+// position comes from a Fenwick tree of block sizes, so At, Insert and Delete cost O(log n) plus
+// one block move. Each record number's block is known, so PositionOf costs no key comparison.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tesvar::storage {
+
+class TedIndexEntries {
+public:
+  static constexpr int32_t kBlockCapacity = 1024;
+  // A block this empty after a removal merges with a neighbour when both fit into one block
+  // with room to spare.
+  static constexpr int32_t kMergeBelow = kBlockCapacity / 4;
+
+  TedIndexEntries() = default;
+  TedIndexEntries(const TedIndexEntries&) = delete;
+  TedIndexEntries& operator=(const TedIndexEntries&) = delete;
+
+  int32_t Count() const { return FCount; }
+  // Position 0 .. Count - 1.
+  int32_t At(int32_t Position) const;
+  int32_t Last() const;
+  // Replaces every entry by Count items (distinct, non-negative record numbers).
+  void Assign(const int32_t* Items, int32_t Count);
+  void Clear();
+  // Position 0 .. Count; RecNo must not be held already.
+  void Insert(int32_t Position, int32_t RecNo);
+  void Delete(int32_t Position);
+  // Puts RecNo (not held elsewhere) in place of the entry at Position.
+  void Set(int32_t Position, int32_t RecNo);
+  // The position of RecNo, or -1 when it is not held.
+  int32_t PositionOf(int32_t RecNo) const;
+  // All entries in order into Dest (Count items).
+  void CopyTo(int32_t* Dest) const;
+
+  // The number of leading entries for which Sign(entry) > 0, when the entries are ordered so
+  // that those come first (Sign(RecNo): the sign of "key compared with the entry's key"). Calls
+  // Sign O(log n) times.
+  template <class TSign>
+  int32_t LowerBound(TSign&& Sign) const;
+
+  // Bytes held, for memory figures.
+  size_t MemoryBytes() const;
+
+private:
+  struct TBlock {
+    int32_t Id = 0;    // slot in FById, stable while the block lives
+    int32_t Rank = 0;  // position in FOrder
+    int32_t Count = 0;
+    int32_t Items[kBlockCapacity];
+  };
+
+  TBlock* NewBlock();
+  void FreeBlock(TBlock* Block);
+  // Block order position and offset of Position (0 .. Count - 1).
+  void Locate(int32_t Position, int32_t& Rank, int32_t& Offset) const;
+  int32_t BlockStart(int32_t Rank) const;
+  void FenwickAdd(int32_t Rank, int32_t Delta);
+  // After blocks were added, removed or reordered: ranks, first entries and the Fenwick tree.
+  void Reindex(int32_t FromRank);
+  void SetLocation(int32_t RecNo, int32_t BlockId);
+  void EnsureLocations() const;
+  void InsertIntoBlock(int32_t Rank, int32_t Offset, int32_t RecNo);
+  void SplitAndInsert(int32_t Rank, int32_t Offset, int32_t RecNo);
+  void RemoveBlock(int32_t Rank);
+  void MergeIfSmall(int32_t Rank);
+
+  std::vector<std::unique_ptr<TBlock>> FById;
+  std::vector<int32_t> FFreeIds;
+  std::vector<TBlock*> FOrder;     // blocks in key order
+  std::vector<int32_t> FFirst;     // first entry of each block, by order position
+  std::vector<int32_t> FFenwick;   // 1-based Fenwick tree of block counts
+  int32_t FCount = 0;
+  // Record number -> block id (-1: not held); built on the first PositionOf after Assign.
+  mutable std::vector<int32_t> FLocation;
+  mutable bool FLocationsValid = true;
+};
+
+template <class TSign>
+int32_t TedIndexEntries::LowerBound(TSign&& Sign) const {
+  const auto blocks = static_cast<int32_t>(FOrder.size());
+  // The last block whose first entry is below the key.
+  int32_t low = 0;
+  int32_t high = blocks - 1;
+  int32_t rank = -1;
+  while (low <= high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (Sign(FFirst[static_cast<size_t>(mid)]) > 0) {
+      rank = mid;
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  if (rank < 0) return 0;
+  const TBlock& block = *FOrder[static_cast<size_t>(rank)];
+  // Within it: its first entry is below; find the first one that is not.
+  low = 1;
+  high = block.Count - 1;
+  int32_t below = 1;
+  while (low <= high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (Sign(block.Items[mid]) > 0) {
+      below = mid + 1;
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  return BlockStart(rank) + below;
+}
+
+}  // namespace tesvar::storage
