@@ -2,20 +2,38 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace tesvar::storage {
 
 namespace {
 
-constexpr int32_t kMergedMost = TedIndexEntries::kBlockCapacity * 3 / 4;
+int32_t defaultCapacity = TedIndexEntries::kBlockCapacity;
 
 int32_t lowBit(int32_t i) { return i & -i; }
 
 }  // namespace
 
+ScopedIndexBlockCapacity::ScopedIndexBlockCapacity(int32_t Capacity) : FPrevious(defaultCapacity) {
+  defaultCapacity = std::max(4, Capacity);
+}
+
+ScopedIndexBlockCapacity::~ScopedIndexBlockCapacity() { defaultCapacity = FPrevious; }
+
+TedIndexEntries::TedIndexEntries()
+    : FCapacity(defaultCapacity), FMergeBelow(FCapacity / 4), FMergedMost(FCapacity * 3 / 4) {}
+
+TedIndexEntries::~TedIndexEntries() = default;
+
+void TedIndexEntries::TBlockFree::operator()(TBlock* Block) const {
+  Block->~TBlock();
+  ::operator delete(Block);
+}
+
 TedIndexEntries::TBlock* TedIndexEntries::NewBlock() {
-  // Items stay uninitialised: only the first Count are ever read.
-  std::unique_ptr<TBlock> block(new TBlock);
+  // Entries stay uninitialised: only the first Count are ever read.
+  void* memory = ::operator new(sizeof(TBlock) + static_cast<size_t>(FCapacity) * sizeof(int32_t));
+  TBlockPtr block(new (memory) TBlock);
   TBlock* result = block.get();
   if (FFreeIds.empty()) {
     block->Id = static_cast<int32_t>(FById.size());
@@ -51,7 +69,7 @@ void TedIndexEntries::Reindex(int32_t FromRank) {
   for (int32_t r = std::max(0, FromRank); r < blocks; ++r) {
     TBlock& block = *FOrder[static_cast<size_t>(r)];
     block.Rank = r;
-    FFirst[static_cast<size_t>(r)] = block.Items[0];
+    FFirst[static_cast<size_t>(r)] = block.Items()[0];
   }
   FFenwick.assign(static_cast<size_t>(blocks) + 1, 0);
   for (int32_t i = 1; i <= blocks; ++i) {
@@ -93,20 +111,20 @@ int32_t TedIndexEntries::At(int32_t Position) const {
   int32_t rank;
   int32_t offset;
   Locate(Position, rank, offset);
-  return FOrder[static_cast<size_t>(rank)]->Items[offset];
+  return FOrder[static_cast<size_t>(rank)]->Items()[offset];
 }
 
 int32_t TedIndexEntries::Last() const {
   const TBlock& block = *FOrder.back();
-  return block.Items[block.Count - 1];
+  return block.Items()[block.Count - 1];
 }
 
 void TedIndexEntries::Assign(const int32_t* Items, int32_t Count) {
   Clear();
   for (int32_t done = 0; done < Count;) {
     TBlock* block = NewBlock();
-    block->Count = std::min(kBlockCapacity, Count - done);
-    std::memcpy(block->Items, Items + done, static_cast<size_t>(block->Count) * sizeof(int32_t));
+    block->Count = std::min(FCapacity, Count - done);
+    std::memcpy(block->Items(), Items + done, static_cast<size_t>(block->Count) * sizeof(int32_t));
     done += block->Count;
     FOrder.push_back(block);
   }
@@ -127,10 +145,10 @@ void TedIndexEntries::EnsureLocations() const {
   if (FLocationsValid) return;
   int32_t most = -1;
   for (const TBlock* block : FOrder)
-    for (int32_t i = 0; i < block->Count; ++i) most = std::max(most, block->Items[i]);
+    for (int32_t i = 0; i < block->Count; ++i) most = std::max(most, block->Items()[i]);
   FLocation.assign(static_cast<size_t>(most + 1), -1);
   for (const TBlock* block : FOrder)
-    for (int32_t i = 0; i < block->Count; ++i) FLocation[static_cast<size_t>(block->Items[i])] = block->Id;
+    for (int32_t i = 0; i < block->Count; ++i) FLocation[static_cast<size_t>(block->Items()[i])] = block->Id;
   FLocationsValid = true;
 }
 
@@ -141,7 +159,7 @@ int32_t TedIndexEntries::PositionOf(int32_t RecNo) const {
   if (id < 0) return -1;
   const TBlock& block = *FById[static_cast<size_t>(id)];
   // Eight at a time without an early exit inside, so that the compiler can vectorise the scan.
-  const int32_t* items = block.Items;
+  const int32_t* items = block.Items();
   int32_t i = 0;
   for (; i + 8 <= block.Count; i += 8) {
     bool hit = false;
@@ -155,7 +173,7 @@ int32_t TedIndexEntries::PositionOf(int32_t RecNo) const {
 
 void TedIndexEntries::CopyTo(int32_t* Dest) const {
   for (const TBlock* block : FOrder) {
-    std::memcpy(Dest, block->Items, static_cast<size_t>(block->Count) * sizeof(int32_t));
+    std::memcpy(Dest, block->Items(), static_cast<size_t>(block->Count) * sizeof(int32_t));
     Dest += block->Count;
   }
 }
@@ -176,7 +194,7 @@ void TedIndexEntries::Insert(int32_t Position, int32_t RecNo) {
   } else {
     Locate(Position, rank, offset);
     // At a block boundary the end of the block before takes it when it has room.
-    if (offset == 0 && rank > 0 && FOrder[static_cast<size_t>(rank - 1)]->Count < kBlockCapacity) {
+    if (offset == 0 && rank > 0 && FOrder[static_cast<size_t>(rank - 1)]->Count < FCapacity) {
       --rank;
       offset = FOrder[static_cast<size_t>(rank)]->Count;
     }
@@ -186,12 +204,12 @@ void TedIndexEntries::Insert(int32_t Position, int32_t RecNo) {
 
 void TedIndexEntries::InsertIntoBlock(int32_t Rank, int32_t Offset, int32_t RecNo) {
   TBlock& block = *FOrder[static_cast<size_t>(Rank)];
-  if (block.Count == kBlockCapacity) {
+  if (block.Count == FCapacity) {
     SplitAndInsert(Rank, Offset, RecNo);
     return;
   }
-  std::memmove(block.Items + Offset + 1, block.Items + Offset, static_cast<size_t>(block.Count - Offset) * sizeof(int32_t));
-  block.Items[Offset] = RecNo;
+  std::memmove(block.Items() + Offset + 1, block.Items() + Offset, static_cast<size_t>(block.Count - Offset) * sizeof(int32_t));
+  block.Items()[Offset] = RecNo;
   ++block.Count;
   ++FCount;
   FenwickAdd(Rank, 1);
@@ -203,10 +221,10 @@ void TedIndexEntries::SplitAndInsert(int32_t Rank, int32_t Offset, int32_t RecNo
   TBlock& block = *FOrder[static_cast<size_t>(Rank)];
   const auto last = static_cast<int32_t>(FOrder.size()) - 1;
   // Appending (or prepending) in key order starts a new block and leaves the full one full.
-  if ((Offset == kBlockCapacity && Rank == last) || (Offset == 0 && Rank == 0)) {
+  if ((Offset == FCapacity && Rank == last) || (Offset == 0 && Rank == 0)) {
     TBlock* fresh = NewBlock();
     fresh->Count = 1;
-    fresh->Items[0] = RecNo;
+    fresh->Items()[0] = RecNo;
     const int32_t at = Offset == 0 ? Rank : Rank + 1;
     FOrder.insert(FOrder.begin() + at, fresh);
     ++FCount;
@@ -214,13 +232,13 @@ void TedIndexEntries::SplitAndInsert(int32_t Rank, int32_t Offset, int32_t RecNo
     SetLocation(RecNo, fresh->Id);
     return;
   }
-  constexpr int32_t half = kBlockCapacity / 2;
+  const int32_t half = FCapacity / 2;
   TBlock* upper = NewBlock();
-  upper->Count = kBlockCapacity - half;
-  std::memcpy(upper->Items, block.Items + half, static_cast<size_t>(upper->Count) * sizeof(int32_t));
+  upper->Count = FCapacity - half;
+  std::memcpy(upper->Items(), block.Items() + half, static_cast<size_t>(upper->Count) * sizeof(int32_t));
   block.Count = half;
   if (FLocationsValid)
-    for (int32_t i = 0; i < upper->Count; ++i) FLocation[static_cast<size_t>(upper->Items[i])] = upper->Id;
+    for (int32_t i = 0; i < upper->Count; ++i) FLocation[static_cast<size_t>(upper->Items()[i])] = upper->Id;
   FOrder.insert(FOrder.begin() + Rank + 1, upper);
   Reindex(Rank + 1);
   if (Offset <= half)
@@ -237,17 +255,17 @@ void TedIndexEntries::RemoveBlock(int32_t Rank) {
 
 void TedIndexEntries::MergeIfSmall(int32_t Rank) {
   TBlock& block = *FOrder[static_cast<size_t>(Rank)];
-  if (block.Count >= kMergeBelow) return;
+  if (block.Count >= FMergeBelow) return;
   auto moveItems = [this](TBlock& From, TBlock& To) {
-    std::memcpy(To.Items + To.Count, From.Items, static_cast<size_t>(From.Count) * sizeof(int32_t));
+    std::memcpy(To.Items() + To.Count, From.Items(), static_cast<size_t>(From.Count) * sizeof(int32_t));
     if (FLocationsValid)
-      for (int32_t i = 0; i < From.Count; ++i) FLocation[static_cast<size_t>(From.Items[i])] = To.Id;
+      for (int32_t i = 0; i < From.Count; ++i) FLocation[static_cast<size_t>(From.Items()[i])] = To.Id;
     To.Count += From.Count;
     From.Count = 0;
   };
   if (Rank > 0) {
     TBlock& before = *FOrder[static_cast<size_t>(Rank - 1)];
-    if (before.Count + block.Count <= kMergedMost) {
+    if (before.Count + block.Count <= FMergedMost) {
       moveItems(block, before);
       RemoveBlock(Rank);
       return;
@@ -255,7 +273,7 @@ void TedIndexEntries::MergeIfSmall(int32_t Rank) {
   }
   if (Rank + 1 < static_cast<int32_t>(FOrder.size())) {
     TBlock& after = *FOrder[static_cast<size_t>(Rank + 1)];
-    if (after.Count + block.Count <= kMergedMost) {
+    if (after.Count + block.Count <= FMergedMost) {
       moveItems(after, block);
       RemoveBlock(Rank + 1);
     }
@@ -267,8 +285,8 @@ void TedIndexEntries::Delete(int32_t Position) {
   int32_t offset;
   Locate(Position, rank, offset);
   TBlock& block = *FOrder[static_cast<size_t>(rank)];
-  const int32_t recNo = block.Items[offset];
-  std::memmove(block.Items + offset, block.Items + offset + 1, static_cast<size_t>(block.Count - offset - 1) * sizeof(int32_t));
+  const int32_t recNo = block.Items()[offset];
+  std::memmove(block.Items() + offset, block.Items() + offset + 1, static_cast<size_t>(block.Count - offset - 1) * sizeof(int32_t));
   --block.Count;
   --FCount;
   if (FLocationsValid) FLocation[static_cast<size_t>(recNo)] = -1;
@@ -277,7 +295,7 @@ void TedIndexEntries::Delete(int32_t Position) {
     return;
   }
   FenwickAdd(rank, -1);
-  if (offset == 0) FFirst[static_cast<size_t>(rank)] = block.Items[0];
+  if (offset == 0) FFirst[static_cast<size_t>(rank)] = block.Items()[0];
   MergeIfSmall(rank);
 }
 
@@ -286,14 +304,14 @@ void TedIndexEntries::Set(int32_t Position, int32_t RecNo) {
   int32_t offset;
   Locate(Position, rank, offset);
   TBlock& block = *FOrder[static_cast<size_t>(rank)];
-  if (FLocationsValid) FLocation[static_cast<size_t>(block.Items[offset])] = -1;
-  block.Items[offset] = RecNo;
+  if (FLocationsValid) FLocation[static_cast<size_t>(block.Items()[offset])] = -1;
+  block.Items()[offset] = RecNo;
   if (offset == 0) FFirst[static_cast<size_t>(rank)] = RecNo;
   SetLocation(RecNo, block.Id);
 }
 
 size_t TedIndexEntries::MemoryBytes() const {
-  return FOrder.size() * sizeof(TBlock) + FById.capacity() * sizeof(FById[0]) + FOrder.capacity() * sizeof(TBlock*) +
+  return FOrder.size() * (sizeof(TBlock) + static_cast<size_t>(FCapacity) * sizeof(int32_t)) + FById.capacity() * sizeof(FById[0]) + FOrder.capacity() * sizeof(TBlock*) +
          (FFirst.capacity() + FFenwick.capacity() + FLocation.capacity()) * sizeof(int32_t);
 }
 

@@ -4,6 +4,10 @@
 // entries. Inserting or removing an entry moves the entries of one block only; a block's start
 // position comes from a Fenwick tree of block sizes, so At, Insert and Delete cost O(log n) plus
 // one block move. Each record number's block is known, so PositionOf costs no key comparison.
+//
+// The block capacity is fixed per object (the process default, kBlockCapacity unless a
+// ScopedIndexBlockCapacity is in force when the object is made: tests use small blocks so that
+// few entries make many blocks).
 
 #include <cstdint>
 #include <memory>
@@ -14,13 +18,14 @@ namespace tesvar::storage {
 class TedIndexEntries {
 public:
   static constexpr int32_t kBlockCapacity = 1024;
-  // A block this empty after a removal merges with a neighbour when both fit into one block
-  // with room to spare.
-  static constexpr int32_t kMergeBelow = kBlockCapacity / 4;
 
-  TedIndexEntries() = default;
+  TedIndexEntries();
+  ~TedIndexEntries();
   TedIndexEntries(const TedIndexEntries&) = delete;
   TedIndexEntries& operator=(const TedIndexEntries&) = delete;
+
+  int32_t BlockCapacity() const { return FCapacity; }
+  int32_t BlockCount() const { return static_cast<int32_t>(FOrder.size()); }
 
   int32_t Count() const { return FCount; }
   // Position 0 .. Count - 1.
@@ -49,12 +54,18 @@ public:
   size_t MemoryBytes() const;
 
 private:
+  // A block header followed, in the same allocation, by room for FCapacity entries.
   struct TBlock {
     int32_t Id = 0;    // slot in FById, stable while the block lives
     int32_t Rank = 0;  // position in FOrder
     int32_t Count = 0;
-    int32_t Items[kBlockCapacity];
+    int32_t* Items() { return reinterpret_cast<int32_t*>(this + 1); }
+    const int32_t* Items() const { return reinterpret_cast<const int32_t*>(this + 1); }
   };
+  struct TBlockFree {
+    void operator()(TBlock* Block) const;
+  };
+  using TBlockPtr = std::unique_ptr<TBlock, TBlockFree>;
 
   TBlock* NewBlock();
   void FreeBlock(TBlock* Block);
@@ -71,7 +82,12 @@ private:
   void RemoveBlock(int32_t Rank);
   void MergeIfSmall(int32_t Rank);
 
-  std::vector<std::unique_ptr<TBlock>> FById;
+  int32_t FCapacity;
+  // A block this empty after a removal merges with a neighbour when both fit into one block
+  // with room to spare (at most FMergedMost entries).
+  int32_t FMergeBelow;
+  int32_t FMergedMost;
+  std::vector<TBlockPtr> FById;
   std::vector<int32_t> FFreeIds;
   std::vector<TBlock*> FOrder;     // blocks in key order
   std::vector<int32_t> FFirst;     // first entry of each block, by order position
@@ -100,13 +116,14 @@ int32_t TedIndexEntries::LowerBound(TSign&& Sign) const {
   }
   if (rank < 0) return 0;
   const TBlock& block = *FOrder[static_cast<size_t>(rank)];
+  const int32_t* items = block.Items();
   // Within it: its first entry is below; find the first one that is not.
   low = 1;
   high = block.Count - 1;
   int32_t below = 1;
   while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
-    if (Sign(block.Items[mid]) > 0) {
+    if (Sign(items[mid]) > 0) {
       below = mid + 1;
       low = mid + 1;
     } else {
@@ -115,5 +132,18 @@ int32_t TedIndexEntries::LowerBound(TSign&& Sign) const {
   }
   return BlockStart(rank) + below;
 }
+
+// Sets the block capacity of index entries made during its lifetime (at least 4) and restores
+// the former one after; for tests.
+class ScopedIndexBlockCapacity {
+public:
+  explicit ScopedIndexBlockCapacity(int32_t Capacity);
+  ~ScopedIndexBlockCapacity();
+  ScopedIndexBlockCapacity(const ScopedIndexBlockCapacity&) = delete;
+  ScopedIndexBlockCapacity& operator=(const ScopedIndexBlockCapacity&) = delete;
+
+private:
+  int32_t FPrevious;
+};
 
 }  // namespace tesvar::storage
