@@ -3,6 +3,7 @@
 #include "platform/AnsiCase.h"
 
 #include <unicode/ucol.h>
+#include <unicode/uloc.h>
 
 #include <algorithm>
 #include <cstring>
@@ -33,22 +34,22 @@ struct TCollatorClose {
 };
 using TCollator = std::unique_ptr<UCollator, TCollatorClose>;
 
-// The collator of the default locale: tertiary strength (case counts) or secondary (case
-// ignored, accents count). Null when the library cannot open one; code-unit order is used then.
+// A collator of the default locale with the given strength: tertiary (case counts) or secondary
+// (case ignored, accents count). The POSIX locale (an environment without a language) orders
+// letters by code point, case first; the root order stands in for it. Null when the library
+// cannot open one; code-unit order is used then.
+TCollator openCollator(UCollationStrength Strength) {
+  const char* locale = uloc_getDefault();
+  if (std::strcmp(locale, "en_US_POSIX") == 0) locale = "";
+  UErrorCode status = U_ZERO_ERROR;
+  TCollator collator(ucol_open(locale, &status));
+  if (U_FAILURE(status)) return TCollator();
+  ucol_setStrength(collator.get(), Strength);
+  return collator;
+}
+
 UCollator* wideCollator(bool CaseInsensitive) {
-  static const TCollator collators[2] = {[] {
-                                           UErrorCode status = U_ZERO_ERROR;
-                                           TCollator c(ucol_open(nullptr, &status));
-                                           if (U_FAILURE(status)) c.reset();
-                                           return c;
-                                         }(),
-                                         [] {
-                                           UErrorCode status = U_ZERO_ERROR;
-                                           TCollator c(ucol_open(nullptr, &status));
-                                           if (U_FAILURE(status)) return TCollator();
-                                           ucol_setStrength(c.get(), UCOL_SECONDARY);
-                                           return c;
-                                         }()};
+  static const TCollator collators[2] = {openCollator(UCOL_TERTIARY), openCollator(UCOL_SECONDARY)};
   return collators[CaseInsensitive ? 1 : 0].get();
 }
 

@@ -1082,6 +1082,7 @@ void TEdbDataManager::SaveIndexesToDisk() {
   PutDouble(out.data() + kIHVersion, kCurrentVersion);
   const int32_t count = FTableHeader.RecordCount;
   if (count > 0) BuildAllIndexes();
+  FIndexFileDamaged = false;
   FIdxFile->SetSize(0);
   FIdxFile->SetPosition(0);
   FIdxFile->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
@@ -1100,13 +1101,14 @@ void TEdbDataManager::SaveIndexesToDisk() {
 void TEdbDataManager::SaveIndexesIfChanged() {
   uint8_t h[kIndexFileHeaderSize];
   FIdxFile->SetPosition(0);
-  const bool same = FIdxFile->Read(h, kIndexFileHeaderSize) == kIndexFileHeaderSize &&
+  const bool same = !FIndexFileDamaged && FIdxFile->Read(h, kIndexFileHeaderSize) == kIndexFileHeaderSize &&
                     GetInt32(h + kIHChangeCount) == FTableHeader.ChangeCount;
   if (!same) SaveIndexesToDisk();
 }
 
 void TEdbDataManager::LoadIndexesFromDisk() {
   FIndexes.clear();
+  FIndexFileDamaged = false;
   const int64_t size = FIdxFile->GetSize();
   const int32_t records = FTableHeader.RecordCount;
   // The headers: from a first piece of the file, or the whole file when they do not fit in it.
@@ -1136,6 +1138,7 @@ void TEdbDataManager::LoadIndexesFromDisk() {
   }
   if (!complete) {
     // Unusable headers: the default indexes, built from the records.
+    FIndexFileDamaged = true;
     CreateDefaultIndexes(true);
     RebuildIndexes();
     return;
@@ -1177,7 +1180,10 @@ void TEdbDataManager::LoadIndexesFromDisk() {
     }
     if (arrays) Index(i).Assign(entries.data(), records);
   }
-  if (!arrays) RebuildIndexes();
+  if (!arrays) {
+    FIndexFileDamaged = true;
+    RebuildIndexes();
+  }
 }
 
 }  // namespace tesvar::storage

@@ -146,7 +146,9 @@ public:
   // Writes T.idx: the header with ChangeCount, every stored (non-temporary) index header, and,
   // with records, each stored index's entries (every index is built first).
   void SaveIndexesToDisk();
-  // SaveIndexesToDisk unless the ChangeCount stored at the start of T.idx is the table's.
+  // SaveIndexesToDisk unless the ChangeCount stored at the start of T.idx is the table's and the
+  // file was read whole at open (a file whose indexes were rebuilt is written again even when its
+  // ChangeCount is current).
   void SaveIndexesIfChanged();
   // Reads T.idx at open. A short or damaged file is never an error: headers that are incomplete
   // give the default indexes (CreateDefaultIndexes(true)); entries that are missing, stale (the
@@ -297,6 +299,7 @@ private:
   uint32_t FCommitInterval = kDefaultCommitIntervalMs;
   uint32_t FLastCommit = 0;
   uint32_t FLastMaintenance = 0;
+  bool FIndexFileDamaged = false;  // LoadIndexesFromDisk rebuilt what T.idx holds
   int32_t FBurstCount = 0;
 };
 
