@@ -90,7 +90,7 @@ TEST(IndexEntries, MatchFlatArrayThroughRandomChanges) {
       for (int32_t gone : {free.empty() ? -1 : free.back(), next, -5}) ASSERT_EQ(entries.PositionOf(gone), -1);
     }
     ASSERT_NO_FATAL_FAILURE(expectSame(entries, model));
-    EXPECT_GT(mostBlocks, 10u) << "the run must spread over many blocks";
+    EXPECT_GT(mostBlocks, 5u) << "the run must spread over many blocks";
   }
 }
 

@@ -127,10 +127,13 @@ uint64_t seedFor(uint64_t Fallback) {
 const std::vector<std::optional<std::string>> kNames = {
     std::nullopt, "",           "abc",        "ABC",         "Abc",     "abd",       "\xE0\xE1\xE2",
     "\xC0\xC1\xC2", "\xC0\xE1\xE2", "\xB8\xE6", "\xA8\xC6",    "x y",     "X Y",       "zz",
-    "\xFF",       "\xDF",       "abc "};
+    "\xFF",       "\xDF",       "abc ",
+    // Longer than the heads the key cache keeps beside the record number (18 bytes).
+    "abcdefghijklmnopqrXY", "abcdefghijklmnopqrxy", "ABCDEFGHIJKLMNOPQRxy", "abcdefghijklmnopqr",
+    "abcdefghijklmnopqrXYZ0123456789"};
 
 TFieldDefs modelFields() {
-  return {{"Name", ftString, 12}, {"Num", ftInteger}, {"Day", ftDate}, {"Amount", ftFloat}};
+  return {{"Name", ftString, 31}, {"Num", ftInteger}, {"Day", ftDate}, {"Amount", ftFloat}};
 }
 
 TIndexDefs modelIndexes() {
@@ -202,6 +205,14 @@ protected:
                                     Records[static_cast<size_t>(entries[k])].data()),
                   0)
             << "position " << k;
+      // The key cache compares as the records do.
+      for (int32_t probe = 0; probe < 5 && !entries.empty(); ++probe) {
+        const auto a = static_cast<int32_t>(Rng() % entries.size());
+        const auto b = static_cast<int32_t>(Rng() % entries.size());
+        ASSERT_EQ(m.Index(i).CompareSlots(a, b),
+                  index.CompareKeys(Records[static_cast<size_t>(a)].data(), Records[static_cast<size_t>(b)].data()))
+            << "records " << a << " and " << b;
+      }
       for (int32_t probe = 0; probe < 3 && !entries.empty(); ++probe) {
         const auto pos = static_cast<int32_t>(Rng() % entries.size());
         ASSERT_EQ(m.FindRecordInIndex(i, entries[static_cast<size_t>(pos)], m.RecordCount()), pos);

@@ -205,7 +205,8 @@ TEST_F(Indexes, CyrillicKeysWithoutCase) {
 
 TEST_F(Indexes, KeyComparisonOfEveryFieldType) {
   Env.Create({{"S", ftSmallint}, {"I", ftInteger}, {"W", ftWord}, {"B", ftBoolean}, {"F", ftFloat}, {"C", ftCurrency},
-              {"X", ftBCD}, {"D", ftDate}, {"T", ftTime}, {"DT", ftDateTime}, {"L", ftLargeint}, {"U", ftWideString, 4}},
+              {"X", ftBCD}, {"D", ftDate}, {"T", ftTime}, {"DT", ftDateTime}, {"L", ftLargeint}, {"U", ftWideString, 4},
+              {"Long", ftString, 40}},
              {}, true);
   TEdbDataManager& m = Env.Open();
   auto bytes = [](auto v) {
@@ -213,6 +214,7 @@ TEST_F(Indexes, KeyComparisonOfEveryFieldType) {
     std::memcpy(b.data(), &v, sizeof v);
     return b;
   };
+  auto text = [](const std::string& t) { return std::vector<uint8_t>(t.begin(), t.end()); };
   struct Case {
     const char* what;
     const char* index;
@@ -237,6 +239,14 @@ TEST_F(Indexes, KeyComparisonOfEveryFieldType) {
       {"wide text", "@U", 11, {'b', 0, 0, 0}, {'c', 0, 0, 0}, -1},
       {"wide text, a prefix first", "@U", 11, {'b', 0, 0, 0}, {'b', 0, 'a', 0}, -1},
       {"wide text without case", "@@U", 11, {'Q', 0, 0, 0}, {'q', 0, 0, 0}, 0},
+      // Texts longer than the cache keeps beside the record number: decided within the first 18
+      // bytes, right after them, by length, and without case.
+      {"long texts differing early", "@Long", 12, text("b23456789012345678901"), text("a23456789012345678902"), 1},
+      {"long texts differing late", "@Long", 12, text("123456789012345678X"), text("123456789012345678Y"), -1},
+      {"a text of 18 bytes before its longer self", "@Long", 12, text("123456789012345678"), text("1234567890123456789"), -1},
+      {"long texts equal", "@Long", 12, text("12345678901234567890abc"), text("12345678901234567890abc"), 0},
+      {"long texts without case", "@@Long", 12, text("abcdefghijklmnopqrSTUV"), text("ABCDEFGHIJKLMNOPQRstuv"), 0},
+      {"long texts without case, differing late", "@@Long", 12, text("abcdefghijklmnopqrSTUV"), text("ABCDEFGHIJKLMNOPQRstuw"), -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

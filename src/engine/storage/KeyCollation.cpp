@@ -13,6 +13,8 @@
 
 namespace tesvar::storage {
 
+bool ansiComparesBytewise() { return true; }
+
 int32_t compareAnsi(const uint8_t* A, size_t ALength, const uint8_t* B, size_t BLength, bool CaseInsensitive) {
   if (CaseInsensitive) {
     const int r = platform::AnsiCompareTextCI(std::string_view(reinterpret_cast<const char*>(A), ALength),

@@ -11,6 +11,12 @@ namespace tesvar::storage {
 // A text that is a proper prefix of the other is before it.
 int32_t compareAnsi(const uint8_t* A, size_t ALength, const uint8_t* B, size_t BLength, bool CaseInsensitive);
 
+// True when compareAnsi is lexicographic by position (each pair of bytes at the same position
+// compared through a fixed map until one differs): then two texts whose first n bytes compare
+// unequal compare the same way whole, and keys can be decided on the texts' heads.
+bool ansiComparesBytewise();
+
+
 // Compares two UTF-16 texts, given as little-endian bytes (ALength, BLength: byte counts, even),
 // by the collation of the default locale (case ignored, accents kept, when CaseInsensitive):
 // < 0, 0 or > 0.

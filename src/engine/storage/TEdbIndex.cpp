@@ -2,6 +2,7 @@
 
 #include "storage/KeyCollation_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -35,11 +36,24 @@ int32_t compareTimes(double a, double b, double unitsPerDay) {
   return d < 0 ? -1 : 1;
 }
 
+// Texts, decided on their heads when the collation allows it. Over the length both heads have,
+// a difference decides the whole texts, and so does a text that ends there while the other goes
+// on (a proper prefix is before).
+int32_t compareTexts(const TKeyValue& A, const TKeyValue& B, bool CaseInsensitive) {
+  if ((A.HeadLength < A.Length || B.HeadLength < B.Length) && ansiComparesBytewise()) {
+    const uint32_t common = std::min(A.HeadLength, B.HeadLength);
+    const int32_t r = compareAnsi(A.Head, common, B.Head, common, CaseInsensitive);
+    if (r != 0) return r;
+    if (A.Length == common || B.Length == common) return order(A.Length, B.Length);
+  }
+  return compareAnsi(A.Data, A.Length, B.Data, B.Length, CaseInsensitive);
+}
+
 // One key part, ascending: NULL below every value.
 int32_t compareValues(TFieldType Type, bool CaseInsensitive, const TKeyValue& A, const TKeyValue& B) {
   if (A.Null || B.Null) return A.Null == B.Null ? 0 : (A.Null ? -1 : 1);
   switch (Type) {
-    case ftString: return compareAnsi(A.Data, A.Length, B.Data, B.Length, CaseInsensitive);
+    case ftString: return compareTexts(A, B, CaseInsensitive);
     case ftSmallint: return order(load<int16_t>(A.Data), load<int16_t>(B.Data));
     case ftInteger: return order(load<int32_t>(A.Data), load<int32_t>(B.Data));
     case ftLargeint: return order(load<int64_t>(A.Data), load<int64_t>(B.Data));

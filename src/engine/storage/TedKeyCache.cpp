@@ -11,8 +11,8 @@ using namespace toolkit;
 
 namespace {
 
-// A text reference's chunk number stays below this, keeping clear of kAbsent and kNullRef.
-constexpr uint32_t kMaxChunks = 4095;
+// Chunk numbers fit into a text reference.
+constexpr uint32_t kMaxChunks = 4096;
 // Dead text bytes are reclaimed once they exceed both the live bytes and this.
 constexpr uint64_t kCompactAbove = 8u << 20;
 
@@ -21,7 +21,7 @@ bool isText(TFieldType Type) { return Type == ftString || Type == ftWideString; 
 }  // namespace
 
 TKeyValue RecordKeyValue(const TKeyLayout& Layout, int32_t FieldNo, const uint8_t* Record) {
-  if (FieldNo < 0) return {Record + Layout.IdOffset, 4, false};
+  if (FieldNo < 0) return {Record + Layout.IdOffset, 4, false, Record + Layout.IdOffset, 4};
   if (FieldNo >= static_cast<int32_t>(Layout.Types.size())) return {};
   if ((Record[Layout.NullOffset + FieldNo / 8] >> (FieldNo % 8)) & 1) return {};
   const uint8_t* p = Record + Layout.Offsets[static_cast<size_t>(FieldNo)];
@@ -29,14 +29,15 @@ TKeyValue RecordKeyValue(const TKeyLayout& Layout, int32_t FieldNo, const uint8_
   switch (Layout.Types[static_cast<size_t>(FieldNo)]) {
     case ftString: {
       const void* end = std::memchr(p, 0, size);
-      return {p, end != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(end) - p) : size, false};
+      const uint32_t length = end != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(end) - p) : size;
+      return {p, length, false, p, length};
     }
     case ftWideString: {
       uint32_t length = 0;
       while (length + 1 < size && (p[length] != 0 || p[length + 1] != 0)) length += 2;
-      return {p, length, false};
+      return {p, length, false, p, length};
     }
-    default: return {p, size, false};
+    default: return {p, size, false, p, size};
   }
 }
 
@@ -63,7 +64,7 @@ int32_t TedKeyCache::ColumnOf(int32_t FieldNo) {
 void TedKeyCache::SizeColumn(TColumn& Column) const {
   if (Column.Sized >= FCount) return;
   if (Column.Text)
-    Column.Refs.resize(static_cast<size_t>(FCount), kAbsent);
+    Column.Texts.resize(static_cast<size_t>(FCount));
   else
     Column.Fixed.resize(static_cast<size_t>(FCount) * static_cast<size_t>(Column.Stride), kStateAbsent);
   Column.Sized = FCount;
@@ -72,14 +73,12 @@ void TedKeyCache::SizeColumn(TColumn& Column) const {
 void TedKeyCache::Forget(TColumn& Column, int32_t Slot) {
   if (Slot >= Column.Sized) return;
   if (Column.Text) {
-    uint32_t& ref = Column.Refs[static_cast<size_t>(Slot)];
-    if (ref != kAbsent && ref != kNullRef) {
-      const uint8_t* p = Column.Chunks[ref >> kChunkBits].get() + (ref & (kChunkSize - 1));
-      const uint64_t bytes = 2 + static_cast<uint64_t>(p[0] | (p[1] << 8));
-      Column.LiveBytes -= bytes;
-      Column.DeadBytes += bytes;
+    TTextSlot& t = Column.Texts[static_cast<size_t>(Slot)];
+    if (t.Length != kTextAbsent && t.Length != kTextNull && t.Length > kInlineText) {
+      Column.LiveBytes -= t.Length;
+      Column.DeadBytes += t.Length;
     }
-    ref = kAbsent;
+    t.Length = kTextAbsent;
   } else {
     Column.Fixed[static_cast<size_t>(Slot) * static_cast<size_t>(Column.Stride)] = kStateAbsent;
   }
@@ -89,15 +88,14 @@ void TedKeyCache::Truncate(TColumn& Column, int32_t Count) {
   if (Column.Sized <= Count) return;
   for (int32_t slot = Count; slot < Column.Sized; ++slot) Forget(Column, slot);
   if (Column.Text)
-    Column.Refs.resize(static_cast<size_t>(Count));
+    Column.Texts.resize(static_cast<size_t>(Count));
   else
     Column.Fixed.resize(static_cast<size_t>(Count) * static_cast<size_t>(Column.Stride));
   Column.Sized = Count;
 }
 
-uint32_t TedKeyCache::AppendText(TColumn& Column, const TKeyValue& Value) {
-  const uint32_t need = 2 + Value.Length;
-  if (Column.ChunkUsed + need > kChunkSize) {
+uint32_t TedKeyCache::AppendText(TColumn& Column, const uint8_t* Data, uint32_t Length) {
+  if (Column.ChunkUsed + Length > kChunkSize) {
     if (Column.Chunks.size() >= kMaxChunks)
       throw Exception("TedKeyCache - the key values of field " + std::to_string(Column.FieldNo) +
                       " do not fit into the cache.");
@@ -105,20 +103,24 @@ uint32_t TedKeyCache::AppendText(TColumn& Column, const TKeyValue& Value) {
     Column.ChunkUsed = 0;
   }
   const auto chunk = static_cast<uint32_t>(Column.Chunks.size() - 1);
-  uint8_t* p = Column.Chunks.back().get() + Column.ChunkUsed;
-  p[0] = static_cast<uint8_t>(Value.Length);
-  p[1] = static_cast<uint8_t>(Value.Length >> 8);
-  if (Value.Length > 0) std::memcpy(p + 2, Value.Data, Value.Length);
+  std::memcpy(Column.Chunks.back().get() + Column.ChunkUsed, Data, Length);
   const uint32_t ref = (chunk << kChunkBits) | Column.ChunkUsed;
-  Column.ChunkUsed += need;
-  Column.LiveBytes += need;
+  Column.ChunkUsed += Length;
+  Column.LiveBytes += Length;
   return ref;
 }
 
 void TedKeyCache::Store(TColumn& Column, int32_t Slot, const TKeyValue& Value) {
   Forget(Column, Slot);
   if (Column.Text) {
-    Column.Refs[static_cast<size_t>(Slot)] = Value.Null ? kNullRef : AppendText(Column, Value);
+    TTextSlot& t = Column.Texts[static_cast<size_t>(Slot)];
+    if (Value.Null) {
+      t.Length = kTextNull;
+      return;
+    }
+    t.Length = static_cast<uint16_t>(Value.Length);
+    std::memcpy(t.Inline, Value.Data, std::min(Value.Length, kInlineText));
+    if (Value.Length > kInlineText) t.Ref = AppendText(Column, Value.Data, Value.Length);
     return;
   }
   uint8_t* p = Column.Fixed.data() + static_cast<size_t>(Slot) * static_cast<size_t>(Column.Stride);
@@ -137,10 +139,9 @@ void TedKeyCache::CompactIfWasteful(TColumn& Column) {
   Column.ChunkUsed = kChunkSize;
   Column.LiveBytes = 0;
   Column.DeadBytes = 0;
-  for (uint32_t& ref : Column.Refs) {
-    if (ref == kAbsent || ref == kNullRef) continue;
-    const uint8_t* p = old[ref >> kChunkBits].get() + (ref & (kChunkSize - 1));
-    ref = AppendText(Column, {p + 2, static_cast<uint32_t>(p[0] | (p[1] << 8)), false});
+  for (TTextSlot& t : Column.Texts) {
+    if (t.Length == kTextAbsent || t.Length == kTextNull || t.Length <= kInlineText) continue;
+    t.Ref = AppendText(Column, old[t.Ref >> kChunkBits].get() + (t.Ref & (kChunkSize - 1)), t.Length);
   }
 }
 
@@ -154,7 +155,7 @@ void TedKeyCache::Put(int32_t Slot, const uint8_t* Record) {
     const TKeyValue value = RecordKeyValue(FLayout, column->FieldNo, Record);
     if (Slot == kProbe) {
       column->ProbeBytes.assign(value.Data, value.Data + value.Length);
-      column->Probe = {column->ProbeBytes.data(), value.Length, value.Null};
+      column->Probe = {column->ProbeBytes.data(), value.Length, value.Null, column->ProbeBytes.data(), value.Length};
       continue;
     }
     CompactIfWasteful(*column);
@@ -188,8 +189,8 @@ void TedKeyCache::MoveLastTo(int32_t From, int32_t To) {
       Forget(c, To);
       if (From < c.Sized && To < c.Sized) {
         if (c.Text) {
-          c.Refs[static_cast<size_t>(To)] = c.Refs[static_cast<size_t>(From)];
-          c.Refs[static_cast<size_t>(From)] = kAbsent;
+          c.Texts[static_cast<size_t>(To)] = c.Texts[static_cast<size_t>(From)];
+          c.Texts[static_cast<size_t>(From)].Length = kTextAbsent;
         } else {
           const auto stride = static_cast<size_t>(c.Stride);
           std::memcpy(c.Fixed.data() + static_cast<size_t>(To) * stride, c.Fixed.data() + static_cast<size_t>(From) * stride,
@@ -204,7 +205,7 @@ void TedKeyCache::MoveLastTo(int32_t From, int32_t To) {
 void TedKeyCache::Clear() {
   for (auto& column : FColumns) {
     TColumn& c = *column;
-    c.Refs = {};
+    c.Texts = {};
     c.Chunks.clear();
     c.Chunks.shrink_to_fit();
     c.ChunkUsed = kChunkSize;
@@ -217,7 +218,7 @@ void TedKeyCache::Clear() {
 size_t TedKeyCache::MemoryBytes() const {
   size_t bytes = 0;
   for (const auto& column : FColumns)
-    bytes += column->Refs.capacity() * sizeof(uint32_t) + column->Chunks.size() * kChunkSize + column->Fixed.capacity();
+    bytes += column->Texts.capacity() * sizeof(TTextSlot) + column->Chunks.size() * kChunkSize + column->Fixed.capacity();
   return bytes;
 }
 

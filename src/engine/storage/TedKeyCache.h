@@ -36,11 +36,15 @@ public:
 };
 
 // One key value: the field's bytes (a text without its terminating zero and what follows it; a
-// wide text in bytes), or NULL.
+// wide text in bytes), or NULL. Head holds the first HeadLength bytes of the same value where
+// they are cheaper to reach than Data (HeadLength == Length: Head is the whole value); a
+// comparison that the heads decide never touches Data.
 struct TKeyValue {
   const uint8_t* Data = nullptr;
   uint32_t Length = 0;
   bool Null = true;
+  const uint8_t* Head = nullptr;
+  uint32_t HeadLength = 0;
 };
 
 // The value of field FieldNo (-1: the record ID) in a record laid out by Layout.
@@ -84,11 +88,20 @@ public:
   size_t MemoryBytes() const;
 
 private:
-  // Texts live in chunks that never move; a reference is chunk << kChunkBits | offset.
+  // A text lives in a slot of its own: its length and its first kInlineText bytes; a longer one
+  // also lives whole in a chunk of the column's arena (chunks never move; a reference is
+  // chunk << kChunkBits | offset). Most key texts fit into the slot, so comparing them reads one
+  // slot and nothing else.
+  static constexpr uint32_t kInlineText = 18;
   static constexpr uint32_t kChunkBits = 20;
   static constexpr uint32_t kChunkSize = 1u << kChunkBits;
-  static constexpr uint32_t kAbsent = 0xFFFFFFFFu;
-  static constexpr uint32_t kNullRef = 0xFFFFFFFEu;
+  static constexpr uint16_t kTextAbsent = 0xFFFF;
+  static constexpr uint16_t kTextNull = 0xFFFE;
+  struct TTextSlot {
+    uint16_t Length = kTextAbsent;
+    uint8_t Inline[kInlineText];
+    uint32_t Ref;
+  };
   // Fixed-size values: a state byte, then the field's bytes.
   static constexpr uint8_t kStateAbsent = 0;
   static constexpr uint8_t kStateValue = 1;
@@ -99,13 +112,13 @@ private:
     // Slots below Sized have storage; columns grow on first use so that opening a table
     // allocates nothing for them.
     int32_t Sized = 0;
-    bool Text = false;  // ftString, ftWideString: texts in chunks
+    bool Text = false;   // ftString, ftWideString: text slots
     int32_t Stride = 0;  // fixed values: 1 + field size
     int32_t Size = 0;
-    std::vector<uint32_t> Refs;  // texts
+    std::vector<TTextSlot> Texts;
     std::vector<std::unique_ptr<uint8_t[]>> Chunks;
     uint32_t ChunkUsed = kChunkSize;
-    uint64_t LiveBytes = 0;
+    uint64_t LiveBytes = 0;  // in chunks
     uint64_t DeadBytes = 0;
     std::vector<uint8_t> Fixed;  // fixed values
     TKeyValue Probe;
@@ -113,19 +126,20 @@ private:
 
     bool Cached(int32_t Slot) const {
       if (Slot >= Sized) return false;
-      return Text ? Refs[static_cast<size_t>(Slot)] != kAbsent
+      return Text ? Texts[static_cast<size_t>(Slot)].Length != kTextAbsent
                   : Fixed[static_cast<size_t>(Slot) * static_cast<size_t>(Stride)] != kStateAbsent;
     }
     TKeyValue Get(int32_t Slot) const {
       if (Text) {
-        const uint32_t ref = Refs[static_cast<size_t>(Slot)];
-        if (ref == kNullRef) return {};
-        const uint8_t* p = Chunks[ref >> kChunkBits].get() + (ref & (kChunkSize - 1));
-        return {p + 2, static_cast<uint32_t>(p[0] | (p[1] << 8)), false};
+        const TTextSlot& t = Texts[static_cast<size_t>(Slot)];
+        if (t.Length == kTextNull) return {};
+        if (t.Length <= kInlineText) return {t.Inline, t.Length, false, t.Inline, t.Length};
+        const uint8_t* p = Chunks[t.Ref >> kChunkBits].get() + (t.Ref & (kChunkSize - 1));
+        return {p, t.Length, false, t.Inline, kInlineText};
       }
       const uint8_t* p = Fixed.data() + static_cast<size_t>(Slot) * static_cast<size_t>(Stride);
       if (p[0] == kStateNull) return {};
-      return {p + 1, static_cast<uint32_t>(Size), false};
+      return {p + 1, static_cast<uint32_t>(Size), false, p + 1, static_cast<uint32_t>(Size)};
     }
   };
 
@@ -136,7 +150,7 @@ private:
   // Drops the value of Slot (its text becomes dead bytes).
   void Forget(TColumn& Column, int32_t Slot);
   void Truncate(TColumn& Column, int32_t Count);
-  uint32_t AppendText(TColumn& Column, const TKeyValue& Value);
+  uint32_t AppendText(TColumn& Column, const uint8_t* Data, uint32_t Length);
   void CompactIfWasteful(TColumn& Column);
 
   TKeyLayout FLayout;
