@@ -30,7 +30,8 @@ endfunction()
 
 # tesvar_layer_tests(LAYER DIR)
 # One GoogleTest executable per layer from every .cpp in DIR. Tests whose suite or name contains
-# "Slow" get the label `slow`, those containing "Fault" the label `fault`.
+# "Slow" get the label `slow`, those containing "Fault" the label `fault`. Every test runs with the
+# collation locale forced to ru_RU, so that orders of names and texts do not depend on the machine.
 function(tesvar_layer_tests layer dir)
   file(GLOB _sources CONFIGURE_DEPENDS "${dir}/*.cpp")
   if(NOT _sources)
@@ -41,9 +42,9 @@ function(tesvar_layer_tests layer dir)
   target_compile_options(${_target} PRIVATE ${TESVAR_WARNINGS})
   target_link_libraries(${_target} PRIVATE ${layer} tesvar_testsupport GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${_target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    TEST_FILTER "-*Slow*:*Fault*" PROPERTIES LABELS "${layer}")
+    TEST_FILTER "-*Slow*:*Fault*" PROPERTIES LABELS "${layer}" ENVIRONMENT "TESVAR_LOCALE=ru_RU")
   gtest_discover_tests(${_target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    TEST_FILTER "*Fault*" PROPERTIES LABELS "${layer};fault")
+    TEST_FILTER "*Fault*" PROPERTIES LABELS "${layer};fault" ENVIRONMENT "TESVAR_LOCALE=ru_RU")
   gtest_discover_tests(${_target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    TEST_FILTER "*Slow*:-*Fault*" PROPERTIES LABELS "${layer};slow")
+    TEST_FILTER "*Slow*:-*Fault*" PROPERTIES LABELS "${layer};slow" ENVIRONMENT "TESVAR_LOCALE=ru_RU")
 endfunction()

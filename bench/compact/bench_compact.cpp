@@ -77,9 +77,12 @@ void build(const std::string& path, const std::string& password, int64_t& liveBy
         more = more || left[k] > 0;
       }
     }
-    for (int32_t h : handles) cfs.FileClose(h);
+    for (int32_t h : handles)
+      if (!cfs.FileClose(h)) throw std::runtime_error("close failed");
   }
-  for (int i = 1; i < kFiles; i += 2) cfs.DeleteFile("\\t" + std::to_string(i) + ".dat");
+  for (int i = 1; i < kFiles; i += 2) {
+    if (!cfs.DeleteFile("\\t" + std::to_string(i) + ".dat")) throw std::runtime_error("delete failed");
+  }
 }
 
 }  // namespace

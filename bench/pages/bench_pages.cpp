@@ -17,12 +17,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
+
+[[noreturn]] void fail(const char* What) {
+  std::fprintf(stderr, "bench_pages: %s\n", What);
+  std::exit(1);
+}
 
 using namespace tesvar;
 using namespace tesvar::container;
@@ -87,7 +93,7 @@ int main() {
   double plainWrite = 0, plainRead = 0;
   for (const bool encrypted : {false, true}) {
     TPageFileManager file("/c.edb", kModeCreate, encrypted ? "password" : "", "", "", false, 4, 16);
-    file.AddPages(kPages);
+    if (!file.AddPages(kPages)) fail("the container cannot grow");
     std::vector<uint8_t> data = page;
     const double write = bestOf([&] {
       for (int32_t p = 1; p <= kPages; ++p) {
@@ -96,14 +102,14 @@ int main() {
         h.PageType = ptUserData;
         h.EncryptionType = encrypted ? etPageCipher : etNone;
         h.Data = data.data();
-        file.WritePage(h, p);
+        if (!file.WritePage(h, p)) fail("page write failed");
       }
     });
     const double read = bestOf([&] {
       for (int32_t p = 1; p <= kPages; ++p) {
         TPageHeader h;
         h.Data = data.data();
-        file.ReadPage(h, p);
+        if (!file.ReadPage(h, p)) fail("page read failed");
       }
     });
     print(encrypted ? "page_write_encrypted" : "page_write_plain", megabytes(write), "MB/s");
@@ -120,14 +126,14 @@ int main() {
     TPageFileManager file("/f.edb", kModeCreate, "", "", "", false, 4, 16);
     TFreeSpaceManager space(file);
     std::vector<int32_t> pages, taken;
-    space.GetPages(kPages, 0, pages, false);
+    if (!space.GetPages(kPages, 0, pages, false)) return 1;
     space.FreePages(pages);
     double get = 1e30, release = 1e30;
     for (int r = 0; r < kRepeats; ++r) {
       taken.clear();
       auto start = Clock::now();
       for (int32_t i = 0; i < kPages - 16; ++i) {
-        space.GetPages(1, taken.empty() ? 0 : taken.back() + 1, pages, false);
+        if (!space.GetPages(1, taken.empty() ? 0 : taken.back() + 1, pages, false)) return 1;
         taken.push_back(pages.front());
       }
       get = std::min(get, std::chrono::duration<double>(Clock::now() - start).count());

@@ -20,7 +20,18 @@ TEST(Checksums, CrcCheckValues) {
   EXPECT_EQ(Crc32(bytesOf(kCheck), kCheck.size()), 0xCBF43926u);
   EXPECT_EQ(Crc16Arc(nullptr, 0), 0);
   EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  EXPECT_EQ(Crc32C(0, bytesOf(kCheck), kCheck.size()), 0xE3069283u);
+  EXPECT_EQ(Crc32CPortable(0, bytesOf(kCheck), kCheck.size()), 0xE3069283u);
+  // Both ways agree on every length and alignment.
+  std::vector<uint8_t> noise(1000);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 131 + (i >> 3));
+  for (size_t start = 0; start < 9; ++start)
+    for (size_t size = 0; size + start <= noise.size(); size += 37)
+      ASSERT_EQ(Crc32C(7, noise.data() + start, size), Crc32CPortable(7, noise.data() + start, size)) << start << " " << size;
+  EXPECT_EQ(Crc32C(0, nullptr, 0), 0u);
   // Continued over a split: the same as over the whole.
+  for (size_t cut = 0; cut <= kCheck.size(); ++cut)
+    EXPECT_EQ(Crc32C(Crc32C(0, bytesOf(kCheck), cut), bytesOf(kCheck) + cut, kCheck.size() - cut), 0xE3069283u);
   EXPECT_EQ(Crc32(Crc32(bytesOf(kCheck), 4), bytesOf(kCheck) + 4, kCheck.size() - 4), 0xCBF43926u);
 }
 

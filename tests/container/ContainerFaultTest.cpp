@@ -31,35 +31,35 @@ const Untouched kUntouched[] = {{"\\keep\\one.dat", 3 * D + 5, 1}, {"\\two.dat",
 void WriteAt(TContainerFileSystem& Cfs, const std::string& Path, int64_t Offset, const std::vector<uint8_t>& Data) {
   const int32_t H = Cfs.FileOpen(Path, kModeReadWrite);
   if (H < 0) return;
-  Cfs.FileSeek(H, 0, Offset);
-  Cfs.FileWrite(H, Data.data(), static_cast<int32_t>(Data.size()));
-  Cfs.FileClose(H);
+  if (Cfs.FileSeek(H, 0, Offset) == Offset) static_cast<void>(Cfs.FileWrite(H, Data.data(), static_cast<int32_t>(Data.size())));
+  static_cast<void>(Cfs.FileClose(H));  // may fail: the faults are injected
 }
 
 void SetSize(TContainerFileSystem& Cfs, const std::string& Path, int64_t Size) {
   const int32_t H = Cfs.FileOpen(Path, kModeReadWrite);
   if (H < 0) return;
-  Cfs.FileSetSize(H, Size);
-  Cfs.FileClose(H);
+  static_cast<void>(Cfs.FileSetSize(H, Size));
+  static_cast<void>(Cfs.FileClose(H));  // may fail: the faults are injected
 }
 
-// The sequence under test. Every step runs even when an earlier one failed.
+// The sequence under test. Every step runs even when an earlier one failed; a step's result is
+// not looked at (with the fault injected it may fail), only what the container holds afterwards.
 void RunSequence(TContainerFileSystem& Cfs) {
   const std::vector<void (*)(TContainerFileSystem&)> Steps = {
       [](TContainerFileSystem& C) { WriteWholeFile(C, "\\a.dat", Pattern(5 * D, 10)); },
       [](TContainerFileSystem& C) { WriteAt(C, "\\b.dat", 2 * D - 7, Pattern(2 * D, 11)); },
-      [](TContainerFileSystem& C) { C.ForceDirectories("\\d\\e"); },
+      [](TContainerFileSystem& C) { static_cast<void>(C.ForceDirectories("\\d\\e")); },
       [](TContainerFileSystem& C) { WriteWholeFile(C, "\\d\\e\\f.dat", Pattern(2 * D + 1, 12)); },
       [](TContainerFileSystem& C) { SetSize(C, "\\b.dat", 6 * D); },
       [](TContainerFileSystem& C) { SetSize(C, "\\a.dat", D / 2); },
-      [](TContainerFileSystem& C) { C.RenameFile("\\a.dat", "\\d\\a.dat"); },
-      [](TContainerFileSystem& C) { C.DeleteFile("\\b.dat"); },
+      [](TContainerFileSystem& C) { static_cast<void>(C.RenameFile("\\a.dat", "\\d\\a.dat")); },
+      [](TContainerFileSystem& C) { static_cast<void>(C.DeleteFile("\\b.dat")); },
       [](TContainerFileSystem& C) {
         for (int I = 0; I < 8; ++I) WriteWholeFile(C, "\\g" + std::to_string(I), Pattern(10 + I, 20 + I));
       },
       [](TContainerFileSystem& C) { WriteAt(C, "\\d\\e\\f.dat", D - 3, Pattern(7, 13)); },
       [](TContainerFileSystem& C) { SetSize(C, "\\d\\e\\f.dat", 0); },
-      [](TContainerFileSystem& C) { C.DeleteFile("\\g3"); },
+      [](TContainerFileSystem& C) { static_cast<void>(C.DeleteFile("\\g3")); },
   };
   for (auto Step : Steps) {
     try {
@@ -192,8 +192,40 @@ TEST_P(ContainerFaultTest, AFailedHostReadStopsAFileReadAtTheLastWholePage) {
     std::vector<uint8_t> Rest(static_cast<size_t>(Wanted - Got));
     ASSERT_EQ(Cfs->FileRead(H, Rest.data(), Wanted - Got), Wanted - Got);
     EXPECT_TRUE(std::equal(Rest.begin(), Rest.end(), Data.begin() + D + Got));
-    Cfs->FileClose(H);
+    EXPECT_TRUE(Cfs->FileClose(H));
   }
+}
+
+// A host flush that fails is FileFlush's failure, not a success: false with ceFlushFailed, and
+// the next flush that gets through clears it. A read-only container has nothing to write through
+// and does not ask the host.
+TEST_P(ContainerFaultTest, AFailedHostFlushFailsFileFlush) {
+  {
+    auto Cfs = CreateContainer(kPath, GetParam().Password);
+    ASSERT_TRUE(WriteWholeFile(*Cfs, "\\f.dat", Pattern(2 * D, 1)));
+  }
+  platform::FaultFileSystem Faulty(Env.Fs);
+  platform::ScopedFileSystem Guard(Faulty);
+  {
+    auto Cfs = OpenContainer(kPath, GetParam().Password);
+    const int32_t H = Cfs->FileOpen("\\f.dat", kModeReadWrite);
+    ASSERT_GE(H, 0);
+    Faulty.FailAt(platform::FaultKind::Flush, 1);
+    EXPECT_FALSE(Cfs->FileFlush(H));
+    EXPECT_EQ(Cfs->LastError(), ceFlushFailed);
+    EXPECT_EQ(Faulty.Injected(), 1u);
+    EXPECT_TRUE(Cfs->FileFlush(H));
+    EXPECT_EQ(Cfs->LastError(), ceOk);
+    EXPECT_TRUE(Cfs->FileClose(H));
+  }
+  auto ReadOnly = OpenContainer(kPath, GetParam().Password, kModeRead);
+  const int32_t H = ReadOnly->FileOpen("\\f.dat", kModeRead);
+  ASSERT_GE(H, 0);
+  Faulty.Reset();
+  Faulty.FailFrom(platform::FaultKind::Flush, 1);
+  EXPECT_TRUE(ReadOnly->FileFlush(H));
+  EXPECT_EQ(Faulty.Count(platform::FaultKind::Flush), 0u);
+  EXPECT_TRUE(ReadOnly->FileClose(H));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, ContainerFaultTest, testing::ValuesIn(kContainerVariants), VariantName);

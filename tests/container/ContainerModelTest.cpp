@@ -77,7 +77,7 @@ protected:
     ASSERT_EQ(Cfs->FileSeek(H, 0, Offset), Offset);
     ASSERT_EQ(Cfs->FileWrite(H, Data.data(), static_cast<int32_t>(Data.size())), static_cast<int32_t>(Data.size()))
         << "write " << File->Path << " at " << Offset;
-    Cfs->FileClose(H);
+    EXPECT_TRUE(Cfs->FileClose(H));
     if (File->Data.size() < Offset + Data.size()) File->Data.resize(Offset + Data.size(), 0);
     std::copy(Data.begin(), Data.end(), File->Data.begin() + Offset);
   }
@@ -88,7 +88,7 @@ protected:
     const int32_t H = Cfs->FileOpen(File->Path, kModeReadWrite);
     ASSERT_GE(H, 0);
     ASSERT_EQ(Cfs->FileSetSize(H, Size), Size) << "set size of " << File->Path;
-    Cfs->FileClose(H);
+    EXPECT_TRUE(Cfs->FileClose(H));
     File->Data.resize(static_cast<size_t>(Size), 0);
   }
   void RenameStep() {

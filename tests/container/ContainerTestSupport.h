@@ -73,8 +73,8 @@ inline bool WriteWholeFile(TContainerFileSystem& Cfs, const std::string& Path, c
   const int32_t H = Cfs.FileOpen(Path, kModeCreate);
   if (H < 0) return false;
   const int32_t Written = Cfs.FileWrite(H, Data.data(), static_cast<int32_t>(Data.size()));
-  Cfs.FileClose(H);
-  return Written == static_cast<int32_t>(Data.size());
+  const bool Closed = Cfs.FileClose(H);
+  return Closed && Written == static_cast<int32_t>(Data.size());
 }
 
 // The whole content of a file; empty when it cannot be opened.
@@ -82,10 +82,13 @@ inline std::vector<uint8_t> ReadWholeFile(TContainerFileSystem& Cfs, const std::
   const int32_t H = Cfs.FileOpen(Path, kModeReadWrite);
   if (H < 0) return {};
   const int64_t Size = Cfs.FileSeek(H, 2, 0);
-  Cfs.FileSeek(H, 0, 0);
+  if (Size < 0 || Cfs.FileSeek(H, 0, 0) != 0) {
+    static_cast<void>(Cfs.FileClose(H));  // reading only: nothing to commit
+    return {};
+  }
   std::vector<uint8_t> Data(static_cast<size_t>(Size));
   const int32_t Read = Cfs.FileRead(H, Data.data(), static_cast<int32_t>(Size));
-  Cfs.FileClose(H);
+  static_cast<void>(Cfs.FileClose(H));  // reading only: nothing to commit
   Data.resize(static_cast<size_t>(std::max(Read, 0)));
   return Data;
 }

@@ -3,6 +3,7 @@
 #include "container/DirectoryFormat.h"
 #include "container/TDIRArray.h"
 #include "container/TDIRManager.h"
+#include "platform/AnsiCollation.h"
 #include "support/ExceptionText.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,7 @@ std::vector<std::string> NamesInIndex(const TDIRArray& Array) {
 }
 
 TEST(DIRArrayTest, NameIndexIgnoresLetterCaseAndSkipsDeletedItems) {
+  platform::ScopedEngineCollation English("en_US");  // Latin before Cyrillic
   TDIRArray Array(7);
   Array.AddItem(Named("b"));
   Array.AddItem(Named("A"));

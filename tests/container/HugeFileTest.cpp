@@ -9,6 +9,7 @@
 #include "platform/Exception.h"
 #include "platform/FaultFileSystem.h"
 #include "platform/MemoryFileSystem.h"
+#include "support/AllocationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +47,18 @@ std::vector<uint8_t> readAll(TCFSHugeFile& file) {
   return data;
 }
 
+// A closed host file of the given content in small parts.
+void writeHostFile(const std::string& path, const std::vector<uint8_t>& data) {
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  TCFSHugeFile file(path, true, false, false);
+  ASSERT_TRUE(file.InternalOpen(true, false));
+  file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  file.Close();
+}
+
 class HugeFileTest : public pagetest::MemoryFsTest {
 protected:
-
-  // A closed host file of the given content in small parts.
-  void makeFile(const std::string& path, const std::vector<uint8_t>& data) {
-    TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
-    TCFSHugeFile file(path, true, false, false);
-    ASSERT_TRUE(file.InternalOpen(true, false));
-    file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-    file.Close();
-  }
-
+  void makeFile(const std::string& path, const std::vector<uint8_t>& data) { writeHostFile(path, data); }
 };
 
 TEST_F(HugeFileTest, CreateWritesPartHeaderWithDefaultMaximum) {
@@ -306,6 +307,121 @@ TEST_F(HugeFileTest, DamagedPartsFailTheOpen) {
   }
 }
 
+// The next-part name in the part header of the file at Path becomes Name.
+void setNextName(MemoryFileSystem& fs, const std::string& path, const std::string& name) {
+  auto image = fs.ReadAll(path);
+  std::memset(image.data() + kPartNextNameOffset, 0, kPartNextNameSize);
+  std::memcpy(image.data() + kPartNextNameOffset, name.data(), name.size());
+  fs.WriteAll(path, image);
+}
+
+// Opening, renaming and deleting follow the chain only through verified parts: a damaged link
+// stops them there, and a file behind it is neither opened, renamed nor deleted.
+TEST_F(HugeFileTest, ChainWalksTakeOnlyVerifiedParts) {
+  struct Case {
+    const char* name;
+    std::function<void(MemoryFileSystem&)> damage;
+    std::vector<std::string> parts;    // the verified parts, in chain order (names in /db)
+    std::vector<std::string> foreign;  // files that must stay as they are
+    TChainBreak expected;
+  };
+  const Case cases[] = {
+      {"the last part names another host file",
+       [](MemoryFileSystem& fs) {
+         writeHostFile("/db/other.edb", pattern(50, 4));
+         setNextName(fs, "/db/c.edb2", "other.edb");
+       },
+       {"c.edb", "c.edb1", "c.edb2"}, {"/db/other.edb"}, {cbPartNotFull, "c.edb2", "other.edb"}},
+      {"a full part names a file without part header",
+       [](MemoryFileSystem& fs) {
+         fs.WriteAll("/db/victim.txt", std::vector<uint8_t>(500, 'v'));
+         setNextName(fs, "/db/c.edb1", "victim.txt");
+       },
+       {"c.edb", "c.edb1"}, {"/db/victim.txt", "/db/c.edb2"}, {cbNotAPart, "c.edb1", "victim.txt"}},
+      {"a full part names a part of another maximum size",
+       [](MemoryFileSystem& fs) {
+         TCFSHugeFile big("/db/big.edb", true, false, false);
+         ASSERT_TRUE(big.InternalOpen(true, false));
+         big.WriteBuffer(pattern(120).data(), 120);
+         big.Close();
+         setNextName(fs, "/db/c.edb1", "big.edb");
+       },
+       {"c.edb", "c.edb1"}, {"/db/big.edb", "/db/c.edb2"}, {cbMaxSizeDiffers, "c.edb1", "big.edb"}},
+      {"a full part names the first part", [](MemoryFileSystem& fs) { setNextName(fs, "/db/c.edb1", "c.edb"); },
+       {"c.edb", "c.edb1"}, {"/db/c.edb2"}, {cbLoop, "c.edb1", "c.edb"}},
+      {"a next name with a directory",
+       [](MemoryFileSystem& fs) {
+         fs.WriteAll("/victim.txt", std::vector<uint8_t>(500, 'v'));
+         setNextName(fs, "/db/c.edb", "../victim.txt");
+       },
+       {"c.edb"}, {"/victim.txt", "/db/c.edb1", "/db/c.edb2"}, {cbForeignName, "c.edb", "../victim.txt"}},
+      {"a missing part", [](MemoryFileSystem& fs) { ASSERT_TRUE(fs.DeleteFile("/db/c.edb1")); },
+       {"c.edb"}, {"/db/c.edb2"}, {cbMissing, "c.edb", "c.edb1"}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* path : {"/db/c.edb", "/db/c.edb1", "/db/c.edb2", "/db/n.edb", "/db/n.edb1", "/db/n.edb2",
+                             "/db/other.edb", "/db/big.edb", "/db/victim.txt", "/victim.txt"})
+      fs.DeleteFile(path);
+    makeFile("/db/c.edb", pattern(250, uint8_t(n++)));
+    c.damage(fs);
+    std::vector<std::vector<uint8_t>> before;
+    for (const auto& path : c.foreign) before.push_back(fs.ReadAll(path));
+    auto expectBreak = [&](const TCFSHugeFile& file) {
+      EXPECT_EQ(file.ChainBreak().Reason, c.expected.Reason);
+      EXPECT_EQ(file.ChainBreak().From, c.expected.From);
+      EXPECT_EQ(file.ChainBreak().To, c.expected.To);
+    };
+    {
+      TCFSHugeFile strict("/db/c.edb", true, false, false);
+      EXPECT_FALSE(strict.InternalOpen(false, false));
+      TCFSHugeFile file("/db/c.edb", true, false, false);
+      ASSERT_TRUE(file.InternalOpen(false, true));
+      EXPECT_EQ(file.PartCount(), int(c.parts.size()));
+      expectBreak(file);
+    }
+    TCFSHugeFile file("/db/c.edb", true, false, false);
+    EXPECT_TRUE(file.RenameFile("n.edb"));
+    expectBreak(file);
+    for (const auto& part : c.parts) {
+      EXPECT_FALSE(fs.FileExists("/db/" + part)) << part;
+      EXPECT_TRUE(fs.FileExists("/db/n" + part.substr(1))) << part;
+    }
+    EXPECT_TRUE(file.DeleteFiles());
+    for (const auto& part : c.parts) EXPECT_FALSE(fs.FileExists("/db/n" + part.substr(1))) << part;
+    for (size_t i = 0; i < c.foreign.size(); ++i) {
+      EXPECT_EQ(fs.ReadAll(c.foreign[i]), before[i]) << c.foreign[i];
+    }
+  }
+}
+
+// In memory mode a part is copied into memory only once it verified: a link to a large file
+// beside the container costs nothing.
+TEST_F(HugeFileTest, MemoryModeCopiesOnlyVerifiedParts) {
+  makeFile("/db/c.edb", pattern(250));
+  fs.WriteAll("/db/big.bin", std::vector<uint8_t>(4 << 20, 'b'));
+  setNextName(fs, "/db/c.edb1", "big.bin");
+  TCFSHugeFile file("/db/c.edb", true, false, true);
+  testsupport::LargestAllocation probe;
+  ASSERT_TRUE(file.InternalOpen(false, true));
+  if (testsupport::LargestAllocation::Measured()) {
+    EXPECT_LT(probe.Bytes(), size_t(64 << 10));
+  }
+  EXPECT_EQ(file.PartCount(), 2);
+  EXPECT_EQ(file.ChainBreak().Reason, cbNotAPart);
+  EXPECT_EQ(fs.ReadAll("/db/big.bin").size(), size_t(4 << 20));
+}
+
+TEST_F(HugeFileTest, DeleteFilesRemovesTheNamedFileEvenWhenItIsNoPart) {
+  fs.WriteAll("/db/c.edb", std::vector<uint8_t>(1000, 'x'));
+  TCFSHugeFile file("/db/c.edb", true, false, false);
+  EXPECT_TRUE(file.DeleteFiles());
+  EXPECT_FALSE(fs.FileExists("/db/c.edb"));
+  EXPECT_EQ(file.ChainBreak().Reason, cbNotAPart);
+  EXPECT_TRUE(file.DeleteFiles()) << "nothing left to delete";
+}
+
 TEST_F(HugeFileTest, ErrorMessages) {
   using pagetest::expectMessage;
   TCFSHugeFile file("/db/c.edb", true, false, false);
@@ -322,7 +438,7 @@ TEST_F(HugeFileTest, ErrorMessages) {
   EXPECT_EQ(file.Position(), 0);
 
   TCFSHugeFile memory("/db/m.edb", true, false, true);
-  expectMessage([&] { memory.RenameFile("/db/n.edb"); }, "TCFSHugeFile.RenameFile - No memory files exist.");
+  expectMessage([&] { EXPECT_FALSE(memory.RenameFile("/db/n.edb")); }, "TCFSHugeFile.RenameFile - No memory files exist.");
   ASSERT_TRUE(memory.InternalOpen(true, false));
   memory.Close();
   expectMessage([&] { memory.InternalOpen(true, false); }, "TCFSHugeFile.InternalOpen - File was not closed.");
@@ -371,6 +487,52 @@ TEST_F(HugeFileTest, RenameMovesTheWholeChain) {
   EXPECT_FALSE(file.RenameFile("taken.edb"));
   EXPECT_EQ(file.FileName(), "/db/new.edb");
   EXPECT_TRUE(fs.FileExists("/db/new.edb1"));
+}
+
+// A rename that fails on the way (a part's rename, its header's update or the flush of that
+// header) reports it and leaves a whole chain under the first part's current name, which a
+// rename back to the old name restores. (A failed read of the start-offset scan or a failed
+// flush when a part is closed after its header was flushed changes nothing.)
+TEST_F(HugeFileTest, FaultFailedRenameLeavesAWholeChain) {
+  using platform::FaultKind;
+  const auto data = pattern(250);
+  for (FaultKind kind : {FaultKind::Rename, FaultKind::Write, FaultKind::Flush, FaultKind::Read}) {
+    bool completed = false;
+    int failed = 0;
+    for (uint64_t k = 1; !completed && k < 50; ++k) {
+      SCOPED_TRACE(::testing::Message() << "fault kind " << int(kind) << ", operation " << k);
+      for (const char* name : {"/db/Data.edb", "/db/Data.edb1", "/db/Data.edb2", "/db/x.edb", "/db/x.edb1", "/db/x.edb2"})
+        fs.DeleteFile(name);
+      makeFile("/db/Data.edb", data);
+      TCFSHugeFile file("/db/Data.edb", true, false, false);
+      bool ok = false;
+      {
+        platform::FaultFileSystem faulty(fs);
+        ScopedFileSystem useFaulty(faulty);
+        faulty.FailAt(kind, k);
+        ok = file.RenameFile("x.edb");
+        completed = faulty.Injected() == 0;
+      }
+      if (kind == FaultKind::Rename || kind == FaultKind::Write || (kind == FaultKind::Flush && k == 1)) {
+        EXPECT_EQ(ok, completed);
+      }
+      EXPECT_TRUE(ok || !completed);
+      TCFSHugeFile reopened(file.FileName(), true, false, false);
+      ASSERT_TRUE(reopened.InternalOpen(false, false));
+      EXPECT_EQ(readAll(reopened), data);
+      reopened.Close();
+      if (ok) continue;
+      ++failed;
+      if (file.FileName() != "/db/Data.edb") {
+        ASSERT_TRUE(file.RenameFile("Data.edb"));
+      }
+      TCFSHugeFile back("/db/Data.edb", true, false, false);
+      ASSERT_TRUE(back.InternalOpen(false, false));
+      EXPECT_EQ(readAll(back), data);
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failed, 0);
+  }
 }
 
 TEST_F(HugeFileTest, RenameReplacesTheBaseNameCaselessly) {
@@ -422,6 +584,71 @@ TEST_F(HugeFileTest, MemoryModeKeepsDataAcrossCloseAndWritesItOnSwitch) {
   EXPECT_TRUE(loaded.DeleteFiles());
   EXPECT_EQ(loaded.PartCount(), 0);
   EXPECT_TRUE(fs.FileExists("/db/d.edb"));
+}
+
+// Switching to disk replaces the disk copy only once the memory image is complete beside it: a
+// failed read, write, flush, rename, delete or folder sync on the way leaves the disk copy as it
+// was and the image in memory; a switch that succeeds leaves the image's parts and nothing of the
+// old copy (except what a failed deletion of its later parts leaves as "~old" files).
+TEST_F(HugeFileTest, FaultSwitchToDiskKeepsOneCompleteCopy) {
+  using platform::FaultKind;
+  TCFSHugeFile::ScopedMaxPartSize small(kSmallPart);
+  const auto onDisk = pattern(330, 3);  // four parts
+  const auto image = pattern(150, 5);   // two parts
+  auto files = [this] { return pagetest::sortedNames(fs, "/db"); };
+  auto diskContent = [] {
+    TCFSHugeFile disk("/db/c.edb", true, true, false);
+    EXPECT_TRUE(disk.InternalOpen(false, false));
+    return disk.IsOpen() ? readAll(disk) : std::vector<uint8_t>();
+  };
+  for (FaultKind kind : {FaultKind::Read, FaultKind::Write, FaultKind::Flush, FaultKind::Rename, FaultKind::Delete,
+                         FaultKind::DirSync}) {
+    bool completed = false;
+    int failed = 0;
+    for (uint64_t k = 1; !completed && k < 200; ++k) {
+      SCOPED_TRACE(::testing::Message() << "fault kind " << int(kind) << ", operation " << k);
+      for (const std::string& name : files()) ASSERT_TRUE(fs.DeleteFile("/db/" + name));
+      makeFile("/db/c.edb", onDisk);
+      const auto before = files();
+      platform::FaultFileSystem faulty(fs);  // declared first: parts opened through it refer to it
+      TCFSHugeFile memory("/db/c.edb", true, false, true);
+      ASSERT_TRUE(memory.InternalOpen(false, false));
+      memory.WriteBuffer(image.data(), static_cast<int64_t>(image.size()));
+      ASSERT_TRUE(memory.SetSize(150));
+      bool ok = false;
+      {
+        ScopedFileSystem useFaulty(faulty);
+        faulty.FailAt(kind, k);
+        ok = memory.SetInMemory(false);
+        completed = faulty.Injected() == 0;
+        faulty.Reset();
+      }
+      EXPECT_TRUE(ok || !completed);
+      EXPECT_EQ(memory.InMemory(), !ok);
+      EXPECT_EQ(readAll(memory), image) << "the object serves the image either way";
+      memory.Close();
+      if (!ok) {
+        ++failed;
+        EXPECT_EQ(diskContent(), onDisk);
+        // A failed deletion of a new part leaves it behind; nothing else stays.
+        if (kind != FaultKind::Delete) {
+          EXPECT_EQ(files(), before);
+        }
+        continue;
+      }
+      EXPECT_EQ(diskContent(), image);
+      std::vector<std::string> expected{"c.edb", "c.edb1"};
+      for (const std::string& name : files()) {
+        if (name.rfind("c.edb~old", 0) != 0) continue;
+        EXPECT_TRUE(kind == FaultKind::Delete || kind == FaultKind::Read) << name;
+        expected.push_back(name);
+      }
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(files(), expected);
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failed, 0) << "the faults must reach the switch";
+  }
 }
 
 TEST_F(HugeFileTest, FaultWriteFailuresShowAsShortCounts) {

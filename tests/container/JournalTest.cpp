@@ -19,7 +19,7 @@ protected:
   // A journal of three page images (page 5 twice) and a commit mark.
   void writeJournal() {
     TCFSJournal journal;
-    ASSERT_TRUE(journal.Begin(kPath, kPage, 123 * kPage, 2147483647, 0, 0xA1B2C3D4u));
+    ASSERT_TRUE(journal.Begin(kPath, "c.edb", kPage, 123 * kPage, 2147483647, 0, 0xA1B2C3D4u));
     ASSERT_TRUE(journal.AddPage(5, image(0x55).data()));
     ASSERT_TRUE(journal.AddPage(0, image(0x00).data()));
     ASSERT_TRUE(journal.AddPage(5, image(0x66).data()));
@@ -49,6 +49,7 @@ TEST_F(JournalTest, RoundTripKeepsTheFirstImageOfEachPage) {
   EXPECT_EQ(content.CommittedSize, 123 * kPage);
   EXPECT_EQ(content.MaxPartSize, 2147483647);
   EXPECT_EQ(content.HeaderCrcBefore, 0xA1B2C3D4u);
+  EXPECT_EQ(content.ContainerName, "c.edb");
   EXPECT_TRUE(content.HasCommitMark);
   EXPECT_EQ(content.HeaderCrcAfter, 0x01020304u);
   EXPECT_EQ(images(content), (std::vector<std::pair<int64_t, uint8_t>>{{5, 0x55}, {0, 0x00}}));
@@ -130,7 +131,7 @@ TEST_F(JournalTest, RecordsOfAnotherJournalDoNotCheck) {
 
 TEST_F(JournalTest, RemoveDeletesTheFile) {
   TCFSJournal journal;
-  ASSERT_TRUE(journal.Begin(kPath, kPage, 0, 2147483647, 0, 0));
+  ASSERT_TRUE(journal.Begin(kPath, "c.edb", kPage, 0, 2147483647, 0, 0));
   ASSERT_TRUE(journal.Sync());
   EXPECT_TRUE(FFs.FileExists(kPath));
   EXPECT_TRUE(journal.Remove());

@@ -216,10 +216,10 @@ TEST_F(PageFileTest, ShortPagesAndMissingBuffers) {
   EXPECT_FALSE(file->ReadPage(page, 2));
   EXPECT_EQ(file->LastError(), cePageDataRead);
   page.Data = nullptr;
-  expectMessage([&] { file->ReadPage(page, 1); }, "TPageFileManager.ReadPage - pData is nil.");
+  expectMessage([&] { static_cast<void>(file->ReadPage(page, 1)); }, "TPageFileManager.ReadPage - pData is nil.");
   page.Data = data.data();
   page.EncryptionType = 7;
-  expectMessage([&] { file->WritePage(page, 1); }, "TPageFileManager.EncodeBuffer - Unknown encryption type");
+  expectMessage([&] { static_cast<void>(file->WritePage(page, 1)); }, "TPageFileManager.EncodeBuffer - Unknown encryption type");
 }
 
 TEST_F(PageFileTest, UnknownEncryptionTypeOnReadFails) {
@@ -432,8 +432,8 @@ TEST_F(PageFileTest, FaultPageTransfersReportTheirCodes) {
   std::vector<uint8_t> data(4064, 7);
   TPageHeader page;
   page.Data = data.data();
-  // A page goes out in one write (header and data together): a short write that ends inside the
-  // header is a header failure, one that ends inside the data a data failure.
+  // A page goes out and comes in with one transfer (header and data together): a short transfer
+  // that ends inside the header is a header failure, one that ends inside the data a data failure.
   struct Case {
     FaultKind kind;
     uint64_t at;
@@ -444,8 +444,8 @@ TEST_F(PageFileTest, FaultPageTransfersReportTheirCodes) {
   const Case cases[] = {
       {FaultKind::Write, 1, true, 0, cePageHeaderWrite},
       {FaultKind::Write, 1, true, -1, cePageDataWrite},
-      {FaultKind::Read, 1, false, -1, cePageHeaderRead},
-      {FaultKind::Read, 2, false, -1, cePageDataRead},
+      {FaultKind::Read, 1, false, 0, cePageHeaderRead},
+      {FaultKind::Read, 1, false, -1, cePageDataRead},
   };
   for (const auto& c : cases) {
     faulty.Reset();
@@ -467,7 +467,7 @@ TEST_F(PageFileTest, InMemoryContainer) {
     page.Data = data.data();
     ASSERT_TRUE(file->WritePage(page, 6));
     EXPECT_FALSE(fs.FileExists(kPath));
-    file->SetInMemory(false);
+    ASSERT_TRUE(file->SetInMemory(false));
     EXPECT_FALSE(file->InMemory());
   }
   ASSERT_EQ(fs.ReadAll(kPath).size(), size_t(kPartHeaderSize + 17 * 4096));
@@ -532,7 +532,7 @@ TEST_F(PageFileTest, MemoryImageMatchesTheDiskFile) {
   {
     auto memory = create({}, true);
     steps(*memory);
-    memory->SetInMemory(false);
+    ASSERT_TRUE(memory->SetInMemory(false));
   }
   EXPECT_EQ(fs.ReadAll(kPath), expected);
 }

@@ -137,6 +137,7 @@ TEST_F(PageMapTest, Messages) {
 
   ASSERT_TRUE(Maps().AppendPages(Item, 2, false));
   Maps().ClearCache();
+  ASSERT_TRUE(Cfs->PageFile().AddPages(PerMap + 8));  // room for the size below
   TDirItem Longer = Item;
   Longer.Size = static_cast<int64_t>(PerMap + 5) * D;  // needs a second map page the chain lacks
   EXPECT_EQ(messageOf([&] { Maps().GetMaps(Longer); }), "TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");

@@ -1,5 +1,5 @@
-// Pages written in single transfers and runs by the directory, map and user-file code are the
-// page file's pages: each side reads what the other writes, plain and encrypted.
+// Pages written in runs by the user-file code are the page file's pages: each side reads what the
+// other writes, plain and encrypted.
 
 #include "ContainerTestSupport.h"
 
@@ -59,25 +59,6 @@ TEST_P(PageRunTest, RunsAndThePageFileReadEachOthersPages) {
   EXPECT_EQ(Runs.ReadRun(6, 2, Back.data(), {}), 2);
   EXPECT_TRUE(std::equal(Back.begin(), Back.end(), Data.begin()));
 
-  // A single page of part size (a directory page) both ways.
-  std::vector<uint8_t> Items = Pattern(7 * kDirItemSize, 2);
-  TPageHeader Out;
-  Out.NextPageNo = 3;
-  Out.PageType = ptDirectory;
-  Out.EncryptionType = Encryption();
-  Out.Data = Items.data();
-  ASSERT_TRUE(Runs.WritePage(Out, 5, 7 * kDirItemSize));
-  EXPECT_EQ(Items, Pattern(7 * kDirItemSize, 2));  // the caller's data is left alone
-  std::vector<uint8_t> In(7 * kDirItemSize);
-  TPageHeader Header;
-  Header.Data = In.data();
-  ASSERT_TRUE(PageFile.ReadPage(Header, 5, false, {}, 7 * kDirItemSize));
-  EXPECT_EQ(Header.NextPageNo, 3);
-  EXPECT_EQ(Header.Checksum, Out.Checksum);
-  EXPECT_EQ(In, Items);
-  std::fill(In.begin(), In.end(), 0);
-  ASSERT_TRUE(Runs.ReadPage(Header, 5, 7 * kDirItemSize));
-  EXPECT_EQ(In, Items);
 }
 
 TEST_P(PageRunTest, FailuresReportThePageFileCodes) {

@@ -7,6 +7,7 @@
 #include "pfs/TCFSPlainFileSystem.h"
 #include "pfs/TPFSManager.h"
 #include "container/TPageFileManager.h"
+#include "platform/FaultFileSystem.h"
 #include "support/ExceptionText.h"
 
 #include <gtest/gtest.h>
@@ -225,6 +226,47 @@ TEST_P(CFSPlainFileSystemTest, DestroyingClosesFilesAndContainer) {
 INSTANTIATE_TEST_SUITE_P(Variants, CFSPlainFileSystemTest, testing::ValuesIn(kContainerVariants), VariantName);
 
 // ---- the registry's single-file mode ------------------------------------------------------------
+
+// A container flush that does not reach the disk is an error the caller of the plain file system
+// sees: Flush raises; Close raises too, after releasing the handle, and the file stays usable.
+// Destroying the plain file system with a failing flush cannot report it, but must not raise.
+class CFSFileFault : public testing::TestWithParam<ContainerVariant> {
+protected:
+  ContainerEnvironment Env;
+  platform::FaultFileSystem Faulty{Env.Fs};
+  platform::ScopedFileSystem Guard{Faulty};
+};
+
+TEST_P(CFSFileFault, AFailedFlushRaisesFromFlushAndClose) {
+  auto Pfs = std::make_unique<TCFSPlainFileSystem>("/db.edb", true, false, false, GetParam().Password);
+  TAbstractFile& F = Pfs->OpenFile("t.dat", true, false, false);
+  const std::vector<uint8_t> Data = Pattern(5000, 1);
+  F.WriteBuffer(Data.data(), static_cast<int64_t>(Data.size()));
+  const size_t Handles = Pfs->Container().HandleCount();
+
+  Faulty.FailAt(platform::FaultKind::Flush, 1);
+  EXPECT_EQ(messageOf([&] { F.Flush(); }),
+            "TCFSFile.Flush - Cannot write file \"t.dat\" through to the disk, error " + std::to_string(ceFlushFailed) + ".");
+  EXPECT_NO_THROW(F.Flush());
+
+  // Something to commit at the close.
+  F.WriteBuffer(Data.data(), 10);
+  F.SetPosition(0);
+  Faulty.FailAt(platform::FaultKind::Flush, 1);
+  EXPECT_EQ(messageOf([&] { Pfs->CloseFile(F); }),
+            "TCFSFile.Close - Cannot write file \"t.dat\" through to the disk, error " + std::to_string(ceFlushFailed) + ".");
+  EXPECT_EQ(Pfs->OpenFileCount(), 0u);
+  EXPECT_EQ(Pfs->Container().HandleCount(), Handles - 1);
+  TAbstractFile& Again = Pfs->OpenFile("t.dat", false, false, false);
+  std::vector<uint8_t> Back(Data.size());
+  Again.ReadBuffer(Back.data(), static_cast<int64_t>(Back.size()));
+  EXPECT_EQ(Back, Data);
+
+  Faulty.FailFrom(platform::FaultKind::Flush, 1);
+  EXPECT_NO_THROW(Pfs.reset());
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, CFSFileFault, testing::ValuesIn(kContainerVariants), VariantName);
 
 class SingleFileRegistry : public testing::TestWithParam<ContainerVariant> {
 protected:

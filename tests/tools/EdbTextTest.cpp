@@ -63,7 +63,7 @@ TEST_F(EdbToolTest, AContainerOfTheWindowProgramOpensWithTheSamePassword) {
     const int32_t Handle = Container.FileOpen(kFolderAnsi + "\\" + kFileAnsi, container::kModeCreate);
     ASSERT_GE(Handle, 0);
     ASSERT_EQ(Container.FileWrite(Handle, "abc", 3), 3);
-    Container.FileClose(Handle);
+    EXPECT_TRUE(Container.FileClose(Handle));
   }
   EXPECT_EQ(Ok({"ls", C, kFolderUtf8, "--password", kPasswordUtf8}),
             "2024-01-01 00:00:00             3  " + kFileUtf8 + "\n");
@@ -199,7 +199,7 @@ TEST_F(EdbToolTest, StoredControlCharactersArePrintedEscaped) {
     for (const std::string& Name : {Evil, std::string("c1\x98"), std::string("tab\there")}) {
       const int32_t Handle = Container.FileOpen(Name, container::kModeCreate);
       ASSERT_GE(Handle, 0);
-      Container.FileClose(Handle);
+      EXPECT_TRUE(Container.FileClose(Handle));
     }
   }
   const std::string Listing = Ok({"ls", C});

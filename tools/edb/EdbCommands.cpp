@@ -2,6 +2,7 @@
 
 #include "container/ContainerFormat.h"
 #include "container/TCFSHugeFile.h"
+#include "container/TCFSJournal.h"
 #include "container/TContainerChecker.h"
 #include "container/TContainerFileSystem.h"
 #include "container/TFreeSpaceManager.h"
@@ -30,31 +31,10 @@ namespace {
 // pages go straight between the caller's buffer and the container.
 constexpr int32_t kChunkPages = 256;
 
-// Search attributes that take every item: files, directories, hidden, system.
-constexpr uint32_t kAnyItem = 0x3F;
-
 const char kInvalidPasswordMessage[] = "TContainerFileSystem.Create - invalid password specified";
 
-std::string ErrorText(int32_t Code) {
-  switch (Code) {
-    case ceOk: return "no reason given";
-    case ceInvalidHandle: return "invalid file handle";
-    case cePageHeaderRead: return "page header read incomplete";
-    case cePageHeaderWrite: return "page header write incomplete";
-    case cePageDataRead: return "page data read incomplete";
-    case cePageDataWrite: return "page data write incomplete";
-    case cePageChecksum: return "page data checksum mismatch";
-    case cePageDecrypt: return "page data decryption failed";
-    case cePageEncrypt: return "page data encryption failed";
-    case ceRepairBuffer: return "no memory for the page buffer";
-    case ceRepairRename: return "the compacted file could not take the container's name";
-    case ceFileInUse: return "the file is in use";
-    case ceNoSpace: return "not enough space";
-    case ceReadOnly: return "the container is read-only";
-    case ceInvalidArgument: return "invalid argument";
-    default: return "error " + std::to_string(Code);
-  }
-}
+// The container's text for Code; a failure that left no code says so.
+std::string ErrorText(int32_t Code) { return Code == ceOk ? "no reason given" : ContainerErrorText(Code); }
 
 // "1 file", "2 files".
 std::string Counted(int64_t Count, const char* Noun) {
@@ -212,7 +192,8 @@ public:
   TOpenFile& operator=(const TOpenFile&) = delete;
   int32_t Handle() const { return FHandle; }
   void Close() {
-    if (FHandle >= 0) FContainer.FileClose(FHandle);
+    // A failed commit at the close is reported by the flush every writing command ends with.
+    if (FHandle >= 0) static_cast<void>(FContainer.FileClose(FHandle));
     FHandle = -1;
   }
 
@@ -229,7 +210,7 @@ int32_t ChunkSize(TContainerFileSystem& Container) { return Container.PageFile()
 void ReadStoredFile(TContainerFileSystem& Container, int32_t Handle, int64_t Size, const std::string& Name,
                     const std::function<void(const uint8_t*, size_t)>& Sink) {
   std::vector<uint8_t> Buffer(static_cast<size_t>(ChunkSize(Container)));
-  Container.FileSeek(Handle, 0, 0);
+  static_cast<void>(Container.FileSeek(Handle, 0, 0));  // an open handle: cannot fail
   int64_t Done = 0;
   while (Done < Size) {
     const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(Buffer.size()), Size - Done));
@@ -424,7 +405,27 @@ int CmdCreate(TCommandRun& Run) {
   return 0;
 }
 
+// What the rollback journal beside FILE says, as one line for info and check; empty when there
+// is none.
+std::string JournalState(const std::string& File) {
+  const std::string Path = TCFSJournal::PathFor(File);
+  TJournalContent Journal;
+  if (!TCFSJournal::Load(Path, Journal)) return ShownHost(Path) + ": cannot be read: " + platform::LastErrorText();
+  switch (Journal.State) {
+    case TJournalContent::jsNone: return {};
+    case TJournalContent::jsUnusable:
+      return ShownHost(Path) + ": an unfinished journal that never took effect; the next writer removes it";
+    case TJournalContent::jsValid: break;
+  }
+  return ShownHost(Path) + ": a change was interrupted; " + Counted(static_cast<int64_t>(Journal.Pages.size()), "page") +
+         " and a size of " + std::to_string(Journal.CommittedSize) +
+         " bytes to restore (\"edb recover\" rolls it back)";
+}
+
 int CmdInfo(TCommandRun& Run) {
+  const std::string Journal = JournalState(Run.Args[0]);
+  // A journal that needs a rollback keeps the read-only open from the container; its message
+  // names the journal.
   auto Container = OpenContainer(Run, Access::Read);
   const TContainerHeader& Header = Container->PageFile().Header();
   int64_t FreePages = 0;
@@ -462,7 +463,24 @@ int CmdInfo(TCommandRun& Run) {
       << "Stored bytes:     " << Bytes << '\n'
       << "Container size:   " << Container->GetSize() << " bytes\n"
       << "Free pages:       " << FreePages << '\n'
-      << "Encryption:       " << Encryption << '\n';
+      << "Encryption:       " << Encryption << '\n'
+      << "Journal:          " << (Journal.empty() ? std::string("none") : Journal) << '\n';
+  return 0;
+}
+
+int CmdRecover(TCommandRun& Run) {
+  TJournalContent Before;
+  if (!TCFSJournal::Load(TCFSJournal::PathFor(Run.Args[0]), Before)) {
+    throw ToolError(ShownHost(TCFSJournal::PathFor(Run.Args[0])) + ": cannot be read: " + platform::LastErrorText());
+  }
+  // Opening for writing rolls an interrupted change back (or refuses a journal that does not
+  // belong to the container, with the engine's message).
+  OpenContainer(Run, Access::Write).reset();
+  switch (Before.State) {
+    case TJournalContent::jsNone: Run.Result << "nothing to recover: no journal\n"; break;
+    case TJournalContent::jsUnusable: Run.Result << "removed an unfinished journal that never took effect\n"; break;
+    case TJournalContent::jsValid: Run.Result << "rolled back: the container is as of its last completed change\n"; break;
+  }
   return 0;
 }
 
@@ -486,7 +504,7 @@ int CmdLs(TCommandRun& Run) {
     std::string Folder = IsRoot(Dir) ? std::string() : Dir;
     if (!Folder.empty() && IsSeparator(Folder.back())) Folder.pop_back();
     TSearchRec Rec;
-    for (int32_t Found = Container->FindFirst(Folder + "\\*", kAnyItem, Rec); Found == 0; Found = Container->FindNext(Rec)) {
+    for (int32_t Found = Container->FindFirst(Folder + "\\*", kSearchAnyAttr, Rec); Found == 0; Found = Container->FindNext(Rec)) {
       Entries.push_back({Rec.Name, Rec.Size, Rec.Time, (static_cast<uint32_t>(Rec.Attr) & kDirectoryAttr) != 0});
     }
     Container->FindClose(Rec);
@@ -766,6 +784,17 @@ int CmdMkdir(TCommandRun& Run) {
 
 int CmdCheck(TCommandRun& Run) {
   std::vector<std::string> Problems;
+  std::vector<std::string> Notes;
+  // A journal that needs a rollback keeps the read-only open from the container (the open says
+  // so); one that never took effect is only worth a note.
+  TJournalContent Journal;
+  const std::string JournalLine = JournalState(Run.Args[0]);
+  if (!JournalLine.empty()) {
+    if (TCFSJournal::Load(TCFSJournal::PathFor(Run.Args[0]), Journal) && Journal.State == TJournalContent::jsUnusable)
+      Notes.push_back("note: " + JournalLine);
+    else
+      Problems.push_back(JournalLine);
+  }
   std::unique_ptr<TContainerFileSystem> Container;
   try {
     Container = OpenContainer(Run, Access::Read);
@@ -774,7 +803,6 @@ int CmdCheck(TCommandRun& Run) {
     Problems.push_back(ShownHost(E.Message()));
   }
   std::vector<int32_t> Leaked;
-  std::vector<std::string> Notes;
   if (Container) {
     TContainerChecker Checker(*Container);
     try {
@@ -847,7 +875,8 @@ int CmdCompact(TCommandRun& Run) {
     std::string Reason;
     for (const std::string& Line : Lines) Reason += (Reason.empty() ? "" : "; ") + Line;
     if (Reason.empty()) Reason = ErrorText(Container->LastError());
-    throw ToolError(Run.Args[0] + ": compaction failed, the container is unchanged: " + Reason);
+    // The log says where the original is (restored, or kept under another name).
+    throw ToolError(Run.Args[0] + ": compaction failed: " + Reason);
   }
   for (const std::string& Line : Lines) Run.Result << Line << '\n';
   const int64_t After = Container->GetSize();

@@ -40,8 +40,9 @@ const TCommandInfo kCommands[] = {
      CmdCreate},
     {"info", "FILE", 1, 1, true, false, 0, "show the container's header and free space",
      "Prints the header fields (format version, page size, extent pages, page count, GAM, PFS\n"
-     "and directory page counts, directory items), the container's size, its free pages and\n"
-     "its encryption. The container is opened read-only.\n",
+     "and directory page counts, directory items), the container's size, its free pages, its\n"
+     "encryption and whether a rollback journal lies beside it (an interrupted change).\n"
+     "The container is opened read-only.\n",
      CmdInfo},
     {"ls", "FILE [DIR]", 1, 2, true, false, 0b10, "list a folder of the container",
      "Lists the items of folder DIR (default: the root) with their last write time (local),\n"
@@ -75,8 +76,15 @@ const TCommandInfo kCommands[] = {
      "against the pages the directory and the page maps use, the directory items and the file\n"
      "sizes against their page maps. Prints each problem and exits with 1 when there is any,\n"
      "else prints \"OK\" and a summary. Notes name what a put that did not finish left\n"
-     "(NAME~edb-new, NAME~edb-old). The container is opened read-only.\n",
+     "(NAME~edb-new, NAME~edb-old). A rollback journal of an interrupted change is a problem\n"
+     "(\"edb recover\" rolls the change back). The container is opened read-only.\n",
      CmdCheck},
+    {"recover", "FILE", 1, 1, true, false, 0, "roll back a change a crash interrupted",
+     "Opens the container for writing, which rolls back a change that a crash or a power cut\n"
+     "interrupted (its rollback journal FILE-journal lies beside it), so that the container is\n"
+     "as of its last completed change. A journal that does not belong to the container is\n"
+     "refused and nothing is changed.\n",
+     CmdRecover},
     {"compact", "FILE", 1, 1, true, false, 0, "rewrite the container without unused space",
      "Copies every file and folder into a fresh container and puts it in place of FILE,\n"
      "printing the sizes before and after. Shows a progress bar when standard error is a\n"

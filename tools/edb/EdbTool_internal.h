@@ -53,6 +53,7 @@ int CmdRm(TCommandRun& Run);
 int CmdMv(TCommandRun& Run);
 int CmdMkdir(TCommandRun& Run);
 int CmdCheck(TCommandRun& Run);
+int CmdRecover(TCommandRun& Run);
 int CmdCompact(TCommandRun& Run);
 
 }  // namespace tesvar::edb

@@ -27,6 +27,13 @@ uint32_t Crc32(const uint8_t* data, size_t size);
 // The CRC-32 of some earlier bytes (whose CRC-32 is crc) followed by data.
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
 
+// CRC-32C (Castagnoli: reflected polynomial 0x82F63B78, initial and final XOR 0xFFFFFFFF), of
+// some earlier bytes (whose CRC-32C is crc; 0 for none) followed by data. Uses the processor's
+// CRC instruction where it has one (SSE4.2 on x86-64): several times faster than Crc32.
+uint32_t Crc32C(uint32_t crc, const uint8_t* data, size_t size);
+// Crc32C without the processor's instruction (what hosts without one use); for tests.
+uint32_t Crc32CPortable(uint32_t crc, const uint8_t* data, size_t size);
+
 // Base64 (RFC 2045 alphabet, "=" padding, no line breaks).
 std::string Base64Encode(const uint8_t* data, size_t size);
 

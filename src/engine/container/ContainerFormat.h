@@ -29,6 +29,7 @@
 //   8    1   page type     9  1  encryption type     10  1  checksum kind     11  21  zero
 
 #include <cstdint>
+#include <string>
 
 namespace tesvar::container {
 
@@ -38,7 +39,6 @@ inline constexpr int64_t kPartHeaderSize = 280;
 inline constexpr int64_t kPartMaxSizeDefault = 2147483647;
 inline constexpr int kPartNextNameOffset = 16;
 inline constexpr int kPartNextNameSize = 261;
-inline constexpr int64_t kStartOffsetScanBlock = 65535;
 
 // Container header.
 inline constexpr char kContainerSignature[8] = {'E', 'D', 'C', 'F', 'S', 'S', 'G', 'N'};
@@ -46,8 +46,28 @@ inline constexpr int kContainerHeaderSize = 256;
 inline constexpr uint32_t kContainerVersionBits = 0x3F99999A;  // 1.2f
 inline constexpr int kHeaderChecksumOffset = 8;
 inline constexpr int kHeaderChecksummedOffset = 12;            // dwords 12..255
+inline constexpr int kHeaderVersionOffset = 12;
+inline constexpr int kHeaderPageSizeOffset = 16;
+inline constexpr int kHeaderExtentPageCountOffset = 20;
+inline constexpr int kHeaderReservedPageCountOffset = 24;
+inline constexpr int kHeaderGAMPageCountOffset = 28;
+inline constexpr int kHeaderPFSPageCountOffset = 32;
+inline constexpr int kHeaderDirPageCountOffset = 36;
+inline constexpr int kHeaderFirstDirPageNoOffset = 40;
+inline constexpr int kHeaderDirItemCountOffset = 44;
+inline constexpr int kHeaderPageCountOffset = 48;
 inline constexpr int kHeaderPasswordBlockOffset = 52;
 inline constexpr int kHeaderEncryptionTypeOffset = 224;
+inline constexpr int32_t kBytesPerKB = 1024;                   // PageSize = page size in KB * 1024
+
+// Start-offset scan of a first part stored behind foreign bytes: the file is read in blocks of
+// kStartOffsetScanBlock bytes for the part signature's first kStartOffsetScanMarkSize bytes
+// ("EDMV"); a place counts only with at least kStartOffsetScanMinTail bytes from it to the end of
+// the file (the part header and the container signature behind it). Blocks overlap by
+// kStartOffsetScanMarkSize - 1 bytes, so that a mark across a block edge is found.
+inline constexpr int64_t kStartOffsetScanBlock = 65535;
+inline constexpr int kStartOffsetScanMarkSize = 4;
+inline constexpr int64_t kStartOffsetScanMinTail = kPartHeaderSize + sizeof kContainerSignature;  // 288
 
 // Password block.
 inline constexpr int kPasswordBlockSize = 172;
@@ -70,6 +90,24 @@ inline constexpr int kPageChecksumKindOffset = 10;
 inline constexpr int kDefaultPageSizeKB = 4;
 inline constexpr int kDefaultExtentPageCount = 16;
 inline constexpr int kReservedPageCount = 1;
+// Page sizes a container has: whole KB (kBytesPerKB bytes) from kMinPageSizeKB to
+// kMaxPageSizeKB. Creation accepts no others; a header with another page size is damaged.
+inline constexpr int32_t kMinPageSizeKB = 1;
+inline constexpr int32_t kMaxPageSizeKB = 64;
+// The most pages an extent may have: one PFS page describes at least one extent (one bit per
+// page of its page data).
+constexpr int64_t MaxExtentPageCount(int32_t PageSize) { return 8 * int64_t(PageSize - kPageHeaderSize); }
+
+// Free-space bitmap pages. Each sits in the first extent of the span it describes: the PFS page
+// first, the GAM page second and its SGAM page third. The i-th PFS page is page kFirstPFSPageNo +
+// i * ExtentsPerPFSPage * ExtentPageCount, the i-th GAM page kFirstGAMPageNo + i *
+// ExtentsPerGAMPage * ExtentPageCount, and its SGAM page the page kSGAMAfterGAM after it.
+inline constexpr int32_t kPFSPageInExtent = 0;
+inline constexpr int32_t kGAMPageInExtent = 1;
+inline constexpr int32_t kSGAMPageInExtent = 2;
+inline constexpr int32_t kFirstPFSPageNo = kReservedPageCount + kPFSPageInExtent;
+inline constexpr int32_t kFirstGAMPageNo = kReservedPageCount + kGAMPageInExtent;
+inline constexpr int32_t kSGAMAfterGAM = kSGAMPageInExtent - kGAMPageInExtent;
 
 enum TPageType : uint8_t {
   ptDirectory = 1,
@@ -91,22 +129,37 @@ inline constexpr uint16_t kModeShareExclusive = 0x0010;
 inline constexpr uint16_t kModeShareDenyWrite = 0x0020;
 inline constexpr uint16_t kModeShareDenyNone = 0x0040;
 
-// Error codes of container operations (0 = success).
+// Error codes of the container (0 = success): LastError of the page file, the directory and
+// TContainerFileSystem, and the negative results of TDIRManager::FindFile and
+// TContainerFileSystem::FileSetSize. The values appear in messages and callers compare them, so
+// they never change; ContainerErrorText gives each one's text.
 enum TContainerError : int32_t {
   ceOk = 0,
-  ceInvalidHandle = -6,
-  cePageHeaderRead = -7,
-  cePageHeaderWrite = -8,
-  cePageDataRead = -9,
-  cePageDataWrite = -10,
-  cePageChecksum = -11,
-  cePageDecrypt = -12,
-  cePageEncrypt = -13,
-  ceRepairBuffer = -14,
-  ceRepairRename = -15,
-  ceFileInUse = -16,
-  ceNoSpace = -17,
+  cePathMalformed = -2,      // an empty path, an empty component, or a name "." or ".." to create
+  cePathNotFound = -3,       // a component of the path is missing or is not a directory
+  ceInvalidHandle = -6,      // the handle number is not in the handle table
+  cePageHeaderRead = -7,     // page header read incomplete
+  cePageHeaderWrite = -8,    // page header write incomplete
+  cePageDataRead = -9,       // page data read incomplete
+  cePageDataWrite = -10,     // page data write incomplete
+  cePageChecksum = -11,      // page data checksum mismatch
+  cePageDecrypt = -12,       // page data decryption failed
+  cePageEncrypt = -13,       // page data encryption failed
+  ceRepairBuffer = -14,      // compaction could not allocate its page buffer
+  ceRepairRename = -15,      // compaction could not give the new file the container's name
+  ceFileInUse = -16,         // the file is open (it cannot be replaced, deleted or renamed)
+  ceNoSpace = -17,           // page allocation failed: disk full or the container cannot grow
+  ceReadOnly = -18,          // a change was asked of a read-only container
+  ceInvalidArgument = -19,   // negative size or position, bad origin, a directory moved into itself
+  ceIsDirectory = -20,       // a file operation named a directory (or the root)
+  ceFileExists = -21,        // the name is taken by another item
+  ceDirectoryNotEmpty = -22, // a directory that still holds items cannot be deleted
+  ceInvalidPassword = -23,   // the file's own password does not verify
+  ceFlushFailed = -24,       // the host file did not write its data through to the device
 };
+
+// A short English text for Code ("not enough space"); "error <Code>" for a code not listed.
+std::string ContainerErrorText(int32_t Code);
 
 // Directory items.
 inline constexpr int kDirItemSize = 512;

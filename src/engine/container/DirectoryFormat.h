@@ -54,6 +54,8 @@ inline constexpr int kMapEntrySize = 4;
 
 // Search attributes honoured by directory searches (hidden, system, volume, directory).
 inline constexpr uint32_t kSearchAttrMask = 0x1E;
+// Search attributes that take every item (read-only, hidden, system, volume, directory, archive).
+inline constexpr uint32_t kSearchAnyAttr = 0x3F;
 
 // Items per directory page and map entries per page-map page for a page data size.
 constexpr int32_t ItemsPerDirPage(int32_t PageDataSize) { return PageDataSize / kDirItemSize; }

@@ -13,14 +13,15 @@
 //   32   8   start offset of the container in its first part file
 //   40   8   nonce: random, salts every record checksum
 //   48   4   CRC-32 of the container header bytes (logical 0..255) as committed
-//   52   456 zero
+//   52   261 file name of the container's first part (no directory), NUL-terminated
+//   313  195 zero
 //   508  4   CRC-32 of bytes 0..507
 // Records follow the header back to back:
 //   0    4   kind: 1 page image (a page-size payload follows), 2 commit mark (no payload)
 //   4    4   zero
 //   8    8   kind 1: page index (logical offset / page size); kind 2: CRC-32 of the container
 //            header bytes (logical 0..255) the commit writes
-//   16   4   CRC-32 of the nonce (8 bytes), record bytes 0..15 and the payload
+//   16   4   CRC-32C of the nonce (8 bytes), record bytes 0..15 and the payload
 //   20   12  zero
 // Reading stops at the first record that does not check: a record is trusted only when its
 // checksum matches, so a journal cut short anywhere is read up to its last whole record.
@@ -40,6 +41,8 @@ inline constexpr int kJournalMaxPartSizeOffset = 24;
 inline constexpr int kJournalStartOffsetOffset = 32;
 inline constexpr int kJournalNonceOffset = 40;
 inline constexpr int kJournalHeaderCrcBeforeOffset = 48;
+inline constexpr int kJournalContainerNameOffset = 52;
+inline constexpr int kJournalContainerNameSize = 261;
 inline constexpr int kJournalHeaderChecksumOffset = 508;
 
 inline constexpr int kJournalRecordHeaderSize = 32;

@@ -1,11 +1,7 @@
 #include "container/PageRunIO_internal.h"
 
-#include "codec/Checksums.h"
-#include "codec/TCipher_Rijndael.h"
-#include "container/CFSBytes_internal.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TPageFileManager.h"
-#include "platform/Exception.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,13 +10,22 @@ namespace tesvar::container {
 
 TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
-      FMaxPages(std::max(MaxPages, 1)),
-      FStorage(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(FMaxPages) *
-                                                           static_cast<size_t>(FPageFile.Header().PageSize) +
-                                                       kCacheLine)),
+      FMaxPages(static_cast<int32_t>(std::clamp<int64_t>(
+          MaxPages, 1, std::max<int64_t>(1, kMaxRunBytes / std::max(PageFile.Header().PageSize, 1))))),
       FSources(static_cast<size_t>(FMaxPages)),
-      FDests(static_cast<size_t>(FMaxPages)) {
+      FDests(static_cast<size_t>(FMaxPages)) {}
+
+void TPageRunIO::ProvideBuffer(int32_t Pages) {
+  if (Pages <= FBufferPages) return;
+  // Grown in powers of two, so that runs of growing length reallocate rarely.
+  int32_t Room = std::max(FBufferPages, 1);
+  while (Room < Pages) Room *= 2;
+  Room = std::min(Room, FMaxPages);
+  FStorage = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(Room) *
+                                                           static_cast<size_t>(FPageFile.Header().PageSize) +
+                                                       kCacheLine);
   FBuffer = FStorage.get() + LineLead(FStorage.get(), 0);
+  FBufferPages = Room;
 }
 
 // Page images sit at the same offset within a cache line as their place in the host's first part
@@ -35,130 +40,22 @@ size_t TPageRunIO::LineLead(const uint8_t* Memory, int32_t PageNo) const {
 
 TPageRunIO::~TPageRunIO() = default;
 
-bool TPageRunIO::EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size,
-                            const std::string& Key) {
-  uint8_t* PageData = Page + kPageHeaderSize;
-  if (!Data) {
-    std::memset(PageData, 0, static_cast<size_t>(Size));
-  } else if (Header.EncryptionType == etPageCipher) {
-    codec::TCipher_Rijndael* Cipher = FPageFile.Cipher(Key);
-    if (!Cipher) {
-      FPageFile.SetLastError(cePageEncrypt);
-      return false;
-    }
-    Cipher->EncodeBuffer(Data, PageData, static_cast<size_t>(Size));
-  } else if (Header.EncryptionType != etNone) {
-    throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
-  }
-  uint32_t Sum = 0;
-  if (Data && Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
-    Sum = codec::CopyXorDwords(Data, PageData, static_cast<size_t>(Size));
-  } else {
-    if (Data && Header.EncryptionType == etNone) std::memcpy(PageData, Data, static_cast<size_t>(Size));
-    Sum = codec::CalcChecksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind);
-  }
-  TPageHeader Stored = Header;
-  Stored.Checksum = Sum;
-  if (!Data) Stored.EncryptionType = etNone;
-  TPageFileManager::EncodePageHeader(Stored, Page);
-  return true;
-}
-
-bool TPageRunIO::DecodePage(uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key) {
-  TPageFileManager::DecodePageHeader(Page, Header);
-  uint8_t* PageData = Page + kPageHeaderSize;
-  if (Header.EncryptionType == etNone && Header.ChecksumKind == codec::kChecksumXorDwords) {
-    // Plain pages: copied and verified in one pass (the copy is undefined when it fails).
-    if (codec::CopyXorDwords(PageData, Data, static_cast<size_t>(Size)) == Header.Checksum) return true;
-    FPageFile.SetLastError(cePageChecksum);
-    return false;
-  }
-  if ((Header.ChecksumKind == codec::kChecksumXorDwords || Header.ChecksumKind == codec::kChecksumCrc16) &&
-      codec::CalcChecksum(PageData, static_cast<size_t>(Size), Header.ChecksumKind) != Header.Checksum) {
-    FPageFile.SetLastError(cePageChecksum);
-    return false;
-  }
-  if (Header.EncryptionType == etNone) {
-    std::memmove(Data, PageData, static_cast<size_t>(Size));
-    return true;
-  }
-  codec::TCipher_Rijndael* Cipher = Header.EncryptionType == etPageCipher ? FPageFile.Cipher(Key) : nullptr;
-  if (!Cipher) {
-    FPageFile.SetLastError(cePageDecrypt);
-    return false;
-  }
-  // The cipher takes the same buffer or two apart: an image that overlaps its destination is
-  // decrypted where it lies and then moved down.
-  const auto To = reinterpret_cast<uintptr_t>(Data);
-  const auto From = reinterpret_cast<uintptr_t>(PageData);
-  if (To + static_cast<uintptr_t>(Size) <= From || From + static_cast<uintptr_t>(Size) <= To || To == From) {
-    Cipher->DecodeBuffer(PageData, Data, static_cast<size_t>(Size));
-  } else {
-    Cipher->DecodeBuffer(PageData, PageData, static_cast<size_t>(Size));
-    std::memmove(Data, PageData, static_cast<size_t>(Size));
-  }
-  return true;
-}
-
-int64_t TPageRunIO::Put(int32_t PageNo, int64_t Bytes) {
-  if (FPageFile.ReadOnly() || PageNo < 0) return 0;
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  Host.Seek(PageNo * static_cast<int64_t>(FPageFile.Header().PageSize), 0);
-  return std::max<int64_t>(Host.Write(FBuffer, Bytes), 0);
-}
-
-int64_t TPageRunIO::Get(int32_t PageNo, uint8_t* Images, int64_t Bytes) {
-  TCFSHugeFile& Host = FPageFile.HostFile();
-  const int64_t Offset = PageNo * static_cast<int64_t>(FPageFile.Header().PageSize);
-  if (PageNo < 0 || Offset > Host.GetSize()) return 0;
-  Host.Seek(Offset, 0);
-  return std::max<int64_t>(Host.Read(Images, Bytes), 0);
-}
-
-bool TPageRunIO::WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
-  const int32_t D = FPageFile.PageDataSize();
-  Size = Size < 0 ? D : std::min(Size, D);
-  FPageFile.SetLastError(ceOk);
-  if (!EncodePage(FBuffer, Header, Header.Data, Size, Key)) return false;
-  Header.Checksum = getLE32(FBuffer + kPageChecksumOffset);
-  const int64_t Written = Put(PageNo, kPageHeaderSize + Size);
-  if (Written < kPageHeaderSize + Size) {
-    FPageFile.SetLastError(Written < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
-    return false;
-  }
-  return true;
-}
-
-bool TPageRunIO::ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size, const std::string& Key) {
-  const int32_t D = FPageFile.PageDataSize();
-  Size = Size < 0 ? D : std::min(Size, D);
-  FPageFile.SetLastError(ceOk);
-  const int64_t Got = Get(PageNo, FBuffer, kPageHeaderSize + Size);
-  if (Got < kPageHeaderSize + Size) {
-    FPageFile.SetLastError(Got < kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
-    return false;
-  }
-  if (!Header.Data) throw Exception("TPageFileManager.ReadPage - pData is nil.");
-  return DecodePage(FBuffer, Header, Header.Data, Size, Key);
-}
-
 int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
                              const std::string& Key) {
   const int64_t PageSize = FPageFile.Header().PageSize;
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  ProvideBuffer(Count);
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   Header.PageType = ptUserData;
   Header.EncryptionType = EncryptionType;
   for (int32_t I = 0; I < Count; ++I) {
-    if (!EncodePage(FBuffer + I * PageSize, Header, Sources[I], FPageFile.PageDataSize(), Key)) return 0;
+    if (!FPageFile.EncodePage(FBuffer + I * PageSize, Header, Sources[I], Key, FPageFile.PageDataSize())) return 0;
   }
   // Every page size leaves no gap after the data (PageSize = 32 + D), so the run is contiguous.
-  const int64_t Written = Put(FirstPage, Count * PageSize);
+  const int64_t Written = FPageFile.WriteImages(FirstPage, FBuffer, Count * PageSize);
   const int32_t Whole = static_cast<int32_t>(Written / PageSize);
-  if (Whole < Count) {
-    FPageFile.SetLastError(Written - Whole * PageSize < kPageHeaderSize ? cePageHeaderWrite : cePageDataWrite);
-  }
+  if (Whole < Count) FPageFile.SetLastError(TPageFileManager::ShortWriteError(Written - Whole * PageSize));
   return Whole;
 }
 
@@ -195,6 +92,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
+  ProvideBuffer(std::min(Count, kReadBatchPages));  // the staging buffer's batches
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   // Where the destinations follow one another and hold the images, the host reads a batch of
@@ -216,14 +114,14 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
       }
       Images = FBuffer;
     }
-    const int64_t Got = Get(FirstPage + First, Images, Batch * PageSize);
+    const int64_t Got = FPageFile.ReadImages(FirstPage + First, Images, Batch * PageSize);
     for (int32_t I = 0; I < Batch; ++I) {
       const int64_t Start = I * PageSize;
       if (Got < Start + kPageHeaderSize + D) {
-        FPageFile.SetLastError(Got < Start + kPageHeaderSize ? cePageHeaderRead : cePageDataRead);
+        FPageFile.SetLastError(TPageFileManager::ShortReadError(Got - Start));
         return First + I;
       }
-      if (!DecodePage(Images + Start, Header, Dests[First + I], D, Key)) return First + I;
+      if (!FPageFile.DecodePage(Images + Start, Header, Dests[First + I], false, Key, D)) return First + I;
     }
     First += Batch;
   }

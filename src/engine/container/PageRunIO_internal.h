@@ -1,9 +1,10 @@
 #pragma once
-// Page transfers of the directory, page-map and user-file code: one host-file transfer per page
-// (header and data together) or per run of consecutive user-data pages. The pages are the same as
-// TPageFileManager::ReadPage / WritePage give and take (page header, checksum, page cipher by the
-// page key or a file's own key); only the transfers are joined. A page write therefore either
-// happens or, when the device refuses it, leaves the stored page as it was.
+// Page transfers of the user-file code: one host-file transfer per run of consecutive user-data
+// pages. The pages are built and checked by the page file's codec (TPageFileManager::EncodePage /
+// DecodePage: page header, checksum, page cipher by the page key or a file's own key), the same
+// as its ReadPage / WritePage give and take single pages; only the transfers are joined. A run's
+// write therefore either stores a page or, when the device refuses it, leaves the stored page as
+// it was.
 
 #include "container/ContainerFormat.h"
 
@@ -15,7 +16,6 @@
 namespace tesvar::container {
 
 class TPageFileManager;
-struct TPageHeader;
 
 class TPageRunIO {
 public:
@@ -31,46 +31,39 @@ public:
   // a batch short (fewer go through the staging buffer in one transfer).
   static constexpr int32_t kMinInPlacePages = 16;
 
-  // PageFile must outlive the object. MaxPages: the longest run it transfers (its buffer size).
+  // Bytes of page images a run holds at most: runs of pages larger than 4 KB are shorter.
+  static constexpr int64_t kMaxRunBytes = int64_t{kMaxRunPages} * 4096;
+
+  // PageFile must outlive the object. MaxPages: the longest run it transfers, at most
+  // kMaxRunBytes of pages. The buffer grows with the transfers to the longest run's size.
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
   ~TPageRunIO();
 
-  // Writes one page: Header (checksum kind 0; its checksum is computed here) and Size bytes of
-  // Header.Data (-1: the page data size), encrypted by Header.EncryptionType (Key empty = the page
-  // key); the caller's data is left unchanged. False with the page file's LastError (-8, -10,
-  // -13) on failure.
-  bool WritePage(TPageHeader& Header, int32_t PageNo, int32_t Size = -1, const std::string& Key = {});
-  // Reads one page (Size data bytes into Header.Data, -1: the page data size), verifies the
-  // checksum and decrypts. False with LastError -7, -9, -11 or -12.
-  bool ReadPage(TPageHeader& Header, int32_t PageNo, int32_t Size = -1, const std::string& Key = {});
+  // The longest run WriteRun and ReadRun transfer.
+  int32_t MaxPages() const { return FMaxPages; }
 
   // Writes Count (<= MaxPages) consecutive pages from FirstPage as user-data pages; page i takes
   // its page-data-size bytes from Sources[i] (left unchanged), zeros when null (a zero page, not
   // encrypted). EncryptionType etNone or etPageCipher (Key empty = the page key). Returns the pages
-  // stored completely, with the page file's LastError set (-8, -10 or -13) when fewer than Count.
-  int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
-                   const std::string& Key);
+  // stored completely, with the page file's LastError set (cePageHeaderWrite, cePageDataWrite or
+  // cePageEncrypt) when fewer than Count.
+  [[nodiscard]] int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
+                                 const std::string& Key);
   // The same with the pages' data one after another in Data.
-  int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* Data, uint8_t EncryptionType,
-                   const std::string& Key);
+  [[nodiscard]] int32_t WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* Data, uint8_t EncryptionType,
+                                 const std::string& Key);
   // Zero pages (type 6, not encrypted).
-  int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
+  [[nodiscard]] int32_t WriteZeroRun(int32_t FirstPage, int32_t Count);
   // Reads Count (<= MaxPages) consecutive pages in batches (see below), verifying checksums
   // and decrypting (Key empty = the page key) page i into Dests[i] (page-data-size bytes). Returns
-  // the pages read completely; LastError -7, -9, -11 or -12 at the first page that failed. The
-  // destinations of that page and of the pages after it are undefined then (they may hold page
-  // images). Dests must not overlap one another.
-  int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
+  // the pages read completely; LastError cePageHeaderRead, cePageDataRead, cePageChecksum or
+  // cePageDecrypt at the first page that failed. The destinations of that page and of the pages
+  // after it are undefined then (they may hold page images). Dests must not overlap one another.
+  [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
   // The same into Data, the pages one after another.
-  int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
+  [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
 
 private:
-  // The stored form of one page (header, then Size data bytes; zeros when Data is null) at Page,
-  // and back. Decoding may change the image; Data lies apart from the image's data or below it,
-  // overlapping it (an image read into its destination). False with LastError on a cipher or
-  // checksum failure.
-  bool EncodePage(uint8_t* Page, const TPageHeader& Header, const uint8_t* Data, int32_t Size, const std::string& Key);
-  bool DecodePage(uint8_t* Page, TPageHeader& Header, uint8_t* Data, int32_t Size, const std::string& Key);
   // Pages from PageNo on, read into Dests[0 .. Count - 1], that a batch reads straight into the
   // caller's memory: their images, from Lead bytes above Dests[0], fit into the destinations that
   // follow one another from Dests[0]. 0 when the batch goes through the staging buffer.
@@ -80,17 +73,16 @@ private:
   size_t LineLead(const uint8_t* Memory, int32_t PageNo) const;
 
   TPageFileManager& FPageFile;
-  // Bytes of FBuffer stored at page PageNo's place, and bytes read from there into Images (0 for a
-  // page outside the container, or when read-only for a store).
-  int64_t Put(int32_t PageNo, int64_t Bytes);
-  int64_t Get(int32_t PageNo, uint8_t* Images, int64_t Bytes);
+  // Makes the buffer hold at least Pages page images (at most FMaxPages).
+  void ProvideBuffer(int32_t Pages);
 
   int32_t FMaxPages;
   static constexpr uintptr_t kCacheLine = 64;
   // Left uninitialised: every transfer fills what it uses, and an open container does not pay
-  // for touching buffer memory it may never need.
+  // for buffer memory it may never need.
   std::unique_ptr<uint8_t[]> FStorage;
-  uint8_t* FBuffer;  // FMaxPages page images inside FStorage
+  uint8_t* FBuffer = nullptr;  // FBufferPages page images inside FStorage
+  int32_t FBufferPages = 0;
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
   std::vector<uint8_t*> FDests;

@@ -27,9 +27,12 @@ public:
   virtual bool SetSize(int64_t Value) = 0;
   // Size in bytes (-1 when closed or on failure).
   virtual int64_t GetSize() = 0;
-  // Flushes and releases the handle or stream; closing a closed part does nothing.
+  // Releases the handle or stream without flushing it; closing a closed part does nothing. A
+  // caller that needs the data on the device calls Flush first (the container's commits,
+  // compaction before it renames).
   virtual void Close() = 0;
-  virtual bool Flush() = 0;
+  // Writes buffered data through to the device; false when it did not.
+  [[nodiscard]] virtual bool Flush() = 0;
   // Starts writing buffered data to the device without waiting (a hint; Flush makes it durable).
   virtual bool StartFlush() { return true; }
   // Create = true creates the part (truncating an existing one), false opens an existing one.

@@ -16,8 +16,8 @@ bool TCFSDiskFile::Open(bool Create) {
 }
 
 void TCFSDiskFile::Close() {
-  if (!FFile) return;
-  FFile->Flush();
+  // No flush here: Close cannot report one (see TCFSAbstractFile::Close), so whoever needs the
+  // data on the device flushes first and checks that.
   FFile.reset();
 }
 

@@ -2,6 +2,7 @@
 
 #include "container/CFSBytes_internal.h"
 #include "container/TCFSDiskFile.h"
+#include "container/TCFSJournal.h"
 #include "container/TCFSMemoryFile.h"
 #include "platform/Exception.h"
 #include "platform/IFileSystem.h"
@@ -37,39 +38,57 @@ std::string nextNameOf(const uint8_t (&Header)[kPartHeaderSize]) {
 // A next-part name must be a plain file name: the chain never leaves the first part's directory.
 bool isPlainName(const std::string& Name) { return Name.find_first_of("/\\") == std::string::npos; }
 
-// Finds the part header of a container stored behind foreign bytes: the first "EDMV" with at
-// least 288 bytes from it on, the part signature there and the container signature right after
-// the part header. Blocks overlap by 3 bytes so that a signature across a block edge is found.
-// Returns -1 when there is none.
+// Writes Name as the next-part name of the part header at HeaderOffset in Part.
+bool writeNextField(TCFSAbstractFile& Part, int64_t HeaderOffset, const std::string& Name) {
+  uint8_t field[kPartNextNameSize] = {};
+  std::memcpy(field, Name.data(), std::min<size_t>(Name.size(), kMaxPartNameLength));
+  const int64_t offset = HeaderOffset + kPartNextNameOffset;
+  return Part.Seek(offset, 0) == offset && Part.Write(field, kPartNextNameSize) == kPartNextNameSize;
+}
+
+// Finds the part header of a container stored behind foreign bytes: the first place of the scan
+// mark with at least kStartOffsetScanMinTail bytes from it on, the part signature there and the
+// container signature right after the part header (see ContainerFormat.h). Returns -1 when there
+// is none.
 int64_t scanStartOffset(TCFSAbstractFile& Part) {
+  constexpr int64_t kOverlap = kStartOffsetScanMarkSize - 1;
   const int64_t size = Part.GetSize();
-  std::vector<uint8_t> block(static_cast<size_t>(kStartOffsetScanBlock));
-  for (int64_t base = 0; size - base > kPartHeaderSize + 7; base += kStartOffsetScanBlock - 3) {
+  if (size < kStartOffsetScanMinTail) return -1;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(kStartOffsetScanBlock, size)));
+  for (int64_t base = 0; size - base >= kStartOffsetScanMinTail; base += kStartOffsetScanBlock - kOverlap) {
     if (Part.Seek(base, 0) != base) return -1;
-    const int64_t got = Part.Read(block.data(), std::min<int64_t>(kStartOffsetScanBlock, size - base));
+    const int64_t wanted = std::min<int64_t>(kStartOffsetScanBlock, size - base);
+    const int64_t got = Part.Read(block.data(), wanted);
     // Candidates are the places of the signature's first byte (memchr skips the rest quickly).
     const uint8_t* const begin = block.data();
-    const uint8_t* const last = begin + std::max<int64_t>(got - 3, 0);
+    const uint8_t* const last = begin + std::max<int64_t>(got - kOverlap, 0);
     for (const uint8_t* at = begin; at < last; ++at) {
       at = static_cast<const uint8_t*>(std::memchr(at, kPartSignature[0], static_cast<size_t>(last - at)));
       if (!at) break;
-      if (std::memcmp(at, kPartSignature, 4) != 0) continue;
+      if (std::memcmp(at, kPartSignature, kStartOffsetScanMarkSize) != 0) continue;
       const int64_t candidate = base + (at - begin);
-      if (size - candidate <= kPartHeaderSize + 7) return -1;
-      uint8_t signature[8];
-      uint8_t container[8];
-      if (Part.Seek(candidate, 0) != candidate || Part.Read(signature, 8) != 8) return -1;
-      if (Part.Seek(candidate + kPartHeaderSize, 0) < 0 || Part.Read(container, 8) != 8) return -1;
-      if (std::memcmp(signature, kPartSignature, 8) == 0 &&
-          std::memcmp(container, kContainerSignature, 8) == 0)
+      if (size - candidate < kStartOffsetScanMinTail) return -1;
+      uint8_t signature[sizeof kPartSignature];
+      uint8_t container[sizeof kContainerSignature];
+      if (Part.Seek(candidate, 0) != candidate || Part.Read(signature, sizeof signature) != int64_t(sizeof signature))
+        return -1;
+      if (Part.Seek(candidate + kPartHeaderSize, 0) < 0 || Part.Read(container, sizeof container) != int64_t(sizeof container))
+        return -1;
+      if (std::memcmp(signature, kPartSignature, sizeof signature) == 0 &&
+          std::memcmp(container, kContainerSignature, sizeof container) == 0)
         return candidate;
     }
-    if (got < std::min<int64_t>(kStartOffsetScanBlock, size - base)) return -1;
+    if (got < wanted) return -1;
   }
   return -1;
 }
 
 char lowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string lowerAsciiText(std::string Text) {
+  std::transform(Text.begin(), Text.end(), Text.begin(), lowerAscii);
+  return Text;
+}
 
 // Every case-insensitive occurrence of From in Text replaced by To.
 std::string replaceAllCaseless(const std::string& Text, const std::string& From, const std::string& To) {
@@ -98,6 +117,16 @@ bool copyContent(TCFSAbstractFile& Source, TCFSAbstractFile& Dest) {
   return Source.Seek(0, 0) == 0 && Dest.Seek(0, 0) == 0;
 }
 
+// The first of Tag, Tag + "1", Tag + "2", ... that names no file when appended to each of Paths.
+std::string freeSuffix(const std::vector<std::string>& Paths, const std::string& Tag) {
+  for (int n = 0;; ++n) {
+    const std::string suffix = n == 0 ? Tag : Tag + std::to_string(n);
+    if (std::none_of(Paths.begin(), Paths.end(),
+                     [&](const std::string& path) { return platform::FileSystem().FileExists(path + suffix); }))
+      return suffix;
+  }
+}
+
 }  // namespace
 
 int64_t TCFSHugeFile::DefaultMaxPartSize() { return gDefaultMaxPartSize; }
@@ -114,9 +143,50 @@ TCFSHugeFile::TCFSHugeFile(const std::string& FileName, bool Exclusive, bool Rea
       FReadOnly(ReadOnly),
       FInMemory(InMemory),
       FMaxPartSize(gDefaultMaxPartSize),
-      FPartDataSize(gDefaultMaxPartSize - kPartHeaderSize) {}
+      FPartDataSize(gDefaultMaxPartSize - kPartHeaderSize),
+      FHostAccess(std::make_unique<THostAccess>(*this)) {}
+
+// The raw logical space as a transaction's host.
+class TCFSHugeFile::THostAccess : public TCFSTransaction::IHost {
+public:
+  explicit THostAccess(TCFSHugeFile& File) : FFile(File) {}
+  int64_t RawRead(int64_t Position, void* Buffer, int64_t Count) override { return FFile.rawRead(Position, Buffer, Count); }
+  int64_t RawWrite(int64_t Position, const void* Buffer, int64_t Count) override {
+    return FFile.rawWrite(Position, Buffer, Count);
+  }
+  bool RawSetSize(int64_t Size) override { return FFile.rawSetSize(Size); }
+  int64_t RawSize() const override { return FFile.FSize; }
+  bool RawFlush() override { return FFile.rawFlush(true); }
+  void RawStartFlush() override { FFile.StartFlush(); }
+  int64_t MaxPartSize() const override { return FFile.FMaxPartSize; }
+  int64_t StartOffset() const override { return FFile.FStartOffset; }
+
+private:
+  TCFSHugeFile& FFile;
+};
 
 TCFSHugeFile::~TCFSHugeFile() = default;
+
+std::string TCFSHugeFile::JournalPath() const { return TCFSJournal::PathFor(FFileName); }
+
+std::string TCFSHugeFile::folder() const { return platform::ExtractFileDir(FFileName); }
+
+TCFSTransaction::TRecovery TCFSHugeFile::Recover(bool ReadOnly, std::string& Message) {
+  Message.clear();
+  if (FInMemory || FParts.empty()) return TCFSTransaction::trNothing;
+  FRecovering = true;
+  const TCFSTransaction::TRecovery Result = TCFSTransaction::Recover(*FHostAccess, JournalPath(), folder(), ReadOnly, Message);
+  FRecovering = false;
+  return Result;
+}
+
+void TCFSHugeFile::BeginTransactions(int32_t PageSize) {
+  FTransaction.reset();
+  if (FInMemory || FReadOnly || !FOpen || PageSize <= 0 || !TCFSTransaction::Enabled()) return;
+  FTransaction = std::make_unique<TCFSTransaction>(*FHostAccess, JournalPath(), folder(), PageSize);
+}
+
+void TCFSHugeFile::EndTransactions() { FTransaction.reset(); }
 
 std::string TCFSHugeFile::partPath(const std::string& Name) const {
   return platform::JoinPath(platform::ExtractFileDir(FFileName), Name);
@@ -127,15 +197,11 @@ std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::newPart(const std::string& Path)
   return std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
 }
 
-// Opens an existing part; in memory mode the disk file is copied into a new memory part.
+// Opens an existing part file with the host file's access and sharing.
 std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::openPart(const std::string& Path) const {
   auto disk = std::make_unique<TCFSDiskFile>(Path, FExclusive, FReadOnly);
   if (!disk->Open(false)) return nullptr;
-  if (!FInMemory) return disk;
-  auto memory = std::make_unique<TCFSMemoryFile>(Path, FExclusive, FReadOnly);
-  memory->Open(true);
-  if (!copyContent(*disk, *memory)) return nullptr;
-  return memory;
+  return disk;
 }
 
 bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
@@ -156,6 +222,7 @@ bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
       FParts.clear();
       return false;
     }
+    FChainBreak = {};
     FOpen = true;
     return true;
   }
@@ -169,33 +236,74 @@ bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
   return true;
 }
 
-// Opens the parts one by one, following the next names. True when the chain ends properly;
-// otherwise the parts opened so far stay in FParts.
-bool TCFSHugeFile::walkChain() {
+bool TCFSHugeFile::walkParts(const TPartOpener& Open, const TPartVisitor& Visit) {
+  FChainBreak = {};
   std::string path = FFileName;
+  std::string from;
+  int64_t maxSize = 0;
+  // Names compare caselessly: on a caseless file system two spellings are one file.
   std::set<std::string> visited;
+  auto broken = [&](TChainBreakReason Reason, const std::string& To) {
+    FChainBreak = {Reason, from, To};
+    return false;
+  };
   for (size_t k = 0;; ++k) {
-    if (!visited.insert(path).second) return false;  // a chain that loops back
-    auto part = openPart(path);
-    if (!part) return false;
-    int64_t start = 0;
-    if (k == 0) start = std::max<int64_t>(0, scanStartOffset(*part));
+    const std::string name = platform::ExtractFileName(path);
+    if (!visited.insert(lowerAsciiText(path)).second) return broken(cbLoop, name);
+    std::unique_ptr<TCFSAbstractFile> part = Open(path);
+    if (!part) return broken(cbMissing, name);
+    const int64_t start = k == 0 ? std::max<int64_t>(0, scanStartOffset(*part)) : 0;
     uint8_t header[kPartHeaderSize];
-    if (!readPartHeader(*part, start, header)) return false;
+    if (!readPartHeader(*part, start, header)) return broken(cbNotAPart, name);
+    const int64_t partMax = getLE64s(header + 8);
     if (k == 0) {
-      const int64_t maxSize = getLE64s(header + 8);
-      if (maxSize <= kPartHeaderSize || start >= maxSize - kPartHeaderSize) return false;
-      FStartOffset = start;
-      FMaxPartSize = maxSize;
-      FPartDataSize = maxSize - kPartHeaderSize;
+      if (partMax <= kPartHeaderSize || start >= partMax - kPartHeaderSize) return broken(cbNotAPart, name);
+      maxSize = partMax;
+    } else if (partMax != maxSize) {
+      return broken(cbMaxSizeDiffers, name);
     }
-    const int64_t partSize = part->GetSize();
-    FParts.push_back(std::move(part));
-    const std::string next = nextNameOf(header);
-    if (next.empty()) return true;
-    if (partSize < FMaxPartSize || !isPlainName(next)) return false;
-    path = partPath(next);
+    const TPartFound found{path, start, part->GetSize(), maxSize, nextNameOf(header)};
+    if (!Visit(part, found)) return broken(cbMissing, name);
+    if (found.Next.empty()) return true;
+    from = name;
+    if (!isPlainName(found.Next)) return broken(cbForeignName, found.Next);
+    if (found.Size != maxSize) return broken(cbPartNotFull, found.Next);
+    path = partPath(found.Next);
   }
+}
+
+bool TCFSHugeFile::walkChain() {
+  return walkParts([this](const std::string& Path) { return openPart(Path); },
+                   [this](std::unique_ptr<TCFSAbstractFile>& Part, const TPartFound& Found) {
+                     // In memory mode the verified part's bytes move into a memory part.
+                     if (FInMemory) {
+                       auto memory = std::make_unique<TCFSMemoryFile>(Found.Path, FExclusive, FReadOnly);
+                       if (!memory->Open(true) || !copyContent(*Part, *memory)) return false;
+                       Part = std::move(memory);
+                     }
+                     if (FParts.empty()) {
+                       FStartOffset = Found.Start;
+                       FMaxPartSize = Found.MaxSize;
+                       FPartDataSize = Found.MaxSize - kPartHeaderSize;
+                     }
+                     FParts.push_back(std::move(Part));
+                     return true;
+                   });
+}
+
+std::vector<TCFSHugeFile::TPartFound> TCFSHugeFile::findParts() {
+  std::vector<TPartFound> parts;
+  walkParts(
+      [](const std::string& Path) -> std::unique_ptr<TCFSAbstractFile> {
+        auto part = std::make_unique<TCFSDiskFile>(Path, false, true);
+        if (!part->Open(false)) return nullptr;
+        return part;
+      },
+      [&parts](std::unique_ptr<TCFSAbstractFile>&, const TPartFound& Found) {
+        parts.push_back(Found);
+        return true;
+      });
+  return parts;
 }
 
 // The logical size from the parts: every part but the last carries a full share.
@@ -210,11 +318,18 @@ void TCFSHugeFile::recalcSize() {
 
 int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
   if (FPosition > FSize) throw Exception("TCFSHugeFile.Read - Stream read error.");
-  int64_t remaining = std::min(Count, FSize - FPosition);
+  const int64_t got = FTransaction ? FTransaction->Read(FPosition, Buffer, Count) : rawRead(FPosition, Buffer, Count);
+  if (got > 0) FPosition += got;
+  return std::max<int64_t>(got, 0);
+}
+
+int64_t TCFSHugeFile::rawRead(int64_t Position, void* Buffer, int64_t Count) {
+  if (Position < 0 || Position > FSize) return -1;
+  int64_t remaining = std::min(Count, FSize - Position);
   int64_t done = 0;
   auto* out = static_cast<uint8_t*>(Buffer);
   while (remaining > 0) {
-    const int64_t shifted = FPosition + FStartOffset;
+    const int64_t shifted = Position + done + FStartOffset;
     const size_t k = static_cast<size_t>(shifted / FPartDataSize);
     if (k >= FParts.size()) break;
     const int64_t inPart = shifted - int64_t(k) * FPartDataSize;
@@ -223,9 +338,9 @@ int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
     const int64_t offset = inPart + kPartHeaderSize;
     if (part.Seek(offset, 0) != offset) break;
     const int64_t got = part.Read(out + done, chunk);
+    if (got <= 0) break;
     done += got;
     remaining -= got;
-    FPosition += got;
     if (got < chunk) break;
   }
   return done;
@@ -240,10 +355,19 @@ int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
       return 0;
     }
   }
+  const int64_t put = FTransaction ? FTransaction->Write(FPosition, Buffer, Count) : rawWrite(FPosition, Buffer, Count);
+  if (put > 0) FPosition += put;
+  return std::max<int64_t>(put, 0);
+}
+
+int64_t TCFSHugeFile::rawWrite(int64_t Position, const void* Buffer, int64_t Count) {
+  if (Count <= 0 || FParts.empty() || Position < 0) return 0;
+  if (Position > FSize && !rawSetSize(Position)) return 0;
   int64_t done = 0;
   const auto* in = static_cast<const uint8_t*>(Buffer);
   while (done < Count) {
-    const int64_t shifted = FPosition + FStartOffset;
+    const int64_t at = Position + done;
+    const int64_t shifted = at + FStartOffset;
     const size_t k = static_cast<size_t>(shifted / FPartDataSize);
     if (k == FParts.size() && !AppendPartFile()) break;
     if (k >= FParts.size()) break;
@@ -253,9 +377,9 @@ int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
     const int64_t offset = inPart + kPartHeaderSize;
     if (part.Seek(offset, 0) != offset) break;
     const int64_t put = part.Write(in + done, chunk);
+    if (put <= 0) break;
     done += put;
-    FPosition += put;
-    if (FPosition > FSize) FSize = FPosition;
+    if (at + put > FSize) FSize = at + put;
     if (put < chunk) break;
   }
   return done;
@@ -287,14 +411,26 @@ int64_t TCFSHugeFile::Seek(int64_t Offset, int Origin) {
 
 bool TCFSHugeFile::SetSize(int64_t NewSize) {
   if (FParts.empty() || NewSize < 0) return false;
+  const bool ok = FTransaction ? FTransaction->SetSize(NewSize) : rawSetSize(NewSize);
+  FPosition = NewSize;
+  return ok;
+}
+
+bool TCFSHugeFile::rawSetSize(int64_t NewSize) {
+  if (FParts.empty() || NewSize < 0) return false;
   const size_t holder = static_cast<size_t>((NewSize + FStartOffset) / FPartDataSize);
   bool ok = true;
   while (ok && FParts.size() <= holder)
     ok = FParts.back()->SetSize(FMaxPartSize) && AppendPartFile();
   while (FParts.size() > holder + 1) DeleteLastPartFile();
   if (ok) ok = FParts[holder]->SetSize(NewSize + FStartOffset - int64_t(holder) * FPartDataSize + kPartHeaderSize);
+  // A rollback cuts the space back past parts a crash may have lost: the last part kept must not
+  // name one.
+  if (ok && FRecovering && holder + 1 == FParts.size() && FChainBreak.Reason != cbNone) {
+    ok = writeNextName(holder, {});
+    if (ok) FChainBreak = {};
+  }
   recalcSize();
-  FPosition = NewSize;
   return ok && FSize == NewSize;
 }
 
@@ -302,14 +438,22 @@ void TCFSHugeFile::StartFlush() {
   for (auto& part : FParts) part->StartFlush();
 }
 
-bool TCFSHugeFile::Flush() {
+bool TCFSHugeFile::Flush() { return FTransaction ? FTransaction->Commit() : rawFlush(false); }
+
+bool TCFSHugeFile::rawFlush(bool Names) {
   bool ok = true;
   for (auto& part : FParts) ok = part->Flush() && ok;
-  return ok;
+  if (!ok) return false;
+  if (Names && FNamesChanged && !FInMemory) {
+    if (!platform::FileSystem().SyncDirectory(folder())) return false;
+    FNamesChanged = false;
+  }
+  return true;
 }
 
 void TCFSHugeFile::Close() {
   if (!FInMemory) {
+    FTransaction.reset();
     for (auto& part : FParts) part->Close();
     FParts.clear();
   }
@@ -317,11 +461,7 @@ void TCFSHugeFile::Close() {
 }
 
 bool TCFSHugeFile::writeNextName(size_t Index, const std::string& Name) {
-  uint8_t field[kPartNextNameSize] = {};
-  std::memcpy(field, Name.data(), std::min<size_t>(Name.size(), kMaxPartNameLength));
-  TCFSAbstractFile& part = *FParts[Index];
-  const int64_t offset = headerOffset(Index) + kPartNextNameOffset;
-  return part.Seek(offset, 0) == offset && part.Write(field, kPartNextNameSize) == kPartNextNameSize;
+  return writeNextField(*FParts[Index], headerOffset(Index), Name);
 }
 
 bool TCFSHugeFile::AppendPartFile() {
@@ -357,6 +497,8 @@ bool TCFSHugeFile::AppendPartFile() {
     if (!FInMemory) platform::FileSystem().DeleteFile(path);
     return false;
   }
+  FChainBreak = {};
+  if (!FInMemory) FNamesChanged = true;
   return true;
 }
 
@@ -365,8 +507,11 @@ void TCFSHugeFile::DeleteLastPartFile() {
   const std::string path = FParts.back()->FileName();
   FParts.back()->Close();
   FParts.pop_back();
-  if (!FInMemory) platform::FileSystem().DeleteFile(path);
-  writeNextName(FParts.size() - 1, {});
+  if (!FInMemory) {
+    static_cast<void>(platform::FileSystem().DeleteFile(path));  // a file left behind is no part: nothing names it
+    FNamesChanged = true;
+  }
+  if (writeNextName(FParts.size() - 1, {})) FChainBreak = {};
 }
 
 bool TCFSHugeFile::RenameFile(const std::string& NewName) {
@@ -380,87 +525,141 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
     for (size_t k = 1; k < FParts.size(); ++k) {
       const std::string name = replaceAllCaseless(platform::ExtractFileName(FParts[k]->FileName()), oldBase, newBase);
       FParts[k]->SetFileName(partPath(name));
-      writeNextName(k - 1, name);
+      if (!writeNextName(k - 1, name)) return false;
     }
     return true;
   }
-  if (!platform::FileSystem().RenameFile(FFileName, newPath)) return false;
+  platform::IFileSystem& Fs = platform::FileSystem();
+  if (Fs.FileExists(JournalPath())) return false;
+  const std::vector<TPartFound> parts = findParts();
+  if (parts.empty()) return false;
+  if (!Fs.RenameFile(FFileName, newPath)) return false;
   FFileName = newPath;
-  std::string path = newPath;
-  std::set<std::string> visited;
-  for (bool first = true; visited.insert(path).second; first = false) {
-    TCFSDiskFile part(path, true, false);
-    if (!part.Open(false)) return false;
-    const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
-    uint8_t header[kPartHeaderSize];
-    if (!readPartHeader(part, start, header)) return false;
-    const std::string next = nextNameOf(header);
-    if (next.empty()) return true;
-    if (!isPlainName(next)) return false;
-    const std::string renamed = replaceAllCaseless(next, oldBase, newBase);
-    if (renamed != next) {
+  std::string previous = newPath;  // the renamed part holding the link to the next
+  for (size_t k = 1; k < parts.size(); ++k) {
+    const std::string name = platform::ExtractFileName(parts[k].Path);
+    const std::string renamed = replaceAllCaseless(name, oldBase, newBase);
+    if (renamed != name) {
       if (renamed.size() > size_t(kMaxPartNameLength)) return false;
-      if (!platform::FileSystem().RenameFile(partPath(next), partPath(renamed))) return false;
-      uint8_t field[kPartNextNameSize] = {};
-      std::memcpy(field, renamed.data(), renamed.size());
-      const int64_t offset = start + kPartNextNameOffset;
-      if (part.Seek(offset, 0) != offset || part.Write(field, kPartNextNameSize) != kPartNextNameSize) {
-        platform::FileSystem().RenameFile(partPath(renamed), partPath(next));
+      if (!Fs.RenameFile(partPath(name), partPath(renamed))) return false;
+      // The header must name the renamed part on the device before the chain relies on it;
+      // otherwise both go back.
+      TCFSDiskFile link(previous, true, false);
+      const bool opened = link.Open(false);
+      if (!opened || !writeNextField(link, parts[k - 1].Start, renamed) || !link.Flush()) {
+        if (opened) static_cast<void>(writeNextField(link, parts[k - 1].Start, name) && link.Flush());
+        static_cast<void>(Fs.RenameFile(partPath(renamed), partPath(name)));
         return false;
       }
     }
-    path = partPath(renamed);
+    previous = partPath(renamed);
   }
-  return false;
+  return true;
 }
 
 bool TCFSHugeFile::DeleteFiles(bool Quick) {
+  FTransaction.reset();
   for (auto& part : FParts) part->Close();
   FParts.clear();
   FOpen = false;
   FSize = 0;
   FPosition = 0;
   if (FInMemory) return true;
-  std::string path = FFileName;
-  std::set<std::string> visited;
   platform::IFileSystem& Fs = platform::FileSystem();
-  for (bool first = true; visited.insert(path).second && Fs.FileExists(path); first = false) {
-    std::string next;
-    {
-      TCFSDiskFile part(path, false, true);
-      if (part.Open(false)) {
-        const int64_t start = first ? std::max<int64_t>(0, scanStartOffset(part)) : 0;
-        uint8_t header[kPartHeaderSize];
-        if (readPartHeader(part, start, header)) next = nextNameOf(header);
-      }
-    }
-    if (!(Quick ? Fs.DeleteFileQuick(path) : Fs.DeleteFile(path))) return false;
-    if (next.empty() || !isPlainName(next)) break;
-    path = partPath(next);
+  auto remove = [&](const std::string& Path) { return Quick ? Fs.DeleteFileQuick(Path) : Fs.DeleteFile(Path); };
+  // The journal goes first: a journal without its container would be applied to a new one of the
+  // same name (which refuses it, as it belongs to another container).
+  if (Fs.FileExists(JournalPath()) && !Fs.DeleteFile(JournalPath())) return false;
+  const std::vector<TPartFound> parts = findParts();
+  if (parts.empty()) return !Fs.FileExists(FFileName) || remove(FFileName);
+  for (const TPartFound& part : parts) {
+    if (!remove(part.Path)) return false;
   }
   return true;
 }
 
 bool TCFSHugeFile::SetInMemory(bool Value) {
   if (Value == FInMemory) return true;
+  if (!Value) return moveToDisk();
   std::vector<std::unique_ptr<TCFSAbstractFile>> replaced;
   for (auto& part : FParts) {
-    std::unique_ptr<TCFSAbstractFile> other;
-    if (Value)
-      other = std::make_unique<TCFSMemoryFile>(part->FileName(), FExclusive, FReadOnly);
-    else
-      other = std::make_unique<TCFSDiskFile>(part->FileName(), FExclusive, FReadOnly);
-    if (!other->Open(true) || !copyContent(*part, *other)) return false;
-    replaced.push_back(std::move(other));
+    auto memory = std::make_unique<TCFSMemoryFile>(part->FileName(), FExclusive, FReadOnly);
+    if (!memory->Open(true) || !copyContent(*part, *memory)) return false;
+    replaced.push_back(std::move(memory));
   }
   for (auto& part : FParts) part->Close();
   FParts = std::move(replaced);
-  FInMemory = Value;
-  // A closed file keeps no disk parts open: the next InternalOpen walks the chain again.
-  if (!FOpen && !FInMemory) {
-    for (auto& part : FParts) part->Close();
-    FParts.clear();
+  FInMemory = true;
+  return true;
+}
+
+// The memory image is written into new part files beside the disk copy ("<part>~new"), the disk
+// copy steps aside as a whole ("<name>~old"), the new parts take their names (the first part
+// last, so that the chain is complete once it appears under the container's name), the folder's
+// names are made durable, and only then the old copy is deleted. Every failure before that undoes
+// the steps taken; at every moment one complete copy lies under the container's name or, between
+// the renames, under the aside name.
+bool TCFSHugeFile::moveToDisk() {
+  if (FParts.empty()) {
+    FInMemory = false;
+    return true;
   }
+  platform::IFileSystem& fs = platform::FileSystem();
+  std::vector<std::string> names;
+  for (const auto& part : FParts) names.push_back(part->FileName());
+  const std::string tag = freeSuffix(names, "~new");
+  std::vector<std::string> temps;
+  for (const std::string& name : names) temps.push_back(name + tag);
+
+  size_t created = 0;
+  auto dropTemps = [&] {
+    for (size_t k = 0; k < created; ++k) fs.DeleteFile(temps[k]);
+  };
+  for (size_t k = 0; k < FParts.size(); ++k) {
+    TCFSDiskFile disk(temps[k], true, false);
+    if (disk.Open(true)) ++created;
+    const bool written = created == k + 1 && copyContent(*FParts[k], disk) && disk.Flush();
+    disk.Close();
+    if (!written) {
+      dropTemps();
+      return false;
+    }
+  }
+
+  TCFSHugeFile old(FFileName, false, false, false);
+  const bool hadDiskCopy = fs.FileExists(FFileName);
+  // Undoing the renames. Should one of them fail as well, the old copy stays complete under
+  // old.FileName(); the result is false either way.
+  size_t renamed = 0;  // new parts that have their names, counted from the last
+  auto undo = [&] {
+    for (size_t k = FParts.size() - renamed; k < FParts.size(); ++k) fs.RenameFile(names[k], temps[k]);
+    if (old.FileName() != FFileName) static_cast<void>(old.RenameFile(FFileName));
+    dropTemps();
+    return false;
+  };
+  if (hadDiskCopy && !old.RenameFile(FFileName + freeSuffix({FFileName}, "~old"))) return undo();
+  for (size_t k = FParts.size(); k-- > 0; ++renamed) {
+    if (!fs.RenameFile(temps[k], names[k])) return undo();
+  }
+  if (!fs.SyncDirectory(platform::ExtractFileDir(FFileName))) return undo();
+
+  // A closed file keeps no disk parts open: the next InternalOpen walks the chain again.
+  std::vector<std::unique_ptr<TCFSAbstractFile>> disk;
+  for (size_t k = 0; FOpen && k < names.size(); ++k) {
+    disk.push_back(std::make_unique<TCFSDiskFile>(names[k], FExclusive, FReadOnly));
+    if (!disk.back()->Open(false)) {
+      disk.clear();
+      return undo();
+    }
+  }
+  // The old copy goes first part first: while its first part is there, nothing of it is lost.
+  if (hadDiskCopy && !old.DeleteFiles() && fs.FileExists(old.FileName())) {
+    disk.clear();
+    return undo();
+  }
+  for (auto& part : FParts) part->Close();
+  FParts = std::move(disk);
+  FInMemory = false;
   return true;
 }
 

@@ -3,7 +3,9 @@
 #include "codec/Checksums.h"
 #include "container/CFSBytes_internal.h"
 #include "container/JournalFormat.h"
+#include "platform/Paths.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <unordered_set>
@@ -20,9 +22,9 @@ uint64_t getLE64u(const uint8_t* p) { return static_cast<uint64_t>(getLE64s(p));
 uint32_t recordChecksum(uint64_t Nonce, const uint8_t* Record, const uint8_t* Payload, size_t PayloadSize) {
   uint8_t nonce[8];
   putLE64s(nonce, static_cast<int64_t>(Nonce));
-  uint32_t crc = codec::Crc32(nonce, sizeof nonce);
-  crc = codec::Crc32(crc, Record, kJournalRecordChecksummedBytes);
-  return PayloadSize == 0 ? crc : codec::Crc32(crc, Payload, PayloadSize);
+  uint32_t crc = codec::Crc32C(0, nonce, sizeof nonce);
+  crc = codec::Crc32C(crc, Record, kJournalRecordChecksummedBytes);
+  return PayloadSize == 0 ? crc : codec::Crc32C(crc, Payload, PayloadSize);
 }
 
 int64_t readAt(platform::IFile& File, int64_t Offset, uint8_t* Buffer, int64_t Count) {
@@ -53,18 +55,29 @@ TCFSJournal::~TCFSJournal() = default;
 
 std::string TCFSJournal::PathFor(const std::string& ContainerPath) { return ContainerPath + kJournalSuffix; }
 
-bool TCFSJournal::Begin(const std::string& Path, int32_t PageSize, int64_t CommittedSize, int64_t MaxPartSize,
-                        int64_t StartOffset, uint32_t HeaderCrcBefore) {
-  Close();
-  platform::FileOpenOptions options;
-  options.access = platform::FileAccess::ReadWrite;
-  options.share = platform::FileShare::None;
-  options.creation = platform::FileCreation::CreateAlways;
-  options.randomAccess = false;
-  FFile = platform::FileSystem().Open(Path, options);
-  if (!FFile) return false;
+bool TCFSJournal::Begin(const std::string& Path, const std::string& ContainerName, int32_t PageSize,
+                        int64_t CommittedSize, int64_t MaxPartSize, int64_t StartOffset, uint32_t HeaderCrcBefore) {
+  if (FFile && Path != FPath) Close();
+  if (!FFile) {
+    // A journal file of an earlier commit is written over in place: cheaper than a new file, and
+    // its name is durable already. What lies past the new records does not check (other nonce).
+    platform::FileOpenOptions options;
+    options.access = platform::FileAccess::ReadWrite;
+    options.share = platform::FileShare::None;
+    options.creation = platform::FileCreation::OpenExisting;
+    options.randomAccess = false;
+    FFile = platform::FileSystem().Open(Path, options);
+    FCreated = !FFile;
+    if (!FFile) {
+      options.creation = platform::FileCreation::CreateAlways;
+      FFile = platform::FileSystem().Open(Path, options);
+    }
+    if (!FFile) return false;
+  }
   FPath = Path;
+  FActive = true;
   FPageSize = PageSize;
+  FWritten = 0;
   std::random_device source;
   FNonce = (uint64_t(source()) << 32) ^ source();
   FQueue.assign(kJournalHeaderSize, 0);
@@ -77,6 +90,8 @@ bool TCFSJournal::Begin(const std::string& Path, int32_t PageSize, int64_t Commi
   putLE64s(header + kJournalStartOffsetOffset, StartOffset);
   putLE64s(header + kJournalNonceOffset, static_cast<int64_t>(FNonce));
   putLE32(header + kJournalHeaderCrcBeforeOffset, HeaderCrcBefore);
+  std::memcpy(header + kJournalContainerNameOffset, ContainerName.data(),
+              std::min<size_t>(ContainerName.size(), kJournalContainerNameSize - 1));
   putLE32(header + kJournalHeaderChecksumOffset, codec::Crc32(header, kJournalHeaderChecksumOffset));
   return true;
 }
@@ -93,36 +108,61 @@ void TCFSJournal::addRecord(uint32_t Kind, uint64_t Value, const uint8_t* Payloa
 }
 
 bool TCFSJournal::AddPage(int64_t PageIndex, const uint8_t* Image) {
-  if (!FFile) return false;
+  if (!FActive) return false;
   addRecord(kJournalRecordPage, static_cast<uint64_t>(PageIndex), Image);
   return FQueue.size() < kWriteChunk || writeQueued();
 }
 
 void TCFSJournal::AddCommitMark(uint32_t HeaderCrcAfter) {
-  if (FFile) addRecord(kJournalRecordCommit, HeaderCrcAfter, nullptr);
+  if (FActive) addRecord(kJournalRecordCommit, HeaderCrcAfter, nullptr);
 }
 
 bool TCFSJournal::writeQueued() {
-  if (!FFile) return false;
+  if (!FActive) return false;
   if (FQueue.empty()) return true;
+  // Written at the end of what was written before, so that a failed write is simply repeated.
   const int64_t count = static_cast<int64_t>(FQueue.size());
-  if (FFile->Write(FQueue.data(), count) != count) return false;
+  if (FFile->Seek(FWritten, platform::SeekOrigin::Begin) != FWritten || FFile->Write(FQueue.data(), count) != count)
+    return false;
+  FWritten += count;
+  FQueue.clear();
+  // The device starts on the records now, so that the flush at the commit has less to wait for.
+  static_cast<void>(FFile->StartFlush());
+  return true;
+}
+
+bool TCFSJournal::Sync() {
+  if (!writeQueued() || !FFile->Flush()) return false;
+  if (FCreated) {
+    if (!platform::FileSystem().SyncDirectory(platform::ExtractFileDir(FPath))) return false;
+    FCreated = false;
+  }
+  return true;
+}
+
+bool TCFSJournal::Invalidate() {
+  if (!FActive) return true;
+  const uint8_t zeros[kJournalHeaderSize] = {};
+  if (FFile->Seek(0, platform::SeekOrigin::Begin) != 0 || FFile->Write(zeros, kJournalHeaderSize) != kJournalHeaderSize ||
+      !FFile->Flush())
+    return false;
+  FActive = false;
   FQueue.clear();
   return true;
 }
 
-bool TCFSJournal::Sync() { return writeQueued() && FFile->Flush(); }
-
 void TCFSJournal::Close() {
   FFile.reset();
   FQueue.clear();
+  FActive = false;
 }
 
 bool TCFSJournal::Remove() {
   Close();
   if (FPath.empty()) return true;
   platform::IFileSystem& fs = platform::FileSystem();
-  if (fs.FileExists(FPath) && !fs.DeleteFile(FPath)) return false;
+  if (fs.FileExists(FPath) && (!fs.DeleteFile(FPath) || !fs.SyncDirectory(platform::ExtractFileDir(FPath))))
+    return false;
   FPath.clear();
   return true;
 }
@@ -151,6 +191,8 @@ bool TCFSJournal::Load(const std::string& Path, TJournalContent& Content) {
   Content.StartOffset = getLE64s(header + kJournalStartOffsetOffset);
   Content.Nonce = getLE64u(header + kJournalNonceOffset);
   Content.HeaderCrcBefore = getLE32(header + kJournalHeaderCrcBeforeOffset);
+  const char* name = reinterpret_cast<const char*>(header + kJournalContainerNameOffset);
+  Content.ContainerName.assign(name, std::find(name, name + kJournalContainerNameSize - 1, '\0'));
   // A header that checks but describes no container this system writes is damage, not a torn
   // write: it is reported as valid with impossible values for the caller to refuse.
   Content.State = TJournalContent::jsValid;

@@ -1,7 +1,8 @@
 #pragma once
 // The rollback journal of a container (layout in JournalFormat.h): written while a commit makes
 // the container's changes durable, read when a container is opened after a commit was cut
-// short. One object is either a writer (Begin .. Remove) or a reader (Load, ReadImage).
+// short. One object is a writer (Begin, Add..., Sync, Invalidate, again for the next commit,
+// Remove at the end); the reader is static (Load, ForEachImage).
 
 #include "platform/IFileSystem.h"
 
@@ -28,6 +29,7 @@ struct TJournalContent {
   int64_t StartOffset = 0;
   uint64_t Nonce = 0;
   uint32_t HeaderCrcBefore = 0;  // container header bytes 0..255 as committed
+  std::string ContainerName;     // file name of the container's first part, no directory
   bool HasCommitMark = false;
   uint32_t HeaderCrcAfter = 0;  // container header bytes 0..255 the commit writes
   // Page index and the file offset of its image, in journal order; only the first image of a
@@ -49,19 +51,25 @@ public:
   // The journal's path for a container file.
   static std::string PathFor(const std::string& ContainerPath);
 
-  // Writer. Begin creates (or truncates) the journal at Path and queues its header; the
-  // container is described by the other arguments. False with platform::LastErrorText() when the
-  // file cannot be created.
-  [[nodiscard]] bool Begin(const std::string& Path, int32_t PageSize, int64_t CommittedSize, int64_t MaxPartSize,
-                           int64_t StartOffset, uint32_t HeaderCrcBefore);
-  bool Active() const { return static_cast<bool>(FFile); }
+  // Writer. Begin opens the journal at Path (the file of an earlier Invalidate is written over,
+  // otherwise a new one is created) and queues its header; the
+  // container is described by the other arguments (ContainerName: its first part's file name, at
+  // most 260 bytes). False with platform::LastErrorText() when the file cannot be created.
+  [[nodiscard]] bool Begin(const std::string& Path, const std::string& ContainerName, int32_t PageSize,
+                           int64_t CommittedSize, int64_t MaxPartSize, int64_t StartOffset, uint32_t HeaderCrcBefore);
+  // Between Begin and Invalidate (or Remove): a journal is being written.
+  bool Active() const { return FActive; }
   // Queues the committed image (PageSize bytes) of a page.
   [[nodiscard]] bool AddPage(int64_t PageIndex, const uint8_t* Image);
   // Queues the commit mark: the CRC-32 of the container header the commit writes.
   void AddCommitMark(uint32_t HeaderCrcAfter);
-  // Writes what is queued and flushes the file: when true, everything added so far is durable.
+  // Writes what is queued and flushes the file (and, for a new file, its folder): when true,
+  // everything added so far is durable.
   [[nodiscard]] bool Sync();
-  // Closes and deletes the journal (true also when there was none).
+  // Makes the journal durably worthless (its header zero), keeping the file for the next Begin:
+  // the commit point of a commit. True also when none is active.
+  [[nodiscard]] bool Invalidate();
+  // Closes and deletes the journal file, durably (true also when there was none).
   [[nodiscard]] bool Remove();
   // Closes the file without deleting it.
   void Close();
@@ -85,6 +93,9 @@ private:
   int32_t FPageSize = 0;
   uint64_t FNonce = 0;
   std::vector<uint8_t> FQueue;  // records not yet written
+  int64_t FWritten = 0;         // bytes of the file written
+  bool FActive = false;
+  bool FCreated = false;        // the file is new: its name is not durable yet
 };
 
 }  // namespace tesvar::container

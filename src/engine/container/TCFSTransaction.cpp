@@ -2,7 +2,9 @@
 
 #include "codec/Checksums.h"
 #include "container/ContainerFormat.h"
+#include "container/JournalFormat.h"
 #include "platform/IFileSystem.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +19,14 @@ bool gEnabled = true;
 
 // Held pages go to the host in transfers of at most this many bytes.
 constexpr int64_t kWriteRun = int64_t{1} << 20;
+
+// The file name of the container whose journal is at JournalPath.
+std::string containerNameOf(const std::string& JournalPath) {
+  const size_t suffix = sizeof kJournalSuffix - 1;
+  const std::string container =
+      JournalPath.size() > suffix ? JournalPath.substr(0, JournalPath.size() - suffix) : JournalPath;
+  return platform::ExtractFileName(container);
+}
 
 bool deleteJournal(const std::string& Path, const std::string& Folder) {
   platform::IFileSystem& fs = platform::FileSystem();
@@ -43,19 +53,54 @@ TCFSTransaction::TCFSTransaction(IHost& Host, std::string JournalPath, std::stri
       FJournalPath(std::move(JournalPath)),
       FFolder(std::move(Folder)),
       FPageSize(PageSize),
-      FCommitted(Host.RawSize()) {}
+      FCommitted(Host.RawSize()),
+      FImage(static_cast<size_t>(PageSize)) {}
 
-TCFSTransaction::~TCFSTransaction() = default;
+TCFSTransaction::~TCFSTransaction() {
+  // A journal that is still being written may be needed to roll back what reached the host; a
+  // spent one goes (should that fail, the next writer removes it: it never checks again).
+  if (FJournal.Active())
+    FJournal.Close();
+  else
+    static_cast<void>(FJournal.Remove());
+}
 
-uint8_t* TCFSTransaction::holdPage(int64_t Page) {
-  auto found = FPages.find(Page);
-  if (found != FPages.end()) return found->second.Bytes.get();
-  TPage held;
-  held.Bytes.reset(new uint8_t[static_cast<size_t>(FPageSize)]());
-  const int64_t start = pageStart(Page);
-  const int64_t count = std::clamp<int64_t>(FHost.RawSize() - start, 0, FPageSize);
-  if (count > 0 && FHost.RawRead(start, held.Bytes.get(), count) != count) return nullptr;
-  return FPages.emplace(Page, std::move(held)).first->second.Bytes.get();
+bool TCFSTransaction::holdRun(int64_t First, int64_t Last) {
+  const int64_t size = FHost.RawSize();
+  for (int64_t page = First; page <= Last;) {
+    if (FPages.count(page) != 0) {
+      ++page;
+      continue;
+    }
+    // One host read for the stretch of pages not held yet.
+    int64_t last = page;
+    while (last < Last && FPages.count(last + 1) == 0) ++last;
+    const int64_t span = (last - page + 1) * FPageSize;
+    const int64_t count = std::clamp<int64_t>(size - pageStart(page), 0, span);
+    std::shared_ptr<uint8_t[]> block(new uint8_t[static_cast<size_t>(span)]);
+    if (count > 0 && FHost.RawRead(pageStart(page), block.get(), count) != count) return false;
+    std::memset(block.get() + count, 0, static_cast<size_t>(span - count));
+    for (int64_t held = page; held <= last; ++held) {
+      uint8_t* bytes = block.get() + (held - page) * FPageSize;
+      if (pageStart(held) < FCommitted && FJournaled.count(held) == 0 && FQueued.count(held) == 0) {
+        // What the host holds of a committed page is its committed image: it goes to the
+        // journal's queue now, so that the commit need not read it again.
+        if (!beginJournal()) return false;
+        const int64_t committed = std::min<int64_t>(FCommitted - pageStart(held), FPageSize);
+        const uint8_t* image = bytes;
+        if (committed < FPageSize) {
+          std::memcpy(FImage.data(), bytes, static_cast<size_t>(committed));
+          std::memset(FImage.data() + committed, 0, static_cast<size_t>(FPageSize - committed));
+          image = FImage.data();
+        }
+        if (!FJournal.AddPage(held, image)) return false;
+        FQueued.insert(held);
+      }
+      FPages.emplace(held, TPage{block, bytes});
+    }
+    page = last + 1;
+  }
+  return true;
 }
 
 bool TCFSTransaction::mustHold(int64_t Page, int64_t Count) const {
@@ -71,7 +116,7 @@ int64_t TCFSTransaction::Read(int64_t Position, void* Buffer, int64_t Count) {
   for (auto it = FPages.lower_bound(Position / FPageSize); it != FPages.end() && pageStart(it->first) < end; ++it) {
     const int64_t from = std::max(Position, pageStart(it->first));
     const int64_t to = std::min(end, pageStart(it->first) + FPageSize);
-    std::memcpy(out + (from - Position), it->second.Bytes.get() + (from - pageStart(it->first)),
+    std::memcpy(out + (from - Position), it->second.Bytes + (from - pageStart(it->first)),
                 static_cast<size_t>(to - from));
   }
   return got;
@@ -102,16 +147,24 @@ int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Cou
       };
       for (int64_t at = Position; at < end;) {
         const int64_t page = at / FPageSize;
-        const int64_t chunkEnd = std::min(pageStart(page + 1), end);
         if (FPages.count(page) != 0 || mustHold(page, within)) {
           if (!flushRun(at)) return 0;
-          uint8_t* held = holdPage(page);
-          if (held == nullptr) return at - Position;
-          std::memcpy(held + (at - pageStart(page)), in + (at - Position), static_cast<size_t>(chunkEnd - at));
-        } else if (runStart < 0) {
-          runStart = at;
+          // The stretch of pages from here that are held or must be, loaded together.
+          int64_t last = page;
+          while (pageStart(last + 1) < end && (FPages.count(last + 1) != 0 || mustHold(last + 1, within))) ++last;
+          if (!holdRun(page, last)) return at - Position;
+          const int64_t stretchEnd = std::min(pageStart(last + 1), end);
+          for (auto it = FPages.find(page); it != FPages.end() && it->first <= last; ++it) {
+            const int64_t from = std::max(at, pageStart(it->first));
+            const int64_t to = std::min(stretchEnd, pageStart(it->first + 1));
+            std::memcpy(it->second.Bytes + (from - pageStart(it->first)), in + (from - Position),
+                        static_cast<size_t>(to - from));
+          }
+          at = stretchEnd;
+        } else {
+          if (runStart < 0) runStart = at;
+          at = std::min(pageStart(page + 1), end);
         }
-        at = chunkEnd;
       }
       if (!flushRun(end)) return 0;
     }
@@ -127,7 +180,7 @@ int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Cou
         const int64_t from = std::max(end, pageStart(it->first));
         const int64_t to = std::min(end + put, pageStart(it->first) + FPageSize);
         if (from < to)
-          std::memcpy(it->second.Bytes.get() + (from - pageStart(it->first)), in + (from - Position),
+          std::memcpy(it->second.Bytes + (from - pageStart(it->first)), in + (from - Position),
                       static_cast<size_t>(to - from));
       }
       done += put;
@@ -146,7 +199,7 @@ bool TCFSTransaction::SetSize(int64_t NewSize) {
       it = FPages.erase(it);
     } else {
       const int64_t keep = NewSize - pageStart(it->first);
-      std::memset(it->second.Bytes.get() + keep, 0, static_cast<size_t>(FPageSize - keep));
+      std::memset(it->second.Bytes + keep, 0, static_cast<size_t>(FPageSize - keep));
       ++it;
     }
   }
@@ -159,7 +212,7 @@ uint32_t TCFSTransaction::headerCrc(bool Committed) {
   const int64_t count = std::clamp<int64_t>(FHost.RawSize(), 0, kContainerHeaderSize);
   auto held = FPages.find(0);
   if (!Committed && held != FPages.end())
-    std::memcpy(header, held->second.Bytes.get(), kContainerHeaderSize);
+    std::memcpy(header, held->second.Bytes, kContainerHeaderSize);
   else if (count > 0 && FHost.RawRead(0, header, count) != count)
     return 0;
   return codec::Crc32(header, sizeof header);
@@ -167,77 +220,72 @@ uint32_t TCFSTransaction::headerCrc(bool Committed) {
 
 bool TCFSTransaction::beginJournal() {
   if (FJournal.Active()) return true;
-  FJournalNamed = false;
-  return FJournal.Begin(FJournalPath, FPageSize, FCommitted, FHost.MaxPartSize(), FHost.StartOffset(),
-                        headerCrc(true));
+  FJournalDurable = false;
+  return FJournal.Begin(FJournalPath, containerNameOf(FJournalPath), FPageSize, FCommitted, FHost.MaxPartSize(),
+                        FHost.StartOffset(), headerCrc(true));
 }
 
 bool TCFSTransaction::ensureJournal() {
-  if (FJournal.Active() && FJournalNamed) return true;
-  if (!beginJournal() || !FJournal.Sync() || !platform::FileSystem().SyncDirectory(FFolder)) return false;
-  FJournalNamed = true;
+  if (FJournal.Active() && FJournalDurable) return true;
+  if (!beginJournal() || !FJournal.Sync()) return false;
+  FJournalDurable = true;
   return true;
 }
 
 bool TCFSTransaction::journalHeld(int64_t From, bool CommitMark) {
   if (!beginJournal()) return false;
-  std::vector<int64_t> added;
-  std::vector<uint8_t> image(static_cast<size_t>(FPageSize));
-  auto addImage = [&](int64_t Page) {
-    if (pageStart(Page) >= FCommitted || FJournaled.count(Page) != 0) return true;
-    // The host still holds the committed image: a page is held, or journaled, before the host
-    // sees a change of it.
-    std::fill(image.begin(), image.end(), uint8_t{0});
-    const int64_t count = std::min<int64_t>(FCommitted - pageStart(Page), FPageSize);
-    if (FHost.RawRead(pageStart(Page), image.data(), count) != count) return false;
-    if (!FJournal.AddPage(Page, image.data())) return false;
-    added.push_back(Page);
-    return true;
-  };
-  for (const auto& [page, held] : FPages)
-    if (!addImage(page)) return false;
+  // Held committed pages were queued when they were loaded; a cut below the committed size needs
+  // the images of the pages it takes away too. The host still holds those committed images: a
+  // page is held, or journaled, before the host sees a change of it.
   if (From >= 0) {
-    for (int64_t page = From / FPageSize; pageStart(page) < FCommitted; ++page)
-      if (FPages.count(page) == 0 && !addImage(page)) return false;
+    for (int64_t page = From / FPageSize; pageStart(page) < FCommitted; ++page) {
+      if (FPages.count(page) != 0 || FJournaled.count(page) != 0 || FQueued.count(page) != 0) continue;
+      std::fill(FImage.begin(), FImage.end(), uint8_t{0});
+      const int64_t count = std::min<int64_t>(FCommitted - pageStart(page), FPageSize);
+      if (FHost.RawRead(pageStart(page), FImage.data(), count) != count) return false;
+      if (!FJournal.AddPage(page, FImage.data())) return false;
+      FQueued.insert(page);
+    }
   }
   if (CommitMark) FJournal.AddCommitMark(headerCrc(false));
   if (!FJournal.Sync()) return false;
-  if (!FJournalNamed) {
-    if (!platform::FileSystem().SyncDirectory(FFolder)) return false;
-    FJournalNamed = true;
-  }
-  FJournaled.insert(added.begin(), added.end());
+  FJournalDurable = true;
+  FJournaled.insert(FQueued.begin(), FQueued.end());
+  FQueued.clear();
   return true;
 }
 
 bool TCFSTransaction::writeHeld(bool WithHeader) {
   const int64_t size = FHost.RawSize();
-  std::vector<uint8_t> run;
+  // Runs of pages that follow one another both in the space and in memory (loaded together) go
+  // to the host straight from where they lie.
+  const uint8_t* runBytes = nullptr;
   int64_t runStart = -1;
+  int64_t runLength = 0;
   auto flushRun = [&]() {
-    if (runStart < 0 || run.empty()) return true;
-    const int64_t n = static_cast<int64_t>(run.size());
-    const bool ok = FHost.RawWrite(runStart, run.data(), n) == n;
-    run.clear();
-    runStart = -1;
+    if (runLength == 0) return true;
+    const bool ok = FHost.RawWrite(runStart, runBytes, runLength) == runLength;
+    runLength = 0;
     return ok;
   };
-  for (auto it = FPages.begin(); it != FPages.end();) {
-    if (it->first == 0 && !WithHeader) {
-      ++it;
-      continue;
-    }
-    const int64_t start = pageStart(it->first);
+  for (const auto& [page, held] : FPages) {
+    if (page == 0 && !WithHeader) continue;
+    const int64_t start = pageStart(page);
     const int64_t count = std::clamp<int64_t>(size - start, 0, FPageSize);
-    if (runStart >= 0 && (start != runStart + static_cast<int64_t>(run.size()) ||
-                          static_cast<int64_t>(run.size()) + count > kWriteRun)) {
+    if (count == 0) continue;
+    if (runLength > 0 && (start != runStart + runLength || held.Bytes != runBytes + runLength ||
+                          runLength + count > kWriteRun)) {
       if (!flushRun()) return false;
     }
-    if (runStart < 0) runStart = start;
-    run.insert(run.end(), it->second.Bytes.get(), it->second.Bytes.get() + count);
-    ++it;
+    if (runLength == 0) {
+      runStart = start;
+      runBytes = held.Bytes;
+    }
+    runLength += count;
   }
   if (!flushRun()) return false;
+  // The device starts on the pages while the commit goes on to its flush.
+  FHost.RawStartFlush();
   // Only now that every page reached the host are they dropped: a failure keeps them all.
   for (auto it = FPages.begin(); it != FPages.end();)
     it = (it->first == 0 && !WithHeader) ? std::next(it) : FPages.erase(it);
@@ -251,16 +299,15 @@ bool TCFSTransaction::spillIfFull() {
 
 bool TCFSTransaction::Commit() {
   if (FPages.empty() && !FJournal.Active() && FHost.RawSize() == FCommitted) return true;
-  bool needJournal = FJournal.Active();
-  for (auto it = FPages.begin(); !needJournal && it != FPages.end(); ++it)
-    needJournal = pageStart(it->first) < FCommitted && FJournaled.count(it->first) == 0;
+  // Holding a committed page and changing the host both begin the journal.
+  const bool needJournal = FJournal.Active();
   if (needJournal && !journalHeld(-1, true)) return false;
   if (!writeHeld(true) || !FHost.RawFlush()) return false;
   FCommitted = FHost.RawSize();
   FJournaled.clear();
-  if (!needJournal) return true;
-  FJournalNamed = false;
-  return FJournal.Remove() && platform::FileSystem().SyncDirectory(FFolder);
+  FQueued.clear();
+  // The commit point: a journal that no longer checks.
+  return !needJournal || FJournal.Invalidate();
 }
 
 TCFSTransaction::TRecovery TCFSTransaction::Recover(IHost& Host, const std::string& JournalPath,
@@ -281,7 +328,7 @@ TCFSTransaction::TRecovery TCFSTransaction::Recover(IHost& Host, const std::stri
     return trNothing;
   }
   bool sound = content.PageSize > 0 && content.CommittedSize >= 0 && content.MaxPartSize == Host.MaxPartSize() &&
-               content.StartOffset == Host.StartOffset();
+               content.StartOffset == Host.StartOffset() && content.ContainerName == containerNameOf(JournalPath);
   for (const TJournalContent::TPage& page : content.Pages)
     sound = sound && page.PageIndex >= 0 && page.PageIndex * int64_t{content.PageSize} < content.CommittedSize;
   if (sound) {

@@ -11,8 +11,10 @@
 //   space back to the committed size, which the journal's header records. That header is made
 //   durable before the host is changed at all.
 // - Commit: the committed images of the pages kept in memory go to the journal, which is made
-//   durable (and its name); then the pages go to the host, the host is flushed, and the journal
-//   is deleted (durably). That deletion is the commit point.
+//   durable (and its name); then the pages go to the host, the host is flushed, and the journal's
+//   header is zeroed and flushed: that is the commit point. The journal file stays for the next
+//   commit (written over in place, its name already durable) and is deleted when the transaction
+//   object goes.
 // - When the pages kept in memory pass a limit, they are spilled: journaled and written without a
 //   commit; the journal then stays until the commit. The container header page (page 0) is never
 //   spilled, so that the host holds either its committed image or the one the commit writes.
@@ -29,6 +31,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace tesvar::container {
 
@@ -45,6 +48,8 @@ public:
     virtual int64_t RawSize() const = 0;
     // Makes everything written durable, the names of new part files included.
     virtual bool RawFlush() = 0;
+    // Starts writing what was written to the device without waiting (a hint).
+    virtual void RawStartFlush() {}
     virtual int64_t MaxPartSize() const = 0;
     virtual int64_t StartOffset() const = 0;
   };
@@ -112,18 +117,23 @@ public:
   // belong to this container (another page size, part size or start offset, or a container
   // header that is neither the committed one nor the one its commit writes) or that is damaged
   // is refused in either mode. A failed rollback step is refused too; running Recover again
-  // later completes it.
+  // later completes it. (A journal records its container's file name and header: a container
+  // renamed or copied together with a pending journal is refused too.)
   static TRecovery Recover(IHost& Host, const std::string& JournalPath, const std::string& Folder, bool ReadOnly,
                            std::string& Message);
 
 private:
+  // A held page: its bytes lie in a block shared by the pages loaded together, so that a
+  // stretch of them goes back to the host in one transfer from where it lies.
   struct TPage {
-    std::unique_ptr<uint8_t[]> Bytes;
+    std::shared_ptr<uint8_t[]> Block;
+    uint8_t* Bytes = nullptr;
   };
 
   int64_t pageStart(int64_t Page) const { return Page * FPageSize; }
-  // The page held in memory for Page, loaded from the host when not held yet.
-  uint8_t* holdPage(int64_t Page);
+  // Holds every page of First..Last in memory, loading those not held yet from the host (one read
+  // per stretch) and queueing the committed image of each committed page in the journal.
+  [[nodiscard]] bool holdRun(int64_t First, int64_t Last);
   bool mustHold(int64_t Page, int64_t Count) const;
   // Creates the journal (queueing its header) unless it is active.
   [[nodiscard]] bool beginJournal();
@@ -146,8 +156,10 @@ private:
   int64_t FCommitted;
   std::map<int64_t, TPage> FPages;             // page index -> bytes held in memory
   std::unordered_set<int64_t> FJournaled;      // committed pages whose image is durable in the journal
+  std::unordered_set<int64_t> FQueued;         // committed pages whose image the journal has, not yet durable
+  std::vector<uint8_t> FImage;                 // one page image
   TCFSJournal FJournal;
-  bool FJournalNamed = false;                  // the journal's name has been made durable
+  bool FJournalDurable = false;                // the active journal's header (and name) is durable
 };
 
 }  // namespace tesvar::container

@@ -1,5 +1,7 @@
 #include "container/TContainerChecker.h"
 
+#include "codec/Checksums.h"
+#include "container/TCFSHugeFile.h"
 #include "container/TContainerFileSystem.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace tesvar::container {
 
@@ -17,6 +20,26 @@ namespace {
 bool BitSet(const uint8_t* Bits, int64_t N) { return (Bits[N / 8] >> (N % 8)) & 1; }
 
 std::string Str(int64_t Value) { return std::to_string(Value); }
+
+// The text of a break in the part chain.
+std::string ChainBreakText(const TChainBreak& Break, int64_t MaxPartSize) {
+  const std::string Link = "part file " + QuotedName(Break.From) + " names the next part " + QuotedName(Break.To);
+  std::string Why;
+  switch (Break.Reason) {
+    case cbMissing: Why = ", which does not exist or cannot be opened"; break;
+    case cbNotAPart: Why = ", which has no valid part header"; break;
+    case cbMaxSizeDiffers: Why = ", whose maximum part size differs from the first part's"; break;
+    case cbPartNotFull: Why = " but is not the maximum part size (" + Str(MaxPartSize) + " bytes) long"; break;
+    case cbForeignName: Why = ", which lies outside its folder"; break;
+    case cbLoop: Why = ", which the chain reached before"; break;
+    case cbNone: return {};
+  }
+  return "the part chain is broken: " + Link + Why + "; the container ends with " + QuotedName(Break.From);
+}
+
+bool AllZero(const uint8_t* Data, size_t Size) {
+  return std::all_of(Data, Data + Size, [](uint8_t B) { return B == 0; });
+}
 
 }  // namespace
 
@@ -47,9 +70,14 @@ std::string TContainerChecker::Describe(const Owner& Who) const {
 
 void TContainerChecker::Mark(int32_t PageNo, Use Kind, int32_t ItemID) {
   const Owner Who{Kind, ItemID};
-  if (PageNo <= 0 || PageNo >= static_cast<int32_t>(FOwners.size())) {
+  const int32_t PageCount = FContainer.PageFile().Header().PageCount;
+  if (PageNo <= 0 || PageNo >= PageCount) {
     Problem(Describe(Who) + " refers to page " + Str(PageNo) + " outside the container (page count " +
-            Str(static_cast<int64_t>(FOwners.size())) + ")");
+            Str(PageCount) + ")");
+    return;
+  }
+  if (PageNo >= static_cast<int32_t>(FOwners.size())) {
+    Problem(Describe(Who) + " refers to page " + Str(PageNo) + " beyond the end of the host file");
     return;
   }
   if (FOwners[PageNo].Kind != Use::None) {
@@ -62,6 +90,27 @@ void TContainerChecker::Mark(int32_t PageNo, Use Kind, int32_t ItemID) {
   }
 }
 
+bool TContainerChecker::ReadStored(int32_t PageNo, int32_t Size, bool Decrypt, const std::string& What,
+                                   TPageHeader& Header) {
+  TPageFileManager& PageFile = FContainer.PageFile();
+  Header = TPageHeader{};
+  Header.Data = FBuffer.data();
+  if (!PageFile.ReadPage(Header, PageNo, !Decrypt, {}, Size)) {
+    Problem(What + " cannot be read (error " + Str(PageFile.LastError()) + ")");
+    return false;
+  }
+  if (Header.ChecksumKind != codec::kChecksumXorDwords && Header.ChecksumKind != codec::kChecksumCrc16) {
+    Problem(What + " has checksum kind " + Str(Header.ChecksumKind) + ", which verifies nothing");
+  }
+  return true;
+}
+
+void TContainerChecker::ExpectEncryption(const TPageHeader& Header, uint8_t Expected, const std::string& What) {
+  if (Header.EncryptionType != Expected) {
+    Problem(What + " has encryption type " + Str(Header.EncryptionType) + ", expected " + Str(Expected));
+  }
+}
+
 std::vector<std::string> TContainerChecker::Check(bool IncludeLeaks) {
   FProblems.clear();
   FLeakedPages.clear();
@@ -70,9 +119,17 @@ std::vector<std::string> TContainerChecker::Check(bool IncludeLeaks) {
     Problem("the container header holds impossible sizes");
     return FProblems;
   }
-  FOwners.assign(static_cast<size_t>(Header.PageCount), Owner{});
+  TPageFileManager& PageFile = FContainer.PageFile();
+  const TCFSHugeFile& Host = PageFile.HostFile();
+  if (Host.ChainBreak().Reason != cbNone) Problem(ChainBreakText(Host.ChainBreak(), Host.MaxPartSize()));
+  if (PageFile.Truncated()) {
+    Problem("the container is truncated: its " + Str(Header.PageCount) + " pages need " +
+            Str(PageFile.NeededHostSize()) + " bytes, the host file holds " + Str(Host.GetSize()));
+  }
+  // Pages the host file holds: a truncated container's header may count many more.
+  FOwners.assign(static_cast<size_t>(std::max(PageFile.StoredPageCount(), 1)), Owner{});
   FOwners[0].Kind = Use::Header;
-  FBuffer.assign(static_cast<size_t>(FContainer.PageFile().PageDataSize()), 0);
+  FBuffer.assign(static_cast<size_t>(PageFile.PageDataSize()), 0);
 
   CheckBitmaps();
   CheckDirectory();
@@ -80,8 +137,9 @@ std::vector<std::string> TContainerChecker::Check(bool IncludeLeaks) {
   CheckExtents();
 
   TFreeSpaceManager& FreeSpace = FContainer.FreeSpace();
-  for (int32_t PageNo = 1; PageNo < Header.PageCount; ++PageNo) {
-    if (FOwners[PageNo].Kind == Use::None && !FreeSpace.IsPageFree(PageNo)) FLeakedPages.push_back(PageNo);
+  for (size_t PageNo = 1; PageNo < FOwners.size(); ++PageNo) {
+    const auto Page = static_cast<int32_t>(PageNo);
+    if (FOwners[PageNo].Kind == Use::None && !FreeSpace.IsPageFree(Page)) FLeakedPages.push_back(Page);
   }
   if (IncludeLeaks && !FLeakedPages.empty()) {
     std::string Text = Str(static_cast<int64_t>(FLeakedPages.size())) + " page(s) marked used but used by nothing:";
@@ -116,20 +174,16 @@ void TContainerChecker::CheckBitmaps() {
   if (static_cast<int64_t>(PFSPages.size()) * ExtentsPerPFS < ExtentCount) Problem("too few PFS pages for the extents");
 
   auto ReadBitmap = [&](int32_t PageNo, int64_t Bytes, uint8_t Type, const char* What) {
+    const std::string Name = std::string(What) + " page " + Str(PageNo);
     TPageHeader PageHeader;
-    PageHeader.Data = FBuffer.data();
-    if (!PageFile.ReadPage(PageHeader, PageNo, true, {}, static_cast<int32_t>(Bytes))) {
-      Problem(std::string(What) + " page " + Str(PageNo) + " cannot be read (error " + Str(PageFile.LastError()) + ")");
-      return false;
-    }
-    if (PageHeader.PageType != Type) {
-      Problem(std::string(What) + " page " + Str(PageNo) + " has page type " + Str(PageHeader.PageType));
-    }
+    if (!ReadStored(PageNo, static_cast<int32_t>(Bytes), false, Name, PageHeader)) return false;
+    if (PageHeader.PageType != Type) Problem(Name + " has page type " + Str(PageHeader.PageType));
+    ExpectEncryption(PageHeader, etNone, Name);
     return true;
   };
 
   for (size_t I = 0; I < PFSPages.size(); ++I) {
-    const int64_t Expected = 1 + static_cast<int64_t>(I) * ExtentsPerPFS * E;
+    const int64_t Expected = kFirstPFSPageNo + static_cast<int64_t>(I) * ExtentsPerPFS * E;
     if (PFSPages[I] != Expected) Problem("PFS page " + Str(static_cast<int64_t>(I)) + " is page " + Str(PFSPages[I]) + ", expected " + Str(Expected));
     Mark(PFSPages[I], Use::PFS, -1);
     if (!ReadBitmap(PFSPages[I], PFSBytes, ptPFS, "PFS")) continue;
@@ -150,13 +204,13 @@ void TContainerChecker::CheckBitmaps() {
   }
   if (static_cast<int64_t>(GAMPages.size()) * ExtentsPerGAM < ExtentCount) Problem("too few GAM pages for the extents");
   for (size_t I = 0; I < GAMPages.size(); ++I) {
-    const int64_t Expected = 2 + static_cast<int64_t>(I) * ExtentsPerGAM * E;
+    const int64_t Expected = kFirstGAMPageNo + static_cast<int64_t>(I) * ExtentsPerGAM * E;
     if (GAMPages[I] != Expected) Problem("GAM page " + Str(static_cast<int64_t>(I)) + " is page " + Str(GAMPages[I]) + ", expected " + Str(Expected));
     Mark(GAMPages[I], Use::GAM, -1);
-    Mark(GAMPages[I] + 1, Use::SGAM, -1);
+    Mark(GAMPages[I] + kSGAMAfterGAM, Use::SGAM, -1);
     for (int Kind = 0; Kind < 2; ++Kind) {
       const bool IsGAM = Kind == 0;
-      const int32_t PageNo = GAMPages[I] + Kind;
+      const int32_t PageNo = GAMPages[I] + Kind * kSGAMAfterGAM;
       if (!ReadBitmap(PageNo, GAMBytes, IsGAM ? ptGAM : ptSGAM, IsGAM ? "GAM" : "SGAM")) continue;
       for (int64_t Bit = 0; Bit < GAMBytes * 8; ++Bit) {
         const int64_t Extent = static_cast<int64_t>(I) * ExtentsPerGAM + Bit;
@@ -205,13 +259,11 @@ void TContainerChecker::CheckDirectory() {
       return;
     }
     Mark(PageNo, Use::Directory, -1);
+    const std::string Name = "directory page " + Str(PageNo);
     TPageHeader PageHeader;
-    PageHeader.Data = FBuffer.data();
-    if (!PageFile.ReadPage(PageHeader, PageNo, false, {}, static_cast<int32_t>(PerPage * kDirItemSize))) {
-      Problem("directory page " + Str(PageNo) + " cannot be read (error " + Str(PageFile.LastError()) + ")");
-      return;
-    }
-    if (PageHeader.PageType != ptDirectory) Problem("directory page " + Str(PageNo) + " has page type " + Str(PageHeader.PageType));
+    if (!ReadStored(PageNo, static_cast<int32_t>(PerPage * kDirItemSize), true, Name, PageHeader)) return;
+    if (PageHeader.PageType != ptDirectory) Problem(Name + " has page type " + Str(PageHeader.PageType));
+    ExpectEncryption(PageHeader, Header.EncryptionType, Name);
     for (int64_t Slot = 0; Slot < PerPage; ++Slot) {
       const int64_t ItemID = K * PerPage + Slot;
       if (ItemID >= Count || ItemID >= Items.ItemCount()) break;
@@ -298,38 +350,69 @@ void TContainerChecker::CheckFileMap(int32_t ItemID) {
   }
   if (DataCount == 0) Problem(Name + " has a page map but no data");
   const int64_t MapCount = std::max<int64_t>(1, (DataCount + PerMap - 1) / PerMap);
+  const int32_t PageCount = PageFile.Header().PageCount;
+  if (DataCount + MapCount > static_cast<int64_t>(PageCount) - kReservedPageCount) {
+    Problem(Name + " has " + Str(Item.Size) + " bytes, more than the container's " + Str(PageCount) + " pages hold");
+    return;
+  }
+  const auto Stored = static_cast<int32_t>(FOwners.size());
   std::vector<int32_t> MapPages;
   std::vector<int32_t> DataPages;
+  std::unordered_set<int32_t> Visited;
   int32_t PageNo = Item.FirstMapPageNo;
+  bool Whole = true;
   for (int64_t K = 0; K < MapCount; ++K) {
-    if (PageNo <= 0 || PageNo >= PageFile.Header().PageCount) {
+    if (PageNo <= 0 || PageNo >= PageCount) {
       Problem("the page map of " + Name + " leaves the container at page " + Str(PageNo));
+      Whole = false;
+      break;
+    }
+    if (!Visited.insert(PageNo).second) {
+      Problem("the page map of " + Name + " comes back to page " + Str(PageNo));
+      Whole = false;
       break;
     }
     Mark(PageNo, Use::PageMap, ItemID);
     MapPages.push_back(PageNo);
+    const std::string MapName = "page-map page " + Str(PageNo) + " of " + Name;
     TPageHeader PageHeader;
-    PageHeader.Data = FBuffer.data();
-    if (!PageFile.ReadPage(PageHeader, PageNo, true)) {
-      Problem("page-map page " + Str(PageNo) + " of " + Name + " cannot be read (error " + Str(PageFile.LastError()) + ")");
+    if (!ReadStored(PageNo, -1, false, MapName, PageHeader)) {
+      Whole = false;
       break;
     }
-    if (PageHeader.PageType != ptPageMap) Problem("page-map page " + Str(PageNo) + " of " + Name + " has page type " + Str(PageHeader.PageType));
+    if (PageHeader.PageType != ptPageMap) Problem(MapName + " has page type " + Str(PageHeader.PageType));
+    ExpectEncryption(PageHeader, etNone, MapName);
     const int64_t Take = std::min<int64_t>(PerMap, DataCount - static_cast<int64_t>(DataPages.size()));
     for (int64_t J = 0; J < Take; ++J) DataPages.push_back(getLE32s(FBuffer.data() + J * kMapEntrySize));
     PageNo = PageHeader.NextPageNo;
   }
+  if (Whole && PageNo != -1) {
+    Problem("the page map of " + Name + " goes on past the " + Str(MapCount) + " map page(s) its size needs (to page " +
+            Str(PageNo) + ")");
+  }
+  // A file with a password of its own is encrypted with its own key whatever the container does.
+  const uint8_t Encryption = Item.HasPassword ? uint8_t{etPageCipher} : PageFile.Header().EncryptionType;
+  int64_t Beyond = 0;
   for (int32_t DataPage : DataPages) {
+    if (DataPage >= Stored && DataPage < PageCount) {
+      ++Beyond;
+      continue;
+    }
     Mark(DataPage, Use::Data, ItemID);
-    if (!FVerifyDataPages || DataPage <= 0 || DataPage >= PageFile.Header().PageCount) continue;
+    if (!FVerifyDataPages || DataPage <= 0 || DataPage >= Stored) continue;
+    const std::string DataName = "data page " + Str(DataPage) + " of " + Name;
     TPageHeader PageHeader;
-    PageHeader.Data = FBuffer.data();
-    if (!PageFile.ReadPage(PageHeader, DataPage, true)) {
-      Problem("data page " + Str(DataPage) + " of " + Name + " cannot be read (error " + Str(PageFile.LastError()) + ")");
-    } else if (PageHeader.PageType != ptUserData && PageHeader.PageType != 0) {
-      Problem("data page " + Str(DataPage) + " of " + Name + " has page type " + Str(PageHeader.PageType));
+    if (!ReadStored(DataPage, -1, false, DataName, PageHeader)) continue;
+    if (PageHeader.PageType != ptUserData && PageHeader.PageType != 0) {
+      Problem(DataName + " has page type " + Str(PageHeader.PageType));
+    }
+    // A page added but not written yet holds zeros, unencrypted.
+    if (PageHeader.EncryptionType != Encryption &&
+        !(PageHeader.EncryptionType == etNone && AllZero(FBuffer.data(), FBuffer.size()))) {
+      ExpectEncryption(PageHeader, Encryption, DataName);
     }
   }
+  if (Beyond > 0) Problem(Str(Beyond) + " data page(s) of " + Name + " lie beyond the end of the host file");
   if (const auto* Cached = FContainer.PageMaps().CachedMap(Item.FirstMapPageNo)) {
     if (Cached->MapPages != MapPages || Cached->DataPages != DataPages) {
       Problem("the cached page map of " + Name + " differs from the stored one");
@@ -359,7 +442,7 @@ void TContainerChecker::CheckExtents() {
                                     FOwners[kReservedPageCount + Extent * E + 1].Kind != Use::GAM);
     for (int32_t J = 0; J < E; ++J) {
       const int32_t PageNo = kReservedPageCount + Extent * E + J;
-      if (PageNo >= PageCount) break;
+      if (PageNo >= PageCount || PageNo >= static_cast<int32_t>(FOwners.size())) break;
       if (!FreeSpace.IsPageFree(PageNo)) {
         AllFree = false;
         const Use Kind = FOwners[PageNo].Kind;

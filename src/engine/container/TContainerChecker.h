@@ -8,7 +8,10 @@
 //     and mixed, the free and mixed extent counters match the bits);
 //   - the stored bitmaps, directory items and page maps equal the in-memory copies;
 //   - directory items form a tree of uniquely named items, and files have the pages their size
-//     needs.
+//     needs, in map chains without loops or surplus pages;
+//   - the part chain of the host file verifies and the host file holds all the header's pages;
+//   - every page read carries the page type, encryption type and a checksum kind this system
+//     writes there (a page of an unknown checksum kind verifies nothing).
 // Pages marked used that nothing refers to (left behind by an interrupted operation) waste space
 // but endanger no data; they are reported apart, as leaked pages.
 
@@ -19,6 +22,7 @@
 namespace tesvar::container {
 
 class TContainerFileSystem;
+struct TPageHeader;
 
 class TContainerChecker {
 public:
@@ -43,6 +47,11 @@ private:
 
   std::string Describe(const Owner& Who) const;
   void Mark(int32_t PageNo, Use Kind, int32_t ItemID);
+  // Reads page PageNo (Size data bytes, -1 the page data size) into FBuffer, decrypted when
+  // Decrypt. Reports (as What) a page that cannot be read and one whose checksum kind verifies
+  // nothing; false when unreadable.
+  bool ReadStored(int32_t PageNo, int32_t Size, bool Decrypt, const std::string& What, TPageHeader& Header);
+  void ExpectEncryption(const TPageHeader& Header, uint8_t Expected, const std::string& What);
   void CheckBitmaps();
   void CheckDirectory();
   void CheckItems();

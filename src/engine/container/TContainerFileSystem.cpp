@@ -43,9 +43,11 @@ TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t
 TContainerFileSystem::~TContainerFileSystem() {
   FHandles.clear();
   try {
-    if (FPageFile) FPageFile->Flush();
+    // A destructor cannot report a failed flush (see the declaration); the data went to the host
+    // file already.
+    if (FPageFile) static_cast<void>(FPageFile->Flush());
   } catch (...) {
-    // Closing must not fail; the data went to the host file already.
+    // Closing must not fail.
   }
   FPageRuns.reset();
   FPageMaps.reset();
@@ -57,16 +59,15 @@ TContainerFileSystem::~TContainerFileSystem() {
 bool TContainerFileSystem::IsEncrypted() const { return FPageFile->Header().EncryptionType != etNone; }
 
 bool TContainerFileSystem::IsFileEncrypted(const std::string& FileName) {
-  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
-  return PageFile.Header().EncryptionType != etNone;
+  return TPageFileManager::StoredHeader(FileName).EncryptionType != etNone;
 }
 
 bool TContainerFileSystem::CheckFilePassword(const std::string& FileName, const std::string& Password) {
-  // Opened without the password: the check below is the one verification.
-  TPageFileManager PageFile(FileName, kModeRead, {}, {}, {}, false, kDefaultPageSizeKB, kDefaultExtentPageCount);
-  if (PageFile.Header().EncryptionType == etNone) return true;
+  // Read without the password: the check below is the one verification.
+  const TContainerHeader Header = TPageFileManager::StoredHeader(FileName);
+  if (Header.EncryptionType == etNone) return true;
   std::string Key;
-  return TPageFileManager::VerifyPassword(Password, PageFile.Header().PasswordBlock, &Key);
+  return TPageFileManager::VerifyPassword(Password, Header.PasswordBlock, &Key);
 }
 
 TUserFileHandle* TContainerFileSystem::FindHandle(int32_t Handle) {
@@ -95,6 +96,22 @@ void TContainerFileSystem::NoSpace() {
   if (OnNoSpace) OnNoSpace(*this);
 }
 
+template <class F>
+bool TContainerFileSystem::DirectoryChange(F&& Change) {
+  bool Result = false;
+  try {
+    Result = Change();
+  } catch (const Exception&) {
+    // A parent that could not be made for want of space is reported like any other failure.
+    if (FDirectory->LastError() != ceNoSpace) throw;
+  }
+  if (!Result) {
+    FLastError = FDirectory->LastError();
+    if (FLastError == ceNoSpace) NoSpace();
+  }
+  return Result;
+}
+
 uint8_t TContainerFileSystem::FileEncryptionType(const TUserFileHandle& Handle) const {
   return Handle.Key.empty() ? FPageFile->Header().EncryptionType : static_cast<uint8_t>(etPageCipher);
 }
@@ -108,28 +125,37 @@ int32_t TContainerFileSystem::FileOpen(std::string_view Path, uint16_t Mode, con
       return -1;
     }
     const int32_t Existing = FDirectory->FindFile(Path);
-    if (Existing >= 0 && FDirectory->ReadItem(Existing).IsDirectory) return -1;
+    if (Existing == kRootDirectoryID || (Existing >= 0 && FDirectory->ReadItem(Existing).IsDirectory)) {
+      FLastError = ceIsDirectory;
+      return -1;
+    }
     if (Existing >= 0 && !DeleteFile(Path)) {
-      FLastError = ceFileInUse;
+      FLastError = ceFileInUse;  // the file is open: it is opened as it is
     } else if (FDirectory->CreateFile(Path, Password, Question, Answer) < 0) {
       FLastError = FDirectory->LastError();
       if (FLastError == ceNoSpace) NoSpace();
       return -1;
     }
-  } else if (!FDirectory->CheckPassword(Path, Password)) {
-    return -1;
   }
+  // OpenItem checks the file's own password as it opens it.
   std::string Key;
   const int32_t ItemID = FDirectory->OpenItem(Path, Password, Key);
-  if (ItemID < 0) return -1;
+  if (ItemID < 0) {
+    FLastError = FDirectory->LastError();
+    return -1;
+  }
   return AddHandle(ItemID, Mode, std::move(Key));
 }
 
-void TContainerFileSystem::FileClose(int32_t Handle) {
+bool TContainerFileSystem::FileClose(int32_t Handle) {
   auto It = FHandles.find(Handle);
-  if (It == FHandles.end()) return;
+  if (It == FHandles.end()) return true;
   FDirectory->CloseItem(It->second.ItemID);
   FHandles.erase(It);
+  const TCFSTransaction* Transaction = FPageFile->HostFile().Transaction();
+  if (Transaction == nullptr || !Transaction->Dirty() || FPageFile->Flush()) return true;
+  FLastError = ceFlushFailed;
+  return false;
 }
 
 int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count) {
@@ -182,8 +208,8 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   return Done;
 }
 
-int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) {
-  const int64_t Max = std::min<int64_t>({Limit, TPageRunIO::kMaxRunPages, static_cast<int64_t>(Pages.size() - First)});
+int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const {
+  const int64_t Max = std::min<int64_t>({Limit, FPageRuns->MaxPages(), static_cast<int64_t>(Pages.size() - First)});
   int32_t Run = 1;
   while (Run < Max && Pages[First + Run] == Pages[First] + Run) ++Run;
   return Run;
@@ -325,11 +351,8 @@ void TContainerFileSystem::StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_
 }
 
 int64_t TContainerFileSystem::FileSeek(int32_t Handle, int32_t Origin, int64_t Offset) {
-  TUserFileHandle* H = FindHandle(Handle);
-  if (!H) {
-    FLastError = ceInvalidHandle;
-    return -1;
-  }
+  TUserFileHandle* H = StartTransfer(Handle);
+  if (!H) return -1;
   int64_t Base = 0;
   switch (Origin) {
     case 0: Base = 0; break;
@@ -348,10 +371,9 @@ int64_t TContainerFileSystem::FileSeek(int32_t Handle, int32_t Origin, int64_t O
 }
 
 int64_t TContainerFileSystem::FileSetSize(int32_t Handle, int64_t Size) {
-  TUserFileHandle* H = FindHandle(Handle);
-  FLastError = ceOk;
-  if (!H) FLastError = ceInvalidHandle;
-  else if (FReadOnly) FLastError = ceReadOnly;
+  TUserFileHandle* H = StartTransfer(Handle);
+  if (!H) return FLastError;
+  if (FReadOnly) FLastError = ceReadOnly;
   else if (Size < 0) FLastError = ceInvalidArgument;
   if (FLastError != ceOk) return FLastError;
 
@@ -385,24 +407,27 @@ int64_t TContainerFileSystem::FileSetSize(int32_t Handle, int64_t Size) {
 }
 
 bool TContainerFileSystem::FileFlush(int32_t Handle) {
-  if (!FindHandle(Handle)) {
-    FLastError = ceInvalidHandle;
+  if (!StartTransfer(Handle)) return false;
+  if (!FPageFile->Flush()) {
+    FLastError = ceFlushFailed;
     return false;
   }
-  FPageFile->Flush();
   return true;
 }
 
 bool TContainerFileSystem::DeleteFile(std::string_view Path) {
-  if (FReadOnly) {
-    FLastError = ceReadOnly;
-    return false;
-  }
+  FLastError = ceOk;
   const int32_t ItemID = FDirectory->FindFile(Path);
-  if (ItemID < 0 || FDirectory->OpenCount(ItemID) > 0) return false;
-  const TDirItem Former = FDirectory->ReadItem(ItemID);
+  if (FReadOnly) FLastError = ceReadOnly;
+  else if (ItemID == kRootDirectoryID) FLastError = ceInvalidArgument;
+  else if (ItemID < 0) FLastError = ItemID;  // cePathMalformed or cePathNotFound
+  else if (FDirectory->OpenCount(ItemID) > 0) FLastError = ceFileInUse;
   // A directory with items would leave them unreachable.
-  if (Former.IsDirectory && !FDirectory->Items().Children(ItemID).empty()) return false;
+  else if (FDirectory->ReadItem(ItemID).IsDirectory && !FDirectory->Items().Children(ItemID).empty()) {
+    FLastError = ceDirectoryNotEmpty;
+  }
+  if (FLastError != ceOk) return false;
+  const TDirItem Former = FDirectory->ReadItem(ItemID);
   TDirItem Item = Former;
   Item.Deleted = true;
   Item.LastWriteTime = Item.LastAccessTime = platform::NowDosResolutionUtc();
@@ -417,11 +442,12 @@ bool TContainerFileSystem::DeleteFile(std::string_view Path) {
 }
 
 bool TContainerFileSystem::RenameFile(std::string_view OldPath, std::string_view NewPath) {
+  FLastError = ceOk;
   if (FReadOnly) {
     FLastError = ceReadOnly;
     return false;
   }
-  return FDirectory->RenameItem(OldPath, NewPath);
+  return DirectoryChange([&] { return FDirectory->RenameItem(OldPath, NewPath); });
 }
 
 bool TContainerFileSystem::FileExists(std::string_view Path) const { return FDirectory->FindFile(Path) >= 0; }
@@ -432,18 +458,7 @@ bool TContainerFileSystem::ForceDirectories(std::string_view Path) {
     FLastError = ceReadOnly;
     return false;
   }
-  bool Result = false;
-  try {
-    Result = FDirectory->ForceDirectories(Path);
-  } catch (const Exception&) {
-    // A parent that could not be made for want of space is reported like any other failure.
-    if (FDirectory->LastError() != ceNoSpace) throw;
-  }
-  if (!Result) {
-    FLastError = FDirectory->LastError();
-    if (FLastError == ceNoSpace) NoSpace();
-  }
-  return Result;
+  return DirectoryChange([&] { return FDirectory->ForceDirectories(Path); });
 }
 
 bool TContainerFileSystem::DirectoryExists(std::string_view Path) const { return FDirectory->DirectoryExists(Path); }
@@ -458,9 +473,11 @@ void TContainerFileSystem::FindClose(TSearchRec& SearchRec) { FDirectory->FindCl
 
 int64_t TContainerFileSystem::GetSize() const { return FPageFile->HostFile().GetSize(); }
 
-void TContainerFileSystem::SetInMemory(bool Value) {
-  FPageFile->SetInMemory(Value);
+bool TContainerFileSystem::SetInMemory(bool Value) {
+  const bool Switched = FPageFile->SetInMemory(Value);
   FInMemory = FPageFile->InMemory();
+  if (!Switched) FLastError = ceFlushFailed;
+  return Switched;
 }
 
 }  // namespace tesvar::container

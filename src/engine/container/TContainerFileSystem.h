@@ -3,9 +3,11 @@
 // free-space, directory and page-map managers and the table of open user-file handles, and
 // offers named files and directories with handle-based I/O.
 //
-// Lower-layer operations report by result and LastError() (codes of TContainerError, plus the
-// two below); structural damage raises tesvar::Exception with the container's messages.
-// Everything written goes straight to the host file.
+// The handle, name and directory operations report by result and LastError() (a TContainerError
+// code): each resets it on entry and sets it on every failure; the queries (FileExists,
+// DirectoryExists, the searches, GetSize) and FileClose leave it alone. Structural damage raises
+// tesvar::Exception with the container's messages. Everything written goes straight to the host
+// file.
 
 #include "container/ContainerFormat.h"
 #include "container/TDIRManager.h"
@@ -24,10 +26,6 @@ class TPageFileManager;
 class TFreeSpaceManager;
 class TUserFilePageMapManager;
 class TPageRunIO;
-
-// Codes this implementation adds to TContainerError.
-inline constexpr int32_t ceReadOnly = -18;         // a change was asked of a read-only container
-inline constexpr int32_t ceInvalidArgument = -19;  // negative size, negative position, bad origin
 
 // An open user file.
 struct TUserFileHandle {
@@ -50,7 +48,9 @@ public:
   TContainerFileSystem(const std::string& FileName, uint16_t Mode, bool InMemory, const std::string& Password,
                        const std::string& Question = {}, const std::string& Answer = {},
                        int32_t PageSizeKB = kDefaultPageSizeKB, int32_t ExtentPageCount = kDefaultExtentPageCount);
-  // Destroy: drops the handles, flushes and closes the host file.
+  // Destroy: drops the handles, flushes and closes the host file. A destructor cannot report: a
+  // flush that fails here goes unnoticed, so a caller that needs the data on the device calls
+  // FileFlush first (TCFSFile::Close does for every file it wrote).
   ~TContainerFileSystem();
   TContainerFileSystem(const TContainerFileSystem&) = delete;
   TContainerFileSystem& operator=(const TContainerFileSystem&) = delete;
@@ -62,37 +62,52 @@ public:
   static bool CheckFilePassword(const std::string& FileName, const std::string& Password);
 
   // Opens a user file; Mode kModeCreate creates it (replacing an existing file that is not
-  // open; over an open one LastError is -16 and that file is opened unchanged). Returns the
-  // handle number (counting up from 0, never reused) or -1.
-  int32_t FileOpen(std::string_view Path, uint16_t Mode, const std::string& Password = {},
+  // open; over an open one LastError is ceFileInUse and that file is opened unchanged). Returns
+  // the handle number (counting up from 0, never reused), or -1 with LastError cePathNotFound /
+  // cePathMalformed (no such file or parent directory), ceIsDirectory, ceInvalidPassword (the
+  // file's own password), ceReadOnly (creating in a read-only container) or ceNoSpace.
+  [[nodiscard]] int32_t FileOpen(std::string_view Path, uint16_t Mode, const std::string& Password = {},
                    const std::string& Question = {}, const std::string& Answer = {});
-  // Closes a handle; an unknown number is ignored.
-  void FileClose(int32_t Handle);
+  // Closes a handle; an unknown number is ignored. When the container runs in transactions and
+  // has changes since the last commit, the close commits them (FileFlush). False, the handle
+  // closed all the same, when that commit fails (LastError ceFlushFailed); otherwise LastError is
+  // left as it was (it may tell why the caller closes).
+  [[nodiscard]] bool FileClose(int32_t Handle);
   // Bytes read from the handle's position (short at the end of the file or when a page cannot be
   // read, with the page error in LastError; Buffer past the bytes read is undefined then); -1 with
-  // LastError -6 for an unknown handle.
-  int32_t FileRead(int32_t Handle, void* Buffer, int32_t Count);
+  // LastError ceInvalidHandle for an unknown handle.
+  [[nodiscard]] int32_t FileRead(int32_t Handle, void* Buffer, int32_t Count);
   // Bytes written at the handle's position, extending the file (with zeros up to the position)
-  // as needed. Short when pages cannot be had (-17, OnNoSpace fired) or a page write fails (the
-  // page error in LastError); the file then holds exactly the bytes reported written. -1 with
-  // LastError -6 for an unknown handle.
-  int32_t FileWrite(int32_t Handle, const void* Buffer, int32_t Count);
+  // as needed. Short when pages cannot be had (ceNoSpace, OnNoSpace fired), in a read-only
+  // container (ceReadOnly) or when a page write fails (the page error in LastError); the file then
+  // holds exactly the bytes reported written. -1 with LastError ceInvalidHandle for an unknown
+  // handle.
+  [[nodiscard]] int32_t FileWrite(int32_t Handle, const void* Buffer, int32_t Count);
   // Origin 0 from the beginning, 1 from the position, 2 from the size; no range check. The new
-  // position, or -1 for an unknown handle (-6) or an invalid origin (-19).
-  int64_t FileSeek(int32_t Handle, int32_t Origin, int64_t Offset);
+  // position, or -1 for an unknown handle (ceInvalidHandle), an invalid origin or a position out
+  // of range (ceInvalidArgument).
+  [[nodiscard]] int64_t FileSeek(int32_t Handle, int32_t Origin, int64_t Offset);
   // Cuts or extends (with zeros) the file; the position becomes Size. Returns Size, or a negative
-  // error code (-6 unknown handle, -17 no space, -18 read-only, -19 negative size, page errors).
-  int64_t FileSetSize(int32_t Handle, int64_t Size);
-  // Flushes the host file; false for an unknown handle.
-  bool FileFlush(int32_t Handle);
+  // error code, also in LastError (ceInvalidHandle, ceNoSpace, ceReadOnly, ceInvalidArgument for
+  // a negative size, page errors).
+  [[nodiscard]] int64_t FileSetSize(int32_t Handle, int64_t Size);
+  // Writes the host file's data through to the device. False with LastError ceInvalidHandle for
+  // an unknown handle, ceFlushFailed when the host file did not. A read-only container has nothing
+  // to write through: true.
+  [[nodiscard]] bool FileFlush(int32_t Handle);
 
-  // False when missing, open, or a directory that still has items.
-  bool DeleteFile(std::string_view Path);
-  bool RenameFile(std::string_view OldPath, std::string_view NewPath);
+  // Deletes a file or an empty directory. False with LastError the FindFile code when missing or
+  // malformed, ceFileInUse when open, ceDirectoryNotEmpty, ceInvalidArgument for the root,
+  // ceReadOnly.
+  [[nodiscard]] bool DeleteFile(std::string_view Path);
+  // TDIRManager::RenameItem, with its codes in LastError (and ceReadOnly); when no page can be had
+  // for a parent directory of NewPath, false with ceNoSpace and OnNoSpace fired.
+  [[nodiscard]] bool RenameFile(std::string_view OldPath, std::string_view NewPath);
   // Files and directories.
   bool FileExists(std::string_view Path) const;
-  // On failure LastError is the directory's error; -17 fires OnNoSpace.
-  bool ForceDirectories(std::string_view Path);
+  // On failure LastError is the directory's error (TDIRManager::ForceDirectories, ceReadOnly);
+  // ceNoSpace fires OnNoSpace.
+  [[nodiscard]] bool ForceDirectories(std::string_view Path);
   bool DirectoryExists(std::string_view Path) const;
   int32_t FindFirst(std::string_view Mask, uint32_t Attr, TSearchRec& SearchRec);
   int32_t FindNext(TSearchRec& SearchRec);
@@ -100,9 +115,20 @@ public:
 
   // Logical size of the container in bytes.
   int64_t GetSize() const;
-  void SetInMemory(bool Value);
-  // Rewrites the container compactly into a fresh file; see TContainerFileSystem_Repair.cpp.
-  bool RepairFile(std::string& Log);
+  // Moves the container between memory and disk (committing what is pending first). False, the
+  // container where it was, when that fails (LastError ceFlushFailed).
+  [[nodiscard]] bool SetInMemory(bool Value);
+  // Rewrites the container compactly into a fresh file "<name>_new", which then takes the
+  // container's name; this object continues on it and the original is deleted (should that fail,
+  // Log says so and the result is still true). Log receives a line per item that could not be
+  // copied. False, with the reason in Log, when the container is read-only or in memory (Log
+  // empty), when free space is short ("Not enough space.", OnNoSpace fired), when it does not pass
+  // TContainerChecker (nothing written), on cancel from OnProgress, and on any failure on the way
+  // (LastError -14 no copy buffer; -15 the names could not be swapped or made durable, or the
+  // copy does not open): the original is then under its name again and open, with "<name>_new"
+  // removed where it can be, and Log says "Original file restored."; should the original fail to
+  // take its name back, Log says so instead and names the file it is in.
+  [[nodiscard]] bool RepairFile(std::string& Log);
 
   int32_t LastError() const { return FLastError; }
   bool ReadOnly() const { return FReadOnly; }
@@ -128,11 +154,16 @@ public:
 
 private:
   TUserFileHandle* FindHandle(int32_t Handle);
-  // The handle of a read or write, LastError cleared; null with LastError -6 when unknown.
+  // The handle of an operation, LastError cleared; null with LastError ceInvalidHandle when unknown.
   TUserFileHandle* StartTransfer(int32_t Handle);
   // Stores a handle on ItemID (already counted open) under the next number.
   int32_t AddHandle(int32_t ItemID, int32_t Mode, std::string Key);
   void NoSpace();
+  // Runs a directory change that reports by result (Change() -> bool): on failure the directory's
+  // code goes to LastError and ceNoSpace fires OnNoSpace; a parent directory that could not be
+  // made for want of space is such a failure rather than an exception.
+  template <class F>
+  bool DirectoryChange(F&& Change);
   // Sets bytes From .. page end of the page to zero (read, clear, write). False with LastError.
   bool ZeroPageTail(int32_t PageNo, int32_t From, const std::string& Key);
   uint8_t FileEncryptionType(const TUserFileHandle& Handle) const;
@@ -141,10 +172,11 @@ private:
   void StoreGrownItem(int32_t ItemID, TDirItem& Item, int64_t FormerSize);
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
-  static int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit);
-  // Compaction's copy of one file's data into Target (TContainerFileSystem_Repair.cpp).
-  void RepairCopyData(const TDirItem& Item, const std::string& Path, TContainerFileSystem& Target,
-                      int32_t TargetHandle, std::vector<uint8_t>& Buffer);
+  int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const;
+  // Compaction's steps (TContainerFileSystem_Repair.cpp).
+  class TRepairRun;
+  // True when TContainerChecker finds no problem; otherwise false with Log saying why.
+  [[nodiscard]] bool RepairSourceIsSound(std::string& Log);
 
   std::unique_ptr<TPageFileManager> FPageFile;
   std::unique_ptr<TFreeSpaceManager> FFreeSpace;
@@ -161,7 +193,6 @@ private:
   uint16_t FMode = 0;
   int32_t FRepairItemsDone = 0;
   int32_t FRepairItemsTotal = 0;
-  int64_t FRepairUnflushed = 0;  // bytes copied since the copy's last StartFlush
   bool FInMemory = false;
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)

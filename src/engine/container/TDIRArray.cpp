@@ -1,6 +1,7 @@
 #include "container/TDIRArray.h"
 
 #include "platform/AnsiCase.h"
+#include "platform/AnsiCollation.h"
 #include "platform/Exception.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ void TDIRArray::Grow() {
 }
 
 bool TDIRArray::NameLess(int32_t A, int32_t B) const {
-  const int Order = platform::AnsiCompareTextCI(FItems[A].FileName, FItems[B].FileName);
+  const int Order = platform::CollateNames(FItems[A].FileName, FItems[B].FileName);
   return Order != 0 ? Order < 0 : A < B;
 }
 
@@ -138,7 +139,7 @@ void TDIRArray::UpdateItem(int32_t ItemNo, const TDirItem& Item) {
 int32_t TDIRArray::FindChild(int32_t ParentID, std::string_view Name) const {
   auto Pos = std::lower_bound(FNameIndex.begin(), FNameIndex.end(), Name,
                               [this](int32_t A, std::string_view Key) {
-                                return platform::AnsiCompareTextCI(FItems[A].FileName, Key) < 0;
+                                return platform::CollateNames(FItems[A].FileName, Key) < 0;
                               });
   for (; Pos != FNameIndex.end(); ++Pos) {
     const TDirItem& Item = FItems[*Pos];

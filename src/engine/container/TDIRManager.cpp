@@ -1,6 +1,5 @@
 #include "container/TDIRManager.h"
 
-#include "container/PageRunIO_internal.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
 #include "platform/Exception.h"
@@ -8,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace tesvar::container {
 
@@ -35,8 +35,7 @@ TDIRManager::TDIRManager(TPageFileManager& PageFile, TFreeSpaceManager& FreeSpac
       FFreeSpace(FreeSpace),
       FItemsPerDirPage(container::ItemsPerDirPage(PageFile.PageDataSize())),
       FItems(FItemsPerDirPage),
-      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize),
-      FPageIO(std::make_unique<TPageRunIO>(PageFile, 1)) {}
+      FPageBuffer(static_cast<size_t>(FItemsPerDirPage) * kDirItemSize) {}
 
 TDIRManager::~TDIRManager() = default;
 
@@ -46,15 +45,22 @@ void TDIRManager::Load() {
       static_cast<int64_t>(Header.DirPageCount) * FItemsPerDirPage < Header.DirItemCount) {
     throw Exception("TDIRManager.Load - DirItemCount > DirPageCount * ItemsPerDirPage");
   }
+  // Room for the items the pages in the host file can hold at most, not for what a damaged header
+  // claims.
   std::vector<TDirItem> Items;
-  Items.reserve(static_cast<size_t>(Header.DirItemCount));
+  Items.reserve(static_cast<size_t>(
+      std::min<int64_t>(Header.DirItemCount, static_cast<int64_t>(FPageFile.StoredPageCount()) * FItemsPerDirPage)));
   std::vector<int32_t> Pages;
+  std::unordered_set<int32_t> Visited;
   int32_t PageNo = Header.FirstDirPageNo;
   const int32_t DataSize = FItemsPerDirPage * kDirItemSize;
   for (int32_t K = 0; K < Header.DirPageCount; ++K) {
+    if (PageNo >= Header.PageCount || !Visited.insert(PageNo).second) {
+      throw Exception("TDIRManager.Load - invalid page No in directory chain, pageNo = " + std::to_string(PageNo));
+    }
     TPageHeader PageHeader;
     PageHeader.Data = FPageBuffer.data();
-    if (PageNo <= 0 || !FPageIO->ReadPage(PageHeader, PageNo, DataSize)) {
+    if (PageNo <= 0 || !FPageFile.ReadPage(PageHeader, PageNo, false, {}, DataSize)) {
       throw Exception("TDIRManager.Load - can not load page, pageNo = " + std::to_string(PageNo));
     }
     Pages.push_back(PageNo);
@@ -72,7 +78,7 @@ void TDIRManager::Load() {
 int32_t TDIRManager::ParsePath(std::string_view Path, ParsedPath& Parsed) {
   Parsed = {};
   Path = CutAtNul(Path);
-  if (Path.empty()) return kPathMalformed;
+  if (Path.empty()) return cePathMalformed;
   if (IsSeparator(Path.front())) {
     Parsed.Absolute = true;
     Path.remove_prefix(1);
@@ -80,13 +86,13 @@ int32_t TDIRManager::ParsePath(std::string_view Path, ParsedPath& Parsed) {
   }
   if (IsSeparator(Path.back())) {
     Path.remove_suffix(1);
-    if (Path.empty()) return kPathMalformed;
+    if (Path.empty()) return cePathMalformed;
   }
   size_t Start = 0;
   while (true) {
     size_t End = Start;
     while (End < Path.size() && !IsSeparator(Path[End])) ++End;
-    if (End == Start) return kPathMalformed;
+    if (End == Start) return cePathMalformed;
     Parsed.Components.push_back(CutName(Path.substr(Start, End - Start)));
     if (End == Path.size()) break;
     Start = End + 1;
@@ -97,7 +103,7 @@ int32_t TDIRManager::ParsePath(std::string_view Path, ParsedPath& Parsed) {
 int32_t TDIRManager::Resolve(const ParsedPath& Parsed, size_t Count) const {
   int32_t Dir = Parsed.Absolute ? kRootDirectoryID : FCurrentDir;
   for (size_t I = 0; I < Count; ++I) {
-    if (Dir != kRootDirectoryID && !FItems.ReadItem(Dir).IsDirectory) return kPathNotFound;
+    if (Dir != kRootDirectoryID && !FItems.ReadItem(Dir).IsDirectory) return cePathNotFound;
     const std::string_view Name = Parsed.Components[I];
     if (Name == ".") continue;
     if (Name == "..") {
@@ -105,7 +111,7 @@ int32_t TDIRManager::Resolve(const ParsedPath& Parsed, size_t Count) const {
       continue;
     }
     Dir = FItems.FindChild(Dir, Name);
-    if (Dir < 0) return kPathNotFound;
+    if (Dir < 0) return cePathNotFound;
   }
   return Dir;
 }
@@ -124,7 +130,7 @@ bool TDIRManager::ParentAndName(std::string_view Path, int32_t& ParentID, std::s
   if (!IsUsableName(Name)) return false;
   const size_t DirCount = Parsed.Components.size() - 1;
   ParentID = Resolve(Parsed, DirCount);
-  if (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory) ParentID = kPathNotFound;
+  if (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory) ParentID = cePathNotFound;
   if (ParentPath) {
     ParentPath->clear();
     if (Parsed.Absolute) ParentPath->push_back('\\');
@@ -160,7 +166,7 @@ void TDIRManager::WriteDirPage(size_t PageIndex, const char* SaveMessage) {
     FItems.ReadItem(ItemID).Encode(FPageBuffer.data() + (ItemID - First) * kDirItemSize);
   }
   PageHeader.Data = FPageBuffer.data();
-  if (!FPageIO->WritePage(PageHeader, PageNo, static_cast<int32_t>(FPageBuffer.size()))) {
+  if (!FPageFile.WritePage(PageHeader, PageNo, {}, static_cast<int32_t>(FPageBuffer.size()))) {
     FLastError = FPageFile.LastError();
     throw Exception(SaveMessage + std::to_string(PageNo));
   }
@@ -191,7 +197,7 @@ void TDIRManager::WriteItem(int32_t ItemID, const TDirItem& Item) {
 }
 
 bool TDIRManager::AddItem(const TDirItem& Item, int32_t& ItemID) {
-  FLastError = 0;
+  FLastError = ceOk;
   const int32_t Reuse = FItems.FirstDeleted();
   if (Reuse >= 0) {
     WriteItem(Reuse, Item);
@@ -254,10 +260,11 @@ bool TDIRManager::AddItem(const TDirItem& Item, int32_t& ItemID) {
 
 int32_t TDIRManager::AddNewItem(std::string_view Path, bool Directory, const std::string& Password,
                                 const std::string& Question, const std::string& Answer) {
-  FLastError = 0;
+  FLastError = ceOk;
   int32_t ParentID = 0;
   std::string Name;
-  if (!ParentAndName(Path, ParentID, Name, nullptr) || ParentID < kRootDirectoryID) return -1;
+  if (!ParentAndName(Path, ParentID, Name, nullptr)) return Fail(cePathMalformed, -1);
+  if (ParentID < kRootDirectoryID) return Fail(cePathNotFound, -1);
   TDirItem Item;
   Item.ParentID = ParentID;
   Item.FileName = std::move(Name);
@@ -281,7 +288,9 @@ int32_t TDIRManager::CreateFile(std::string_view Path, const std::string& Passwo
 }
 
 bool TDIRManager::CreateDir(std::string_view Path) {
-  if (FindFile(Path) != kPathNotFound) return false;  // exists, is the root, or is malformed
+  const int32_t Existing = FindFile(Path);
+  if (Existing == cePathMalformed) return Fail(cePathMalformed, false);
+  if (Existing != cePathNotFound) return Fail(ceFileExists, false);  // an item or the root
   return AddNewItem(Path, true, {}, {}, {}) >= 0;
 }
 
@@ -293,39 +302,44 @@ bool TDIRManager::DirectoryExists(std::string_view Path) const {
 }
 
 bool TDIRManager::ForceDirectories(std::string_view Path) {
-  FLastError = 0;
+  FLastError = ceOk;
   const int32_t Existing = FindFile(Path);
   if (Existing == kRootDirectoryID) return true;
-  if (Existing >= 0) return FItems.ReadItem(Existing).IsDirectory;
-  if (Existing == kPathMalformed) return false;
+  if (Existing >= 0) return FItems.ReadItem(Existing).IsDirectory || Fail(ceFileExists, false);
+  if (Existing == cePathMalformed) return Fail(cePathMalformed, false);
   int32_t ParentID = 0;
   std::string Name;
   std::string ParentPath;
-  if (!ParentAndName(Path, ParentID, Name, &ParentPath)) return false;
+  if (!ParentAndName(Path, ParentID, Name, &ParentPath)) return Fail(cePathMalformed, false);
   if (ParentID < kRootDirectoryID && !ForceDirectories(ParentPath)) {
-    // A parent that names a file simply cannot be made; a failed write or allocation raises.
-    if (FLastError == 0) return false;
+    // A parent that names a file simply cannot be made (its code stays); a failed allocation
+    // raises, as a failed write does.
+    if (FLastError != ceNoSpace) return false;
     throw Exception("TDIRManager.ForceDirectories - ForceDirectories error!");
   }
   return CreateDir(Path);
 }
 
 bool TDIRManager::RenameItem(std::string_view OldPath, std::string_view NewPath) {
+  FLastError = ceOk;
   const int32_t ItemID = FindFile(OldPath);
-  if (ItemID < 0) return false;
+  if (ItemID == kRootDirectoryID) return Fail(ceInvalidArgument, false);
+  if (ItemID < 0) return Fail(ItemID, false);
   const int32_t Target = FindFile(NewPath);
-  if (Target >= 0 && Target != ItemID) return false;
-  if (Target == kRootDirectoryID || OpenCount(ItemID) > 0) return false;
+  if (Target == kRootDirectoryID || (Target >= 0 && Target != ItemID)) return Fail(ceFileExists, false);
+  if (OpenCount(ItemID) > 0) return Fail(ceFileInUse, false);
   int32_t ParentID = 0;
   std::string Name;
   std::string ParentPath;
-  if (!ParentAndName(NewPath, ParentID, Name, &ParentPath)) return false;
+  if (!ParentAndName(NewPath, ParentID, Name, &ParentPath)) return Fail(cePathMalformed, false);
   if (ParentID < kRootDirectoryID) {
-    ForceDirectories(ParentPath);
+    if (!ForceDirectories(ParentPath)) return false;
     ParentID = FindFile(ParentPath);
-    if (ParentID < kRootDirectoryID || (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory)) return false;
+    if (ParentID < kRootDirectoryID || (ParentID >= 0 && !FItems.ReadItem(ParentID).IsDirectory)) {
+      return Fail(cePathNotFound, false);
+    }
   }
-  if (FItems.ReadItem(ItemID).IsDirectory && IsInside(ItemID, ParentID)) return false;
+  if (FItems.ReadItem(ItemID).IsDirectory && IsInside(ItemID, ParentID)) return Fail(ceInvalidArgument, false);
   // One write moves the item: a failure leaves it under its old name.
   TDirItem Item = FItems.ReadItem(ItemID);
   Item.ParentID = ParentID;
@@ -337,12 +351,16 @@ bool TDIRManager::RenameItem(std::string_view OldPath, std::string_view NewPath)
 }
 
 int32_t TDIRManager::OpenItem(std::string_view Path, const std::string& Password, std::string& Key) {
+  FLastError = ceOk;
   Key.clear();
   const int32_t ItemID = FindFile(Path);
-  if (ItemID < 0) return -1;
+  if (ItemID == kRootDirectoryID) return Fail(ceIsDirectory, -1);
+  if (ItemID < 0) return Fail(ItemID, -1);
   TDirItem Item = FItems.ReadItem(ItemID);
-  if (Item.IsDirectory) return -1;
-  if (Item.HasPassword && !TPageFileManager::VerifyPassword(Password, Item.PasswordBlock, &Key)) return -1;
+  if (Item.IsDirectory) return Fail(ceIsDirectory, -1);
+  if (Item.HasPassword && !TPageFileManager::VerifyPassword(Password, Item.PasswordBlock, &Key)) {
+    return Fail(ceInvalidPassword, -1);
+  }
   if (!FPageFile.ReadOnly()) {
     Item.LastAccessTime = platform::NowDosResolutionUtc();
     WriteItem(ItemID, Item);
@@ -358,15 +376,6 @@ void TDIRManager::CloseItem(int32_t ItemID) {
 int32_t TDIRManager::OpenCount(int32_t ItemID) const {
   if (ItemID < 0 || ItemID >= FItems.ItemCount()) return -1;
   return FOpenCounts[ItemID];
-}
-
-bool TDIRManager::CheckPassword(std::string_view Path, const std::string& Password) const {
-  const int32_t ItemID = FindFile(Path);
-  if (ItemID < 0) return false;
-  const TDirItem& Item = FItems.ReadItem(ItemID);
-  if (!Item.HasPassword) return true;
-  std::string Key;
-  return TPageFileManager::VerifyPassword(Password, Item.PasswordBlock, &Key);
 }
 
 std::string TDIRManager::ItemPath(int32_t ItemID) const {
@@ -440,7 +449,7 @@ int32_t TDIRManager::FindFirst(std::string_view Mask, uint32_t Attr, TSearchRec&
       Dir = kRootDirectoryID;
     } else {
       Dir = FindFile(DirPart);
-      if (Dir >= 0 && !FItems.ReadItem(Dir).IsDirectory) Dir = kPathNotFound;
+      if (Dir >= 0 && !FItems.ReadItem(Dir).IsDirectory) Dir = cePathNotFound;
     }
   }
   if (Dir < kRootDirectoryID) return kFindPathNotFound;

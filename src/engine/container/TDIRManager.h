@@ -21,11 +21,6 @@ namespace tesvar::container {
 
 class TPageFileManager;
 class TFreeSpaceManager;
-class TPageRunIO;
-
-// FindFile results besides item IDs (>= 0) and the root (-1).
-inline constexpr int32_t kPathMalformed = -2;  // empty path or an empty component
-inline constexpr int32_t kPathNotFound = -3;   // a component is missing or not a directory
 
 // FindFirst / FindNext results besides 0 (found).
 inline constexpr int32_t kFindNoMoreFiles = 18;
@@ -61,10 +56,13 @@ public:
   ~TDIRManager();
 
   // Reads DirPageCount directory pages from FirstDirPageNo and the first DirItemCount items;
-  // raises "TDIRManager.Load - can not load page, pageNo = <n>" when a page cannot be read.
+  // raises "TDIRManager.Load - can not load page, pageNo = <n>" when a page cannot be read,
+  // "TDIRManager.Load - invalid page No in directory chain, pageNo = <n>" for a chain that leaves
+  // the container or comes back to one of its pages, and "TDIRManager.Load - DirItemCount >
+  // DirPageCount * ItemsPerDirPage" for counts that do not fit each other.
   void Load();
 
-  // Item ID of Path, -1 for the root, kPathMalformed or kPathNotFound.
+  // Item ID of Path, -1 for the root, cePathMalformed or cePathNotFound.
   int32_t FindFile(std::string_view Path) const;
   // The item; raises "TDIRArray.ReadItem - invalid itemNo = <n>" for an invalid ID.
   const TDirItem& ReadItem(int32_t ItemID) const { return FItems.ReadItem(ItemID); }
@@ -72,34 +70,42 @@ public:
   // "TDIRManager.WriteItem - can not save page, pageNo = <n>" and keeps the former item in memory.
   void WriteItem(int32_t ItemID, const TDirItem& Item);
   // Stores a new item in the first deleted slot, else appends it (chaining a new directory page
-  // when the last one is full) and saves the header. False with LastError -17 when no page could
-  // be had; page failures raise the AddItem messages and leave the directory as it was.
-  bool AddItem(const TDirItem& Item, int32_t& ItemID);
+  // when the last one is full) and saves the header. False with LastError ceNoSpace when no page
+  // could be had; page failures raise the AddItem messages and leave the directory as it was.
+  [[nodiscard]] bool AddItem(const TDirItem& Item, int32_t& ItemID);
 
-  // Creates a file item (no check for an existing name); its item ID, or -1 for an empty or
-  // root path, a name "." or "..", a missing parent directory or no space.
-  int32_t CreateFile(std::string_view Path, const std::string& Password, const std::string& Question,
-                     const std::string& Answer);
-  // Creates a directory unless an item of that name exists.
-  bool CreateDir(std::string_view Path);
-  // Creates the directory and any missing parents. False when the path is malformed or names an
-  // existing file; raises "TDIRManager.ForceDirectories - ForceDirectories error!" when a parent
-  // cannot be made for want of space (LastError -17) or because a write failed.
-  bool ForceDirectories(std::string_view Path);
+  // The operations below that report by result reset LastError on entry and set it on every
+  // failure; the ones that raise leave the page error in it.
+  //
+  // Creates a file item (no check for an existing name); its item ID, or -1 with LastError
+  // cePathMalformed (an empty or root path, a name "." or ".."), cePathNotFound (no such parent
+  // directory) or ceNoSpace.
+  [[nodiscard]] int32_t CreateFile(std::string_view Path, const std::string& Password, const std::string& Question,
+                                   const std::string& Answer);
+  // Creates a directory unless an item of that name exists (false with ceFileExists), or with
+  // CreateFile's failures.
+  [[nodiscard]] bool CreateDir(std::string_view Path);
+  // Creates the directory and any missing parents. False with LastError cePathMalformed, or
+  // ceFileExists when the path or one of its parents names a file; raises "TDIRManager.ForceDirectories
+  // - ForceDirectories error!" when a parent cannot be made for want of space (LastError
+  // ceNoSpace) or because a write failed.
+  [[nodiscard]] bool ForceDirectories(std::string_view Path);
   // True for "\", "/", "." and paths of existing directories.
   bool DirectoryExists(std::string_view Path) const;
-  // Moves / renames an item. False when Old is missing or open, New names another existing item,
-  // New's parent cannot be made, New is malformed, or a directory would move into itself.
-  bool RenameItem(std::string_view OldPath, std::string_view NewPath);
+  // Moves / renames an item, forcing New's parent directories. False with LastError the FindFile
+  // code of a missing or malformed Old, ceFileExists when New names another existing item (or the
+  // root), ceFileInUse when Old is open, cePathMalformed for a malformed New, ForceDirectories'
+  // code when New's parent cannot be made, ceInvalidArgument for the root or a directory that
+  // would move into itself.
+  [[nodiscard]] bool RenameItem(std::string_view OldPath, std::string_view NewPath);
 
-  // Opens a file item: open count + 1, and (unless read-only) last access = now. -1 when missing,
-  // a directory, or its own password does not verify. Key receives the file's own key.
-  int32_t OpenItem(std::string_view Path, const std::string& Password, std::string& Key);
+  // Opens a file item: open count + 1, and (unless read-only) last access = now. -1 with LastError
+  // the FindFile code when missing or malformed, ceIsDirectory for a directory (or the root),
+  // ceInvalidPassword when its own password does not verify. Key receives the file's own key.
+  [[nodiscard]] int32_t OpenItem(std::string_view Path, const std::string& Password, std::string& Key);
   void CloseItem(int32_t ItemID);
   // Open count of an item, -1 for an invalid ID.
   int32_t OpenCount(int32_t ItemID) const;
-  // True when Path exists and has no own password or Password verifies against it.
-  bool CheckPassword(std::string_view Path, const std::string& Password) const;
   // "\" + the names from the root joined by "\" ("\" for the root).
   std::string ItemPath(int32_t ItemID) const;
 
@@ -129,9 +135,9 @@ private:
     size_t Next = 0;
     uint32_t ExcludeAttr = 0;
   };
-  // kPathMalformed for an empty path or an empty component, else 0.
+  // cePathMalformed for an empty path or an empty component, else 0.
   static int32_t ParsePath(std::string_view Path, ParsedPath& Parsed);
-  // Directory reached by Components[0 .. Count - 1]; -1 root, or kPathNotFound.
+  // Directory reached by Components[0 .. Count - 1]; -1 root, or cePathNotFound.
   int32_t Resolve(const ParsedPath& Parsed, size_t Count) const;
   // Parent directory ID and own name of a path to create; false when unusable.
   bool ParentAndName(std::string_view Path, int32_t& ParentID, std::string& Name, std::string* ParentPath) const;
@@ -144,6 +150,12 @@ private:
   // Writes the page's items from memory again after a failed write; failures are ignored.
   void RestoreDirPage(size_t PageIndex);
   void FillSearchRec(int32_t ItemID, TSearchRec& SearchRec) const;
+  // LastError = Code; returns Result (the failure paths' one step).
+  template <class T>
+  T Fail(int32_t Code, T Result) {
+    FLastError = Code;
+    return Result;
+  }
 
   TPageFileManager& FPageFile;
   TFreeSpaceManager& FFreeSpace;
@@ -156,7 +168,6 @@ private:
   int32_t FCurrentDir = kRootDirectoryID;
   int32_t FLastError = 0;
   std::vector<uint8_t> FPageBuffer;
-  std::unique_ptr<TPageRunIO> FPageIO;
 };
 
 }  // namespace tesvar::container

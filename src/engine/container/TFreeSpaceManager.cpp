@@ -68,7 +68,7 @@ void TFreeSpaceManager::LoadPFS() {
   FPFSPages.clear();
   FPFS.clear();
   for (int32_t i = 0; i < header.PFSPageCount; ++i) {
-    const int64_t pageNo = 1 + int64_t(i) * FExtentsPerPFSPage * FExtentPageCount;
+    const int64_t pageNo = kFirstPFSPageNo + int64_t(i) * FExtentsPerPFSPage * FExtentPageCount;
     // A bitmap page beyond the container cannot be read; checking first also bounds the memory.
     if (pageNo >= header.PageCount)
       throw Exception("TFreeSpaceManager.LoadPFS - can not load page, pageNo = " + std::to_string(pageNo));
@@ -87,10 +87,10 @@ void TFreeSpaceManager::LoadGAM() {
   FGAM.clear();
   FSGAM.clear();
   for (int32_t i = 0; i < header.GAMPageCount; ++i) {
-    const int64_t pageNo = 2 + int64_t(i) * FExtentsPerGAMPage * FExtentPageCount;
+    const int64_t pageNo = kFirstGAMPageNo + int64_t(i) * FExtentsPerGAMPage * FExtentPageCount;
     const std::string number = std::to_string(pageNo);
     if (pageNo >= header.PageCount) throw Exception("TFreeSpaceManager.LoadGAM - can not load page, pageNo = " + number);
-    if (pageNo + 1 >= header.PageCount)
+    if (pageNo + kSGAMAfterGAM >= header.PageCount)
       throw Exception("TFreeSpaceManager.LoadGAM - can not load SGAM page, pageNo = " + number);
     FGAMPages.push_back(int32_t(pageNo));
     const size_t at = size_t(i) * size_t(FGAMBytesPerPage);
@@ -101,7 +101,7 @@ void TFreeSpaceManager::LoadGAM() {
     if (!FPageFile.ReadPage(page, int32_t(pageNo), false, {}, FGAMBytesPerPage))
       throw Exception("TFreeSpaceManager.LoadGAM - can not load page, pageNo = " + number);
     page.Data = FSGAM.data() + at;
-    if (!FPageFile.ReadPage(page, int32_t(pageNo + 1), false, {}, FGAMBytesPerPage))
+    if (!FPageFile.ReadPage(page, int32_t(pageNo + kSGAMAfterGAM), false, {}, FGAMBytesPerPage))
       throw Exception("TFreeSpaceManager.LoadGAM - can not load SGAM page, pageNo = " + number);
   }
 }
@@ -167,20 +167,20 @@ int32_t TFreeSpaceManager::addExtents(int64_t Needed, bool WholeExtentsOnly) {
       if (getBit(FGAM, x)) ++FFreeExtentCount;
     } else {
       if (needPFS) {
-        FPFSPages.push_back(int32_t(1 + int64_t(FPFSPages.size()) * FExtentsPerPFSPage * E));
+        FPFSPages.push_back(int32_t(kFirstPFSPageNo + int64_t(FPFSPages.size()) * FExtentsPerPFSPage * E));
         FPFS.resize(FPFS.size() + size_t(FPFSBytesPerPage), 0xFF);
         FPFSDirty.push_back(true);
-        putBit(FPFS, x * E, false);
+        putBit(FPFS, x * E + kPFSPageInExtent, false);
       }
       if (needGAM) {
-        FGAMPages.push_back(int32_t(2 + int64_t(FGAMPages.size()) * FExtentsPerGAMPage * E));
+        FGAMPages.push_back(int32_t(kFirstGAMPageNo + int64_t(FGAMPages.size()) * FExtentsPerGAMPage * E));
         FGAM.resize(FGAM.size() + size_t(FGAMBytesPerPage), 0xFF);
         FSGAM.resize(FSGAM.size() + size_t(FGAMBytesPerPage), 0x00);
         FGAMDirty.push_back(true);
         putBit(FGAM, x, false);
         putBit(FSGAM, x, true);
-        putBit(FPFS, x * E + 1, false);
-        putBit(FPFS, x * E + 2, false);
+        putBit(FPFS, x * E + kGAMPageInExtent, false);
+        putBit(FPFS, x * E + kSGAMPageInExtent, false);
         ++FMixedExtentCount;
       } else if (getBit(FGAM, x)) {
         ++FFreeExtentCount;  // the extent keeps its GAM bit beside its PFS page
@@ -235,30 +235,34 @@ bool TFreeSpaceManager::GetPages(int32_t Count, int32_t NearPage, std::vector<in
     scanExtents(extent, Count, Pages, WholeExtentsOnly);
   }
 
+  int32_t added = 0;
   if (int64_t(Pages.size()) < Count) {
-    const int32_t added = addExtents(int64_t(Count) - int64_t(Pages.size()), WholeExtentsOnly);
+    added = addExtents(int64_t(Count) - int64_t(Pages.size()), WholeExtentsOnly);
     if (added == 0) {
       rollback(before, Pages);
       throw Exception("TFreeSpaceManager.GetPages - AddExtents does not append any extents.");
     }
-    if (!FPageFile.AddPages(added * FExtentPageCount)) {
-      rollback(before, Pages);
-      return false;
-    }
     scanExtents(extent, Count, Pages, WholeExtentsOnly);
-    if (int64_t(Pages.size()) < Count) throw Exception("TFreeSpaceManager.GetPages - AddExtents appends too small pages.");
+    if (int64_t(Pages.size()) < Count) {
+      rollback(before, Pages);
+      throw Exception("TFreeSpaceManager.GetPages - AddExtents appends too small pages.");
+    }
   }
 
-  // Pages past the end can only come from a container whose page count ends inside an extent.
-  bool grown = true;
+  // The container grows once, by the extents added and, should a page taken lie past the end (a
+  // page count that ends inside an extent), up to that page. Nothing is stored before it has.
+  int64_t growth = int64_t(added) * FExtentPageCount;
   if (!Pages.empty()) {
     const int32_t highest = *std::max_element(Pages.begin(), Pages.end());
-    const int32_t pageCount = FPageFile.Header().PageCount;
-    if (highest >= pageCount) grown = FPageFile.AddPages(highest - pageCount + 1);
+    growth = std::max<int64_t>(growth, int64_t(highest) + 1 - FPageFile.Header().PageCount);
+  }
+  if (growth > 0 && (growth > std::numeric_limits<int32_t>::max() || !FPageFile.AddPages(int32_t(growth)))) {
+    rollback(before, Pages);
+    return false;
   }
   SaveGAM(FGAMDirty);
   SavePFS(FPFSDirty);
-  return grown;
+  return true;
 }
 
 void TFreeSpaceManager::rollback(const Snapshot& Before, std::vector<int32_t>& Pages) {

@@ -18,11 +18,12 @@ public:
 
   // Takes Count pages, preferring the extent of NearPage, then wholly free (and, unless
   // WholeExtentsOnly, mixed) extents, then growing the container by whole extents. Pages
-  // receives the page numbers in the order taken. Writes the changed bitmap pages. False when the
-  // container could not be grown: Pages is then empty and the manager (bitmaps, counts and the
-  // header's bitmap page counts) is as before the call. Raises on bitmap write failures and
-  // inconsistencies ("TFreeSpaceManager.GetPages - ...", "TFreeSpaceManager.SaveGAM - ...").
-  bool GetPages(int32_t Count, int32_t NearPage, std::vector<int32_t>& Pages, bool WholeExtentsOnly);
+  // receives the page numbers in the order taken. The container grows (once) before any changed
+  // bitmap page is written. False when it could not be grown: Pages is then empty, nothing was
+  // written and the manager (bitmaps, counts and the header's bitmap page counts) is as before
+  // the call. Raises on bitmap write failures and inconsistencies ("TFreeSpaceManager.GetPages -
+  // ...", "TFreeSpaceManager.SaveGAM - ...").
+  [[nodiscard]] bool GetPages(int32_t Count, int32_t NearPage, std::vector<int32_t>& Pages, bool WholeExtentsOnly);
   // Marks the pages free and writes the changed bitmap pages. Numbers below 1, at or beyond
   // PageCount, and the bitmap pages themselves are ignored.
   void FreePages(const std::vector<int32_t>& Pages);

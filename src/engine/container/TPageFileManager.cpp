@@ -31,16 +31,16 @@ constexpr int64_t kHeaderBytes = kContainerHeaderSize;
 void encodeHeader(const TContainerHeader& h, uint8_t (&out)[kContainerHeaderSize]) {
   std::memset(out, 0, sizeof out);
   std::memcpy(out, kContainerSignature, sizeof kContainerSignature);
-  putLE32(out + 12, std::bit_cast<uint32_t>(h.Version));
-  putLE32s(out + 16, h.PageSize);
-  putLE32s(out + 20, h.ExtentPageCount);
-  putLE32s(out + 24, h.ReservedPageCount);
-  putLE32s(out + 28, h.GAMPageCount);
-  putLE32s(out + 32, h.PFSPageCount);
-  putLE32s(out + 36, h.DirPageCount);
-  putLE32s(out + 40, h.FirstDirPageNo);
-  putLE32s(out + 44, h.DirItemCount);
-  putLE32s(out + 48, h.PageCount);
+  putLE32(out + kHeaderVersionOffset, std::bit_cast<uint32_t>(h.Version));
+  putLE32s(out + kHeaderPageSizeOffset, h.PageSize);
+  putLE32s(out + kHeaderExtentPageCountOffset, h.ExtentPageCount);
+  putLE32s(out + kHeaderReservedPageCountOffset, h.ReservedPageCount);
+  putLE32s(out + kHeaderGAMPageCountOffset, h.GAMPageCount);
+  putLE32s(out + kHeaderPFSPageCountOffset, h.PFSPageCount);
+  putLE32s(out + kHeaderDirPageCountOffset, h.DirPageCount);
+  putLE32s(out + kHeaderFirstDirPageNoOffset, h.FirstDirPageNo);
+  putLE32s(out + kHeaderDirItemCountOffset, h.DirItemCount);
+  putLE32s(out + kHeaderPageCountOffset, h.PageCount);
   std::memcpy(out + kHeaderPasswordBlockOffset, h.PasswordBlock, kPasswordBlockSize);
   out[kHeaderEncryptionTypeOffset] = h.EncryptionType;
   putLE32(out + kHeaderChecksumOffset,
@@ -53,26 +53,37 @@ bool decodeHeader(const uint8_t (&in)[kContainerHeaderSize], TContainerHeader& h
   if (getLE32(in + kHeaderChecksumOffset) !=
       codec::XorDwords(in + kHeaderChecksummedOffset, kContainerHeaderSize - kHeaderChecksummedOffset))
     return false;
-  h.Version = std::bit_cast<float>(getLE32(in + 12));
-  h.PageSize = getLE32s(in + 16);
-  h.ExtentPageCount = getLE32s(in + 20);
-  h.ReservedPageCount = getLE32s(in + 24);
-  h.GAMPageCount = getLE32s(in + 28);
-  h.PFSPageCount = getLE32s(in + 32);
-  h.DirPageCount = getLE32s(in + 36);
-  h.FirstDirPageNo = getLE32s(in + 40);
-  h.DirItemCount = getLE32s(in + 44);
-  h.PageCount = getLE32s(in + 48);
+  h.Version = std::bit_cast<float>(getLE32(in + kHeaderVersionOffset));
+  h.PageSize = getLE32s(in + kHeaderPageSizeOffset);
+  h.ExtentPageCount = getLE32s(in + kHeaderExtentPageCountOffset);
+  h.ReservedPageCount = getLE32s(in + kHeaderReservedPageCountOffset);
+  h.GAMPageCount = getLE32s(in + kHeaderGAMPageCountOffset);
+  h.PFSPageCount = getLE32s(in + kHeaderPFSPageCountOffset);
+  h.DirPageCount = getLE32s(in + kHeaderDirPageCountOffset);
+  h.FirstDirPageNo = getLE32s(in + kHeaderFirstDirPageNoOffset);
+  h.DirItemCount = getLE32s(in + kHeaderDirItemCountOffset);
+  h.PageCount = getLE32s(in + kHeaderPageCountOffset);
   std::memcpy(h.PasswordBlock, in + kHeaderPasswordBlockOffset, kPasswordBlockSize);
   h.EncryptionType = in[kHeaderEncryptionTypeOffset];
   return true;
 }
 
-// Values the page arithmetic relies on; a header outside them is treated as damaged.
+// The sizes this system creates containers with and counts that fit the container and each other;
+// a header outside them is damaged (and would make the layers above allocate by its numbers).
 bool plausible(const TContainerHeader& h) {
-  return h.PageSize > kPageHeaderSize && h.ExtentPageCount > 0 && h.PageCount >= 1 &&
-         h.ReservedPageCount == kReservedPageCount && h.PFSPageCount >= 0 && h.GAMPageCount >= 0 &&
-         h.DirPageCount >= 0 && h.DirItemCount >= 0;
+  if (h.PageSize % kBytesPerKB != 0 || h.PageSize < kMinPageSizeKB * kBytesPerKB ||
+      h.PageSize > kMaxPageSizeKB * kBytesPerKB)
+    return false;
+  if (h.ExtentPageCount < 1 || h.ExtentPageCount > MaxExtentPageCount(h.PageSize)) return false;
+  if (h.ReservedPageCount != kReservedPageCount || h.PageCount < 1) return false;
+  if (h.EncryptionType != etNone && h.EncryptionType != etPageCipher) return false;
+  if (h.PFSPageCount < 0 || h.GAMPageCount < 0 || h.DirPageCount < 0 || h.DirItemCount < 0) return false;
+  // Bitmap pages (a GAM page comes with its SGAM page) and directory pages are distinct pages
+  // after the reserved ones.
+  const int64_t structure = int64_t(h.PFSPageCount) + 2 * int64_t(h.GAMPageCount) + h.DirPageCount;
+  if (structure > int64_t(h.PageCount) - kReservedPageCount) return false;
+  if (h.DirPageCount > 0 && (h.FirstDirPageNo < kReservedPageCount || h.FirstDirPageNo >= h.PageCount)) return false;
+  return true;
 }
 
 // Copies Text into a zero-padded area of Size bytes.
@@ -96,20 +107,6 @@ struct TPageFileManager::CipherCache {
     return *ciphers.emplace(key, std::make_unique<codec::TCipher_Rijndael>(key)).first->second;
   }
 
-  // Encrypts or decrypts Data in place under Key; false without a key or when the cipher fails.
-  bool Apply(bool encode, const std::string& key, uint8_t* data, size_t size) {
-    if (key.empty()) return false;
-    try {
-      codec::TCipher_Rijndael& cipher = For(key);
-      if (encode)
-        cipher.EncodeBuffer(data, data, size);
-      else
-        cipher.DecodeBuffer(data, data, size);
-      return true;
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
 };
 
 TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, const std::string& Password,
@@ -122,11 +119,16 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
       FPassword(Password),
       FCiphers(std::make_unique<CipherCache>()) {
   if (Mode == kModeCreate) {
-    if (PageSizeKB <= 0) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
+    if (PageSizeKB < kMinPageSizeKB) throw Exception("TPageFileManager.Create - page size should be >= 1 Kb.");
+    if (PageSizeKB > kMaxPageSizeKB) {
+      throw Exception("TPageFileManager.Create - page size should be <= " + std::to_string(kMaxPageSizeKB) + " Kb.");
+    }
     if (ExtentPageCount <= 0) throw Exception("TPageFileManager.Create - extent page count should be >= 1 Page.");
-    // The page size must keep the byte offset of every page in 32-bit page numbers' reach.
-    if (PageSizeKB > std::numeric_limits<int32_t>::max() / 1024)
-      throw Exception("TPageFileManager.Create - page size is too large.");
+    const int64_t maxExtent = MaxExtentPageCount(PageSizeKB * kBytesPerKB);
+    if (ExtentPageCount > maxExtent) {
+      throw Exception("TPageFileManager.Create - extent page count should be <= " + std::to_string(maxExtent) +
+                      " Pages.");
+    }
     // Parameter errors surface before anything is written.
     if (!Password.empty()) {
       if (Password.size() > size_t(kMaxPasswordLength))
@@ -138,7 +140,7 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
     if (!FFile->InternalOpen(true, false)) throw Exception("Cannot create file \"" + FileName + "\"");
     FHeader = TContainerHeader{};
     FHeader.Version = 1.2f;
-    FHeader.PageSize = PageSizeKB * 1024;
+    FHeader.PageSize = PageSizeKB * kBytesPerKB;
     FHeader.ExtentPageCount = ExtentPageCount;
     FHeader.ReservedPageCount = kReservedPageCount;
     FHeader.PageCount = 1;
@@ -147,21 +149,46 @@ TPageFileManager::TPageFileManager(const std::string& FileName, uint16_t Mode, c
       BuildPasswordBlock(Password, Question, Answer, FHeader.PasswordBlock, &FPageKey);
     }
     SaveHeader();
+    // Transactions build on a durable container: the new one is flushed, its name included.
+    // Without them nothing is durable before the owner flushes.
+    if (!InMemory && TCFSTransaction::Enabled()) {
+      if (!FFile->Flush() || !platform::FileSystem().SyncDirectory(platform::ExtractFileDir(FileName)))
+        throw Exception("Cannot create file \"" + FileName + "\"");
+      FFile->BeginTransactions(FHeader.PageSize);
+    }
     return;
   }
 
   FFile = std::make_unique<TCFSHugeFile>(FileName, FExclusive, FReadOnly, InMemory);
   if (!FFile->InternalOpen(false, true))
     throw Exception("File " + platform::ExtractFileName(FileName) + " has corrupted header.");
-  uint8_t image[kContainerHeaderSize];
-  TContainerHeader header;
-  FFile->Seek(0, 0);
-  if (FFile->Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
-    throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
-  FHeader = header;
+  std::string refusal;
+  if (FFile->Recover(FReadOnly, refusal) == TCFSTransaction::trRefused) throw Exception(refusal);
+  FHeader = readHeader(*FFile);
+  // Writing into a container that lost pages would build on pages that are not there.
+  if (!FReadOnly && Truncated()) {
+    throw Exception("TContainerFileSystem.LoadHeader - CFS file is truncated, it can only be opened read-only.");
+  }
   // The key is taken without the verification delay: callers that accept a password from a user
   // verify it first (TContainerFileSystem does), so the delay is spent once per open.
   if (FHeader.EncryptionType != etNone) DecodePageKey(Password, FHeader.PasswordBlock, &FPageKey);
+  FFile->BeginTransactions(FHeader.PageSize);
+}
+
+TContainerHeader TPageFileManager::readHeader(TCFSHugeFile& File) {
+  uint8_t image[kContainerHeaderSize];
+  TContainerHeader header;
+  File.Seek(0, 0);
+  if (File.Read(image, kHeaderBytes) != kHeaderBytes || !decodeHeader(image, header) || !plausible(header))
+    throw Exception("TContainerFileSystem.LoadHeader - Invalid CFS file, header is corrupted.");
+  return header;
+}
+
+TContainerHeader TPageFileManager::StoredHeader(const std::string& FileName) {
+  TCFSHugeFile file(FileName, false, true, false);
+  if (!file.InternalOpen(false, true))
+    throw Exception("File " + platform::ExtractFileName(FileName) + " has corrupted header.");
+  return readHeader(file);
 }
 
 TPageFileManager::~TPageFileManager() = default;
@@ -181,11 +208,6 @@ void TPageFileManager::DecodePageHeader(const uint8_t* In, TPageHeader& PageHead
   PageHeader.PageType = In[kPageTypeOffset];
   PageHeader.EncryptionType = In[kPageEncryptionOffset];
   PageHeader.ChecksumKind = In[kPageChecksumKindOffset];
-}
-
-codec::TCipher_Rijndael* TPageFileManager::Cipher(const std::string& Key) {
-  const std::string& used = Key.empty() ? FPageKey : Key;
-  return used.empty() ? nullptr : &FCiphers->For(used);
 }
 
 void TPageFileManager::BuildPasswordBlock(const std::string& Password, const std::string& Question,
@@ -250,77 +272,143 @@ void TPageFileManager::SaveHeader() {
   FFile->WriteBuffer(image, kHeaderBytes);
 }
 
-bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool NoDecrypt, const std::string& Key,
-                                int32_t Size) {
-  FLastError = ceOk;
-  const int64_t offset = int64_t(PageNo) * FHeader.PageSize;
-  uint8_t raw[kPageHeaderSize];
-  if (PageNo < 0 || offset > FFile->GetSize()) {
-    FLastError = cePageHeaderRead;
-    return false;
+codec::TCipher_Rijndael* TPageFileManager::Cipher(const std::string& Key) noexcept {
+  const std::string& Used = Key.empty() ? FPageKey : Key;
+  if (Used.empty()) return nullptr;
+  try {
+    return &FCiphers->For(Used);
+  } catch (const std::exception&) {
+    return nullptr;  // out of memory for the key schedule
   }
-  FFile->Seek(offset, 0);
-  if (FFile->Read(raw, kPageHeaderSize) != kPageHeaderSize) {
-    FLastError = cePageHeaderRead;
-    return false;
+}
+
+bool TPageFileManager::EncodePage(uint8_t* Image, TPageHeader& PageHeader, const uint8_t* Data,
+                                  const std::string& Key, int32_t Size) {
+  const auto Count = static_cast<size_t>(std::max(Size, 0));
+  uint8_t* Stored = Image + kPageHeaderSize;
+  uint8_t Encryption = PageHeader.EncryptionType;
+  if (Count > 0) {
+    if (!Data) {
+      std::memset(Stored, 0, Count);
+      Encryption = etNone;
+      PageHeader.Checksum = codec::CalcChecksum(Stored, Count, PageHeader.ChecksumKind);
+    } else if (Encryption == etNone) {
+      // Plain pages: copied and checksummed in one pass.
+      if (PageHeader.ChecksumKind == codec::kChecksumXorDwords) {
+        PageHeader.Checksum = codec::CopyXorDwords(Data, Stored, Count);
+      } else {
+        std::memcpy(Stored, Data, Count);
+        PageHeader.Checksum = codec::CalcChecksum(Stored, Count, PageHeader.ChecksumKind);
+      }
+    } else if (Encryption == etPageCipher) {
+      codec::TCipher_Rijndael* PageCipher = Cipher(Key);
+      if (!PageCipher) {
+        FLastError = cePageEncrypt;
+        return false;
+      }
+      PageCipher->EncodeBuffer(Data, Stored, Count);
+      PageHeader.Checksum = codec::CalcChecksum(Stored, Count, PageHeader.ChecksumKind);
+    } else {
+      throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+    }
   }
-  DecodePageHeader(raw, PageHeader);
-  if (Size == 0) return true;
-  if (PageHeader.Data == nullptr) throw Exception("TPageFileManager.ReadPage - pData is nil.");
-  const int32_t count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
-  if (FFile->Read(PageHeader.Data, count) != count) {
-    FLastError = cePageDataRead;
-    return false;
-  }
-  if ((PageHeader.ChecksumKind == codec::kChecksumXorDwords || PageHeader.ChecksumKind == codec::kChecksumCrc16) &&
-      codec::CalcChecksum(PageHeader.Data, size_t(count), PageHeader.ChecksumKind) != PageHeader.Checksum) {
+  TPageHeader StoredHeader = PageHeader;
+  StoredHeader.EncryptionType = Encryption;
+  EncodePageHeader(StoredHeader, Image);
+  return true;
+}
+
+bool TPageFileManager::DecodePage(uint8_t* Image, TPageHeader& PageHeader, uint8_t* Data, bool NoDecrypt,
+                                  const std::string& Key, int32_t Size) {
+  DecodePageHeader(Image, PageHeader);
+  const auto Count = static_cast<size_t>(std::max(Size, 0));
+  uint8_t* Stored = Image + kPageHeaderSize;
+  const bool Plain = NoDecrypt || PageHeader.EncryptionType == etNone;
+  const uint8_t Kind = PageHeader.ChecksumKind;
+  if (Plain && Kind == codec::kChecksumXorDwords) {
+    // Plain pages: copied and verified in one pass (the copy is undefined when it fails).
+    if (codec::CopyXorDwords(Stored, Data, Count) == PageHeader.Checksum) return true;
     FLastError = cePageChecksum;
     return false;
   }
-  if (NoDecrypt || PageHeader.EncryptionType == etNone) return true;
-  if (PageHeader.EncryptionType != etPageCipher ||
-      !FCiphers->Apply(false, Key.empty() ? FPageKey : Key, PageHeader.Data, size_t(count))) {
+  if ((Kind == codec::kChecksumXorDwords || Kind == codec::kChecksumCrc16) &&
+      codec::CalcChecksum(Stored, Count, Kind) != PageHeader.Checksum) {
+    FLastError = cePageChecksum;
+    return false;
+  }
+  if (Plain) {
+    std::memmove(Data, Stored, Count);
+    return true;
+  }
+  codec::TCipher_Rijndael* PageCipher = PageHeader.EncryptionType == etPageCipher ? Cipher(Key) : nullptr;
+  if (!PageCipher) {
     FLastError = cePageDecrypt;
     return false;
+  }
+  // The cipher takes the same buffer or two apart: an image that overlaps its destination is
+  // decrypted where it lies and then moved down.
+  const auto To = reinterpret_cast<uintptr_t>(Data);
+  const auto From = reinterpret_cast<uintptr_t>(Stored);
+  if (To + Count <= From || From + Count <= To || To == From) {
+    PageCipher->DecodeBuffer(Stored, Data, Count);
+  } else {
+    PageCipher->DecodeBuffer(Stored, Stored, Count);
+    std::memmove(Data, Stored, Count);
   }
   return true;
 }
 
+int64_t TPageFileManager::WriteImages(int32_t PageNo, const uint8_t* Images, int64_t Bytes) {
+  if (FReadOnly || PageNo < 0) return 0;
+  FFile->Seek(int64_t{PageNo} * FHeader.PageSize, 0);
+  return std::max<int64_t>(FFile->Write(Images, Bytes), 0);
+}
+
+int64_t TPageFileManager::ReadImages(int32_t PageNo, uint8_t* Images, int64_t Bytes) {
+  const int64_t Offset = int64_t{PageNo} * FHeader.PageSize;
+  if (PageNo < 0 || Offset > FFile->GetSize()) return 0;
+  FFile->Seek(Offset, 0);
+  return std::max<int64_t>(FFile->Read(Images, Bytes), 0);
+}
+
+bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool NoDecrypt, const std::string& Key,
+                                int32_t Size) {
+  FLastError = ceOk;
+  const int32_t Count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
+  const int64_t Total = kPageHeaderSize + int64_t{Count};
+  if (FPageImage.size() < static_cast<size_t>(Total)) FPageImage.resize(static_cast<size_t>(Total));
+  const int64_t Got = ReadImages(PageNo, FPageImage.data(), Total);
+  if (Got < kPageHeaderSize) {
+    FLastError = cePageHeaderRead;
+    return false;
+  }
+  if (Count == 0) {
+    DecodePageHeader(FPageImage.data(), PageHeader);
+    return true;
+  }
+  if (PageHeader.Data == nullptr) throw Exception("TPageFileManager.ReadPage - pData is nil.");
+  if (Got < Total) {
+    FLastError = ShortReadError(Got);
+    return false;
+  }
+  return DecodePage(FPageImage.data(), PageHeader, PageHeader.Data, NoDecrypt, Key, Count);
+}
+
 bool TPageFileManager::WritePage(TPageHeader& PageHeader, int32_t PageNo, const std::string& Key, int32_t Size) {
   FLastError = ceOk;
-  const int32_t count = Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
-  const bool withData = PageHeader.Data != nullptr && count > 0;
-  if (withData) {
-    if (PageHeader.EncryptionType == etPageCipher) {
-      if (!FCiphers->Apply(true, Key.empty() ? FPageKey : Key, PageHeader.Data, size_t(count))) {
-        FLastError = cePageEncrypt;
-        return false;
-      }
-    } else if (PageHeader.EncryptionType != etNone) {
-      throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
-    }
-    PageHeader.Checksum = codec::CalcChecksum(PageHeader.Data, size_t(count), PageHeader.ChecksumKind);
-  }
-  uint8_t raw[kPageHeaderSize];
-  EncodePageHeader(PageHeader, raw);
-  if (FReadOnly || PageNo < 0) {
-    FLastError = cePageHeaderWrite;
-    return false;
+  const int32_t Count = PageHeader.Data == nullptr ? 0 : Size < 0 ? PageDataSize() : std::min(Size, PageDataSize());
+  const int64_t Total = kPageHeaderSize + int64_t{std::max(Count, 0)};
+  if (FPageImage.size() < static_cast<size_t>(Total)) FPageImage.resize(static_cast<size_t>(Total));
+  if (!EncodePage(FPageImage.data(), PageHeader, PageHeader.Data, Key, Count)) return false;
+  // The caller's data carries what was stored, as the page file has always left it.
+  if (Count > 0 && PageHeader.EncryptionType != etNone) {
+    std::memcpy(PageHeader.Data, FPageImage.data() + kPageHeaderSize, static_cast<size_t>(Count));
   }
   // Header and data go out in one transfer, so a failed write leaves the page as it was
   // instead of a new header over old data (which would no longer match its checksum).
-  const int32_t total = kPageHeaderSize + (withData ? count : 0);
-  FWriteBuffer.resize(size_t(total));
-  std::memcpy(FWriteBuffer.data(), raw, kPageHeaderSize);
-  if (withData) std::memcpy(FWriteBuffer.data() + kPageHeaderSize, PageHeader.Data, size_t(count));
-  FFile->Seek(int64_t(PageNo) * FHeader.PageSize, 0);
-  const int64_t written = FFile->Write(FWriteBuffer.data(), total);
-  if (written < kPageHeaderSize) {
-    FLastError = cePageHeaderWrite;
-    return false;
-  }
-  if (written != total) {
-    FLastError = cePageDataWrite;
+  const int64_t Written = WriteImages(PageNo, FPageImage.data(), Total);
+  if (Written != Total) {
+    FLastError = ShortWriteError(Written);
     return false;
   }
   return true;
@@ -331,8 +419,7 @@ bool TPageFileManager::AddPages(int32_t Count) {
   const int32_t previous = FHeader.PageCount;
   try {
     const int64_t target = (int64_t(FHeader.PageCount) + Count) * FHeader.PageSize;
-    FFile->SetSize(target);
-    if (FFile->GetSize() != target) return false;
+    if (!FFile->SetSize(target) || FFile->GetSize() != target) return false;
     FHeader.PageCount += Count;
     SaveHeader();
     return true;
@@ -340,6 +427,18 @@ bool TPageFileManager::AddPages(int32_t Count) {
     FHeader.PageCount = previous;
     return false;
   }
+}
+
+int64_t TPageFileManager::NeededHostSize() const {
+  return FHeader.PageCount <= 1 ? kHeaderBytes : int64_t(FHeader.PageCount) * FHeader.PageSize;
+}
+
+bool TPageFileManager::Truncated() const { return FFile->GetSize() < NeededHostSize(); }
+
+int32_t TPageFileManager::StoredPageCount() const {
+  const int64_t size = FFile->GetSize();
+  const int64_t stored = size <= 0 ? 0 : (size - 1) / FHeader.PageSize + 1;
+  return static_cast<int32_t>(std::min<int64_t>(stored, FHeader.PageCount));
 }
 
 int64_t TPageFileManager::GetFreeSpace() const {
@@ -360,12 +459,19 @@ bool TPageFileManager::RenameFile(const std::string& NewName) {
 
 bool TPageFileManager::DeleteFiles(bool Quick) { return FFile->DeleteFiles(Quick); }
 
-void TPageFileManager::Flush() { FFile->Flush(); }
+bool TPageFileManager::Flush() { return FReadOnly || FFile->Flush(); }
 
 void TPageFileManager::Close() { FFile->Close(); }
 
-void TPageFileManager::SetInMemory(bool Value) {
-  if (FFile->SetInMemory(Value)) FInMemory = Value;
+bool TPageFileManager::SetInMemory(bool Value) {
+  if (Value == FInMemory) return true;
+  // The switch copies what the host holds: everything pending is committed first.
+  if (!FReadOnly && !FFile->Flush()) return false;
+  FFile->EndTransactions();
+  const bool switched = FFile->SetInMemory(Value);
+  if (switched) FInMemory = Value;
+  FFile->BeginTransactions(FHeader.PageSize);
+  return switched;
 }
 
 }  // namespace tesvar::container

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 namespace tesvar::container {
 
@@ -45,22 +46,33 @@ TUserFilePageMapManager::TFileMap& TUserFilePageMapManager::MapOf(const TDirItem
   }
   auto It = FCache.find(Item.FirstMapPageNo);
   if (It == FCache.end()) {
-    const int64_t DataCount = std::min(PagesForSize(Item.Size), kMaxPages);
+    const int64_t DataCount = PagesForSize(Item.Size);
     // A map without data pages (a file stored with size 0) still has its first map page.
     const int64_t MapCount = std::max<int64_t>(1, (DataCount + FEntriesPerMapPage - 1) / FEntriesPerMapPage);
+    // A size that needs more pages than the container has is damage; the lists below are bounded
+    // by the pages the host file holds.
+    if (DataCount + MapCount > static_cast<int64_t>(FPageFile.Header().PageCount) - kReservedPageCount) {
+      throw Exception("TUserFilePageMapManager.GetMaps - File size exceeds the container.");
+    }
+    const int64_t Stored = FPageFile.StoredPageCount();
     TFileMap Map;
-    // Room for the whole map at once; a damaged size cannot ask for more pages than the
-    // container has.
-    const int64_t Pages = FPageFile.Header().PageCount;
-    Map.MapPages.reserve(static_cast<size_t>(std::min(MapCount, Pages)));
-    Map.DataPages.reserve(static_cast<size_t>(std::min(DataCount, Pages)));
+    Map.MapPages.reserve(static_cast<size_t>(std::min(MapCount, Stored)));
+    Map.DataPages.reserve(static_cast<size_t>(std::min(DataCount, Stored)));
+    std::unordered_set<int32_t> Visited;
     int32_t PageNo = Item.FirstMapPageNo;
     for (int64_t K = 0; K < MapCount; ++K) {
-      if (PageNo <= 0) throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
+      // A chain that ends early or comes back to one of its pages is damage.
+      if (PageNo <= 0 || !Visited.insert(PageNo).second) {
+        throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
+      }
       TPageHeader Header;
       Header.Data = FPageBuffer.data();
-      if (!FPageIO->ReadPage(Header, PageNo)) {
+      if (!FPageFile.ReadPage(Header, PageNo)) {
         FLastError = FPageFile.LastError();
+        throw Exception("TUserFilePageMapManager.GetMaps - Error on reading map page.");
+      }
+      // Map pages are never encrypted: entries deciphered from one would be garbage.
+      if (Header.PageType != ptPageMap || Header.EncryptionType != etNone) {
         throw Exception("TUserFilePageMapManager.GetMaps - Error on reading map page.");
       }
       Map.MapPages.push_back(PageNo);
@@ -104,7 +116,7 @@ bool TUserFilePageMapManager::WriteMapPage(const TFileMap& Map, size_t MapIndex)
   Header.PageType = ptPageMap;
   Header.EncryptionType = etNone;
   Header.Data = FPageBuffer.data();
-  if (!FPageIO->WritePage(Header, Map.MapPages[MapIndex])) {
+  if (!FPageFile.WritePage(Header, Map.MapPages[MapIndex])) {
     FLastError = FPageFile.LastError();
     return false;
   }
@@ -156,7 +168,7 @@ bool TUserFilePageMapManager::AppendPages(TDirItem& Item, int32_t Count, bool Wr
     // Zero pages go out in runs of consecutive page numbers, one transfer each.
     for (size_t J = OldDataCount; J < Map.DataPages.size();) {
       int32_t Run = 1;
-      while (J + Run < Map.DataPages.size() && Run < TPageRunIO::kMaxRunPages &&
+      while (J + Run < Map.DataPages.size() && Run < FPageIO->MaxPages() &&
              Map.DataPages[J + Run] == Map.DataPages[J] + Run) {
         ++Run;
       }

@@ -33,11 +33,14 @@ public:
   ~TUserFilePageMapManager();
 
   // The map of a file with pages (loaded into the cache on first use). Raises
-  // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged chain.
+  // "TUserFilePageMapManager.GetMaps - ..." for a file without map or a damaged map: "... - File
+  // size exceeds the container." for a size that needs more pages than the container has, "... -
+  // Invalid page No in map chain." for a chain that ends early or comes back to one of its pages, "... - Error on reading map page." for a map page that cannot be read or
+  // is no (unencrypted) map page.
   const TFileMap& GetMaps(const TDirItem& Item);
   // Appends Count data pages (and the map pages they need) to the file. With WriteZeroPages the
-  // new data pages are written as zero pages. False with LastError -17 when no pages could be had,
-  // or with the page error code when a page write failed (nothing appended then).
+  // new data pages are written as zero pages. False with LastError ceNoSpace when no pages could be
+  // had, or with the page error code when a page write failed (nothing appended then).
   bool AppendPages(TDirItem& Item, int32_t Count, bool WriteZeroPages);
   // Drops the last Count data pages and the map pages no longer needed. Raises
   // "TUserFilePageMapManager.DeletePagesFromEOF - File map not exists." for a file without map.

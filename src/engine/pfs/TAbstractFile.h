@@ -46,9 +46,13 @@ public:
   virtual int64_t GetSize();
   // Remove the file when it is closed; takes effect at the next Open of a disk file.
   virtual void SetTemporary(bool Value);
-  // Flushes and releases the handle or stream; closing a closed file does nothing.
+  // Flushes and releases the handle or stream; closing a closed file does nothing. When the flush
+  // fails the handle is released all the same (the file is closed) and then the flush's error is
+  // raised.
   virtual void Close() = 0;
-  // Writes buffered data through to the device. Raises the system's error on failure.
+  // Writes buffered data through to the device. Raises when the data did not get there (a disk
+  // file: the system's error; a container file: TCFSFile's message); never reports a failed flush
+  // as done.
   virtual void Flush() = 0;
   // Create = true creates the file (truncating an existing one); false opens an existing file.
   // Raises when the file cannot be opened.

@@ -57,17 +57,24 @@ void TCFSFile::Close() {
   if (!IsOpen()) return;
   const int32_t Handle = FHandle;
   FHandle = -1;
+  bool Flushed = true;
   try {
-    if (!FReadOnly) FContainer.FileFlush(Handle);
+    Flushed = FReadOnly || FContainer.FileFlush(Handle);
   } catch (...) {
-    FContainer.FileClose(Handle);
+    static_cast<void>(FContainer.FileClose(Handle));  // the exception is the failure to report
     throw;
   }
-  FContainer.FileClose(Handle);
+  Flushed = FContainer.FileClose(Handle) && Flushed;
+  if (!Flushed) throw FlushError("TCFSFile.Close");
 }
 
 void TCFSFile::Flush() {
-  if (IsOpen()) FContainer.FileFlush(FHandle);
+  if (IsOpen() && !FContainer.FileFlush(FHandle)) throw FlushError("TCFSFile.Flush");
+}
+
+Exception TCFSFile::FlushError(const char* Operation) const {
+  return Exception(std::string(Operation) + " - Cannot write file " + quoted(Path()) + " through to the disk, error " +
+                   std::to_string(FContainer.LastError()) + ".");
 }
 
 bool TCFSFile::TryOpen(bool Create) {
@@ -101,7 +108,7 @@ int64_t TCFSFile::Seek(int64_t Offset, TSeekOrigin Origin) {
   const int64_t Former = FContainer.FileSeek(FHandle, 1, 0);
   const int64_t Position = FContainer.FileSeek(FHandle, static_cast<int32_t>(Origin), Offset);
   if (Position < 0) {
-    FContainer.FileSeek(FHandle, 0, Former);
+    static_cast<void>(FContainer.FileSeek(FHandle, 0, Former));  // a position it had: cannot fail
     return -1;
   }
   return Position;

@@ -3,6 +3,7 @@
 // container reached through one of the container's handles.
 
 #include "pfs/TAbstractFile.h"
+#include "platform/Exception.h"
 
 #include <cstdint>
 #include <string>
@@ -27,9 +28,13 @@ public:
   // "TCFSFile.SetSize - Cannot set size of file "<name>", error <code>." on failure (a closed or
   // read-only file included).
   void SetSize(int64_t Value) override;
-  // Flushes the container (unless read-only) and releases the handle.
+  // Flushes the container (unless the file is read-only) and releases the handle. When the flush
+  // fails the handle is released all the same and then "TCFSFile.Close - Cannot write file
+  // "<name>" through to the disk, error <code>." is raised (code: the container's LastError,
+  // ceFlushFailed).
   void Close() override;
-  // Flushes the container's host file.
+  // Writes the container's host file through to the device; raises "TCFSFile.Flush - Cannot write
+  // file "<name>" through to the disk, error <code>." when that fails.
   void Flush() override;
   // Opens the container's user file with the mode word kModeCreate (0xFFFF) when Create, else
   // read (0) or read-write (2) by ReadOnly combined with exclusive (0x10) or shared (0x40) by
@@ -58,6 +63,8 @@ protected:
 
 private:
   bool TryOpen(bool Create);
+  // The exception of a failed flush inside Operation.
+  Exception FlushError(const char* Operation) const;
 
   TContainerFileSystem& FContainer;
   std::string FPathPrefix;  // folder inside the container; always empty here

@@ -2,6 +2,8 @@
 
 #include "pfs/PlainFileSystem_internal.h"
 #include "pfs/TCFSFile.h"
+#include "container/ContainerFormat.h"
+#include "container/DirectoryFormat.h"
 #include "container/TContainerFileSystem.h"
 #include "platform/AnsiCase.h"
 
@@ -12,9 +14,6 @@ namespace tesvar::pfs {
 using namespace container;
 
 namespace {
-
-// Search attributes that take every item (read-only, hidden, system, volume, directory, archive).
-constexpr uint32_t kAnyAttr = 63;
 
 uint16_t ContainerMode(bool CreateNew, bool ReadOnly) {
   if (CreateNew) return kModeCreate;
@@ -58,7 +57,7 @@ bool TCFSPlainFileSystem::FileExists(const std::string& FileName) { return FCont
 void TCFSPlainFileSystem::GetFileNames(const std::string& Extension, std::vector<std::string>& List) {
   List.clear();
   TSearchRec SearchRec;
-  for (int32_t Found = FContainer->FindFirst("\\*" + Extension, kAnyAttr, SearchRec); Found == 0;
+  for (int32_t Found = FContainer->FindFirst("\\*" + Extension, kSearchAnyAttr, SearchRec); Found == 0;
        Found = FContainer->FindNext(SearchRec)) {
     if ((SearchRec.Attr & kDirectoryAttr) != 0) continue;
     const std::string& Name = SearchRec.Name;
@@ -72,7 +71,10 @@ void TCFSPlainFileSystem::GetFileNames(const std::string& Extension, std::vector
 }
 
 void TCFSPlainFileSystem::SetInMemory(bool Value) {
-  FContainer->SetInMemory(Value);
+  if (!FContainer->SetInMemory(Value)) {
+    throw Exception("TCFSPlainFileSystem.SetInMemory - Cannot move the container " + quoted(Name()) +
+                    (Value ? " into memory" : " to disk") + ": " + ContainerErrorText(FContainer->LastError()) + ".");
+  }
   FInMemory = FContainer->InMemory();
 }
 

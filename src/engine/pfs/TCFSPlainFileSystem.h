@@ -28,7 +28,9 @@ public:
   // messages (a wrong password: "TContainerFileSystem.Create - invalid password specified, ...").
   TCFSPlainFileSystem(const std::string& FileName, bool CreateNew, bool InMemory, bool ReadOnly,
                       const std::string& Password);
-  // Destroys the open files, then closes the container.
+  // Destroys the open files, then closes the container. A destructor cannot report: flushes that
+  // fail here go unnoticed, so a caller that needs its data on the device closes its files first
+  // (CloseFile raises a failed flush).
   ~TCFSPlainFileSystem() override;
 
   // A name already open raises "TCFSPlainFileSystem.OpenFile - File "<name>" is already open.".
@@ -36,7 +38,8 @@ public:
   // registers it.
   TAbstractFile& OpenFile(const std::string& FileName, bool Create, bool Exclusive,
                           bool ReadOnly) override;
-  // Closes and destroys File: File is invalid afterwards.
+  // Closes and destroys File: File is invalid afterwards, also when closing raises a failed flush
+  // (TCFSFile::Close).
   void CloseFile(TAbstractFile& File) override;
   // The container's operations: false for a missing or open file, and in a read-only container.
   bool DeleteFile(const std::string& FileName) override;

@@ -20,22 +20,14 @@ namespace {
 // same tables come out of the converter library's data for that code page (a test holds them to
 // it); built in, they need no library call before the first name is compared.
 constexpr TCaseTables Windows1251CaseTables() {
-  TCaseTables T;
-  for (int I = 0; I < 256; ++I) {
-    T.Upper[static_cast<size_t>(I)] = static_cast<uint8_t>(I);
-    T.Lower[static_cast<size_t>(I)] = static_cast<uint8_t>(I);
-  }
-  auto Pair = [&T](int Up, int Low) {
-    T.Lower[static_cast<size_t>(Up)] = static_cast<uint8_t>(Low);
-    T.Upper[static_cast<size_t>(Low)] = static_cast<uint8_t>(Up);
-  };
-  for (int I = 0; I < 26; ++I) Pair('A' + I, 'a' + I);
-  for (int I = 0; I < 32; ++I) Pair(0xC0 + I, 0xE0 + I);
+  TCaseTables T = TCaseTables::Identity();
+  for (int I = 0; I < 26; ++I) T.Pair('A' + I, 'a' + I);
+  for (int I = 0; I < 32; ++I) T.Pair(0xC0 + I, 0xE0 + I);
   constexpr int kPairs[][2] = {
       {0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D}, {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2},
       {0xA3, 0xBC}, {0xA5, 0xB4}, {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE},
   };
-  for (const auto& P : kPairs) Pair(P[0], P[1]);
+  for (const auto& P : kPairs) T.Pair(P[0], P[1]);
   return T;
 }
 
@@ -182,6 +174,7 @@ char32_t AnsiCharacter(const TCodePageTables& Tables, std::string_view Ansi, siz
 void Install(const TCodePageTables& Tables, const TCaseTables& Case) {
   detail::gEngineCodePage.store(&Tables, std::memory_order_release);
   detail::gEngineCase.store(&Case, std::memory_order_release);
+  detail::EngineCodePageChanged();
 }
 
 }  // namespace

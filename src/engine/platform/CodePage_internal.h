@@ -14,6 +14,18 @@ namespace tesvar::platform {
 struct TCaseTables {
   std::array<uint8_t, 256> Upper{};
   std::array<uint8_t, 256> Lower{};
+
+  // Tables that map every byte to itself.
+  static constexpr TCaseTables Identity() {
+    TCaseTables T;
+    for (size_t I = 0; I < 256; ++I) T.Upper[I] = T.Lower[I] = static_cast<uint8_t>(I);
+    return T;
+  }
+  // Makes Up the upper case of Low and Low the lower case of Up.
+  constexpr void Pair(int Up, int Low) {
+    Lower[static_cast<size_t>(Up)] = static_cast<uint8_t>(Low);
+    Upper[static_cast<size_t>(Low)] = static_cast<uint8_t>(Up);
+  }
 };
 
 struct TCodePageTables {
@@ -32,6 +44,9 @@ extern std::atomic<const TCodePageTables*> gEngineCodePage;
 extern std::atomic<const TCaseTables*> gEngineCase;
 // Installs the default code page unless one is installed; returns the installed one.
 const TCodePageTables& InstallDefaultCodePage();
+// Drops the engine's collation (platform/AnsiCollation.h), built for the former code page; the
+// next comparison builds it again.
+void EngineCodePageChanged();
 }  // namespace detail
 
 inline const TCodePageTables& EngineCodePageTables() {

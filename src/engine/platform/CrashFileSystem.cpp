@@ -32,21 +32,8 @@ void apply(std::vector<uint8_t>& bytes, const ByteOp& op, size_t keep = SIZE_MAX
 
 // The path's components joined by the platform delimiter: "a//b/./c/../d" -> "a/b/d".
 std::string canonical(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    std::string part = path.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
   std::string result;
-  for (const std::string& part : parts) {
+  for (const std::string& part : SplitPathComponents(path)) {
     if (!result.empty()) result += kPathDelimiter;
     result += part;
   }

@@ -1,6 +1,7 @@
 #include "platform/MemoryFileSystem.h"
 
 #include "platform/IClock.h"
+#include "platform/Paths.h"
 #include "platform/ShareMode_internal.h"
 
 #include <algorithm>
@@ -25,24 +26,6 @@ struct FileData {
   std::vector<const MemoryFile*> handles;  // open handles, in opening order
   MemoryFileSystem::Node* node = nullptr;  // directory entry; nullptr once unlinked
 };
-
-// Splits a path at '/' and '\' into its components below the root.
-std::vector<std::string> splitPath(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    std::string part = path.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
-  return parts;
-}
 
 bool fail(const char* what, const std::string& path) {
   SetLastErrorText(std::string(what) + ": \"" + path + "\"");
@@ -80,12 +63,12 @@ struct MemoryFileSystem::Shared {
     return node;
   }
 
-  Node* Find(const std::string& path) { return Find(splitPath(path)); }
+  Node* Find(const std::string& path) { return Find(SplitPathComponents(path)); }
 
   // The directory that holds (or would hold) the entry; nullptr when it does not exist or the
   // path names the root. leaf receives the entry's name.
   Node* FindParent(const std::string& path, std::string& leaf) {
-    std::vector<std::string> parts = splitPath(path);
+    std::vector<std::string> parts = SplitPathComponents(path);
     if (parts.empty()) return nullptr;
     leaf = std::move(parts.back());
     parts.pop_back();
@@ -276,7 +259,7 @@ std::unique_ptr<IFile> MemoryFileSystem::Open(const std::string& path, const Fil
   std::string leaf;
   Node* parent = FShared->FindParent(path, leaf);
   if (parent == nullptr) {
-    fail(splitPath(path).empty() ? "Access denied" : "The system cannot find the path specified", path);
+    fail(SplitPathComponents(path).empty() ? "Access denied" : "The system cannot find the path specified", path);
     return nullptr;
   }
   Node* node = Shared::Child(*parent, leaf);
@@ -370,7 +353,7 @@ bool MemoryFileSystem::CreateDirectory(const std::string& path) {
   std::string leaf;
   Node* parent = FShared->FindParent(path, leaf);
   if (parent == nullptr) {
-    return fail(splitPath(path).empty() ? "Cannot create a file when that file already exists"
+    return fail(SplitPathComponents(path).empty() ? "Cannot create a file when that file already exists"
                                         : "The system cannot find the path specified",
                 path);
   }
@@ -429,7 +412,7 @@ std::vector<uint8_t> MemoryFileSystem::ReadAll(const std::string& path) const {
 }
 
 void MemoryFileSystem::WriteAll(const std::string& path, const std::vector<uint8_t>& data) {
-  const std::vector<std::string> parts = splitPath(path);
+  const std::vector<std::string> parts = SplitPathComponents(path);
   if (parts.empty()) throw std::invalid_argument("MemoryFileSystem::WriteAll - not a file: " + path);
   Node* dir = &FShared->root;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {

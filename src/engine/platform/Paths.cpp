@@ -50,4 +50,21 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return head + name;
 }
 
+std::vector<std::string> SplitPathComponents(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(std::move(part));
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
 }  // namespace tesvar::platform

@@ -3,6 +3,7 @@
 // are built with the platform's own delimiter.
 
 #include <string>
+#include <vector>
 
 namespace tesvar::platform {
 
@@ -24,5 +25,8 @@ std::string ExtractFileExt(const std::string& path);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 // dir + delimiter + name, avoiding a doubled delimiter; dir may be empty.
 std::string JoinPath(const std::string& dir, const std::string& name);
+// The components of a path split at '/' and '\', with empty and "." components dropped and ".."
+// taking the component before it away (not above the start): "a//b/./c/../d" -> {"a", "b", "d"}.
+std::vector<std::string> SplitPathComponents(const std::string& path);
 
 }  // namespace tesvar::platform

@@ -327,6 +327,7 @@ void TEdbDataManager::CommitFiles() {
   for (TAbstractFile* file : {FDatFile, FBdfFile, FBifFile})
     if (file != nullptr) file->Flush();
   FLastCommit = platform::Clock().TickCount();
+  ++FCommitCount;
 }
 
 void TEdbDataManager::CommitIfDue() {

@@ -229,6 +229,8 @@ public:
   // log.
   uint32_t CommitInterval() const { return FCommitInterval; }
   void SetCommitInterval(uint32_t Milliseconds) { FCommitInterval = Milliseconds; }
+  // Commits of the table's files that completed since the manager was created.
+  uint64_t CommitCount() const { return FCommitCount; }
 
 private:
   void ResetTableState();
@@ -297,6 +299,7 @@ private:
   bool FAutoFlush = true;
   std::string FLastOpenError;
   uint32_t FCommitInterval = kDefaultCommitIntervalMs;
+  uint64_t FCommitCount = 0;
   uint32_t FLastCommit = 0;
   uint32_t FLastMaintenance = 0;
   bool FIndexFileDamaged = false;  // LoadIndexesFromDisk rebuilt what T.idx holds
