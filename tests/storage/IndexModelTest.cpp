@@ -5,10 +5,12 @@
 // for a record, the quicksort for rebuilding. After every step each index must hold exactly the
 // flat array's entries (a permutation sorted by its key) and every position returned must be the
 // flat array's. Reopening must read back the arrays saved; a stale index file is rebuilt.
-// Index blocks are kept tiny so that the entries spread over many blocks. TESVAR_SEED=<n>
-// repeats a run.
+// Index blocks are kept tiny so that the entries spread over many blocks. The run is made with
+// the collation's rank tables and again with every comparison going to the collator.
+// TESVAR_SEED=<n> repeats a run.
 
 #include "StorageTestSupport.h"
+#include "platform/AnsiCollation.h"
 
 #include <gtest/gtest.h>
 
@@ -144,8 +146,11 @@ TIndexDefs modelIndexes() {
           {"NumId", "Num;id", "id", "", {}}};
 }
 
-class IndexModel : public ::testing::Test {
+// true: every text comparison by the collator, none by the rank tables.
+class IndexModel : public ::testing::TestWithParam<bool> {
 protected:
+  platform::TAnsiCollation FCollation{"ru_RU", !GetParam()};
+  platform::ScopedEngineCollation FCollationScope{FCollation};
   ScopedIndexBlockCapacity FSmallBlocks{4};
   TTableEnv Env{{pfs::fsmDirectory, false}};
   std::vector<std::vector<uint8_t>> Records;
@@ -221,7 +226,8 @@ protected:
   }
 };
 
-TEST_F(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
+TEST_P(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
+  ASSERT_EQ(FCollation.Fast(), !GetParam());
   const uint64_t seed = seedFor(1301);
   SCOPED_TRACE("TESVAR_SEED=" + std::to_string(seed));
   Rng.seed(seed);
@@ -234,14 +240,14 @@ TEST_F(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
   int reopens = 0;
   int rebuilds = 0;
   int bigEqualRuns = 0;
-  for (int step = 0; step < 2500; ++step) {
+  for (int step = 0; step < 1500; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
     TEdbDataManager& m = Env.M();
     const auto count = static_cast<int32_t>(Records.size());
     const int32_t current = static_cast<int32_t>(Rng() % (m.IndexCount() + 1)) - 1;
     const auto op = Rng() % 100;
     // Growing and shrinking phases; at most a few hundred records.
-    const bool growing = (step / 400) % 2 == 0;
+    const bool growing = (step / 300) % 2 == 0;
     if (count == 0 || op < (growing ? 55u : 30u)) {
       std::vector<uint8_t> r = RandomRecord();
       const int32_t got = m.edInsertRecord(r.data(), current);
@@ -304,5 +310,8 @@ TEST_F(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
   EXPECT_GT(bigEqualRuns, 100) << "the run must keep many equal keys";
   EXPECT_EQ(Env.M().Index(3).Header().Name, "@Num");
 }
+
+INSTANTIATE_TEST_SUITE_P(Collations, IndexModel, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Collator" : "RankTables"; });
 
 }  // namespace

@@ -1,32 +1,23 @@
 #include "storage/KeyCollation_internal.h"
 
-#include "platform/AnsiCase.h"
+#include "platform/AnsiCollation.h"
 
 #include <unicode/ucol.h>
-#include <unicode/uloc.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace tesvar::storage {
 
-bool ansiComparesBytewise() { return true; }
+bool ansiComparesBytewise() { return platform::EngineCollation().Fast(); }
 
 int32_t compareAnsi(const uint8_t* A, size_t ALength, const uint8_t* B, size_t BLength, bool CaseInsensitive) {
-  if (CaseInsensitive) {
-    const int r = platform::AnsiCompareTextCI(std::string_view(reinterpret_cast<const char*>(A), ALength),
-                                              std::string_view(reinterpret_cast<const char*>(B), BLength));
-    return r < 0 ? -1 : (r > 0 ? 1 : 0);
-  }
-  const size_t common = std::min(ALength, BLength);
-  if (common > 0) {
-    const int r = std::memcmp(A, B, common);
-    if (r != 0) return r < 0 ? -1 : 1;
-  }
-  return ALength < BLength ? -1 : (ALength > BLength ? 1 : 0);
+  const int r = platform::EngineCollation().Compare(std::string_view(reinterpret_cast<const char*>(A), ALength),
+                                                    std::string_view(reinterpret_cast<const char*>(B), BLength),
+                                                    CaseInsensitive);
+  return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
 namespace {
@@ -36,15 +27,13 @@ struct TCollatorClose {
 };
 using TCollator = std::unique_ptr<UCollator, TCollatorClose>;
 
-// A collator of the default locale with the given strength: tertiary (case counts) or secondary
-// (case ignored, accents count). The POSIX locale (an environment without a language) orders
-// letters by code point, case first; the root order stands in for it. Null when the library
-// cannot open one; code-unit order is used then.
+// A collator of the user's locale with the given strength: tertiary (case counts) or secondary
+// (case ignored, accents count). Null when the library cannot open one; code-unit order is used
+// then.
 TCollator openCollator(UCollationStrength Strength) {
-  const char* locale = uloc_getDefault();
-  if (std::strcmp(locale, "en_US_POSIX") == 0) locale = "";
+  const std::string locale = platform::UserLocaleName();
   UErrorCode status = U_ZERO_ERROR;
-  TCollator collator(ucol_open(locale, &status));
+  TCollator collator(ucol_open(locale.c_str(), &status));
   if (U_FAILURE(status)) return TCollator();
   ucol_setStrength(collator.get(), Strength);
   return collator;
