@@ -17,6 +17,7 @@
 
 #include "CatalogWorkload.h"
 #include "SqliteCatalog.h"
+#include "platform/AnsiCollation.h"
 #include "platform/Paths.h"
 #include "storage/StorageEngine.h"
 #include "storage/TEdbDataManager.h"
@@ -193,6 +194,10 @@ void tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::s
   print("rows_sha256_ok_" + Tag, rowsCheck(N, Seed, sha) == "ok", "check");
   const std::string path = platform::JoinPath(Folder, "bench_indexes.edb");
   std::filesystem::remove(path);
+  // The application's users are Russian: the collation of ru_RU, as the engine would build it
+  // from such a user's locale.
+  platform::ScopedEngineCollation collation("ru_RU");
+  print("collation_rank_tables_" + Tag, platform::EngineCollation().Fast(), "check");
   const double baseline = residentMegabytes();
   {
     ScopedStorageEngine engine;

@@ -787,10 +787,19 @@ int32_t TEdbDataManager::edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo)
   ++FTableHeader.ChangeCount;
   FTableHeader.RecordCount = n + 1;
   TedKeyCache& keys = Keys();
-  keys.SetCount(n + 1);
-  keys.Put(n, Buffer);
-  const int32_t result =
-      MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [n](TEdbIndex& Index) { return Index.RecordInserted(n); });
+  int32_t result;
+  try {
+    keys.SetCount(n + 1);
+    keys.Put(n, Buffer);
+    result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [n](TEdbIndex& Index) { return Index.RecordInserted(n); });
+  } catch (...) {
+    // Index upkeep failed (a record it compares could not be read): the record goes again, and
+    // the indexes, marked not built, are sorted from the records when next used.
+    FTableHeader.RecordCount = n;
+    keys.SetCount(n);
+    FRecordsArray->DeletePoolRecord(n);
+    throw;
+  }
   LogRecordImage(n, Buffer);
   FlushIfDue();
   return result;

@@ -112,7 +112,9 @@ public:
   int32_t InternalGetFieldNo(const std::string& Name) const;
 
   // Records. Buffer holds RecordSize bytes (the ID slot is set by the insert). Results: the
-  // position in index CurrentIndexNo (see the index list).
+  // position in index CurrentIndexNo (see the index list). When index upkeep fails (a record it
+  // compares cannot be read), the change is not made, every index is marked not built and the
+  // error is raised.
   int32_t edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo);
   int32_t edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIndexNo, int32_t RecNo);
   // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
