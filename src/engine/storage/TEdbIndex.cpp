@@ -111,33 +111,19 @@ int32_t TEdbIndex::InsertPosition(int32_t Slot) const {
   if (n == 0) return 0;
   // Appending in key order (new record IDs) is the common case: one comparison.
   if (CompareSlots(Slot, FEntries.Last()) > 0) return n;
-  // The entries below the key, then whether the next one is equal to it.
-  const int32_t below = FEntries.LowerBound([&](int32_t RecNo) { return CompareSlots(Slot, RecNo); });
-  if (below >= n || CompareSlots(Slot, FEntries.At(below)) != 0) return below;
-  // Equal keys from position `below` on: the bisection over positions meets the first of them
-  // it probes. Probes below `below` compare lower and probes from `greater` on higher without
-  // looking at their keys.
+  // Bisection over the positions, as over a flat array; consecutive probes soon fall into one
+  // block, which the cursor keeps.
+  TedIndexEntries::TCursor cursor;
   int32_t low = 0;
   int32_t high = n - 1;
-  int32_t greater = n;
   while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
-    if (mid < below) {
-      low = mid + 1;
-      continue;
-    }
-    if (mid >= greater) {
-      high = mid - 1;
-      continue;
-    }
-    const int32_t r = CompareSlots(Slot, FEntries.At(mid));
+    const int32_t r = CompareSlots(Slot, FEntries.At(mid, cursor));
     if (r == 0) return mid;
-    if (r < 0) {
+    if (r < 0)
       high = mid - 1;
-      greater = mid;
-    } else {
+    else
       low = mid + 1;
-    }
   }
   return low;
 }

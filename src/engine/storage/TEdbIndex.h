@@ -11,10 +11,10 @@
 // Where equal keys go: the insertion position of a key is found by bisection over positions
 // 0 .. Count - 1 (probe (low + high) div 2; an equal key probed gives that position, the new
 // entry going before it; otherwise the position between the last lower and the first higher
-// entry). Entries with equal keys therefore keep exactly the order that bisection over a flat
-// array gives, whatever the entries' container; BuildIndex sorts with the quicksort below, so
-// rebuilt indexes also match. (Key values the comparison cannot order consistently, a NaN float
-// or date-times less than 1e-8 day apart, have no defined place.)
+// entry), run over the entries' positions exactly as over a flat array. Entries with equal keys
+// therefore keep the order that the flat array would give them; BuildIndex sorts with the
+// quicksort below, so rebuilt indexes match too. A key above the last entry goes last after one
+// comparison (where a NaN float, which compares equal to everything, could differ).
 
 #include "storage/TedIndexEntries.h"
 #include "storage/TedKeyCache.h"

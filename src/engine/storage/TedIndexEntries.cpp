@@ -56,7 +56,6 @@ void TedIndexEntries::Clear() {
   FById.clear();
   FFreeIds.clear();
   FOrder.clear();
-  FFirst.clear();
   FFenwick.clear();
   FCount = 0;
   FLocation = {};
@@ -65,12 +64,7 @@ void TedIndexEntries::Clear() {
 
 void TedIndexEntries::Reindex(int32_t FromRank) {
   const auto blocks = static_cast<int32_t>(FOrder.size());
-  FFirst.resize(static_cast<size_t>(blocks));
-  for (int32_t r = std::max(0, FromRank); r < blocks; ++r) {
-    TBlock& block = *FOrder[static_cast<size_t>(r)];
-    block.Rank = r;
-    FFirst[static_cast<size_t>(r)] = block.Items()[0];
-  }
+  for (int32_t r = std::max(0, FromRank); r < blocks; ++r) FOrder[static_cast<size_t>(r)]->Rank = r;
   FFenwick.assign(static_cast<size_t>(blocks) + 1, 0);
   for (int32_t i = 1; i <= blocks; ++i) {
     FFenwick[static_cast<size_t>(i)] += FOrder[static_cast<size_t>(i - 1)]->Count;
@@ -112,6 +106,17 @@ int32_t TedIndexEntries::At(int32_t Position) const {
   int32_t offset;
   Locate(Position, rank, offset);
   return FOrder[static_cast<size_t>(rank)]->Items()[offset];
+}
+
+int32_t TedIndexEntries::LocateAt(int32_t Position, TCursor& Cursor) const {
+  int32_t rank;
+  int32_t offset;
+  Locate(Position, rank, offset);
+  const TBlock& block = *FOrder[static_cast<size_t>(rank)];
+  Cursor.Start = Position - offset;
+  Cursor.Count = block.Count;
+  Cursor.Items = block.Items();
+  return Cursor.Items[offset];
 }
 
 int32_t TedIndexEntries::Last() const {
@@ -183,7 +188,6 @@ void TedIndexEntries::Insert(int32_t Position, int32_t RecNo) {
     TBlock* block = NewBlock();
     block->Count = 0;
     FOrder.push_back(block);
-    FFirst.push_back(RecNo);
     FFenwick.assign(2, 0);
   }
   int32_t rank;
@@ -213,7 +217,6 @@ void TedIndexEntries::InsertIntoBlock(int32_t Rank, int32_t Offset, int32_t RecN
   ++block.Count;
   ++FCount;
   FenwickAdd(Rank, 1);
-  if (Offset == 0) FFirst[static_cast<size_t>(Rank)] = RecNo;
   SetLocation(RecNo, block.Id);
 }
 
@@ -295,7 +298,6 @@ void TedIndexEntries::Delete(int32_t Position) {
     return;
   }
   FenwickAdd(rank, -1);
-  if (offset == 0) FFirst[static_cast<size_t>(rank)] = block.Items()[0];
   MergeIfSmall(rank);
 }
 
@@ -306,13 +308,12 @@ void TedIndexEntries::Set(int32_t Position, int32_t RecNo) {
   TBlock& block = *FOrder[static_cast<size_t>(rank)];
   if (FLocationsValid) FLocation[static_cast<size_t>(block.Items()[offset])] = -1;
   block.Items()[offset] = RecNo;
-  if (offset == 0) FFirst[static_cast<size_t>(rank)] = RecNo;
   SetLocation(RecNo, block.Id);
 }
 
 size_t TedIndexEntries::MemoryBytes() const {
   return FOrder.size() * (sizeof(TBlock) + static_cast<size_t>(FCapacity) * sizeof(int32_t)) + FById.capacity() * sizeof(FById[0]) + FOrder.capacity() * sizeof(TBlock*) +
-         (FFirst.capacity() + FFenwick.capacity() + FLocation.capacity()) * sizeof(int32_t);
+         (FFenwick.capacity() + FLocation.capacity()) * sizeof(int32_t);
 }
 
 }  // namespace tesvar::storage

@@ -30,6 +30,18 @@ public:
   int32_t Count() const { return FCount; }
   // Position 0 .. Count - 1.
   int32_t At(int32_t Position) const;
+  // The block of the last position asked for through it, so that positions near one another
+  // cost no block search. Valid until the next change of the entries.
+  struct TCursor {
+    int32_t Start = 0;
+    int32_t Count = 0;
+    const int32_t* Items = nullptr;
+  };
+  int32_t At(int32_t Position, TCursor& Cursor) const {
+    const int32_t offset = Position - Cursor.Start;
+    if (offset >= 0 && offset < Cursor.Count) return Cursor.Items[offset];
+    return LocateAt(Position, Cursor);
+  }
   int32_t Last() const;
   // Replaces every entry by Count items (distinct, non-negative record numbers).
   void Assign(const int32_t* Items, int32_t Count);
@@ -43,12 +55,6 @@ public:
   int32_t PositionOf(int32_t RecNo) const;
   // All entries in order into Dest (Count items).
   void CopyTo(int32_t* Dest) const;
-
-  // The number of leading entries for which Sign(entry) > 0, when the entries are ordered so
-  // that those come first (Sign(RecNo): the sign of "key compared with the entry's key"). Calls
-  // Sign O(log n) times.
-  template <class TSign>
-  int32_t LowerBound(TSign&& Sign) const;
 
   // Bytes held, for memory figures.
   size_t MemoryBytes() const;
@@ -71,9 +77,10 @@ private:
   void FreeBlock(TBlock* Block);
   // Block order position and offset of Position (0 .. Count - 1).
   void Locate(int32_t Position, int32_t& Rank, int32_t& Offset) const;
+  int32_t LocateAt(int32_t Position, TCursor& Cursor) const;
   int32_t BlockStart(int32_t Rank) const;
   void FenwickAdd(int32_t Rank, int32_t Delta);
-  // After blocks were added, removed or reordered: ranks, first entries and the Fenwick tree.
+  // After blocks were added, removed or reordered: ranks and the Fenwick tree.
   void Reindex(int32_t FromRank);
   void SetLocation(int32_t RecNo, int32_t BlockId);
   void EnsureLocations() const;
@@ -90,48 +97,12 @@ private:
   std::vector<TBlockPtr> FById;
   std::vector<int32_t> FFreeIds;
   std::vector<TBlock*> FOrder;     // blocks in key order
-  std::vector<int32_t> FFirst;     // first entry of each block, by order position
   std::vector<int32_t> FFenwick;   // 1-based Fenwick tree of block counts
   int32_t FCount = 0;
   // Record number -> block id (-1: not held); built on the first PositionOf after Assign.
   mutable std::vector<int32_t> FLocation;
   mutable bool FLocationsValid = true;
 };
-
-template <class TSign>
-int32_t TedIndexEntries::LowerBound(TSign&& Sign) const {
-  const auto blocks = static_cast<int32_t>(FOrder.size());
-  // The last block whose first entry is below the key.
-  int32_t low = 0;
-  int32_t high = blocks - 1;
-  int32_t rank = -1;
-  while (low <= high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (Sign(FFirst[static_cast<size_t>(mid)]) > 0) {
-      rank = mid;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  if (rank < 0) return 0;
-  const TBlock& block = *FOrder[static_cast<size_t>(rank)];
-  const int32_t* items = block.Items();
-  // Within it: its first entry is below; find the first one that is not.
-  low = 1;
-  high = block.Count - 1;
-  int32_t below = 1;
-  while (low <= high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (Sign(items[mid]) > 0) {
-      below = mid + 1;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  return BlockStart(rank) + below;
-}
 
 // Sets the block capacity of index entries made during its lifetime (at least 4) and restores
 // the former one after; for tests.
