@@ -83,7 +83,7 @@ TEST_P(BLOBWriteFault, FailedFlushKeepsWhatWasSaved) {
     }
     env.FFaults.Reset();
     env.FClock.SetAutoAdvance(1);
-    ASSERT_EQ(env.TryOpen(), otrOk) << env.M().LastOpenError();
+    ASSERT_EQ(env.TryOpen(), otrOk) << edGetDataManager("T", env.FDatabase).LastOpenError();
     const int32_t count = env.M().RecordCount();
     ASSERT_TRUE(count == 6 || count == 8) << count;
     ASSERT_EQ(env.M().BLOBDirectory().RecordCount(), count);
