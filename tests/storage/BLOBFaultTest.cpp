@@ -13,13 +13,6 @@ using tesvar::testsupport::messageOf;
 
 namespace {
 
-std::vector<TStoreCase> hostStoreCases() {
-  std::vector<TStoreCase> cases;
-  for (const TStoreCase& c : allStoreCases())
-    if (c.Mode == pfs::fsmDirectory || c.Mode == pfs::fsmSingleFile) cases.push_back(c);
-  return cases;
-}
-
 struct Values {
   std::vector<uint8_t> Notes, Pic;
 };

@@ -20,19 +20,7 @@ uint64_t seedFor(uint64_t Fallback) {
   return Fallback;
 }
 
-struct ModelCase {
-  TStoreCase Store;
-  uint8_t Level;
-};
-
-std::vector<ModelCase> modelCases() {
-  std::vector<ModelCase> cases;
-  for (const TStoreCase& s : allStoreCases())
-    for (uint8_t level : {0, 1}) cases.push_back({s, level});
-  return cases;
-}
-
-class BLOBModel : public ::testing::TestWithParam<ModelCase> {
+class BLOBModel : public ::testing::TestWithParam<TLevelCase> {
 protected:
   struct Rec {
     std::string Name;
@@ -153,8 +141,7 @@ TEST_P(BLOBModel, RandomChangesAgreeWithTheModel) {
   checkBlocks(env);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, BLOBModel, ::testing::ValuesIn(modelCases()), [](const auto& info) {
-  return caseName(info.param.Store) + "Level" + std::to_string(info.param.Level);
-});
+INSTANTIATE_TEST_SUITE_P(Stores, BLOBModel, ::testing::ValuesIn(levelCases({0, 1})),
+                         [](const auto& info) { return levelCaseName(info.param); });
 
 }  // namespace

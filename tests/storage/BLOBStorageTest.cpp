@@ -149,19 +149,7 @@ TEST(IsStreamGraphic, HeaderInFrontOfABitmap) {
 // ---------------------------------------------------------------------------------------------
 // Values at every level in every store.
 
-struct LevelCase {
-  TStoreCase Store;
-  uint8_t Level;
-};
-
-std::vector<LevelCase> levelCases() {
-  std::vector<LevelCase> cases;
-  for (const TStoreCase& s : allStoreCases())
-    for (uint8_t level = 0; level <= 3; ++level) cases.push_back({s, level});
-  return cases;
-}
-
-class BLOBLevels : public ::testing::TestWithParam<LevelCase> {
+class BLOBLevels : public ::testing::TestWithParam<TLevelCase> {
 protected:
   TBlobEnv Env{GetParam().Store, GetParam().Level};
 };
@@ -243,9 +231,8 @@ TEST_P(BLOBLevels, DamagedDataFailsOnlyItsValue) {
   EXPECT_EQ(Env.Read(2, kPic), b);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, BLOBLevels, ::testing::ValuesIn(levelCases()), [](const auto& info) {
-  return caseName(info.param.Store) + "Level" + std::to_string(info.param.Level);
-});
+INSTANTIATE_TEST_SUITE_P(Stores, BLOBLevels, ::testing::ValuesIn(levelCases({0, 1, 2, 3})),
+                         [](const auto& info) { return levelCaseName(info.param); });
 
 // ---------------------------------------------------------------------------------------------
 // Blocks, reuse and the directory, uncompressed with 512-byte blocks.

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,20 @@ inline std::vector<uint8_t> text(size_t n) {
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(line[i % line.size()]);
   return v;
 }
+
+// A store and a BLOB compression level.
+struct TLevelCase {
+  TStoreCase Store;
+  uint8_t Level;
+};
+// Every store with each of Levels.
+inline std::vector<TLevelCase> levelCases(std::initializer_list<uint8_t> Levels) {
+  std::vector<TLevelCase> cases;
+  for (const TStoreCase& s : allStoreCases())
+    for (uint8_t level : Levels) cases.push_back({s, level});
+  return cases;
+}
+inline std::string levelCaseName(const TLevelCase& c) { return caseName(c.Store) + "Level" + std::to_string(c.Level); }
 
 class TBlobEnv : public TTableEnv {
 public:

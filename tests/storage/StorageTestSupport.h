@@ -87,6 +87,14 @@ inline const std::vector<TStoreCase>& allStoreCases() {
   return cases;
 }
 
+// The stores whose table files are host files.
+inline std::vector<TStoreCase> hostStoreCases() {
+  std::vector<TStoreCase> cases;
+  for (const TStoreCase& c : allStoreCases())
+    if (c.Mode == pfs::fsmDirectory || c.Mode == pfs::fsmSingleFile) cases.push_back(c);
+  return cases;
+}
+
 // Fields of the test table: Name (string of 20), Num (integer), Amount (float).
 inline TFieldDefs testFields() {
   return {{"Name", ftString, 20, false}, {"Num", ftInteger, 0, false}, {"Amount", ftFloat, 0, false}};
