@@ -316,10 +316,6 @@ void TEdbDataManager::CommitFiles() {
   ++FCommitCount;
 }
 
-void TEdbDataManager::CommitIfDue() {
-  if (platform::Clock().TickCount() - FLastCommit >= FCommitInterval) CommitFiles();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Creation
 
@@ -854,10 +850,18 @@ int32_t TEdbDataManager::edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo) {
 void TEdbDataManager::FlushIfDue() {
   if (!FAutoFlush || FReadOnly || !FLog) return;
   if (!FLog->IsFlushDue()) return;
-  if (FBLOBHeadersChanged) SaveBLOBHeaders(false);
+  const bool commitDue = platform::Clock().TickCount() - FLastCommit >= FCommitInterval;
+  // The BLOB directory is rewritten whole. A container keeps what is written between its
+  // commits only together with the commit, so there it is rewritten for the commit alone.
+  if (FBLOBHeadersChanged && (commitDue || !InContainer())) SaveBLOBHeaders(false);
   SaveTableHeaders();
   TrimDataFile();
-  CommitIfDue();
+  if (commitDue) CommitFiles();
+}
+
+bool TEdbDataManager::InContainer() const {
+  const TFileStoreMode mode = FFileStoreMode == fsmDefault ? FDatabaseManager.StoreMode() : FFileStoreMode;
+  return mode == fsmSingleFile;
 }
 
 void TEdbDataManager::FlushBuffers() {

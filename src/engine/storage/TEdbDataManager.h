@@ -317,7 +317,8 @@ private:
   TAbstractFile& OpenTableFile(const std::string& Extension, bool Create);
   std::string FileName(const std::string& Extension) const { return FTableName + Extension; }
   void TrimDataFile();
-  void CommitIfDue();
+  // The table's files are kept in a container (single-file store), which commits them together.
+  bool InContainer() const;
   // BLOB field K (among the BLOB fields) of FieldNo, after checking FieldNo and RecNo for Call.
   int32_t BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const;
   // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.

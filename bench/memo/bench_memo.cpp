@@ -3,7 +3,7 @@
 // replaced, at growing N. The time per value shows whether a table's BLOB costs grow with the
 // number of values it already holds.
 //
-//   bench_blob [folder] [level]     (level: the table's BLOB compression, 0-3, default 1)
+//   bench_memo [folder] [level]     (level: the table's BLOB compression, 0-3, default 1)
 
 #include "BenchSupport.h"
 #include "platform/Paths.h"
@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 [[noreturn]] void fail(const std::string& What) {
-  std::fprintf(stderr, "bench_blob: %s\n", What.c_str());
+  std::fprintf(stderr, "bench_memo: %s\n", What.c_str());
   std::exit(1);
 }
 
@@ -189,8 +189,8 @@ int main(int argc, char** argv) {
     std::mt19937 rng(3);
     for (int32_t& r : replaced) r = static_cast<int32_t>(rng() % static_cast<uint32_t>(n));
     const std::string tag = std::to_string(n);
-    const Times s = runSqlite(platform::JoinPath(folder, "bench_blob.sqlite"), values, fresh, replaced);
-    const Times e = runEngine(platform::JoinPath(folder, "bench_blob.edb"), level, values, fresh, replaced);
+    const Times s = runSqlite(platform::JoinPath(folder, "bench_memo.sqlite"), values, fresh, replaced);
+    const Times e = runEngine(platform::JoinPath(folder, "bench_memo.edb"), level, values, fresh, replaced);
     print("sqlite_write_" + tag, s.Write, "s");
     print("edb_write_" + tag, e.Write, "s");
     print("ratio_write_" + tag, e.Write / s.Write, "x");
