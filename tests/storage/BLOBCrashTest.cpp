@@ -5,12 +5,10 @@
 // damage a value the container still holds.
 
 #include "BLOBTestSupport.h"
-
-#include "platform/CrashFileSystem.h"
+#include "CrashLoopSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 
 namespace tesvar::storagetest {
@@ -19,42 +17,10 @@ namespace {
 // (name, Notes value) in physical order.
 using Rows = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
 
-class BLOBCrashEnv {
+class BLOBCrashEnv : public TCrashTableEnv {
 public:
-  BLOBCrashEnv(platform::CrashFileSystem& Fs, bool Encrypted) : FScope(Fs) {
-    FClock.SetTick(1000);
-    FClock.SetAutoAdvance(1);
-    FDataset.FileName = "db.edb";
-    FDataset.Enc = Encrypted;
-    FDataset.Pass = Encrypted ? "secret" : "";
-    FDataset.Compression = 0;
-  }
-  ~BLOBCrashEnv() {
-    if (FManager == nullptr) return;
-    try {
-      FManager->DisconnectDataset(FDataset);
-    } catch (...) {
-      // After a crash every write fails: what the close could not do is what the crash lost.
-    }
-  }
-  TEdbDatabaseManager& Database() { return edGetDatabaseManager("db.edb", &FDataset); }
-  void Create() {
-    TEdbDatabase creator;
-    creator.CreateDatabase("db.edb");
-    edGetDataManager("T", &Database()).CreateTable(blobFields(), {}, 1000, false, &FDataset);
-  }
-  TEdbDataManager& Open() {
-    TEdbDataManager& m = edGetDataManager("T", &Database());
-    const int32_t result = m.ConnectDataset(FDataset);
-    if (result != otrOk) throw tesvar::Exception("open failed with " + std::to_string(result) + ": " + m.LastOpenError());
-    FManager = &m;
-    return m;
-  }
-  void Close() {
-    TEdbDataManager* m = FManager;
-    FManager = nullptr;
-    m->DisconnectDataset(FDataset);
-  }
+  BLOBCrashEnv(platform::CrashFileSystem& Fs, bool Encrypted) : TCrashTableEnv(Fs, Encrypted, blobFields()) {}
+
   // A post: the record with its value, written with auto flush off, then flushed if due.
   void Insert(const std::string& Name, const std::vector<uint8_t>& Notes) {
     std::vector<uint8_t> r = FManager->NewRecordBuffer();
@@ -87,22 +53,9 @@ public:
     }
     return rows;
   }
-
-  platform::SettableClock FClock;
-  platform::ScopedClock FClockScope{FClock};
-
-private:
-  platform::ScopedFileSystem FScope;
-  ScopedStorageEngine FEngine;
-  TTestDataset FDataset;
-  TEdbDataManager* FManager = nullptr;
 };
 
-struct RunModel {
-  Rows Live, Committed, InFlight;
-};
-
-void run(BLOBCrashEnv& Env, platform::CrashFileSystem& Fs, uint64_t Seed, RunModel& Model) {
+void run(BLOBCrashEnv& Env, platform::CrashFileSystem& Fs, uint64_t Seed, TCrashModel<Rows>& Model) {
   std::mt19937_64 rng(Seed);
   TEdbDataManager& m = Env.Open();
   uint64_t commits = m.CommitCount();
@@ -135,6 +88,7 @@ void run(BLOBCrashEnv& Env, platform::CrashFileSystem& Fs, uint64_t Seed, RunMod
     if (m.CommitCount() != commits) {
       commits = m.CommitCount();
       Model.Committed = Model.Live;
+      ++Model.Commits;
     }
   }
 }
@@ -142,55 +96,12 @@ void run(BLOBCrashEnv& Env, platform::CrashFileSystem& Fs, uint64_t Seed, RunMod
 class BLOBCrash : public testing::TestWithParam<bool> {};
 
 TEST_P(BLOBCrash, SlowEveryCrashLeavesTheLastCommitOrTheOneInFlight) {
-  const char* fixed = std::getenv("TESVAR_SEED");
-  const uint64_t seed = fixed ? std::strtoull(fixed, nullptr, 10) : 11;
-  uint64_t steps;
-  {
-    platform::CrashFileSystem fs;
-    {
-      BLOBCrashEnv env(fs, GetParam());
-      env.Create();
-    }
-    fs.MakeDurable();
-    const uint64_t before = fs.Steps();
-    RunModel model;
-    {
-      BLOBCrashEnv env(fs, GetParam());
-      run(env, fs, seed, model);
-      EXPECT_GT(model.Committed.size(), 0u);
-    }
-    steps = fs.Steps() - before;
-  }
-  for (uint64_t k = 1; k <= steps; k += (k < 40 ? 1 : 3)) {
-    const uint64_t restart = seed * 7919 + k;
-    SCOPED_TRACE("TESVAR_SEED=" + std::to_string(seed) + ", crash after change " + std::to_string(k) +
-                 ", restart seed " + std::to_string(restart));
-    platform::CrashFileSystem fs;
-    {
-      BLOBCrashEnv env(fs, GetParam());
-      env.Create();
-    }
-    fs.MakeDurable();
-    fs.CrashAfter(k);
-    RunModel model;
-    {
-      BLOBCrashEnv env(fs, GetParam());
-      run(env, fs, seed, model);
-    }
-    SCOPED_TRACE(fs.Restart(restart));
-    BLOBCrashEnv env(fs, GetParam());
-    Rows got;
-    try {
-      env.Open();
-      got = env.Read();
-      env.Close();
-    } catch (const std::exception& e) {
-      FAIL() << "the table or a value does not open: " << e.what();
-    }
-    EXPECT_TRUE(got == model.Committed || got == model.InFlight)
-        << got.size() << " records; committed " << model.Committed.size() << ", in flight " << model.InFlight.size();
-    if (HasFailure()) return;
-  }
+  expectEveryCrashKeepsACommit<BLOBCrashEnv, Rows>(11, GetParam(), run, [](BLOBCrashEnv& Env) {
+    Env.Open();
+    Rows rows = Env.Read();
+    Env.Close();
+    return rows;
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, BLOBCrash, testing::Values(false, true),
