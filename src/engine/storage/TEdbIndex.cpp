@@ -114,11 +114,22 @@ int32_t TEdbIndex::InsertPosition(int32_t Slot) const {
   // Bisection over the positions, as over a flat array; consecutive probes soon fall into one
   // block, which the cursor keeps.
   TedIndexEntries::TCursor cursor;
+  // The first key part decides most comparisons: while one probe is compared, the first key
+  // values of both probes that can follow it are fetched, when the cursor's block holds them.
+  const int32_t firstColumn = FParts.empty() ? -1 : FParts.front().Column;
+  auto prefetchProbe = [&](int32_t Low, int32_t High) {
+    if (Low > High || firstColumn < 0) return;
+    const int32_t offset = Low + (High - Low) / 2 - cursor.Start;
+    if (offset >= 0 && offset < cursor.Count) FKeys.Prefetch(firstColumn, cursor.Items[offset]);
+  };
   int32_t low = 0;
   int32_t high = n - 1;
   while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
-    const int32_t r = CompareSlots(Slot, FEntries.At(mid, cursor));
+    const int32_t entry = FEntries.At(mid, cursor);
+    prefetchProbe(low, mid - 1);
+    prefetchProbe(mid + 1, high);
+    const int32_t r = CompareSlots(Slot, entry);
     if (r == 0) return mid;
     if (r < 0)
       high = mid - 1;
