@@ -36,8 +36,12 @@ public:
   int32_t PerPage = 1000;
   bool OnePerPage = false;
   bool Enc = false;
+  uint8_t Compression = 1;
+  int32_t BlockSize = 512;
   bool IsActive = true;
   int Closes = 0;
+  // Index rebuilding as the table reported it: "started", the percentages, "finished".
+  std::vector<std::string> Building;
 
   std::string DatabaseFileName() const override { return FileName; }
   std::string DatabaseName() const override { return Name; }
@@ -50,13 +54,16 @@ public:
   int32_t RecordsPerPage() const override { return PerPage; }
   bool OneRecordPages() const override { return OnePerPage; }
   bool Encrypted() const override { return Enc; }
-  uint8_t BLOBCompression() const override { return 1; }
-  int32_t BLOBBlockSize() const override { return 512; }
+  uint8_t BLOBCompression() const override { return Compression; }
+  int32_t BLOBBlockSize() const override { return BlockSize; }
   bool Active() const override { return IsActive; }
   void Close() override {
     IsActive = false;
     ++Closes;
   }
+  void IndexBuildingStarted() override { Building.push_back("started"); }
+  void IndexBuildingProgress(double PercentDone) override { Building.push_back(std::to_string(static_cast<int>(PercentDone))); }
+  void IndexBuildingFinished() override { Building.push_back("finished"); }
 };
 
 struct TStoreCase {
@@ -77,6 +84,14 @@ inline const std::vector<TStoreCase>& allStoreCases() {
       {pfs::fsmDirectory, false}, {pfs::fsmDirectory, true},   {pfs::fsmSingleFile, false},
       {pfs::fsmSingleFile, true}, {pfs::fsmInMemory, false},   {pfs::fsmInMemory, true},
       {pfs::fsmTemporary, false}, {pfs::fsmTemporary, true}};
+  return cases;
+}
+
+// The stores whose table files are host files.
+inline std::vector<TStoreCase> hostStoreCases() {
+  std::vector<TStoreCase> cases;
+  for (const TStoreCase& c : allStoreCases())
+    if (c.Mode == pfs::fsmDirectory || c.Mode == pfs::fsmSingleFile) cases.push_back(c);
   return cases;
 }
 

@@ -16,14 +16,6 @@ namespace {
 const std::string kCloseMessage =
     "TEdbDataManager.CloseTable - Cannot flush changes. Probably the table is opened by other application.";
 
-// Stores whose table files are host files.
-std::vector<TStoreCase> hostStoreCases() {
-  std::vector<TStoreCase> cases;
-  for (const TStoreCase& c : allStoreCases())
-    if (c.Mode == pfs::fsmDirectory || c.Mode == pfs::fsmSingleFile) cases.push_back(c);
-  return cases;
-}
-
 struct Snapshot {
   std::vector<std::string> Names;
   std::vector<int32_t> Nums;

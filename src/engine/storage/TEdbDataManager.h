@@ -10,7 +10,10 @@
 #include "pfs/FileStoreMode.h"
 #include "pfs/TAbstractFile.h"
 #include "storage/TEdbIndex.h"
+#include "storage/TEdbMemoryStream.h"
+#include "storage/TedBLOBDirectory.h"
 #include "storage/TedBufferLogArray.h"
+#include "storage/TedKeyCache.h"
 #include "storage/TedRecordsArray.h"
 #include "toolkit/FieldType.h"
 #include "toolkit/IEdbDataset.h"
@@ -66,6 +69,9 @@ public:
   static constexpr uint32_t kDefaultCommitIntervalMs = 2000;
   // Index upkeep and building run before changes only above this many records.
   static constexpr int32_t kSmallTableRecords = 10;
+  // The burst throttle (MustMaintainAllIndexes).
+  static constexpr uint32_t kBurstIntervalMs = 1000;
+  static constexpr int32_t kBurstChanges = 100;
   // The fixed duration of a password check.
   static constexpr uint32_t kPasswordCheckMs = 256;
 
@@ -101,14 +107,17 @@ public:
   // Temporary when a dataset is temporary, in-memory when every dataset is, else default. Raises
   // the mixed-mode messages.
   TFileStoreMode DetectFileStoreMode() const;
-  // Closes and reopens the table in another store mode.
+  // Closes and reopens the table in another store mode; a manager without datasets whose table
+  // is closed only takes the mode (for DeleteTable and RenameTable).
   void SetFileStoreMode(TFileStoreMode Mode);
   // -1 for the ID field; raises "Error in TEdbDataManager.InternalGetFieldNo - field "<name>" not
   // found!".
   int32_t InternalGetFieldNo(const std::string& Name) const;
 
   // Records. Buffer holds RecordSize bytes (the ID slot is set by the insert). Results: the
-  // position in index CurrentIndexNo (see the index list).
+  // position in index CurrentIndexNo (see the index list). When index upkeep fails (a record it
+  // compares cannot be read), the change is not made, every index is marked not built and the
+  // error is raised.
   int32_t edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo);
   int32_t edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIndexNo, int32_t RecNo);
   // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
@@ -136,18 +145,124 @@ public:
   void SaveTableHeaders();
   // The table header stored in T.dat.
   TTableHeader ReadTableHeader();
+  // Indexes. Index numbers are positions in the index list: in the order indexes were added or
+  // loaded, later ones moving down when one is deleted.
+  //
+  // Writes T.idx: the header with ChangeCount, every stored (non-temporary) index header, and,
+  // with records, each stored index's entries (every index is built first).
   void SaveIndexesToDisk();
+  // SaveIndexesToDisk unless the ChangeCount stored at the start of T.idx is the table's and the
+  // file was read whole at open (a file whose indexes were rebuilt is written again even when its
+  // ChangeCount is current).
   void SaveIndexesIfChanged();
+  // Reads T.idx at open. A short or damaged file is never an error: headers that are incomplete
+  // give the default indexes (CreateDefaultIndexes(true)); entries that are missing, stale (the
+  // file's ChangeCount differs) or damaged are rebuilt from the records (RebuildIndexes).
   void LoadIndexesFromDisk();
-  // "@" + IDFieldName, and with AutoIndexes "@@" + name (text fields) and "@" + name for the other
-  // indexable fields.
+  // Marks every index not built and builds it, telling the connected datasets (their
+  // IndexBuilding* calls: started, the percentage after each index, 100 and finished).
+  void RebuildIndexes();
+  // "@" + IDFieldName, and with AutoIndexes, for every field that is neither ftBytes nor a BLOB
+  // field, in order: "@@" + name (case-insensitive, text fields only), then "@" + name.
   void CreateDefaultIndexes(bool AutoIndexes);
-  // Adds and builds an index; see the InternalAddIndex messages.
+  // Adds and builds an index. FieldNames, CaseInsFields and DescFields are field-name lists
+  // (toolkit::SplitFieldNames); ixDescending / ixCaseInsensitive in Options apply to every field.
+  // Unless NoSave, T.idx is saved. Raises the InternalAddIndex messages: "Error in
+  // TEdbDataManager.InternalAddIndex - " followed by "name is empty.", "name length > .20",
+  // "empty field name list", "empty sort orders list", "index "<name>" already exists!" or
+  // "unsupported field type!", and InternalGetFieldNo's message for an unknown field.
   void AddIndex(const std::string& Name, const std::string& FieldNames, bool NoSave, const std::string& CaseInsFields,
                 const std::string& DescFields, toolkit::TIndexOptions Options);
+  // Adds an unsaved index named "$_IDX_" + a random number 0..99999 (one no index has) and
+  // returns its name; raises as AddIndex.
+  std::string CreateTemporaryIndex(const std::string& FieldNames, const std::string& DescFields,
+                                   const std::string& CaseInsFields);
+  // Deletes an index and, unless NoSave, saves T.idx; returns the number it had. A name beginning
+  // with "@" is left alone (result 0). Raises "Error in TEdbDataManager.DeleteIndex - " followed
+  // by "table is not opened.", "name is empty.", "name length > .20" or "index "<name>" doesn't
+  // exist!".
+  int32_t DeleteIndex(const std::string& Name, bool NoSave);
+  // Number of the index of that name (case-insensitive), or -1.
   int32_t InternalGetIndexNo(const std::string& Name) const;
+  // Sorts the index unless it is built; the dataset layer calls it before using an index.
   void BuildIndex(int32_t IndexNo);
   void BuildAllIndexes();
+  // Position of record RecNo among the first Count entries of index IndexNo, or -1.
+  int32_t FindRecordInIndex(int32_t IndexNo, int32_t RecNo, int32_t Count) const;
+  // The burst throttle of index upkeep: true (every index is maintained) with more than
+  // kSmallTableRecords records; otherwise false once more than kBurstChanges calls came each
+  // less than kBurstIntervalMs after the one before. Every call records the tick count.
+  bool MustMaintainAllIndexes();
+
+  // BLOB values. FieldNo is a field's number among all fields (a BLOB field), RecNo a physical
+  // record number below the BLOB RecordCount. Other numbers raise "TEdbDataManager.<call> -
+  // invalid field or record number (FieldNo = <f>, RecNo = <r>).".
+  //
+  // Stores the whole of Stream (read from position 0) as the value: a graphic header in front
+  // of a bitmap is dropped (IsStreamGraphic), the bytes are stamped with their CRC, compressed by
+  // BLOBCompression, enciphered in encrypted tables, and logged for the blocks they get; an empty
+  // stream removes the value. The value being replaced is freed only once the new one is ready,
+  // so a failure keeps it. Raises "Error in TEdbDataManager.edWriteBLOBValue - " followed by "crc
+  // calc error", "edCompress compressing error! mode = <level>, tSize = <Size>, hSize =
+  // <StoredSize>", "no password specified." or "encoding error.".
+  void WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  // Replaces Stream's contents with the value (empty when there is none) at position 0. Pending
+  // BLOB data in the log is written first. A value that cannot be had leaves Stream empty and
+  // raises "Error in TEdbDataManager.edReadBLOBValue - " followed by "no password specified.",
+  // "decoding error.", "decompressing error, mode=<level>.", "crc error" or "blob data is
+  // missing." (T.bdf lacks its blocks); the record and every other value stay readable.
+  void ReadBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  // Frees the value's blocks (appended to the free list) and clears its header.
+  void DeleteBLOBValue(int32_t FieldNo, int32_t RecNo);
+  // Appends a cleared header group for a record about to be inserted (the dataset layer calls it
+  // before writing the new record's values). Raises "TEdbDataManager.edAddBLOBRecord -
+  // blobMap.ItemCount <> blobFileHeader.RecordCount".
+  void edAddBLOBRecord();
+  // Frees the values of record RecNo and moves the last record's group into its place, as
+  // edDeleteRecord moves the last record.
+  void edDeleteBLOBRecord(int32_t RecNo);
+  // Makes the BLOB RecordCount equal to RecordCount at open: surplus groups are deleted (their
+  // values freed), missing ones (an interrupted flush wrote records but not the directory) added
+  // empty; then ChangeCount + 1 and FlushBuffers.
+  void TrimBLOBRecords();
+  // Writes T.bif from the directory (without records, T.bdf and T.bif are cut first and the free
+  // list emptied). Nothing when not Force and the table is read-only or has no BLOB fields.
+  void SaveBLOBHeaders(bool Force);
+  // Reads T.bif into the directory; BLOBBlockSize becomes the file's. Raises "Error in
+  // TEdbDataManager.LoadBLOBHeaders - this table format is not supported, version = <v>" for
+  // table versions between the uncompressed and the compressed directory formats, and the
+  // directory's damage messages (TedBLOBDirectory::Parse, "... cannot decompress the BLOB
+  // directory.").
+  void LoadBLOBHeaders();
+  // At least 10 bytes starting 01 00 00 01, four bytes of any value, then "BM". The stream is left
+  // at position 0.
+  static bool IsStreamGraphic(TEdbMemoryStream& Stream);
+  const TedBLOBDirectory& BLOBDirectory() const { return FBLOBs; }
+  int32_t BLOBBlockSize() const { return FBLOBBlockSize; }
+
+  // Table maintenance; the table must not be open (the dataset layer closes it first), else
+  // "TEdbDataManager.<call> - table "<name>" is open.".
+  //
+  // Deletes T.bdf, T.bif, T.idx and T.dat in this order, missing ones skipped. Raises "Error in
+  // TEdbDataManager.DeleteTable - <file> file cannot be deleted."; files deleted before stay
+  // deleted.
+  void DeleteTable();
+  // Renames the table's files (.bdf, .bif, .idx, .dat) to NewName, replacing files of that name
+  // unless the names differ only in letter case, and takes the new name. Raises "Error in
+  // TEdbDataManager.RenameTable - <old file> file cannot be overwritten" / "... cannot be
+  // renamed."; files renamed before a failure keep their new names.
+  void RenameTable(const std::string& NewName);
+  // For an open in-memory table: flushes, saves the indexes when changed, then copies the memory
+  // files to the database's own store (copy failures are not reported). Raises "TEdbDataManager.
+  // SaveTable - table is not open in memory." otherwise.
+  void SaveTable();
+  // Upgrades an open table of a version below 2.199 to 2.2 (the open sequence calls it): string
+  // fields of tables below 2.099 get their "@@" indexes, indexes over date and time fields are
+  // sorted again, then headers, log, indexes and the BLOB directory are written. Raises "Error in
+  // TEdbDataManager.ConvertToCurrentTable - table is in ReadOnly mode!" and, for tables it cannot
+  // convert, "Error in TEdbDataManager.ConvertToCurrentTable - this table format is not
+  // supported, version = <v>" with a second line for the user.
+  void ConvertToCurrentTable();
 
   // IRecordSource
   const uint8_t* IndexRecord(int32_t RecNo) override { return GetRecord(RecNo); }
@@ -180,6 +295,8 @@ public:
   TedRecordsArray* RecordsArray() const { return FRecordsArray.get(); }
   int32_t IndexCount() const { return static_cast<int32_t>(FIndexes.size()); }
   TEdbIndex& Index(int32_t IndexNo) const { return *FIndexes[static_cast<size_t>(IndexNo)]; }
+  // Bytes held by the indexes and the key cache, for memory figures.
+  size_t IndexMemoryBytes() const;
 
   // The commit rule: when the log has been written and the table's files were last committed
   // (flushed through to their store; in single-file mode this commits the container) at least
@@ -200,17 +317,28 @@ private:
   TAbstractFile& OpenTableFile(const std::string& Extension, bool Create);
   std::string FileName(const std::string& Extension) const { return FTableName + Extension; }
   void TrimDataFile();
-  void CommitIfDue();
+  // The table's files are kept in a container (single-file store), which commits them together.
+  bool InContainer() const;
+  // BLOB field K (among the BLOB fields) of FieldNo, after checking FieldNo and RecNo for Call.
+  int32_t BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const;
+  // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.
+  void RequireClosed(const char* Call) const;
   void CommitFiles();
   codec::TCipher_Rijndael& Cipher();
   TKeyLayout KeyLayout() const;
   void LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord);
   void PrepareIndexes();
-  void MarkOthersNotBuilt(int32_t Maintained);
+  // The key cache, created for the current layout on first use.
+  TedKeyCache& Keys();
+  // Runs Change over every index that is built and either CurrentIndexNo or, when All, any;
+  // marks the others not built. Change's result for CurrentIndexNo is returned (0 if none). If
+  // Change raises, every index is marked not built (to be sorted from the records) and the
+  // exception goes on.
+  template <class TChange>
+  int32_t MaintainIndexes(int32_t CurrentIndexNo, bool All, TChange&& Change);
   void InternalAddIndex(const std::string& Name, const std::vector<std::string>& Fields, bool AllDescending,
                         bool AllCaseInsensitive, uint8_t Options, const std::vector<bool>& CaseList,
                         const std::vector<bool>& DescendingList);
-  bool MustMaintainAllIndexes();
 
   std::string FTableName;
   TEdbDatabaseManager& FDatabaseManager;
@@ -232,6 +360,9 @@ private:
   int32_t FRecordSize = 0;
   int64_t FDataStart = 0;
   bool FHasBLOBs = false;
+  std::vector<int32_t> FBLOBFieldIndex;  // per field: its number among the BLOB fields, or -1
+  TedBLOBDirectory FBLOBs;
+  bool FBLOBHeadersChanged = false;  // the directory differs from T.bif
 
   TAbstractFile* FDatFile = nullptr;
   TAbstractFile* FIdxFile = nullptr;
@@ -241,6 +372,7 @@ private:
 
   std::unique_ptr<TedRecordsArray> FRecordsArray;
   std::unique_ptr<TedBufferLogArray> FLog;
+  std::unique_ptr<TedKeyCache> FKeys;  // before FIndexes, which refer to it
   std::vector<std::unique_ptr<TEdbIndex>> FIndexes;
   std::unique_ptr<codec::TCipher_Rijndael> FCipher;
   std::string FCipherKey;
@@ -253,6 +385,7 @@ private:
   uint64_t FCommitCount = 0;
   uint32_t FLastCommit = 0;
   uint32_t FLastMaintenance = 0;
+  bool FIndexFileDamaged = false;  // LoadIndexesFromDisk rebuilt what T.idx holds
   int32_t FBurstCount = 0;
 };
 

@@ -209,24 +209,27 @@ void TedRecordsArray::ChooseCurrentPage() {
     FCurrentSlot = existing;
     return;
   }
-  FCurrentSlot = GetPageToUse(lastPage);
-  if (count > 0) Slot(FCurrentSlot).LoadPage(lastPage);
+  FCurrentSlot = count > 0 ? LoadPageIntoSlot(lastPage) : GetPageToUse(lastPage);
+}
+
+int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
+  const int32_t slot = GetPageToUse(PageNo);
+  try {
+    Slot(slot).LoadPage(PageNo);
+  } catch (...) {
+    // The page was not read: no slot stands for it, and the next access loads it again.
+    FMap.Delete(PageNo);
+    Slot(slot).InitPage(-1);
+    throw;
+  }
+  return slot;
 }
 
 uint8_t* TedRecordsArray::GetRecord(int32_t RecNo) {
   ChooseCurrentPage();
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
-  if (slot < 0) {
-    slot = GetPageToUse(pageNo);
-    try {
-      Slot(slot).LoadPage(pageNo);
-    } catch (...) {
-      FMap.Delete(pageNo);
-      Slot(slot).InitPage(-1);
-      throw;
-    }
-  }
+  if (slot < 0) slot = LoadPageIntoSlot(pageNo);
   FLastSlot = slot;
   return Slot(slot).GetRecordPtr(RecNo);
 }
@@ -279,14 +282,9 @@ void TedRecordsArray::DeletePoolRecord(int32_t RecNo) {
     FMap.Delete(current.PageNo());
     current.InitPage(-1);
     if (FLastSlot == FCurrentSlot) FLastSlot = -1;
-    FCurrentSlot = -1;
-    const int32_t loaded = FMap.ValueOf(previousPage);
-    if (loaded >= 0) {
-      FCurrentSlot = loaded;
-    } else {
-      FCurrentSlot = GetPageToUse(previousPage);
-      Slot(FCurrentSlot).LoadPage(previousPage);
-    }
+    // The previous page becomes current when it is loaded; otherwise the next access loads it
+    // (so that a failed read there belongs to that access, not to this finished delete).
+    FCurrentSlot = FMap.ValueOf(previousPage);
   }
 }
 
