@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
   const std::string dbPath = platform::JoinPath(folder, "bench_storage.edb");
   const std::vector<uint8_t> chunk = chunkData();
   double insertAt[2] = {0, 0};
+  double readAt[2] = {0, 0};
   for (int s = 0; s < 2; ++s) {
     const int32_t records = s == 0 ? 100000 : 1000000;
     const std::string tag = s == 0 ? "100k" : "1m";
@@ -185,6 +186,7 @@ int main(int argc, char** argv) {
       bestNoCommit = std::min(bestNoCommit, noCommit.Insert);
     }
     insertAt[s] = best.Insert;
+    readAt[s] = best.Read;
     print("ref_plain_write_" + tag, mbPerSecond(bytes, bestRef.Write), "MB/s");
     print("ref_plain_read_" + tag, mbPerSecond(bytes, bestRef.Read), "MB/s");
     print("table_insert_close_" + tag, mbPerSecond(bytes, best.Insert), "MB/s");
@@ -199,5 +201,6 @@ int main(int argc, char** argv) {
     print("table_data_" + tag, static_cast<double>(bytes) / (1 << 20), "MB");
   }
   print("ratio_insert_time_1m_vs_100k", insertAt[1] / insertAt[0], "x");
+  print("ratio_read_time_1m_vs_100k", readAt[1] / readAt[0], "x");
   return 0;
 }

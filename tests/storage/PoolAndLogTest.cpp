@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <unordered_map>
+
 using namespace tesvar;
 using namespace tesvar::storagetest;
 using platform::FaultKind;
@@ -59,6 +62,45 @@ TEST(IntArrays, SortedMap) {
   EXPECT_EQ(m.Count(), 3);
 }
 
+// The hash map against a model: runs of consecutive keys (as logged records come) and scattered
+// ones, values replaced, keys removed from the middle of probe clusters, tables grown and cleared.
+TEST(IntArrays, HashMapAgainstAModel) {
+  constexpr uint32_t kSeed = 20261210;
+  SCOPED_TRACE(kSeed);
+  std::mt19937 random(kSeed);
+  TedIntHashMap map;
+  std::unordered_map<int32_t, int32_t> model;
+  EXPECT_EQ(map.ValueOf(5), -1);
+  map.Remove(5);
+  for (int round = 0; round < 4; ++round) {
+    for (int step = 0; step < 20000; ++step) {
+      const uint32_t op = random() % 10;
+      // Keys from a narrow range collide and form clusters; some are negative.
+      const int32_t key = op < 5 ? static_cast<int32_t>(step / 2) : static_cast<int32_t>(random() % 4096) - 100;
+      if (op < 7) {
+        const int32_t value = static_cast<int32_t>(random() % 100000);
+        map.Set(key, value);
+        model[key] = value;
+      } else {
+        map.Remove(key);
+        model.erase(key);
+      }
+      if (step % 97 == 0) {
+        for (int32_t probe = -120; probe < 10100; probe += 7) {
+          const auto it = model.find(probe);
+          ASSERT_EQ(map.ValueOf(probe), it == model.end() ? -1 : it->second) << "key " << probe << " step " << step;
+        }
+      }
+    }
+    ASSERT_EQ(map.Count(), static_cast<int32_t>(model.size()));
+    for (const auto& [key, value] : model) ASSERT_EQ(map.ValueOf(key), value) << "key " << key;
+    map.Clear();
+    model.clear();
+    EXPECT_TRUE(map.Empty());
+    EXPECT_EQ(map.ValueOf(1), -1);
+  }
+}
+
 class Pool : public ::testing::Test {
 protected:
   TTableEnv Env{{pfs::fsmDirectory, false}};
@@ -97,6 +139,21 @@ TEST_F(Pool, PagesLoadedLaterTakePendingImagesFromTheLog) {
   Env.M().edUpdateRecord(r.data(), 0, 5);
   for (int i = 100; i < 700; ++i) (void)Env.NameOf(i);
   EXPECT_EQ(Env.NameOf(5), "upd");
+}
+
+// Appending past the end of a page takes a slot for the next page without giving up the full
+// one: the key index compares each new record with the one before it, which stays in memory, so
+// a stream of appends never loads a page back (here 100 pages through 50 slots).
+TEST_F(Pool, AppendsNeverLoadAPageBack) {
+  Env.FDataset.PerPage = 4;
+  Env.Create();
+  Env.Open();
+  Env.FClock.SetAutoAdvance(0);  // every page stays recently used
+  const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
+  for (int i = 0; i < 400; ++i) Env.Insert("a" + std::to_string(i), i);
+  EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), reads) << "no table file read while appending";
+  EXPECT_TRUE(Env.M().RecordsArray()->Evicted());
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(Env.NameOf(i), "a" + std::to_string(i));
 }
 
 TEST_F(Pool, OneRecordPagesOnRequest) {

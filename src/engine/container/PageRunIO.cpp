@@ -12,6 +12,8 @@ TPageRunIO::TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages)
     : FPageFile(PageFile),
       FMaxPages(static_cast<int32_t>(std::clamp<int64_t>(
           MaxPages, 1, std::max<int64_t>(1, kMaxRunBytes / std::max(PageFile.Header().PageSize, 1))))),
+      FAheadPages(static_cast<int32_t>(
+          std::clamp<int64_t>(kReadAheadBytes / std::max(PageFile.Header().PageSize, 1), 1, FMaxPages))),
       FSources(static_cast<size_t>(FMaxPages)),
       FDests(static_cast<size_t>(FMaxPages)) {}
 
@@ -21,6 +23,7 @@ void TPageRunIO::ProvideBuffer(int32_t Pages) {
   int32_t Room = std::max(FBufferPages, 1);
   while (Room < Pages) Room *= 2;
   Room = std::min(Room, FMaxPages);
+  FHeldPages = 0;
   FStorage = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(Room) *
                                                            static_cast<size_t>(FPageFile.Header().PageSize) +
                                                        kCacheLine);
@@ -45,6 +48,7 @@ int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* co
   const int64_t PageSize = FPageFile.Header().PageSize;
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
   ProvideBuffer(Count);
+  FHeldPages = 0;
   FPageFile.SetLastError(ceOk);
   TPageHeader Header;
   Header.PageType = ptUserData;
@@ -88,12 +92,64 @@ int32_t TPageRunIO::InPlaceBatch(int32_t PageNo, uint8_t* const* Dests, int32_t 
   return Fit == Full || Fit >= kMinInPlacePages ? Fit : 0;
 }
 
-int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {
+int32_t TPageRunIO::HeldPages(int32_t PageNo, int32_t Count) const {
+  if (FHeldPages == 0 || FPageFile.HostFile().ChangeCount() != FHeldChange) return 0;
+  if (PageNo < FHeldFirst || PageNo - FHeldFirst >= FHeldPages) return 0;
+  return std::min(Count, FHeldFirst + FHeldPages - PageNo);
+}
+
+int64_t TPageRunIO::ReadAhead(int32_t PageNo, int32_t Count) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  ProvideBuffer(Count);
+  FHeldPages = 0;
+  const int64_t Got = FPageFile.ReadImages(PageNo, FBuffer, Count * PageSize);
+  FHeldFirst = PageNo;
+  FHeldPages = static_cast<int32_t>(std::min<int64_t>(Got / PageSize, Count));
+  FHeldChange = FPageFile.HostFile().ChangeCount();
+  return Got;
+}
+
+int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key,
+                            int32_t AheadPages) {
   const int64_t PageSize = FPageFile.Header().PageSize;
   const int32_t D = FPageFile.PageDataSize();
   Count = std::clamp<int32_t>(Count, 0, FMaxPages);
-  ProvideBuffer(std::min(Count, kReadBatchPages));  // the staging buffer's batches
   FPageFile.SetLastError(ceOk);
+  TPageHeader Header;
+  int32_t Done = 0;
+  while (Done < Count) {
+    int32_t Held = HeldPages(FirstPage + Done, Count - Done);
+    // Bytes of the run's page at which a read-ahead transfer stopped short (-1: it did not).
+    int64_t StoppedAt = -1;
+    if (Held == 0) {
+      // A run as long as a read-ahead transfer gains nothing from one (ReadDirect reads it in
+      // long transfers).
+      if (AheadPages <= 0 || Count - Done >= FAheadPages) break;
+      const int64_t Wanted = std::min<int64_t>(int64_t{Count - Done} + AheadPages, FAheadPages);
+      const int64_t Got = ReadAhead(FirstPage + Done, static_cast<int32_t>(Wanted));
+      Held = HeldPages(FirstPage + Done, Count - Done);
+      // The run fails where the transfer stopped, as a direct read does (no second try).
+      if (Held < Count - Done) StoppedAt = Got - int64_t{Held} * PageSize;
+    }
+    // Decoding leaves the images as they are: Dests never lie in the staging buffer.
+    uint8_t* Images = FBuffer + static_cast<int64_t>(FirstPage + Done - FHeldFirst) * PageSize;
+    for (int32_t I = 0; I < Held; ++I) {
+      if (!FPageFile.DecodePage(Images + I * PageSize, Header, Dests[Done + I], false, Key, D)) return Done + I;
+    }
+    Done += Held;
+    if (StoppedAt >= 0) {
+      FPageFile.SetLastError(TPageFileManager::ShortReadError(StoppedAt));
+      return Done;
+    }
+  }
+  if (Done == Count) return Count;
+  return Done + ReadDirect(FirstPage + Done, Count - Done, Dests + Done, Key);
+}
+
+int32_t TPageRunIO::ReadDirect(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t D = FPageFile.PageDataSize();
+  ProvideBuffer(std::min(Count, kReadBatchPages));  // the staging buffer's batches
   TPageHeader Header;
   // Where the destinations follow one another and hold the images, the host reads a batch of
   // them straight into the caller's memory (up to a cache line above the first destination, see
@@ -113,6 +169,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
         ++Batch;
       }
       Images = FBuffer;
+      FHeldPages = 0;
     }
     const int64_t Got = FPageFile.ReadImages(FirstPage + First, Images, Batch * PageSize);
     for (int32_t I = 0; I < Batch; ++I) {

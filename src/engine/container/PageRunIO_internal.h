@@ -33,6 +33,9 @@ public:
 
   // Bytes of page images a run holds at most: runs of pages larger than 4 KB are shorter.
   static constexpr int64_t kMaxRunBytes = int64_t{kMaxRunPages} * 4096;
+  // Bytes of page images one read-ahead transfer brings at most (host reads much shorter than a
+  // megabyte cost clearly more per byte; longer ones no less).
+  static constexpr int64_t kReadAheadBytes = int64_t{1} << 20;
 
   // PageFile must outlive the object. MaxPages: the longest run it transfers, at most
   // kMaxRunBytes of pages. The buffer grows with the transfers to the longest run's size.
@@ -41,6 +44,11 @@ public:
 
   // The longest run WriteRun and ReadRun transfer.
   int32_t MaxPages() const { return FMaxPages; }
+  // Pages of one read-ahead transfer (kReadAheadBytes of them): a run reads ahead only when it
+  // is shorter, and never more pages than this in all.
+  int32_t ReadAheadPages() const { return FAheadPages; }
+  // Whether page PageNo is among the pages read ahead (a run up to it needs no host read).
+  bool Holds(int32_t PageNo) const { return HeldPages(PageNo, 1) == 1; }
 
   // Writes Count (<= MaxPages) consecutive pages from FirstPage as user-data pages; page i takes
   // its page-data-size bytes from Sources[i] (left unchanged), zeros when null (a zero page, not
@@ -59,7 +67,17 @@ public:
   // the pages read completely; LastError cePageHeaderRead, cePageDataRead, cePageChecksum or
   // cePageDecrypt at the first page that failed. The destinations of that page and of the pages
   // after it are undefined then (they may hold page images). Dests must not overlap one another.
-  [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
+  //
+  // Read-ahead: AheadPages > 0 says that the AheadPages pages after the run may be read as well
+  // (they follow it in the host file and the caller is likely to want them next). The images of
+  // such a longer transfer, up to kReadAheadBytes, stay in the staging buffer, and later runs
+  // among them are verified and decoded from there without a host read, for as long as the host
+  // file's bytes do not change (TCFSHugeFile::ChangeCount) and the buffer serves nothing else.
+  // Only the pages of a run are ever verified: a damaged page read ahead fails the run that
+  // wants it, as it would have without read-ahead; a read-ahead transfer that stops short of the
+  // run's own pages fails the run there, as a direct read does.
+  [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key,
+                                int32_t AheadPages = 0);
   // The same into Data, the pages one after another.
   [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* Data, const std::string& Key);
 
@@ -71,6 +89,13 @@ private:
   // Bytes (0 .. 63) above Memory where page PageNo's image sits at the offset within a cache line
   // that its place in the host file has.
   size_t LineLead(const uint8_t* Memory, int32_t PageNo) const;
+  // The read without read-ahead (the staging buffer's batches and the straight reads).
+  int32_t ReadDirect(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key);
+  // How many pages from PageNo on (at most Count) the staging buffer holds as read ahead.
+  int32_t HeldPages(int32_t PageNo, int32_t Count) const;
+  // Reads Count pages from PageNo into the staging buffer as read ahead (the whole pages that
+  // came are held); the bytes the host gave.
+  int64_t ReadAhead(int32_t PageNo, int32_t Count);
 
   TPageFileManager& FPageFile;
   // Makes the buffer hold at least Pages page images (at most FMaxPages).
@@ -83,6 +108,13 @@ private:
   std::unique_ptr<uint8_t[]> FStorage;
   uint8_t* FBuffer = nullptr;  // FBufferPages page images inside FStorage
   int32_t FBufferPages = 0;
+  // Pages read ahead: images of FHeldPages pages from FHeldFirst lie at the start of FBuffer,
+  // read while the host file's ChangeCount was FHeldChange. Anything else that uses FBuffer
+  // sets FHeldPages to 0.
+  int32_t FHeldFirst = 0;
+  int32_t FHeldPages = 0;
+  uint64_t FHeldChange = 0;
+  int32_t FAheadPages;  // pages of kReadAheadBytes
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
   std::vector<uint8_t*> FDests;

@@ -172,6 +172,7 @@ std::string TCFSHugeFile::JournalPath() const { return TCFSJournal::PathFor(FFil
 std::string TCFSHugeFile::folder() const { return platform::ExtractFileDir(FFileName); }
 
 TCFSTransaction::TRecovery TCFSHugeFile::Recover(bool ReadOnly, std::string& Message) {
+  ++FChangeCount;
   Message.clear();
   if (FInMemory || FParts.empty()) return TCFSTransaction::trNothing;
   FRecovering = true;
@@ -186,7 +187,10 @@ void TCFSHugeFile::BeginTransactions(int32_t PageSize) {
   FTransaction = std::make_unique<TCFSTransaction>(*FHostAccess, JournalPath(), folder(), PageSize);
 }
 
-void TCFSHugeFile::EndTransactions() { FTransaction.reset(); }
+void TCFSHugeFile::EndTransactions() {
+  ++FChangeCount;
+  FTransaction.reset();
+}
 
 std::string TCFSHugeFile::partPath(const std::string& Name) const {
   return platform::JoinPath(platform::ExtractFileDir(FFileName), Name);
@@ -205,6 +209,7 @@ std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::openPart(const std::string& Path
 }
 
 bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
+  ++FChangeCount;
   if (FOpen) throw Exception("TCFSHugeFile.InternalOpen - File is already open.");
   if (FInMemory && !FParts.empty() && !Create) {
     FOpen = true;
@@ -347,6 +352,7 @@ int64_t TCFSHugeFile::rawRead(int64_t Position, void* Buffer, int64_t Count) {
 }
 
 int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
+  ++FChangeCount;
   if (Count <= 0 || FParts.empty()) return 0;
   if (FPosition > FSize) {
     const int64_t target = FPosition;
@@ -361,6 +367,7 @@ int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TCFSHugeFile::rawWrite(int64_t Position, const void* Buffer, int64_t Count) {
+  ++FChangeCount;
   if (Count <= 0 || FParts.empty() || Position < 0) return 0;
   if (Position > FSize && !rawSetSize(Position)) return 0;
   int64_t done = 0;
@@ -410,6 +417,7 @@ int64_t TCFSHugeFile::Seek(int64_t Offset, int Origin) {
 }
 
 bool TCFSHugeFile::SetSize(int64_t NewSize) {
+  ++FChangeCount;
   if (FParts.empty() || NewSize < 0) return false;
   const bool ok = FTransaction ? FTransaction->SetSize(NewSize) : rawSetSize(NewSize);
   FPosition = NewSize;
@@ -417,6 +425,7 @@ bool TCFSHugeFile::SetSize(int64_t NewSize) {
 }
 
 bool TCFSHugeFile::rawSetSize(int64_t NewSize) {
+  ++FChangeCount;
   if (FParts.empty() || NewSize < 0) return false;
   const size_t holder = static_cast<size_t>((NewSize + FStartOffset) / FPartDataSize);
   bool ok = true;
@@ -452,6 +461,7 @@ bool TCFSHugeFile::rawFlush(bool Names) {
 }
 
 void TCFSHugeFile::Close() {
+  ++FChangeCount;
   if (!FInMemory) {
     FTransaction.reset();
     for (auto& part : FParts) part->Close();
@@ -558,6 +568,7 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
 }
 
 bool TCFSHugeFile::DeleteFiles(bool Quick) {
+  ++FChangeCount;
   FTransaction.reset();
   for (auto& part : FParts) part->Close();
   FParts.clear();
@@ -579,6 +590,7 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
 }
 
 bool TCFSHugeFile::SetInMemory(bool Value) {
+  ++FChangeCount;
   if (Value == FInMemory) return true;
   if (!Value) return moveToDisk();
   std::vector<std::unique_ptr<TCFSAbstractFile>> replaced;

@@ -157,6 +157,10 @@ public:
   bool ReadOnly() const { return FReadOnly; }
   bool InMemory() const { return FInMemory; }
   bool IsOpen() const { return FOpen; }
+  // Grows whenever the bytes of the logical space may change (writes, size changes, opening,
+  // closing, recovery, leaving transactions, a switch of storage): bytes read while it keeps its
+  // value are what a read would give now.
+  uint64_t ChangeCount() const { return FChangeCount; }
   int64_t Position() const { return FPosition; }
   int64_t StartOffset() const { return FStartOffset; }
   int64_t MaxPartSize() const { return FMaxPartSize; }
@@ -236,6 +240,7 @@ private:
   bool FRecovering = false;    // inside Recover: a cut also ends a chain that names a lost part
   std::unique_ptr<THostAccess> FHostAccess;
   std::unique_ptr<TCFSTransaction> FTransaction;
+  uint64_t FChangeCount = 0;
 };
 
 }  // namespace tesvar::container

@@ -166,17 +166,28 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
     FLastError = ceInvalidArgument;
     return 0;
   }
-  TDirItem Item = FDirectory->ReadItem(H->ItemID);
+  const TDirItem& Item = FDirectory->ReadItem(H->ItemID);
   const int64_t Available = Item.Size - H->Position;
   const int32_t Wanted = static_cast<int32_t>(std::min<int64_t>(Count, Available));
   if (Wanted <= 0) return 0;
-  std::span<const int32_t> Pages;
-  FPageMaps->GetFilePages(Item, false, Pages, Wanted, H->Position);
+  const std::span<const int32_t> Pages = FPageMaps->FilePages(Item, Wanted, H->Position);
   if (Pages.empty()) throw Exception("TContainerFileSystem.FileRead - no pages were found by UFM.");
 
   const int64_t D = FPageFile->PageDataSize();
   auto* Dest = static_cast<uint8_t*>(Buffer);
   const int32_t FirstStart = static_cast<int32_t>(H->Position % D);
+  // A read that continues the last one of the file reads ahead the file's pages that follow
+  // its last page in the host file.
+  int32_t Ahead = 0;
+  const auto Most = static_cast<int32_t>(FPageRuns->ReadAheadPages() - std::min<size_t>(Pages.size(), FPageRuns->ReadAheadPages()));
+  if (Most > 0 && H->ItemID == FLastReadItem && H->Position == FLastReadEnd && !FPageRuns->Holds(Pages.back())) {
+    const std::vector<int32_t>& Map = FPageMaps->GetMaps(Item).DataPages;
+    const size_t Next = static_cast<size_t>((H->Position + Wanted - 1) / D) + 1;
+    while (Ahead < Most && Next + static_cast<size_t>(Ahead) < Map.size() &&
+           Map[Next + static_cast<size_t>(Ahead)] == Pages.back() + 1 + Ahead) {
+      ++Ahead;
+    }
+  }
   int32_t Done = 0;
   // Runs of pages stored one after another come in one transfer each; whole pages go straight
   // into the caller's buffer, a partial first or last page through a scratch page.
@@ -191,7 +202,8 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
       Dests[K] = Lengths[K] == D ? Dest + Offset : (I + K == 0 ? FPageBuffer.data() : FTailBuffer.data());
       Offset += Lengths[K];
     }
-    const int32_t Read = FPageRuns->ReadRun(Pages[I], Run, Dests, H->Key);
+    const bool Last = I + static_cast<size_t>(Run) == Pages.size();
+    const int32_t Read = FPageRuns->ReadRun(Pages[I], Run, Dests, H->Key, Last ? Ahead : 0);
     for (int32_t K = 0; K < Read; ++K) {
       if (Lengths[K] != D) {
         std::memcpy(Dest + Done, Dests[K] + (I + K == 0 ? FirstStart : 0), static_cast<size_t>(Lengths[K]));
@@ -205,6 +217,8 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
     I += static_cast<size_t>(Run);
   }
   H->Position += Done;
+  FLastReadItem = H->ItemID;
+  FLastReadEnd = H->Position;
   return Done;
 }
 

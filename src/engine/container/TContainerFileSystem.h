@@ -197,6 +197,9 @@ private:
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)
   std::vector<uint8_t> FTailBuffer;  // scratch page (a partial last page)
+  // Where the last FileRead ended (item, position): a read that starts there reads ahead.
+  int32_t FLastReadItem = -1;
+  int64_t FLastReadEnd = -1;
 };
 
 }  // namespace tesvar::container

@@ -247,12 +247,17 @@ bool TUserFilePageMapManager::GetFilePages(TDirItem& Item, bool Extend, std::spa
   const int64_t End = Offset + Count;
   // Pages added here are zero-filled: a page of a deleted file may be handed out again.
   if (Extend && PagesForSize(End) > DataPageCount(Item) && !SetFileSize(Item, true, End)) return false;
-  if (Item.FirstMapPageNo == -1) return true;
+  Pages = FilePages(Item, Count, Offset);
+  return true;
+}
+
+std::span<const int32_t> TUserFilePageMapManager::FilePages(const TDirItem& Item, int32_t Count, int64_t Offset) {
+  if (Count <= 0 || Offset < 0 || Item.FirstMapPageNo == -1) return {};
   const std::vector<int32_t>& Data = GetMaps(Item).DataPages;
   const int64_t First = Offset / FPageDataSize;
-  const int64_t Last = std::min<int64_t>((End - 1) / FPageDataSize, static_cast<int64_t>(Data.size()) - 1);
-  if (First <= Last) Pages = std::span<const int32_t>(Data).subspan(static_cast<size_t>(First), static_cast<size_t>(Last - First + 1));
-  return true;
+  const int64_t Last = std::min<int64_t>((Offset + Count - 1) / FPageDataSize, static_cast<int64_t>(Data.size()) - 1);
+  if (First > Last) return {};
+  return std::span<const int32_t>(Data).subspan(static_cast<size_t>(First), static_cast<size_t>(Last - First + 1));
 }
 
 }  // namespace tesvar::container

@@ -49,6 +49,8 @@ public:
   // file's pages first when Extend is set and the range passes them. False when growing failed.
   // Pages views the cached map: it stays valid until the file's pages change.
   bool GetFilePages(TDirItem& Item, bool Extend, std::span<const int32_t>& Pages, int32_t Count, int64_t Offset);
+  // The same without growing: the data pages of bytes Offset .. Offset + Count - 1 the file has.
+  std::span<const int32_t> FilePages(const TDirItem& Item, int32_t Count, int64_t Offset);
   // Gives the file exactly ceil(NewSize / D) data pages. False when growing failed.
   bool SetFileSize(TDirItem& Item, bool WriteZeroPages, int64_t NewSize);
 

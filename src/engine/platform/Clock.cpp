@@ -55,9 +55,17 @@ int daysInMonth(int64_t year, int month) {
 class SystemClockImpl final : public IClock {
 public:
   uint32_t TickCount() override {
+#if defined(CLOCK_MONOTONIC_COARSE)
+    // The system tick's clock: a few milliseconds of resolution, as a tick count has, at a fifth
+    // of the precise clock's cost (the storage layer stamps every logged record).
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // cannot fail for a clock the system defines
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1'000'000u);
+#else
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<uint32_t>(ms.count());
+#endif
   }
 
   int64_t NowUtc() override {

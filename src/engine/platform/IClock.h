@@ -9,7 +9,8 @@ namespace tesvar::platform {
 class IClock {
 public:
   virtual ~IClock() = default;
-  // Milliseconds since an arbitrary start; wraps around at 2^32.
+  // Milliseconds since an arbitrary start, at the system tick's resolution (a few ms); wraps around
+  // at 2^32.
   virtual uint32_t TickCount() = 0;
   // Current time in FILETIME units (100 ns since 1601-01-01 UTC).
   virtual int64_t NowUtc() = 0;

@@ -703,10 +703,8 @@ void TEdbDataManager::ChangeBufferEncryption(uint8_t* Buffer, bool Encrypt) {
 // ---------------------------------------------------------------------------------------------
 // Records
 
-const uint8_t* TEdbDataManager::GetRecord(int32_t RecNo) {
-  if (!FRecordsArray || RecNo < 0 || RecNo >= FTableHeader.RecordCount)
-    throw Exception("TEdbDataManager.GetRecord - invalid record number " + std::to_string(RecNo) + ".");
-  return FRecordsArray->GetRecord(RecNo);
+void TEdbDataManager::RaiseInvalidRecord(int32_t RecNo) {
+  throw Exception("TEdbDataManager.GetRecord - invalid record number " + std::to_string(RecNo) + ".");
 }
 
 void TEdbDataManager::LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord) {

@@ -125,8 +125,13 @@ public:
   int32_t edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo);
   // A fresh record buffer: zero, every null flag set, the ID slot LastAutoInc + 1.
   std::vector<uint8_t> NewRecordBuffer() const;
-  // The record's plain bytes from the pool (valid until the next pool operation).
-  const uint8_t* GetRecord(int32_t RecNo);
+  // The record's plain bytes from the pool (valid until the next pool operation). Raises
+  // "TEdbDataManager.GetRecord - invalid record number <n>." for a record the table lacks.
+  const uint8_t* GetRecord(int32_t RecNo) {
+    // Inline: a scan asks for every record in turn.
+    if (!FRecordsArray || RecNo < 0 || RecNo >= FTableHeader.RecordCount) RaiseInvalidRecord(RecNo);
+    return FRecordsArray->GetRecord(RecNo);
+  }
 
   // Writes the log, the headers and the file size when the log is due (auto flush on, writable).
   void FlushIfDue();
@@ -308,6 +313,7 @@ public:
   uint64_t CommitCount() const { return FCommitCount; }
 
 private:
+  [[noreturn]] static void RaiseInvalidRecord(int32_t RecNo);
   void ResetTableState();
   [[nodiscard]] bool OpenFiles(bool Create);
   void CloseFiles();

@@ -18,12 +18,15 @@ constexpr size_t kArenaKeep = 64u << 20;
 
 int32_t TedBuffersArray::Add(const void* Buffer, int32_t Size) {
   const auto size = static_cast<size_t>(Size);
-  if (FArenaUsed + size > FArena.size()) {
-    size_t capacity = std::max<size_t>(FArena.size() * 2, 1u << 16);
+  if (FArenaUsed + size > FArenaSize) {
+    size_t capacity = std::max<size_t>(FArenaSize * 2, 1u << 16);
     while (capacity < FArenaUsed + size) capacity *= 2;
-    FArena.resize(capacity);
+    std::unique_ptr<uint8_t[]> grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+    if (FArenaUsed > 0) std::memcpy(grown.get(), FArena.get(), FArenaUsed);
+    FArena = std::move(grown);
+    FArenaSize = capacity;
   }
-  std::memcpy(FArena.data() + FArenaUsed, Buffer, size);
+  std::memcpy(FArena.get() + FArenaUsed, Buffer, size);
   FItems.push_back(Item{static_cast<int64_t>(FArenaUsed), Size, nullptr});
   FArenaUsed += size;
   FTotalSize += Size;
@@ -38,7 +41,7 @@ int32_t TedBuffersArray::Adopt(std::unique_ptr<uint8_t[]> Buffer, int32_t Size) 
 
 const uint8_t* TedBuffersArray::Data(int32_t Index) const {
   const Item& item = FItems[static_cast<size_t>(Index)];
-  return item.Offset >= 0 ? FArena.data() + item.Offset : item.Owned.get();
+  return item.Offset >= 0 ? FArena.get() + item.Offset : item.Owned.get();
 }
 
 void TedBuffersArray::ReleaseFront(int32_t Count) {
@@ -54,9 +57,9 @@ void TedBuffersArray::Clear() {
   FFirst = 0;
   FArenaUsed = 0;
   FTotalSize = 0;
-  if (FArena.size() > kArenaKeep) {
-    FArena.clear();
-    FArena.shrink_to_fit();
+  if (FArenaSize > kArenaKeep) {
+    FArena.reset();
+    FArenaSize = 0;
   }
 }
 
@@ -84,13 +87,12 @@ void TedBufferLogArray::LogWrite(uint8_t Kind, std::unique_ptr<uint8_t[]> Buffer
 
 void TedBufferLogArray::LogRecord(int32_t RecNo, const uint8_t* Buffer, int32_t Size) {
   FEntries.push_back(Entry{platform::Clock().TickCount(), RecNo, kRecordEntry, FBuffers.Add(Buffer, Size), {}});
-  FNewest[RecNo] = static_cast<int32_t>(FEntries.size() - 1);
+  FNewest.Set(RecNo, static_cast<int32_t>(FEntries.size() - 1));
 }
 
 const uint8_t* TedBufferLogArray::FindLoggedRecord(int32_t RecNo) const {
-  if (FNewest.empty()) return nullptr;
-  auto it = FNewest.find(RecNo);
-  return it == FNewest.end() ? nullptr : FBuffers.Data(FEntries[static_cast<size_t>(it->second)].Buffer);
+  const int32_t entry = FNewest.ValueOf(RecNo);
+  return entry < 0 ? nullptr : FBuffers.Data(FEntries[static_cast<size_t>(entry)].Buffer);
 }
 
 bool TedBufferLogArray::IsFlushDue() {
@@ -104,24 +106,25 @@ bool TedBufferLogArray::IsFlushDue() {
 }
 
 void TedBufferLogArray::Release(size_t Upto) {
-  FBuffers.ReleaseFront(static_cast<int32_t>(Upto - FFirst));
-  for (size_t i = FFirst; i < Upto; ++i) {
-    const Entry& e = FEntries[i];
-    if (e.Kind != kRecordEntry) {
-      --FBLOBCount;
-      continue;
+  if (Upto < FEntries.size()) {
+    FBuffers.ReleaseFront(static_cast<int32_t>(Upto - FFirst));
+    for (size_t i = FFirst; i < Upto; ++i) {
+      const Entry& e = FEntries[i];
+      if (e.Kind != kRecordEntry) {
+        --FBLOBCount;
+        continue;
+      }
+      if (FNewest.ValueOf(e.RecNo) == static_cast<int32_t>(i)) FNewest.Remove(e.RecNo);
     }
-    auto it = FNewest.find(e.RecNo);
-    if (it != FNewest.end() && it->second == static_cast<int32_t>(i)) FNewest.erase(it);
+    FFirst = Upto;
+    return;
   }
-  FFirst = Upto;
-  if (FFirst == FEntries.size()) {
-    FEntries.clear();
-    FFirst = 0;
-    FBuffers.Clear();
-    FNewest.clear();
-    FBLOBCount = 0;
-  }
+  // Everything written: the newest images go all at once.
+  FEntries.clear();
+  FFirst = 0;
+  FBuffers.Clear();
+  FNewest.Clear();
+  FBLOBCount = 0;
 }
 
 void TedBufferLogArray::WriteRun(size_t First, size_t Last) {

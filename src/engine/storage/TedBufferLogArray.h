@@ -3,10 +3,10 @@
 // memory in the order they were logged and written to the files in batches.
 
 #include "pfs/TAbstractFile.h"
+#include "storage/TedIntArray.h"
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace tesvar::storage {
@@ -48,7 +48,9 @@ private:
   };
   std::vector<Item> FItems;
   size_t FFirst = 0;  // items before it are released
-  std::vector<uint8_t> FArena;
+  // Grown without clearing: only the bytes below FArenaUsed are ever read.
+  std::unique_ptr<uint8_t[]> FArena;
+  size_t FArenaSize = 0;
   size_t FArenaUsed = 0;
   int64_t FTotalSize = 0;
 };
@@ -76,6 +78,8 @@ public:
   void LogRecord(int32_t RecNo, const uint8_t* Buffer, int32_t Size);
   // The newest logged image of RecNo, or null.
   const uint8_t* FindLoggedRecord(int32_t RecNo) const;
+  // Whether any record image is logged.
+  bool HasRecords() const { return !FNewest.Empty(); }
   // When the byte, entry or age limit is reached, flushes and returns true; false otherwise (and
   // for an empty log).
   bool IsFlushDue();
@@ -112,7 +116,7 @@ private:
   std::vector<Entry> FEntries;
   size_t FFirst = 0;  // entries before it were written
   TedBuffersArray FBuffers;
-  std::unordered_map<int32_t, int32_t> FNewest;  // RecNo -> its newest record entry
+  TedIntHashMap FNewest;  // RecNo -> its newest record entry
   int32_t FBLOBCount = 0;
   int32_t FMaxEntries = kMaxEntries;
   int64_t FMaxBytes;

@@ -121,4 +121,63 @@ void TedSortedIntArray::Clear() {
   FValues.SetCount(0);
 }
 
+size_t TedIntHashMap::Probe(int32_t Key) const {
+  const size_t mask = FSlots.size() - 1;
+  size_t i = Home(Key);
+  while (FSlots[i].Key != kNoKey && FSlots[i].Key != Key) i = (i + 1) & mask;
+  return i;
+}
+
+int32_t TedIntHashMap::ValueOf(int32_t Key) const {
+  if (FCount == 0) return -1;
+  const Slot& slot = FSlots[Probe(Key)];
+  return slot.Key == Key ? slot.Value : -1;
+}
+
+void TedIntHashMap::Set(int32_t Key, int32_t Value) {
+  if (static_cast<size_t>(FCount + 1) * 2 > FSlots.size()) Grow();
+  Slot& slot = FSlots[Probe(Key)];
+  if (slot.Key != Key) {
+    slot.Key = Key;
+    ++FCount;
+  }
+  slot.Value = Value;
+}
+
+void TedIntHashMap::Remove(int32_t Key) {
+  if (FCount == 0) return;
+  const size_t mask = FSlots.size() - 1;
+  size_t hole = Probe(Key);
+  if (FSlots[hole].Key != Key) return;
+  // Backward shift: later keys of the cluster whose probe passes the hole move into it, so that
+  // every probe still reaches its key before an empty slot.
+  for (size_t next = (hole + 1) & mask; FSlots[next].Key != kNoKey; next = (next + 1) & mask) {
+    const size_t home = Home(FSlots[next].Key);
+    const bool passesHole = hole <= next ? (home <= hole || home > next) : (home <= hole && home > next);
+    if (passesHole) {
+      FSlots[hole] = FSlots[next];
+      hole = next;
+    }
+  }
+  FSlots[hole] = Slot{};
+  --FCount;
+}
+
+void TedIntHashMap::Clear() {
+  if (FCount == 0) return;
+  std::fill(FSlots.begin(), FSlots.end(), Slot{});
+  FCount = 0;
+}
+
+void TedIntHashMap::Grow() {
+  std::vector<Slot> old = std::move(FSlots);
+  const size_t size = std::max<size_t>(old.size() * 2, 64);
+  FSlots.assign(size, Slot{});
+  FShift = 32;
+  for (size_t s = size; s > 1; s >>= 1) --FShift;
+  FCount = 0;
+  for (const Slot& slot : old)
+    if (slot.Key != kNoKey) Set(slot.Key, slot.Value);
+}
+
 }  // namespace tesvar::storage

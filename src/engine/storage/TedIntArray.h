@@ -73,4 +73,39 @@ private:
   TedIntArray FValues;
 };
 
+// An unordered map of int32 keys to int32 values in one table (open addressing, linear probing):
+// no allocation per key, so that a key set and dropped for every logged record costs a few
+// memory accesses. Any key but INT32_MIN.
+class TedIntHashMap {
+public:
+  int32_t Count() const { return FCount; }
+  bool Empty() const { return FCount == 0; }
+  // The value of Key, or -1 when absent.
+  int32_t ValueOf(int32_t Key) const;
+  // Adds Key or gives it the new Value.
+  void Set(int32_t Key, int32_t Value);
+  // Removes Key when present.
+  void Remove(int32_t Key);
+  // Removes every key; the table is kept for reuse.
+  void Clear();
+
+private:
+  static constexpr int32_t kNoKey = INT32_MIN;
+  struct Slot {
+    int32_t Key = kNoKey;
+    int32_t Value = 0;
+  };
+  // The slot Key's probe starts at.
+  size_t Home(int32_t Key) const {
+    return static_cast<size_t>((static_cast<uint32_t>(Key) * 2654435769u) >> FShift);
+  }
+  // The slot holding Key, or the empty slot where its probe ends.
+  size_t Probe(int32_t Key) const;
+  void Grow();
+
+  std::vector<Slot> FSlots;  // a power of two of them, at most half in use
+  uint32_t FShift = 32;      // 32 - log2(slot count)
+  int32_t FCount = 0;
+};
+
 }  // namespace tesvar::storage

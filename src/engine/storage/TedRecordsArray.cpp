@@ -25,32 +25,11 @@ void TRecordsPage::SetMaxRecordCount(int32_t Value) {
   FMaxRecordCount = Value;
 }
 
-namespace {
-
-// The tick count for access times, read from the clock once every kTickReuse accesses: a page's
-// LastAccess only serves the pool's coarse "accessed during the last 100 ms" rule, and reading the
-// clock for every record would cost as much as the record access itself.
-constexpr uint32_t kTickReuse = 64;
-
-uint32_t accessTick() {
-  static uint32_t calls = 0;
-  static uint32_t tick = 0;
-  if (calls++ % kTickReuse == 0) tick = platform::Clock().TickCount();
-  return tick;
-}
-
-}  // namespace
-
-void TRecordsPage::Touch() {
-  ++FAccessCount;
-  FLastAccess = accessTick();
-}
+uint32_t TRecordsPage::ReadTick() { return platform::Clock().TickCount(); }
 
 uint8_t* TRecordsPage::GetRecordPtr(int32_t RecNo) {
-  if (RecNo < FStartRecNo || RecNo >= FStartRecNo + FRecordCount)
-    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
-  Touch();
-  return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+  if (!Holds(RecNo)) throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  return HeldRecordPtr(RecNo);
 }
 
 void TRecordsPage::AppendRecord(const uint8_t* Buffer) {
@@ -89,12 +68,14 @@ void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
   if (file != nullptr && file->Seek(FManager.DataStart() + StartRecNo * recordSize, platform::SeekOrigin::Begin) >= 0)
     got = std::max<int64_t>(0, file->Read(FBuffer.data(), wanted));
   const int32_t onFile = static_cast<int32_t>(got / recordSize);
-  TedBufferLogArray* log = FManager.Log();
-  for (int32_t i = 0; i < Count; ++i) {
-    uint8_t* dest = FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize);
-    const uint8_t* logged = log != nullptr ? log->FindLoggedRecord(StartRecNo + i) : nullptr;
-    if (logged != nullptr)
-      std::memcpy(dest, logged, static_cast<size_t>(FRecordSize));
+  const TedBufferLogArray* log = FManager.Log();
+  // Without logged images every record comes from the file.
+  const bool logged = log != nullptr && log->HasRecords();
+  for (int32_t i = logged ? 0 : onFile; i < Count; ++i) {
+    const uint8_t* image = logged ? log->FindLoggedRecord(StartRecNo + i) : nullptr;
+    if (image != nullptr)
+      std::memcpy(FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), image,
+                  static_cast<size_t>(FRecordSize));
     else if (i >= onFile)
       throw Exception("TRecordsPage.ReadRecords - Cannot read record " + std::to_string(StartRecNo + i) +
                       " from the table file.");
@@ -150,6 +131,7 @@ void TedRecordsArray::ConfigurePool() {
   FMap.Clear();
   FCurrentSlot = -1;
   FLastSlot = -1;
+  FHitPage = nullptr;
   FEvicted = false;
 }
 
@@ -225,13 +207,15 @@ int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
   return slot;
 }
 
-uint8_t* TedRecordsArray::GetRecord(int32_t RecNo) {
+uint8_t* TedRecordsArray::LookUpRecord(int32_t RecNo) {
   ChooseCurrentPage();
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
   if (slot < 0) slot = LoadPageIntoSlot(pageNo);
   FLastSlot = slot;
-  return Slot(slot).GetRecordPtr(RecNo);
+  uint8_t* record = Slot(slot).GetRecordPtr(RecNo);
+  FHitPage = &Slot(slot);
+  return record;
 }
 
 void TedRecordsArray::LockRecordPage(int32_t RecNo) {
@@ -251,15 +235,9 @@ void TedRecordsArray::AppendPoolRecord(const uint8_t* Buffer) {
   ChooseCurrentPage();
   TRecordsPage* current = &Slot(FCurrentSlot);
   if (current->RecordCount() >= current->MaxRecordCount()) {
-    const int32_t next = current->PageNo() + 1;
-    const int32_t previous = FCurrentSlot;
-    FCurrentSlot = -1;
-    try {
-      FCurrentSlot = GetPageToUse(next);
-    } catch (...) {
-      FCurrentSlot = previous;
-      throw;
-    }
+    // The full page stays current while a slot is chosen, so it is not the one reused: the next
+    // appends look at its last record (a key index compares each new record with it).
+    FCurrentSlot = GetPageToUse(current->PageNo() + 1);
     current = &Slot(FCurrentSlot);
   }
   current->AppendRecord(Buffer);

@@ -39,6 +39,16 @@ public:
   void LoadPage(int32_t PageNo);
   void InitPage(int32_t PageNo);
 
+  // Whether the page holds RecNo.
+  bool Holds(int32_t RecNo) const {
+    return static_cast<uint32_t>(RecNo - FStartRecNo) < static_cast<uint32_t>(FRecordCount);
+  }
+  // GetRecordPtr of a record the page holds.
+  uint8_t* HeldRecordPtr(int32_t RecNo) {
+    Touch();
+    return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+  }
+
   int32_t MaxRecordCount() const { return FMaxRecordCount; }
   int32_t StartRecNo() const { return FStartRecNo; }
   int32_t RecordCount() const { return FRecordCount; }
@@ -50,8 +60,22 @@ public:
   void Unlock() { --FLockCount; }
 
 private:
-  void Touch();
+  // The tick count for access times, read from the clock once every kTickReuse accesses: a
+  // page's LastAccess only serves the pool's coarse "accessed during the last 100 ms" rule, and
+  // reading the clock for every record would cost as much as the record access itself.
+  static constexpr uint32_t kTickReuse = 64;
+  static uint32_t AccessTick() {
+    if (FTickCalls++ % kTickReuse == 0) FTick = ReadTick();
+    return FTick;
+  }
+  static uint32_t ReadTick();
+  void Touch() {
+    ++FAccessCount;
+    FLastAccess = AccessTick();
+  }
 
+  static inline uint32_t FTickCalls = 0;
+  static inline uint32_t FTick = 0;
   TEdbDataManager& FManager;
   int32_t FRecordSize;
   int32_t FMaxRecordCount = 0;
@@ -79,7 +103,11 @@ public:
 
   // The record's RecordSize bytes, loading its page if needed. Valid until the next pool
   // operation unless the page is pinned.
-  uint8_t* GetRecord(int32_t RecNo);
+  uint8_t* GetRecord(int32_t RecNo) {
+    // Runs of reads stay in one page: that page answers without a look-up.
+    if (FHitPage != nullptr && FHitPage->Holds(RecNo)) return FHitPage->HeldRecordPtr(RecNo);
+    return LookUpRecord(RecNo);
+  }
   // Pin / unpin the page of RecNo. Raise "TedRecordsArray.LockRecordPage - Page is already
   // unloaded." / "TedRecordsArray.UnlockRecordPage - Page is already unloaded.".
   void LockRecordPage(int32_t RecNo);
@@ -103,6 +131,7 @@ public:
   int32_t LoadedPages() const { return FMap.Count(); }
 
 private:
+  uint8_t* LookUpRecord(int32_t RecNo);
   void ChooseCurrentPage();
   // A slot for page PageNo with the page read into it; when the read fails, no slot is left
   // standing for the page and the error is raised.
@@ -120,6 +149,9 @@ private:
   bool FEvicted = false;
   bool FForceOnePerPage;
   int32_t FLastSlot = -1;  // slot of the last GetRecord, checked first
+  // The page of the last GetRecord, while the current page is chosen; it answers for the records
+  // it holds (a page always holds records of its own PageNo, whichever slot it moves to).
+  TRecordsPage* FHitPage = nullptr;
 };
 
 }  // namespace tesvar::storage
