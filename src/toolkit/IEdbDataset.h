@@ -39,6 +39,13 @@ public:
   // Open state; Close detaches the dataset from its table and database manager.
   virtual bool Active() const = 0;
   virtual void Close() = 0;
+
+  // The table's indexes are being sorted from the records (opening a table whose index file is
+  // stale or damaged): Started, then Progress with the percentage done after each index and 100
+  // at the end, then Finished. A dataset shows the progress to its user.
+  virtual void IndexBuildingStarted() {}
+  virtual void IndexBuildingProgress(double PercentDone) { (void)PercentDone; }
+  virtual void IndexBuildingFinished() {}
 };
 
 }  // namespace tesvar::toolkit

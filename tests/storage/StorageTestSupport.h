@@ -38,6 +38,8 @@ public:
   bool Enc = false;
   bool IsActive = true;
   int Closes = 0;
+  // Index rebuilding as the table reported it: "started", the percentages, "finished".
+  std::vector<std::string> Building;
 
   std::string DatabaseFileName() const override { return FileName; }
   std::string DatabaseName() const override { return Name; }
@@ -57,6 +59,9 @@ public:
     IsActive = false;
     ++Closes;
   }
+  void IndexBuildingStarted() override { Building.push_back("started"); }
+  void IndexBuildingProgress(double PercentDone) override { Building.push_back(std::to_string(static_cast<int>(PercentDone))); }
+  void IndexBuildingFinished() override { Building.push_back("finished"); }
 };
 
 struct TStoreCase {

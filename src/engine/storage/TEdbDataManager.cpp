@@ -124,6 +124,7 @@ void TEdbDataManager::ResetTableState() {
   FDataStart = kTableHeaderSize;
   FHasBLOBs = false;
   FIndexes.clear();
+  FKeys.reset();
 }
 
 void TEdbDataManager::ComputeLayout() {
@@ -517,6 +518,7 @@ void TEdbDataManager::ReleaseTableState() {
   FLog.reset();
   FRecordsArray.reset();
   FIndexes.clear();
+  FKeys.reset();
   FFieldHeaders.clear();
   FOpen = false;
   FFullyOpen = false;
@@ -727,15 +729,12 @@ void TEdbDataManager::LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord) 
 }
 
 bool TEdbDataManager::MustMaintainAllIndexes() {
-  // Above the small-table size every index is maintained; the clock matters only below it (a
-  // table that shrinks back under it meets a last call long ago, as after a pause).
-  if (FTableHeader.RecordCount > kSmallTableRecords) return true;
   const uint32_t now = platform::Clock().TickCount();
   bool result = true;
   if (FTableHeader.RecordCount <= kSmallTableRecords) {
-    if (now - FLastMaintenance < 1000) {
+    if (now - FLastMaintenance < kBurstIntervalMs) {
       ++FBurstCount;
-      result = FBurstCount <= 100;
+      result = FBurstCount <= kBurstChanges;
     } else {
       FBurstCount = 0;
     }
@@ -750,6 +749,34 @@ void TEdbDataManager::PrepareIndexes() {
   if (FTableHeader.RecordCount > kSmallTableRecords) BuildAllIndexes();
 }
 
+TedKeyCache& TEdbDataManager::Keys() {
+  if (!FKeys) {
+    FKeys = std::make_unique<TedKeyCache>(KeyLayout(), *this);
+    FKeys->SetCount(FTableHeader.RecordCount);
+  }
+  return *FKeys;
+}
+
+template <class TChange>
+int32_t TEdbDataManager::MaintainIndexes(int32_t CurrentIndexNo, bool All, TChange&& Change) {
+  int32_t result = 0;
+  try {
+    for (int32_t i = 0; i < IndexCount(); ++i) {
+      TEdbIndex& index = Index(i);
+      if (index.Built() && (i == CurrentIndexNo || All)) {
+        const int32_t pos = Change(index);
+        if (i == CurrentIndexNo) result = pos;
+      } else {
+        index.SetBuilt(false);
+      }
+    }
+  } catch (...) {
+    for (int32_t i = 0; i < IndexCount(); ++i) Index(i).SetBuilt(false);
+    throw;
+  }
+  return result;
+}
+
 int32_t TEdbDataManager::edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo) {
   PrepareIndexes();
   const int32_t id = FTableHeader.LastAutoInc + 1;
@@ -759,16 +786,19 @@ int32_t TEdbDataManager::edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo)
   FTableHeader.LastAutoInc = id;
   ++FTableHeader.ChangeCount;
   FTableHeader.RecordCount = n + 1;
-  const bool all = MustMaintainAllIndexes();
-  int32_t result = 0;
-  for (int32_t i = 0; i < IndexCount(); ++i) {
-    TEdbIndex& index = Index(i);
-    if (index.Built() && (i == CurrentIndexNo || all)) {
-      const int32_t pos = index.RecordInserted(n, Buffer, *this);
-      if (i == CurrentIndexNo) result = pos;
-    } else {
-      index.SetBuilt(false);
-    }
+  TedKeyCache& keys = Keys();
+  int32_t result;
+  try {
+    keys.SetCount(n + 1);
+    keys.Put(n, Buffer);
+    result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [n](TEdbIndex& Index) { return Index.RecordInserted(n); });
+  } catch (...) {
+    // Index upkeep failed (a record it compares could not be read): the record goes again, and
+    // the indexes, marked not built, are sorted from the records when next used.
+    FTableHeader.RecordCount = n;
+    keys.SetCount(n);
+    FRecordsArray->DeletePoolRecord(n);
+    throw;
   }
   LogRecordImage(n, Buffer);
   FlushIfDue();
@@ -783,18 +813,11 @@ int32_t TEdbDataManager::edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIn
   FRecordsArray->LockRecordPage(RecNo);
   int32_t result = 0;
   try {
-    const uint8_t* current = FRecordsArray->GetRecord(RecNo);
-    const std::vector<uint8_t> old(current, current + FRecordSize);
-    const bool all = MustMaintainAllIndexes();
-    for (int32_t i = 0; i < IndexCount(); ++i) {
-      TEdbIndex& index = Index(i);
-      if (index.Built() && (i == CurrentIndexNo || all)) {
-        const int32_t pos = index.RecordUpdated(RecNo, old.data(), Buffer, *this);
-        if (i == CurrentIndexNo) result = pos;
-      } else {
-        index.SetBuilt(false);
-      }
-    }
+    TedKeyCache& keys = Keys();
+    keys.Put(TedKeyCache::kProbe, Buffer);
+    result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(),
+                             [RecNo](TEdbIndex& Index) { return Index.RecordUpdated(RecNo); });
+    keys.Put(RecNo, Buffer);
     std::memcpy(FRecordsArray->GetRecord(RecNo), Buffer, static_cast<size_t>(FRecordSize));
     LogRecordImage(RecNo, Buffer);
   } catch (...) {
@@ -811,27 +834,19 @@ int32_t TEdbDataManager::edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo) {
   const int32_t n = FTableHeader.RecordCount;
   if (RecNo < 0 || RecNo >= n)
     throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, recPos = " + std::to_string(RecNo));
-  const uint8_t* p = GetRecord(RecNo);
-  const std::vector<uint8_t> record(p, p + FRecordSize);
-  p = GetRecord(n - 1);
+  const uint8_t* p = GetRecord(n - 1);
   const std::vector<uint8_t> last(p, p + FRecordSize);
   ++FTableHeader.ChangeCount;
-  const bool all = MustMaintainAllIndexes();
-  int32_t result = 0;
-  for (int32_t i = 0; i < IndexCount(); ++i) {
-    TEdbIndex& index = Index(i);
-    if (index.Built() && (i == CurrentIndexNo || all)) {
-      const int32_t pos = index.RecordDeleted(RecNo, record.data(), n - 1, last.data(), *this);
-      if (pos == -2)
-        throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, recPos = " + std::to_string(RecNo));
-      if (pos == -3)
-        throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, last = " + std::to_string(n - 1));
-      if (i == CurrentIndexNo) result = pos;
-    } else {
-      index.SetBuilt(false);
-    }
-  }
+  const int32_t result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [RecNo, n](TEdbIndex& Index) {
+    const int32_t pos = Index.RecordDeleted(RecNo, n - 1);
+    if (pos == -2)
+      throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, recPos = " + std::to_string(RecNo));
+    if (pos == -3)
+      throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, last = " + std::to_string(n - 1));
+    return pos;
+  });
   FTableHeader.RecordCount = n - 1;
+  Keys().MoveLastTo(n - 1, RecNo);
   if (RecNo != n - 1) LogRecordImage(RecNo, last.data());
   FRecordsArray->DeletePoolRecord(RecNo);
   FlushIfDue();
@@ -874,10 +889,39 @@ int32_t TEdbDataManager::InternalGetIndexNo(const std::string& Name) const {
   return -1;
 }
 
-void TEdbDataManager::BuildIndex(int32_t IndexNo) { Index(IndexNo).Build(FTableHeader.RecordCount, *this); }
+void TEdbDataManager::BuildIndex(int32_t IndexNo) {
+  Keys();
+  Index(IndexNo).Build(FTableHeader.RecordCount);
+}
 
 void TEdbDataManager::BuildAllIndexes() {
   for (int32_t i = 0; i < IndexCount(); ++i) BuildIndex(i);
+}
+
+int32_t TEdbDataManager::FindRecordInIndex(int32_t IndexNo, int32_t RecNo, int32_t Count) const {
+  const int32_t pos = Index(IndexNo).FindRecord(RecNo);
+  return pos < Count ? pos : -1;
+}
+
+void TEdbDataManager::RebuildIndexes() {
+  for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingStarted();
+  const int32_t count = IndexCount();
+  for (int32_t i = 0; i < count; ++i) {
+    Index(i).SetBuilt(false);
+    BuildIndex(i);
+    const double done = static_cast<double>(i + 1) / count * 100;
+    for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingProgress(done);
+  }
+  for (IEdbDataset* dataset : FDatasets) {
+    dataset->IndexBuildingProgress(100);
+    dataset->IndexBuildingFinished();
+  }
+}
+
+size_t TEdbDataManager::IndexMemoryBytes() const {
+  size_t bytes = FKeys ? FKeys->MemoryBytes() : 0;
+  for (const auto& index : FIndexes) bytes += index->MemoryBytes();
+  return bytes;
 }
 
 void TEdbDataManager::CreateDefaultIndexes(bool AutoIndexes) {
@@ -907,6 +951,31 @@ void TEdbDataManager::AddIndex(const std::string& Name, const std::string& Field
   if (!NoSave) SaveIndexesToDisk();
 }
 
+std::string TEdbDataManager::CreateTemporaryIndex(const std::string& FieldNames, const std::string& DescFields,
+                                                  const std::string& CaseInsFields) {
+  static std::mt19937 random{std::random_device{}()};
+  std::string name;
+  do {
+    name = std::string(1, kTemporaryIndexPrefix) + "_IDX_" + std::to_string(random() % 100000);
+  } while (InternalGetIndexNo(name) >= 0);
+  AddIndex(name, FieldNames, true, CaseInsFields, DescFields, {});
+  return name;
+}
+
+int32_t TEdbDataManager::DeleteIndex(const std::string& Name, bool NoSave) {
+  const std::string where = "Error in TEdbDataManager.DeleteIndex - ";
+  if (!FOpen) throw Exception(where + "table is not opened.");
+  if (Name.empty()) throw Exception(where + "name is empty.");
+  if (Name.size() > static_cast<size_t>(kNameCapacity)) throw Exception(where + "name length > ." + std::to_string(kNameCapacity));
+  if (Name[0] == kAutoIndexPrefix) return 0;
+  const int32_t number = InternalGetIndexNo(Name);
+  if (number < 0) throw Exception(where + "index \"" + Name + "\" doesn't exist!");
+  FIndexes.erase(FIndexes.begin() + number);
+  if (FIndexes.empty()) throw Exception("TEdbDataManager.DeleteIndex - last index deleted!");
+  if (!NoSave) SaveIndexesToDisk();
+  return number;
+}
+
 void TEdbDataManager::InternalAddIndex(const std::string& Name, const std::vector<std::string>& Fields,
                                        bool AllDescending, bool AllCaseInsensitive, uint8_t Options,
                                        const std::vector<bool>& CaseList, const std::vector<bool>& DescendingList) {
@@ -926,88 +995,140 @@ void TEdbDataManager::InternalAddIndex(const std::string& Name, const std::vecto
     header.AscendingBits.back() = static_cast<uint8_t>((1u << (Fields.size() % 8)) - 1);
   header.AllCaseInsensitive = AllCaseInsensitive;
   header.AllDescending = AllDescending;
+  const bool temporary = Name[0] == kTemporaryIndexPrefix;
   for (size_t k = 0; k < Fields.size(); ++k) {
-    if (Name[0] != kTemporaryIndexPrefix && platform::AnsiSameText(Fields[k], FTableHeader.IDFieldName)) {
+    // A temporary index orders by a field header of that name, else by the record ID.
+    const auto field = std::find_if(FFieldHeaders.begin(), FFieldHeaders.end(),
+                                    [&](const TFieldHeader& f) { return platform::AnsiSameText(f.Name, Fields[k]); });
+    if (platform::AnsiSameText(Fields[k], FTableHeader.IDFieldName) && (!temporary || field == FFieldHeaders.end())) {
       header.FieldNos[k] = -1;
     } else {
-      const int32_t f = InternalGetFieldNo(Fields[k]);
-      if (f < 0 || !indexableType(FFieldHeaders[static_cast<size_t>(f)].FieldType))
-        throw Exception(where + "unsupported field type!");
-      header.FieldNos[k] = f;
-      const TFieldType type = FFieldHeaders[static_cast<size_t>(f)].FieldType;
-      if (CaseList[k] && (type == ftString || type == ftWideString))
+      if (field == FFieldHeaders.end())
+        throw Exception("Error in TEdbDataManager.InternalGetFieldNo - field \"" + Fields[k] + "\" not found!");
+      if (!indexableType(field->FieldType)) throw Exception(where + "unsupported field type!");
+      header.FieldNos[k] = static_cast<int32_t>(field - FFieldHeaders.begin());
+      if (CaseList[k] && (field->FieldType == ftString || field->FieldType == ftWideString))
         header.CaseInsBits[k / 8] |= static_cast<uint8_t>(1u << (k % 8));
     }
     if (DescendingList[k]) header.AscendingBits[k / 8] &= static_cast<uint8_t>(~(1u << (k % 8)));
   }
-  FIndexes.push_back(std::make_unique<TEdbIndex>(std::move(header), KeyLayout()));
+  FIndexes.push_back(std::make_unique<TEdbIndex>(std::move(header), Keys()));
   if (FOpen) BuildIndex(IndexCount() - 1);
 }
+
+namespace {
+
+// Appends an index header in the T.idx layout.
+void putIndexHeader(std::vector<uint8_t>& Out, const TIndexHeader& Header) {
+  const size_t at = Out.size();
+  const size_t bits = Header.AscendingBits.size();
+  Out.resize(at + kNameBytes + 4 + 4 * Header.FieldNos.size() + 2 * bits + 3, 0);
+  uint8_t* p = Out.data() + at;
+  PutShortString(p, Header.Name, kNameCapacity);
+  p += kNameBytes;
+  PutInt32(p, Header.FieldCount());
+  p += 4;
+  for (int32_t f : Header.FieldNos) {
+    PutInt32(p, f);
+    p += 4;
+  }
+  std::memcpy(p, Header.AscendingBits.data(), bits);
+  p += bits;
+  std::memcpy(p, Header.CaseInsBits.data(), bits);
+  p += bits;
+  *p++ = Header.AllCaseInsensitive ? 1 : 0;
+  *p++ = Header.AllDescending ? 1 : 0;
+  *p++ = Header.Options;
+}
+
+// Reads index headers from Data (Count of them, from Pos); false when the data ends before the
+// last one is complete or a header is damaged (no fields, a field number out of range).
+bool getIndexHeaders(const std::vector<uint8_t>& Data, size_t& Pos, int32_t Count, bool HasOptions,
+                     int32_t FieldCount, std::vector<TIndexHeader>& Headers) {
+  auto left = [&] { return Data.size() - Pos; };
+  for (int32_t i = 0; i < Count; ++i) {
+    TIndexHeader h;
+    if (left() <= static_cast<size_t>(kNameCapacity)) return false;
+    h.Name = GetShortString(Data.data() + Pos, kNameCapacity);
+    Pos += kNameBytes;
+    if (left() <= 3) return false;
+    const int32_t n = GetInt32(Data.data() + Pos);
+    Pos += 4;
+    if (n <= 0 || static_cast<size_t>(n) * 4 > left()) return false;
+    for (int32_t k = 0; k < n; ++k, Pos += 4) {
+      const int32_t f = GetInt32(Data.data() + Pos);
+      if (f < -1 || f >= FieldCount) return false;
+      h.FieldNos.push_back(f);
+    }
+    const size_t bits = (static_cast<size_t>(n) + 7) / 8;
+    if (left() < 2 * bits + (HasOptions ? 3 : 2)) return false;
+    h.AscendingBits.assign(Data.begin() + static_cast<std::ptrdiff_t>(Pos), Data.begin() + static_cast<std::ptrdiff_t>(Pos + bits));
+    Pos += bits;
+    h.CaseInsBits.assign(Data.begin() + static_cast<std::ptrdiff_t>(Pos), Data.begin() + static_cast<std::ptrdiff_t>(Pos + bits));
+    Pos += bits;
+    h.AllCaseInsensitive = Data[Pos++] != 0;
+    h.AllDescending = Data[Pos++] != 0;
+    if (HasOptions) h.Options = Data[Pos++];
+    Headers.push_back(std::move(h));
+  }
+  return true;
+}
+
+// Index headers are read in one piece of at most this size; larger header sets read the file.
+constexpr int64_t kHeaderReadBytes = 64 << 10;
+
+}  // namespace
 
 void TEdbDataManager::SaveIndexesToDisk() {
   std::vector<uint8_t> out(kIndexFileHeaderSize, 0);
   int32_t stored = 0;
   for (int32_t i = 0; i < IndexCount(); ++i) {
-    const TIndexHeader& h = Index(i).Header();
-    if (h.Temporary()) continue;
+    if (Index(i).Header().Temporary()) continue;
     ++stored;
-    const size_t at = out.size();
-    const size_t bits = h.AscendingBits.size();
-    out.resize(at + kNameBytes + 4 + 4 * h.FieldNos.size() + 2 * bits + 3, 0);
-    uint8_t* p = out.data() + at;
-    PutShortString(p, h.Name, kNameCapacity);
-    p += kNameBytes;
-    PutInt32(p, h.FieldCount());
-    p += 4;
-    for (int32_t f : h.FieldNos) {
-      PutInt32(p, f);
-      p += 4;
-    }
-    std::memcpy(p, h.AscendingBits.data(), bits);
-    p += bits;
-    std::memcpy(p, h.CaseInsBits.data(), bits);
-    p += bits;
-    *p++ = h.AllCaseInsensitive ? 1 : 0;
-    *p++ = h.AllDescending ? 1 : 0;
-    *p++ = h.Options;
+    putIndexHeader(out, Index(i).Header());
   }
   PutInt32(out.data() + kIHChangeCount, FTableHeader.ChangeCount);
   PutInt32(out.data() + kIHIndexCount, stored);
   PutDouble(out.data() + kIHVersion, kCurrentVersion);
   const int32_t count = FTableHeader.RecordCount;
-  if (count > 0) {
-    for (int32_t i = 0; i < IndexCount(); ++i) {
-      BuildIndex(i);
-      if (Index(i).Header().Temporary()) continue;
-      const size_t at = out.size();
-      out.resize(at + 4 * static_cast<size_t>(count));
-      for (int32_t k = 0; k < count; ++k) PutInt32(out.data() + at + 4 * static_cast<size_t>(k), Index(i).At(k));
-    }
-  }
+  if (count > 0) BuildAllIndexes();
+  FIndexFileDamaged = false;
   FIdxFile->SetSize(0);
   FIdxFile->SetPosition(0);
   FIdxFile->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
+  if (count == 0) return;
+  // One write per index, through buffers reused from index to index.
+  std::vector<int32_t> entries(static_cast<size_t>(count));
+  out.resize(4 * static_cast<size_t>(count));
+  for (int32_t i = 0; i < IndexCount(); ++i) {
+    if (Index(i).Header().Temporary()) continue;
+    Index(i).CopyTo(entries.data());
+    for (size_t k = 0; k < entries.size(); ++k) PutInt32(out.data() + 4 * k, entries[k]);
+    FIdxFile->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
+  }
 }
 
 void TEdbDataManager::SaveIndexesIfChanged() {
   uint8_t h[kIndexFileHeaderSize];
   FIdxFile->SetPosition(0);
-  const bool same = FIdxFile->Read(h, kIndexFileHeaderSize) == kIndexFileHeaderSize &&
+  const bool same = !FIndexFileDamaged && FIdxFile->Read(h, kIndexFileHeaderSize) == kIndexFileHeaderSize &&
                     GetInt32(h + kIHChangeCount) == FTableHeader.ChangeCount;
   if (!same) SaveIndexesToDisk();
 }
 
 void TEdbDataManager::LoadIndexesFromDisk() {
   FIndexes.clear();
+  FIndexFileDamaged = false;
   const int64_t size = FIdxFile->GetSize();
-  std::vector<uint8_t> data;
-  if (size >= kIndexFileHeaderSize) {
-    data.resize(static_cast<size_t>(size));
-    FIdxFile->SetPosition(0);
-    if (FIdxFile->Read(data.data(), size) != size) data.clear();
-  }
-  const int32_t fieldCount = static_cast<int32_t>(FFieldHeaders.size());
   const int32_t records = FTableHeader.RecordCount;
+  // The headers: from a first piece of the file, or the whole file when they do not fit in it.
+  std::vector<uint8_t> data;
+  auto readFrom0 = [&](int64_t Bytes) {
+    data.resize(static_cast<size_t>(Bytes));
+    FIdxFile->SetPosition(0);
+    if (FIdxFile->Read(data.data(), Bytes) != Bytes) data.clear();
+  };
+  if (size >= kIndexFileHeaderSize) readFrom0(std::min(size, kHeaderReadBytes));
   bool complete = false;
   int32_t fileChangeCount = 0;
   size_t pos = kIndexFileHeaderSize;
@@ -1016,68 +1137,62 @@ void TEdbDataManager::LoadIndexesFromDisk() {
     fileChangeCount = GetInt32(data.data() + kIHChangeCount);
     const int32_t indexCount = GetInt32(data.data() + kIHIndexCount);
     const bool options = FTableHeader.Version > kIndexOptionsVersion;
-    complete = indexCount > 0;
-    for (int32_t i = 0; complete && i < indexCount; ++i) {
-      auto left = [&] { return data.size() - pos; };
-      TIndexHeader h;
-      if (left() <= static_cast<size_t>(kNameCapacity)) { complete = false; break; }
-      h.Name = GetShortString(data.data() + pos, kNameCapacity);
-      pos += kNameBytes;
-      if (left() <= 3) { complete = false; break; }
-      const int32_t n = GetInt32(data.data() + pos);
-      pos += 4;
-      if (n <= 0 || static_cast<size_t>(n) * 4 > left()) { complete = false; break; }
-      for (int32_t k = 0; k < n; ++k, pos += 4) {
-        const int32_t f = GetInt32(data.data() + pos);
-        if (f < -1 || f >= fieldCount) complete = false;
-        h.FieldNos.push_back(f);
-      }
-      const size_t bits = (static_cast<size_t>(n) + 7) / 8;
-      if (!complete || left() < 2 * bits + (options ? 3 : 2)) { complete = false; break; }
-      h.AscendingBits.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.begin() + static_cast<std::ptrdiff_t>(pos + bits));
-      pos += bits;
-      h.CaseInsBits.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.begin() + static_cast<std::ptrdiff_t>(pos + bits));
-      pos += bits;
-      h.AllCaseInsensitive = data[pos++] != 0;
-      h.AllDescending = data[pos++] != 0;
-      if (options) h.Options = data[pos++];
-      headers.push_back(std::move(h));
+    const auto fieldCount = static_cast<int32_t>(FFieldHeaders.size());
+    complete = indexCount > 0 && getIndexHeaders(data, pos, indexCount, options, fieldCount, headers);
+    if (!complete && indexCount > 0 && static_cast<int64_t>(data.size()) < size) {
+      readFrom0(size);
+      pos = kIndexFileHeaderSize;
+      headers.clear();
+      complete = data.size() == static_cast<size_t>(size) && getIndexHeaders(data, pos, indexCount, options, fieldCount, headers);
     }
   }
   if (!complete) {
     // Unusable headers: the default indexes, built from the records.
-    FIndexes.clear();
+    FIndexFileDamaged = true;
     CreateDefaultIndexes(true);
-    for (int32_t i = 0; i < IndexCount(); ++i) Index(i).SetBuilt(false);
-    BuildAllIndexes();
+    RebuildIndexes();
     return;
   }
-  const TKeyLayout layout = KeyLayout();
-  for (TIndexHeader& h : headers) FIndexes.push_back(std::make_unique<TEdbIndex>(std::move(h), layout));
+  data = {};
+  for (TIndexHeader& h : headers) FIndexes.push_back(std::make_unique<TEdbIndex>(std::move(h), Keys()));
   if (records == 0) {
     for (int32_t i = 0; i < IndexCount(); ++i) Index(i).Assign(nullptr, 0);
     return;
   }
+  const int64_t arrayBytes = 4 * static_cast<int64_t>(records);
   bool arrays = fileChangeCount == FTableHeader.ChangeCount &&
-                data.size() - pos >= static_cast<size_t>(IndexCount()) * static_cast<size_t>(records) * 4;
-  std::vector<int32_t> entries(static_cast<size_t>(records));
+                size - static_cast<int64_t>(pos) >= IndexCount() * arrayBytes;
+  // One read per index into buffers reused from index to index; an array with a number out of
+  // range or twice is damaged and rebuilt like a stale one.
+  std::vector<uint8_t> bytes;
+  std::vector<int32_t> entries;
+  std::vector<uint32_t> seenIn;
+  if (arrays) {
+    bytes.resize(static_cast<size_t>(arrayBytes));
+    entries.resize(static_cast<size_t>(records));
+    seenIn.assign(static_cast<size_t>(records), 0);
+    FIdxFile->SetPosition(static_cast<int64_t>(pos));
+  }
   for (int32_t i = 0; arrays && i < IndexCount(); ++i) {
-    std::vector<uint8_t> seen(static_cast<size_t>(records), 0);
-    for (int32_t k = 0; k < records; ++k, pos += 4) {
-      const int32_t r = GetInt32(data.data() + pos);
-      // A damaged array (a number out of range or twice) is rebuilt like a stale one.
-      if (r < 0 || r >= records || seen[static_cast<size_t>(r)]) {
+    if (FIdxFile->Read(bytes.data(), arrayBytes) != arrayBytes) {
+      arrays = false;
+      break;
+    }
+    const auto mark = static_cast<uint32_t>(i + 1);
+    for (int32_t k = 0; k < records; ++k) {
+      const int32_t r = GetInt32(bytes.data() + 4 * static_cast<size_t>(k));
+      if (r < 0 || r >= records || seenIn[static_cast<size_t>(r)] == mark) {
         arrays = false;
         break;
       }
-      seen[static_cast<size_t>(r)] = 1;
+      seenIn[static_cast<size_t>(r)] = mark;
       entries[static_cast<size_t>(k)] = r;
     }
     if (arrays) Index(i).Assign(entries.data(), records);
   }
   if (!arrays) {
-    for (int32_t i = 0; i < IndexCount(); ++i) Index(i).SetBuilt(false);
-    BuildAllIndexes();
+    FIndexFileDamaged = true;
+    RebuildIndexes();
   }
 }
 

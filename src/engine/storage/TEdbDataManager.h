@@ -11,6 +11,7 @@
 #include "pfs/TAbstractFile.h"
 #include "storage/TEdbIndex.h"
 #include "storage/TedBufferLogArray.h"
+#include "storage/TedKeyCache.h"
 #include "storage/TedRecordsArray.h"
 #include "toolkit/FieldType.h"
 #include "toolkit/IEdbDataset.h"
@@ -66,6 +67,9 @@ public:
   static constexpr uint32_t kDefaultCommitIntervalMs = 2000;
   // Index upkeep and building run before changes only above this many records.
   static constexpr int32_t kSmallTableRecords = 10;
+  // The burst throttle (MustMaintainAllIndexes).
+  static constexpr uint32_t kBurstIntervalMs = 1000;
+  static constexpr int32_t kBurstChanges = 100;
   // The fixed duration of a password check.
   static constexpr uint32_t kPasswordCheckMs = 256;
 
@@ -108,7 +112,9 @@ public:
   int32_t InternalGetFieldNo(const std::string& Name) const;
 
   // Records. Buffer holds RecordSize bytes (the ID slot is set by the insert). Results: the
-  // position in index CurrentIndexNo (see the index list).
+  // position in index CurrentIndexNo (see the index list). When index upkeep fails (a record it
+  // compares cannot be read), the change is not made, every index is marked not built and the
+  // error is raised.
   int32_t edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo);
   int32_t edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIndexNo, int32_t RecNo);
   // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
@@ -136,18 +142,54 @@ public:
   void SaveTableHeaders();
   // The table header stored in T.dat.
   TTableHeader ReadTableHeader();
+  // Indexes. Index numbers are positions in the index list: in the order indexes were added or
+  // loaded, later ones moving down when one is deleted.
+  //
+  // Writes T.idx: the header with ChangeCount, every stored (non-temporary) index header, and,
+  // with records, each stored index's entries (every index is built first).
   void SaveIndexesToDisk();
+  // SaveIndexesToDisk unless the ChangeCount stored at the start of T.idx is the table's and the
+  // file was read whole at open (a file whose indexes were rebuilt is written again even when its
+  // ChangeCount is current).
   void SaveIndexesIfChanged();
+  // Reads T.idx at open. A short or damaged file is never an error: headers that are incomplete
+  // give the default indexes (CreateDefaultIndexes(true)); entries that are missing, stale (the
+  // file's ChangeCount differs) or damaged are rebuilt from the records (RebuildIndexes).
   void LoadIndexesFromDisk();
-  // "@" + IDFieldName, and with AutoIndexes "@@" + name (text fields) and "@" + name for the other
-  // indexable fields.
+  // Marks every index not built and builds it, telling the connected datasets (their
+  // IndexBuilding* calls: started, the percentage after each index, 100 and finished).
+  void RebuildIndexes();
+  // "@" + IDFieldName, and with AutoIndexes, for every field that is neither ftBytes nor a BLOB
+  // field, in order: "@@" + name (case-insensitive, text fields only), then "@" + name.
   void CreateDefaultIndexes(bool AutoIndexes);
-  // Adds and builds an index; see the InternalAddIndex messages.
+  // Adds and builds an index. FieldNames, CaseInsFields and DescFields are field-name lists
+  // (toolkit::SplitFieldNames); ixDescending / ixCaseInsensitive in Options apply to every field.
+  // Unless NoSave, T.idx is saved. Raises the InternalAddIndex messages: "Error in
+  // TEdbDataManager.InternalAddIndex - " followed by "name is empty.", "name length > .20",
+  // "empty field name list", "empty sort orders list", "index "<name>" already exists!" or
+  // "unsupported field type!", and InternalGetFieldNo's message for an unknown field.
   void AddIndex(const std::string& Name, const std::string& FieldNames, bool NoSave, const std::string& CaseInsFields,
                 const std::string& DescFields, toolkit::TIndexOptions Options);
+  // Adds an unsaved index named "$_IDX_" + a random number 0..99999 (one no index has) and
+  // returns its name; raises as AddIndex.
+  std::string CreateTemporaryIndex(const std::string& FieldNames, const std::string& DescFields,
+                                   const std::string& CaseInsFields);
+  // Deletes an index and, unless NoSave, saves T.idx; returns the number it had. A name beginning
+  // with "@" is left alone (result 0). Raises "Error in TEdbDataManager.DeleteIndex - " followed
+  // by "table is not opened.", "name is empty.", "name length > .20" or "index "<name>" doesn't
+  // exist!".
+  int32_t DeleteIndex(const std::string& Name, bool NoSave);
+  // Number of the index of that name (case-insensitive), or -1.
   int32_t InternalGetIndexNo(const std::string& Name) const;
+  // Sorts the index unless it is built; the dataset layer calls it before using an index.
   void BuildIndex(int32_t IndexNo);
   void BuildAllIndexes();
+  // Position of record RecNo among the first Count entries of index IndexNo, or -1.
+  int32_t FindRecordInIndex(int32_t IndexNo, int32_t RecNo, int32_t Count) const;
+  // The burst throttle of index upkeep: true (every index is maintained) with more than
+  // kSmallTableRecords records; otherwise false once more than kBurstChanges calls came each
+  // less than kBurstIntervalMs after the one before. Every call records the tick count.
+  bool MustMaintainAllIndexes();
 
   // IRecordSource
   const uint8_t* IndexRecord(int32_t RecNo) override { return GetRecord(RecNo); }
@@ -180,6 +222,8 @@ public:
   TedRecordsArray* RecordsArray() const { return FRecordsArray.get(); }
   int32_t IndexCount() const { return static_cast<int32_t>(FIndexes.size()); }
   TEdbIndex& Index(int32_t IndexNo) const { return *FIndexes[static_cast<size_t>(IndexNo)]; }
+  // Bytes held by the indexes and the key cache, for memory figures.
+  size_t IndexMemoryBytes() const;
 
   // The commit rule: when the log has been written and the table's files were last committed
   // (flushed through to their store; in single-file mode this commits the container) at least
@@ -206,11 +250,17 @@ private:
   TKeyLayout KeyLayout() const;
   void LogRecordImage(int32_t RecNo, const uint8_t* PlainRecord);
   void PrepareIndexes();
-  void MarkOthersNotBuilt(int32_t Maintained);
+  // The key cache, created for the current layout on first use.
+  TedKeyCache& Keys();
+  // Runs Change over every index that is built and either CurrentIndexNo or, when All, any;
+  // marks the others not built. Change's result for CurrentIndexNo is returned (0 if none). If
+  // Change raises, every index is marked not built (to be sorted from the records) and the
+  // exception goes on.
+  template <class TChange>
+  int32_t MaintainIndexes(int32_t CurrentIndexNo, bool All, TChange&& Change);
   void InternalAddIndex(const std::string& Name, const std::vector<std::string>& Fields, bool AllDescending,
                         bool AllCaseInsensitive, uint8_t Options, const std::vector<bool>& CaseList,
                         const std::vector<bool>& DescendingList);
-  bool MustMaintainAllIndexes();
 
   std::string FTableName;
   TEdbDatabaseManager& FDatabaseManager;
@@ -241,6 +291,7 @@ private:
 
   std::unique_ptr<TedRecordsArray> FRecordsArray;
   std::unique_ptr<TedBufferLogArray> FLog;
+  std::unique_ptr<TedKeyCache> FKeys;  // before FIndexes, which refer to it
   std::vector<std::unique_ptr<TEdbIndex>> FIndexes;
   std::unique_ptr<codec::TCipher_Rijndael> FCipher;
   std::string FCipherKey;
@@ -253,6 +304,7 @@ private:
   uint64_t FCommitCount = 0;
   uint32_t FLastCommit = 0;
   uint32_t FLastMaintenance = 0;
+  bool FIndexFileDamaged = false;  // LoadIndexesFromDisk rebuilt what T.idx holds
   int32_t FBurstCount = 0;
 };
 

@@ -1,16 +1,26 @@
 #pragma once
 // The in-memory indexes of a table: for each index its header (as stored in T.idx) and the
-// record numbers of the table in key order, compared through the records themselves.
+// record numbers of the table in key order.
 //
-// TEdbIndex is the element of the index list; TEdbDataManager keeps it in step with every
-// insert, update and delete through RecordInserted / RecordUpdated / RecordDeleted. The entries
-// sit behind that narrow interface so that their container can change without touching callers.
+// TEdbIndex is the element of the manager's index list; TEdbDataManager keeps it in step with
+// every insert, update and delete through RecordInserted / RecordUpdated / RecordDeleted. Keys
+// are compared through the table's key cache (TedKeyCache); the entries are a TedIndexEntries,
+// which behaves as one array of record numbers: every position an index reports is the position
+// that array would have.
+//
+// Where equal keys go: the insertion position of a key is found by bisection over positions
+// 0 .. Count - 1 (probe (low + high) div 2; an equal key probed gives that position, the new
+// entry going before it; otherwise the position between the last lower and the first higher
+// entry), run over the entries' positions exactly as over a flat array. Entries with equal keys
+// therefore keep the order that the flat array would give them; BuildIndex sorts with the
+// quicksort below, so rebuilt indexes match too. A key above the last entry goes last after one
+// comparison (where a NaN float, which compares equal to everything, could differ).
 
-#include "storage/TedIntArray.h"
+#include "storage/TedIndexEntries.h"
+#include "storage/TedKeyCache.h"
 #include "toolkit/FieldType.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,62 +44,63 @@ struct TIndexHeader {
   bool Temporary() const { return !Name.empty() && Name[0] == '$'; }
 };
 
-// Where an index finds the records it orders.
-class IRecordSource {
-public:
-  virtual ~IRecordSource() = default;
-  // The record's bytes (valid until the next call).
-  virtual const uint8_t* IndexRecord(int32_t RecNo) = 0;
-};
-
-// The record layout an index compares: field types, offsets and sizes, the ID and null-flag
-// offsets.
-struct TKeyLayout {
-  std::vector<toolkit::TFieldType> Types;
-  std::vector<int32_t> Offsets;
-  std::vector<int32_t> Sizes;
-  int32_t IdOffset = 0;    // DataSize
-  int32_t NullOffset = 0;  // DataSize + 4
-};
-
 class TEdbIndex {
 public:
-  TEdbIndex(TIndexHeader Header, const TKeyLayout& Layout);
+  // Keys: the table's key cache, which must outlive the index.
+  TEdbIndex(TIndexHeader Header, TedKeyCache& Keys);
 
   const TIndexHeader& Header() const { return FHeader; }
+  // False: the entries are stale and must be sorted (Build) before use.
   bool Built() const { return FBuilt; }
   void SetBuilt(bool Value) { FBuilt = Value; }
   int32_t Count() const { return FEntries.Count(); }
-  int32_t At(int32_t Position) const { return FEntries[Position]; }
-  // The entries as stored in T.idx.
-  const int32_t* Data() const { return FEntries.Data(); }
-  // Takes Count entries read from T.idx; the index counts as built.
+  // The record number at Position (0 .. Count - 1).
+  int32_t At(int32_t Position) const { return FEntries.At(Position); }
+  // Every entry in order (Count items), as stored in T.idx.
+  void CopyTo(int32_t* Dest) const { FEntries.CopyTo(Dest); }
+  // Takes Count entries read from T.idx (distinct record numbers); the index counts as built.
   void Assign(const int32_t* Entries, int32_t Count);
 
-  // Key comparison of record A with record B: < 0, 0, > 0.
+  // Key comparison of two records' bytes: < 0, 0, > 0 as A's key is below, equal to or above B's.
   int32_t CompareKeys(const uint8_t* A, const uint8_t* B) const;
-  // The position at which Record would be inserted.
-  int32_t InsertPosition(const uint8_t* Record, IRecordSource& Records) const;
-  // Position of RecNo (whose bytes are Record), or -1.
-  int32_t FindRecord(int32_t RecNo, const uint8_t* Record, IRecordSource& Records) const;
-  // Sorts 0 .. RecordCount - 1 into key order unless built.
-  void Build(int32_t RecordCount, IRecordSource& Records);
+  // The same for two slots of the key cache (record numbers or TedKeyCache::kProbe).
+  int32_t CompareSlots(int32_t A, int32_t B) const;
+  // The position at which the key of Slot would be inserted.
+  int32_t InsertPosition(int32_t Slot) const;
+  // Position of RecNo, or -1.
+  int32_t FindRecord(int32_t RecNo) const { return FEntries.PositionOf(RecNo); }
+  // Unless built: the entries 0 .. RecordCount - 1 sorted into key order by quicksort (pivot
+  // the entry at (low + high) div 2; from the left while below the pivot, from the right while
+  // above it, swapping and stepping while the two have not crossed; then both parts). Built
+  // afterwards; a failure leaves it not built.
+  void Build(int32_t RecordCount);
 
-  // Maintenance: the positions in this index (see TEdbDataManager for the results callers see).
-  int32_t RecordInserted(int32_t RecNo, const uint8_t* Record, IRecordSource& Records);
-  // OldRecord: the record's bytes before the update.
-  int32_t RecordUpdated(int32_t RecNo, const uint8_t* OldRecord, const uint8_t* NewRecord, IRecordSource& Records);
+  // Maintenance; the results are what the manager's callers see.
+  // RecNo (its key in the cache) goes in at its insertion position, which is returned.
+  int32_t RecordInserted(int32_t RecNo);
+  // RecNo's new key is the cache's probe, its old key still under RecNo: the insertion position
+  // of the new key is returned; unless it is the old position or the one after, the entry moves
+  // there (landing before the entry that was there).
+  int32_t RecordUpdated(int32_t RecNo);
   // RecNo is deleted and record LastRecNo takes its number. Returns the position LastRecNo had
-  // (0 when RecNo was the last record); -2 / -3 when RecNo / LastRecNo is not found.
-  int32_t RecordDeleted(int32_t RecNo, const uint8_t* Record, int32_t LastRecNo, const uint8_t* LastRecord,
-                        IRecordSource& Records);
+  // (0 when RecNo is LastRecNo); -2 / -3 when RecNo / LastRecNo is not found.
+  int32_t RecordDeleted(int32_t RecNo, int32_t LastRecNo);
+
+  size_t MemoryBytes() const { return FEntries.MemoryBytes(); }
 
 private:
-  int32_t ComparePart(int32_t Part, const uint8_t* A, const uint8_t* B) const;
+  struct TPart {
+    int32_t FieldNo;
+    int32_t Column;
+    toolkit::TFieldType Type;
+    bool CaseInsensitive;
+    bool Ascending;
+  };
 
   TIndexHeader FHeader;
-  TKeyLayout FLayout;
-  TedIntArray FEntries;
+  TedKeyCache& FKeys;
+  std::vector<TPart> FParts;
+  TedIndexEntries FEntries;
   bool FBuilt = false;
 };
 

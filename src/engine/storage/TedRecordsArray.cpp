@@ -209,8 +209,18 @@ void TedRecordsArray::ChooseCurrentPage() {
     FCurrentSlot = existing;
     return;
   }
-  FCurrentSlot = GetPageToUse(lastPage);
-  if (count > 0) Slot(FCurrentSlot).LoadPage(lastPage);
+  const int32_t slot = GetPageToUse(lastPage);
+  if (count > 0) {
+    try {
+      Slot(slot).LoadPage(lastPage);
+    } catch (...) {
+      // The page was not read: no slot stands for it, and the next access chooses again.
+      FMap.Delete(lastPage);
+      Slot(slot).InitPage(-1);
+      throw;
+    }
+  }
+  FCurrentSlot = slot;
 }
 
 uint8_t* TedRecordsArray::GetRecord(int32_t RecNo) {
@@ -279,14 +289,9 @@ void TedRecordsArray::DeletePoolRecord(int32_t RecNo) {
     FMap.Delete(current.PageNo());
     current.InitPage(-1);
     if (FLastSlot == FCurrentSlot) FLastSlot = -1;
-    FCurrentSlot = -1;
-    const int32_t loaded = FMap.ValueOf(previousPage);
-    if (loaded >= 0) {
-      FCurrentSlot = loaded;
-    } else {
-      FCurrentSlot = GetPageToUse(previousPage);
-      Slot(FCurrentSlot).LoadPage(previousPage);
-    }
+    // The previous page becomes current when it is loaded; otherwise the next access loads it
+    // (so that a failed read there belongs to that access, not to this finished delete).
+    FCurrentSlot = FMap.ValueOf(previousPage);
   }
 }
 

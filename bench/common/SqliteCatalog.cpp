@@ -1,0 +1,123 @@
+#include "SqliteCatalog.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tesvar::bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
+
+[[noreturn]] void die(sqlite3* Db, const std::string& What) {
+  std::fprintf(stderr, "sqlite: %s: %s\n", What.c_str(), Db != nullptr ? sqlite3_errmsg(Db) : "?");
+  std::exit(1);
+}
+
+void exec(sqlite3* Db, const std::string& Sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(Db, Sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::fprintf(stderr, "sqlite: %s: %s\n", Sql.c_str(), error != nullptr ? error : "?");
+    std::exit(1);
+  }
+}
+
+sqlite3* openDatabase(const std::string& Path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+    die(db, "open " + Path);
+  exec(db, "PRAGMA journal_mode=WAL");
+  exec(db, "PRAGMA synchronous=NORMAL");
+  return db;
+}
+
+int64_t fileBytes(const std::string& Path) {
+  std::error_code error;
+  int64_t bytes = 0;
+  for (const std::string& p : {Path, Path + "-wal"}) {
+    const auto size = std::filesystem::file_size(p, error);
+    if (!error) bytes += static_cast<int64_t>(size);
+  }
+  return bytes;
+}
+
+std::string schema(TSqliteSchema Schema) {
+  std::string sql =
+      "CREATE TABLE catalog(ID INTEGER PRIMARY KEY AUTOINCREMENT, Title TEXT, Description TEXT, \"Group\" TEXT,"
+      " DiskYear INTEGER, DiskNum INTEGER, DiskName TEXT, Category TEXT, Narrative TEXT, PathFile TEXT, WWW TEXT,"
+      " KeyWords TEXT);"
+      "CREATE INDEX catalog_tree ON catalog(Category DESC, DiskYear DESC, \"Group\" DESC, DiskNum DESC,"
+      " DiskName DESC);";
+  if (Schema == TSqliteSchema::Eighteen) {
+    for (const char* field : {"Title", "\"Group\"", "DiskName", "Category", "PathFile", "WWW", "KeyWords"}) {
+      std::string name = field;
+      if (name.front() == '"') name = name.substr(1, name.size() - 2);
+      sql += "CREATE INDEX ci_" + name + " ON catalog(" + field + " COLLATE NOCASE);";
+      sql += "CREATE INDEX cs_" + name + " ON catalog(" + field + ");";
+    }
+    sql += "CREATE INDEX i_DiskYear ON catalog(DiskYear); CREATE INDEX i_DiskNum ON catalog(DiskNum);";
+  }
+  return sql;
+}
+
+}  // namespace
+
+void SqliteRemove(const std::string& Path) {
+  std::error_code error;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(Path + suffix, error);
+}
+
+TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRowSet& Rows, TSqliteSchema Schema) {
+  using R = TCatalogRowSet;
+  SqliteRemove(Path);
+  sqlite3* db = openDatabase(Path);
+  exec(db, schema(Schema));
+  sqlite3_stmt* insert = nullptr;
+  const char* sql =
+      "INSERT INTO catalog(Title, Description, \"Group\", DiskYear, DiskNum, DiskName, Category, Narrative, PathFile,"
+      " WWW, KeyWords) VALUES(?,?,?,?,?,?,?,?,?,?,?)";
+  if (sqlite3_prepare_v2(db, sql, -1, &insert, nullptr) != SQLITE_OK) die(db, sql);
+  TSqliteInsertTimes t;
+  const auto start = Clock::now();
+  exec(db, "BEGIN");
+  for (int64_t r = 0; r < Rows.Count(); ++r) {
+    for (int32_t f = 0; f < R::kFieldCount; ++f) {
+      if (f == R::cfDiskYear || f == R::cfDiskNum) {
+        sqlite3_bind_int(insert, f + 1, f == R::cfDiskYear ? Rows.DiskYear(r) : Rows.DiskNum(r));
+      } else {
+        const std::string_view text = Rows.Text(r, static_cast<R::TField>(f));
+        sqlite3_bind_text(insert, f + 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+      }
+    }
+    if (sqlite3_step(insert) != SQLITE_DONE) die(db, "insert");
+    sqlite3_reset(insert);
+  }
+  exec(db, "COMMIT");
+  t.Insert = since(start);
+  sqlite3_finalize(insert);
+  const auto closing = Clock::now();
+  if (sqlite3_close(db) != SQLITE_OK) die(db, "close");
+  t.Close = since(closing);
+  t.FileBytes = fileBytes(Path);
+  return t;
+}
+
+double SqliteOpenFirstQuery(const std::string& Path) {
+  const auto start = Clock::now();
+  sqlite3* db = openDatabase(Path);
+  sqlite3_stmt* probe = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT ID FROM catalog WHERE ID=1", -1, &probe, nullptr) != SQLITE_OK) die(db, "prepare");
+  if (sqlite3_step(probe) != SQLITE_ROW) die(db, "first query");
+  const double t = since(start);
+  sqlite3_finalize(probe);
+  sqlite3_close(db);
+  return t;
+}
+
+}  // namespace tesvar::bench

@@ -1,0 +1,34 @@
+#pragma once
+// The SQLite side of the catalogue workload: the reference engine runs the same phases on the
+// same rows, with the settings of the workload's reference program (one file, page size 4096,
+// journal_mode WAL, synchronous NORMAL, the default cache).
+
+#include "CatalogWorkload.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tesvar::bench {
+
+enum class TSqliteSchema {
+  Reference,  // the reference program's: the table and its tree index
+  Eighteen,   // the catalogue table with AutoIndexes: the rowid, the tree index, and for each text
+              // field an index without case (COLLATE NOCASE) and one with case, for each integer
+              // field one index
+};
+
+struct TSqliteInsertTimes {
+  double Insert = 0;  // BEGIN, the prepared INSERTs, COMMIT
+  double Close = 0;   // sqlite3_close (the final checkpoint)
+  int64_t FileBytes = 0;
+};
+
+// Creates Path anew (with its -wal and -shm files removed) and inserts Rows (UTF-8) in one
+// transaction. Exits the program with a message on any SQLite error.
+TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRowSet& Rows, TSqliteSchema Schema);
+// Opening Path with the pragmas and the first prepared query (the schema load), closed after.
+double SqliteOpenFirstQuery(const std::string& Path);
+// Removes Path and its -wal, -shm and -journal files.
+void SqliteRemove(const std::string& Path);
+
+}  // namespace tesvar::bench

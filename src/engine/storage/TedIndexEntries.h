@@ -1,0 +1,120 @@
+#pragma once
+// The entries of one index: distinct record numbers in key order, addressed by position 0 ..
+// Count - 1 exactly as one flat array would be, but held in blocks of at most kBlockCapacity
+// entries. Inserting or removing an entry moves the entries of one block only; a block's start
+// position comes from a Fenwick tree of block sizes, so At, Insert and Delete cost O(log n) plus
+// one block move. Each record number's block is known, so PositionOf costs no key comparison.
+//
+// The block capacity is fixed per object (the process default, kBlockCapacity unless a
+// ScopedIndexBlockCapacity is in force when the object is made: tests use small blocks so that
+// few entries make many blocks).
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tesvar::storage {
+
+class TedIndexEntries {
+public:
+  static constexpr int32_t kBlockCapacity = 1024;
+
+  TedIndexEntries();
+  ~TedIndexEntries();
+  TedIndexEntries(const TedIndexEntries&) = delete;
+  TedIndexEntries& operator=(const TedIndexEntries&) = delete;
+
+  int32_t BlockCapacity() const { return FCapacity; }
+  int32_t BlockCount() const { return static_cast<int32_t>(FOrder.size()); }
+
+  int32_t Count() const { return FCount; }
+  // Position 0 .. Count - 1.
+  int32_t At(int32_t Position) const;
+  // The block of the last position asked for through it, so that positions near one another
+  // cost no block search. Valid until the next change of the entries.
+  struct TCursor {
+    int32_t Start = 0;
+    int32_t Count = 0;
+    const int32_t* Items = nullptr;
+  };
+  int32_t At(int32_t Position, TCursor& Cursor) const {
+    const int32_t offset = Position - Cursor.Start;
+    if (offset >= 0 && offset < Cursor.Count) return Cursor.Items[offset];
+    return LocateAt(Position, Cursor);
+  }
+  int32_t Last() const;
+  // Replaces every entry by Count items (distinct, non-negative record numbers).
+  void Assign(const int32_t* Items, int32_t Count);
+  void Clear();
+  // Position 0 .. Count; RecNo must not be held already.
+  void Insert(int32_t Position, int32_t RecNo);
+  void Delete(int32_t Position);
+  // Puts RecNo (not held elsewhere) in place of the entry at Position.
+  void Set(int32_t Position, int32_t RecNo);
+  // The position of RecNo, or -1 when it is not held.
+  int32_t PositionOf(int32_t RecNo) const;
+  // All entries in order into Dest (Count items).
+  void CopyTo(int32_t* Dest) const;
+
+  // Bytes held, for memory figures.
+  size_t MemoryBytes() const;
+
+private:
+  // A block header followed, in the same allocation, by room for FCapacity entries.
+  struct TBlock {
+    int32_t Id = 0;    // slot in FById, stable while the block lives
+    int32_t Rank = 0;  // position in FOrder
+    int32_t Count = 0;
+    int32_t* Items() { return reinterpret_cast<int32_t*>(this + 1); }
+    const int32_t* Items() const { return reinterpret_cast<const int32_t*>(this + 1); }
+  };
+  struct TBlockFree {
+    void operator()(TBlock* Block) const;
+  };
+  using TBlockPtr = std::unique_ptr<TBlock, TBlockFree>;
+
+  TBlock* NewBlock();
+  void FreeBlock(TBlock* Block);
+  // Block order position and offset of Position (0 .. Count - 1).
+  void Locate(int32_t Position, int32_t& Rank, int32_t& Offset) const;
+  int32_t LocateAt(int32_t Position, TCursor& Cursor) const;
+  int32_t BlockStart(int32_t Rank) const;
+  void FenwickAdd(int32_t Rank, int32_t Delta);
+  // After blocks were added, removed or reordered: ranks and the Fenwick tree.
+  void Reindex(int32_t FromRank);
+  void SetLocation(int32_t RecNo, int32_t BlockId);
+  void EnsureLocations() const;
+  void InsertIntoBlock(int32_t Rank, int32_t Offset, int32_t RecNo);
+  void SplitAndInsert(int32_t Rank, int32_t Offset, int32_t RecNo);
+  void RemoveBlock(int32_t Rank);
+  void MergeIfSmall(int32_t Rank);
+
+  int32_t FCapacity;
+  // A block this empty after a removal merges with a neighbour when both fit into one block
+  // with room to spare (at most FMergedMost entries).
+  int32_t FMergeBelow;
+  int32_t FMergedMost;
+  std::vector<TBlockPtr> FById;
+  std::vector<int32_t> FFreeIds;
+  std::vector<TBlock*> FOrder;     // blocks in key order
+  std::vector<int32_t> FFenwick;   // 1-based Fenwick tree of block counts
+  int32_t FCount = 0;
+  // Record number -> block id (-1: not held); built on the first PositionOf after Assign.
+  mutable std::vector<int32_t> FLocation;
+  mutable bool FLocationsValid = true;
+};
+
+// Sets the block capacity of index entries made during its lifetime (at least 4) and restores
+// the former one after; for tests.
+class ScopedIndexBlockCapacity {
+public:
+  explicit ScopedIndexBlockCapacity(int32_t Capacity);
+  ~ScopedIndexBlockCapacity();
+  ScopedIndexBlockCapacity(const ScopedIndexBlockCapacity&) = delete;
+  ScopedIndexBlockCapacity& operator=(const ScopedIndexBlockCapacity&) = delete;
+
+private:
+  int32_t FPrevious;
+};
+
+}  // namespace tesvar::storage
