@@ -36,6 +36,8 @@ public:
   int32_t PerPage = 1000;
   bool OnePerPage = false;
   bool Enc = false;
+  uint8_t Compression = 1;
+  int32_t BlockSize = 512;
   bool IsActive = true;
   int Closes = 0;
   // Index rebuilding as the table reported it: "started", the percentages, "finished".
@@ -52,8 +54,8 @@ public:
   int32_t RecordsPerPage() const override { return PerPage; }
   bool OneRecordPages() const override { return OnePerPage; }
   bool Encrypted() const override { return Enc; }
-  uint8_t BLOBCompression() const override { return 1; }
-  int32_t BLOBBlockSize() const override { return 512; }
+  uint8_t BLOBCompression() const override { return Compression; }
+  int32_t BLOBBlockSize() const override { return BlockSize; }
   bool Active() const override { return IsActive; }
   void Close() override {
     IsActive = false;

@@ -6,6 +6,7 @@
 #include "platform/Exception.h"
 #include "platform/IClock.h"
 #include "storage/StorageEngine.h"
+#include "storage/TEdbDataManager_internal.h"
 #include "storage/TEdbDatabaseManager.h"
 #include "storage/TableFormat.h"
 
@@ -19,28 +20,10 @@ namespace tesvar::storage {
 using namespace toolkit;
 using namespace pfs;
 
+using detail::checkTableName;
+using detail::fixed2;
+
 namespace {
-
-const char* const kDat = ".dat";
-const char* const kIdx = ".idx";
-const char* const kBif = ".bif";
-const char* const kBdf = ".bdf";
-
-// BLOB file header (T.bif, before compression): BLOBBlockSize, FreePartCount, BLOBFieldCount,
-// BLOB RecordCount (int32 each), Version (double).
-constexpr int32_t kBLOBFileHeaderSize = 24;
-
-std::string fixed2(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", v);
-  return text;
-}
-
-// Table names become file names in the database's store: no folder parts or drive letters.
-void checkTableName(const std::string& Name) {
-  if (Name.empty() || Name.find_first_of("/\\:*?\"<>|") != std::string::npos || Name == "." || Name == "..")
-    throw Exception("TEdbDataManager - invalid table name \"" + Name + "\".");
-}
 
 int32_t fieldSize(const TFieldDef& Def) {
   switch (Def.DataType) {
@@ -131,11 +114,14 @@ void TEdbDataManager::ComputeLayout() {
   FFieldOffsets.clear();
   int64_t offset = 0;
   FHasBLOBs = false;
+  FBLOBFieldIndex.clear();
+  int32_t blobFields = 0;
   for (const TFieldHeader& f : FFieldHeaders) {
     FFieldOffsets.push_back(static_cast<int32_t>(offset));
     offset += f.Size;
-    if (IsBlobFieldType(f.FieldType)) FHasBLOBs = true;
+    FBLOBFieldIndex.push_back(IsBlobFieldType(f.FieldType) ? blobFields++ : -1);
   }
+  FHasBLOBs = blobFields > 0;
   FDataSize = static_cast<int32_t>(offset);
   const auto fieldCount = static_cast<int32_t>(FFieldHeaders.size());
   FNullFlagsSize = FTableHeader.Version < kFixedNullFlagsVersion ? kFixedNullFlagsSize : (fieldCount + 7) / 8;
@@ -182,7 +168,7 @@ TTableHeader TEdbDataManager::ReadTableHeader() {
   uint8_t h[kTableHeaderSize];
   FDatFile->SetPosition(0);
   if (FDatFile->Read(h, kTableHeaderSize) != kTableHeaderSize)
-    throw Exception("TEdbDataManager.ReadTableHeader - file \"" + FileName(kDat) + "\" is damaged: its header is incomplete.");
+    throw Exception("TEdbDataManager.ReadTableHeader - file \"" + FileName(kDatExt) + "\" is damaged: its header is incomplete.");
   TTableHeader t;
   t.LastAutoInc = GetInt32(h + kTHLastAutoInc);
   t.IDFieldName = GetShortString(h + kTHIDFieldName, kNameCapacity);
@@ -199,10 +185,10 @@ TTableHeader TEdbDataManager::ReadTableHeader() {
 void TEdbDataManager::OpenTable() {
   const TTableHeader header = ReadTableHeader();
   if (header.Version > kCurrentVersion)
-    throw Exception("Error in TEdbDataManager.OpenTable - Invalid db engine version in file " + FileName(kDat) +
+    throw Exception("Error in TEdbDataManager.OpenTable - Invalid db engine version in file " + FileName(kDatExt) +
                     " (version = " + fixed2(header.Version) + ", internalCurrentVersion = " + fixed2(kCurrentVersion) +
                     ") !");
-  const std::string damaged = "TEdbDataManager.OpenTable - file \"" + FileName(kDat) + "\" is damaged: ";
+  const std::string damaged = "TEdbDataManager.OpenTable - file \"" + FileName(kDatExt) + "\" is damaged: ";
   if (!(header.Version > 0)) throw Exception(damaged + "invalid version.");
   const int64_t fileSize = FDatFile->GetSize();
   if (header.FieldCount < 0 || header.RecordCount < 0 ||
@@ -234,7 +220,7 @@ void TEdbDataManager::OpenTable() {
   FHeaderRead = true;
   const int64_t expected = FDataStart + static_cast<int64_t>(FTableHeader.RecordCount) * FRecordSize;
   if (fileSize < expected)
-    throw Exception("TEdbDataManager.OpenTable - file \"" + FileName(kDat) + "\" is truncated: " +
+    throw Exception("TEdbDataManager.OpenTable - file \"" + FileName(kDatExt) + "\" is truncated: " +
                     std::to_string(FTableHeader.RecordCount) + " records expected, " +
                     std::to_string((fileSize - FDataStart) / FRecordSize) + " present.");
   // Records past the count are what an interrupted write left behind.
@@ -285,19 +271,19 @@ bool TEdbDataManager::OpenFiles(bool Create) {
     FDatabaseManager.OpenStore();
     FStoreOpen = true;
   }
-  if (!Create && FFileStoreMode != fsmInMemory && !FDatabaseManager.FileExists(FileName(kDat), FFileStoreMode))
+  if (!Create && FFileStoreMode != fsmInMemory && !FDatabaseManager.FileExists(FileName(kDatExt), FFileStoreMode))
     return false;
-  FDatFile = &OpenTableFile(kDat, Create);
+  FDatFile = &OpenTableFile(kDatExt, Create);
   try {
-    FIdxFile = &OpenTableFile(kIdx, Create);
+    FIdxFile = &OpenTableFile(kIdxExt, Create);
   } catch (const Exception&) {
     if (FReadOnly) throw;
-    FIdxFile = &OpenTableFile(kIdx, true);
+    FIdxFile = &OpenTableFile(kIdxExt, true);
   }
   if (!Create && !FHeaderRead) OpenTable();
   if (Create || FHasBLOBs) {
-    FBifFile = &OpenTableFile(kBif, Create);
-    FBdfFile = &OpenTableFile(kBdf, Create);
+    FBifFile = &OpenTableFile(kBifExt, Create);
+    FBdfFile = &OpenTableFile(kBdfExt, Create);
   }
   if (FLog) FLog->SetFiles(FDatFile, FBdfFile);
   return true;
@@ -434,23 +420,14 @@ void TEdbDataManager::CreateTable(const TFieldDefs& FieldDefs, const TIndexDefs&
         *file = nullptr;
         FDatabaseManager.CloseFile(f);
       }
-      FDatabaseManager.DeleteFile(FileName(kBif), FFileStoreMode);
-      FDatabaseManager.DeleteFile(FileName(kBdf), FFileStoreMode);
+      FDatabaseManager.DeleteFile(FileName(kBifExt), FFileStoreMode);
+      FDatabaseManager.DeleteFile(FileName(kBdfExt), FFileStoreMode);
     } else {
-      uint8_t header[kBLOBFileHeaderSize] = {};
-      PutInt32(header + 0, FBLOBBlockSize);
-      PutInt32(header + 8, static_cast<int32_t>(std::count_if(FFieldHeaders.begin(), FFieldHeaders.end(),
-                                                               [](const TFieldHeader& f) { return IsBlobFieldType(f.FieldType); })));
-      PutDouble(header + 16, kCurrentVersion);
-      std::vector<uint8_t> packed;
-      int32_t packedSize = 0;
-      if (!codec::edCompressBuffer(header, kBLOBFileHeaderSize, packed, codec::clFastest, packedSize))
-        throw Exception("TEdbDataManager.CreateTable - cannot compress the BLOB directory.");
-      uint8_t length[4];
-      PutInt32(length, kBLOBFileHeaderSize);
-      FBifFile->SetSize(0);
-      FBifFile->WriteBuffer(length, 4);
-      FBifFile->WriteBuffer(packed.data(), packedSize);
+      FBLOBs.Reset(FBLOBBlockSize,
+                   static_cast<int32_t>(std::count_if(FBLOBFieldIndex.begin(), FBLOBFieldIndex.end(),
+                                                      [](int32_t k) { return k >= 0; })),
+                   kCurrentVersion);
+      SaveBLOBHeaders(true);
     }
     CreateDefaultIndexes(AutoIndexes);
     for (const TIndexDef& def : IndexDefs)
@@ -464,7 +441,7 @@ void TEdbDataManager::CreateTable(const TFieldDefs& FieldDefs, const TIndexDefs&
     } catch (...) {
       // The creation's own error is the one to report.
     }
-    for (const char* ext : {kDat, kIdx, kBif, kBdf}) FDatabaseManager.DeleteFile(FileName(ext), FFileStoreMode);
+    for (const char* ext : {kDatExt, kIdxExt, kBifExt, kBdfExt}) FDatabaseManager.DeleteFile(FileName(ext), FFileStoreMode);
     FHeaderRead = false;
     throw;
   }
@@ -496,14 +473,21 @@ int32_t TEdbDataManager::InternalOpenTable() {
     return fail(otrCannotOpen);
   }
   FRecordsArray = std::make_unique<TedRecordsArray>(*this, FOneRecordPages);
+  if (FHasBLOBs) {
+    try {
+      LoadBLOBHeaders();
+    } catch (const Exception& e) {
+      FLastOpenError = e.Message();
+      return fail(otrCannotOpen);
+    }
+  }
   if (FTableHeader.Encrypted && !CheckPassword()) return fail(otrBadPassword);
   FOpen = true;
   FLog = std::make_unique<TedBufferLogArray>(FDatFile, FDataStart, FBdfFile, FBLOBBlockSize);
   try {
-    if (FTableHeader.Version < kUpgradeVersion)
-      throw Exception("TEdbDataManager.OpenTable - file \"" + FileName(kDat) + "\" has the old format version " +
-                      fixed2(FTableHeader.Version) + ", which this engine does not convert.");
     LoadIndexesFromDisk();
+    if (FTableHeader.Version < kUpgradeVersion) ConvertToCurrentTable();
+    if (FHasBLOBs && FBLOBs.RecordCount() != FTableHeader.RecordCount && !FReadOnly) TrimBLOBRecords();
   } catch (const Exception& e) {
     FLastOpenError = e.Message();
     FOpen = false;
@@ -516,6 +500,8 @@ int32_t TEdbDataManager::InternalOpenTable() {
 
 void TEdbDataManager::ReleaseTableState() {
   FLog.reset();
+  FBLOBs.Reset(FBLOBBlockSize, 0, kCurrentVersion);
+  FBLOBHeadersChanged = false;
   FRecordsArray.reset();
   FIndexes.clear();
   FKeys.reset();
@@ -526,7 +512,10 @@ void TEdbDataManager::ReleaseTableState() {
 
 void TEdbDataManager::CloseTable() {
   bool failed = false;
+  bool blobCountDiffers = false;
   if (!FReadOnly && FFullyOpen) {
+    // The records and values are written all the same: the next open repairs the counts.
+    blobCountDiffers = FHasBLOBs && FBLOBs.RecordCount() != FTableHeader.RecordCount;
     try {
       FlushBuffers();
       SaveIndexesIfChanged();
@@ -546,6 +535,8 @@ void TEdbDataManager::CloseTable() {
       failed = true;
     }
   }
+  if (blobCountDiffers)
+    throw Exception("TEdbDataManager.CloseTable - tableHeader.RecordCount <> blobFileHeader.RecordCount");
   if (failed)
     throw Exception(
         "TEdbDataManager.CloseTable - Cannot flush changes. Probably the table is opened by other application.");
@@ -658,6 +649,10 @@ void TEdbDataManager::DisconnectDataset(IEdbDataset& Dataset) {
 
 void TEdbDataManager::SetFileStoreMode(TFileStoreMode Mode) {
   if (Mode == FFileStoreMode) return;
+  if (!FOpen && FDatasets.empty()) {
+    FFileStoreMode = Mode;
+    return;
+  }
   CloseTable();
   FFileStoreMode = Mode;
   const int32_t result = InternalOpenTable();
@@ -859,6 +854,7 @@ int32_t TEdbDataManager::edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo) {
 void TEdbDataManager::FlushIfDue() {
   if (!FAutoFlush || FReadOnly || !FLog) return;
   if (!FLog->IsFlushDue()) return;
+  if (FBLOBHeadersChanged) SaveBLOBHeaders(false);
   SaveTableHeaders();
   TrimDataFile();
   CommitIfDue();
@@ -866,10 +862,12 @@ void TEdbDataManager::FlushIfDue() {
 
 void TEdbDataManager::FlushBuffers() {
   if (FReadOnly || !FLog) return;
-  if (FLog->Count() == 0 && ReadTableHeader().ChangeCount == FTableHeader.ChangeCount) return;
-  // The records first, the header that counts them after: a failure in between never leaves a
-  // header that claims records the file lacks.
+  if (FLog->Count() == 0 && !FBLOBHeadersChanged && ReadTableHeader().ChangeCount == FTableHeader.ChangeCount)
+    return;
+  // The records and BLOB blocks first, the directory and the header that count them after: a
+  // failure in between never leaves a header that claims records the file lacks.
   FLog->FlushBuffers();
+  if (FBLOBHeadersChanged) SaveBLOBHeaders(false);
   SaveTableHeaders();
   TrimDataFile();
   CommitFiles();

@@ -10,6 +10,8 @@
 #include "pfs/FileStoreMode.h"
 #include "pfs/TAbstractFile.h"
 #include "storage/TEdbIndex.h"
+#include "storage/TEdbMemoryStream.h"
+#include "storage/TedBLOBDirectory.h"
 #include "storage/TedBufferLogArray.h"
 #include "storage/TedKeyCache.h"
 #include "storage/TedRecordsArray.h"
@@ -105,7 +107,8 @@ public:
   // Temporary when a dataset is temporary, in-memory when every dataset is, else default. Raises
   // the mixed-mode messages.
   TFileStoreMode DetectFileStoreMode() const;
-  // Closes and reopens the table in another store mode.
+  // Closes and reopens the table in another store mode; a manager without datasets whose table
+  // is closed only takes the mode (for DeleteTable and RenameTable).
   void SetFileStoreMode(TFileStoreMode Mode);
   // -1 for the ID field; raises "Error in TEdbDataManager.InternalGetFieldNo - field "<name>" not
   // found!".
@@ -191,6 +194,76 @@ public:
   // less than kBurstIntervalMs after the one before. Every call records the tick count.
   bool MustMaintainAllIndexes();
 
+  // BLOB values. FieldNo is a field's number among all fields (a BLOB field), RecNo a physical
+  // record number below the BLOB RecordCount. Other numbers raise "TEdbDataManager.<call> -
+  // invalid field or record number (FieldNo = <f>, RecNo = <r>).".
+  //
+  // Stores the whole of Stream (read from position 0) as the value: a graphic header in front
+  // of a bitmap is dropped (IsStreamGraphic), the bytes are stamped with their CRC, compressed by
+  // BLOBCompression, enciphered in encrypted tables, and logged for the blocks they get; an empty
+  // stream removes the value. The value being replaced is freed only once the new one is ready,
+  // so a failure keeps it. Raises "Error in TEdbDataManager.edWriteBLOBValue - " followed by "crc
+  // calc error", "edCompress compressing error! mode = <level>, tSize = <Size>, hSize =
+  // <StoredSize>", "no password specified." or "encoding error.".
+  void WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  // Replaces Stream's contents with the value (empty when there is none) at position 0. Pending
+  // BLOB data in the log is written first. A value that cannot be had leaves Stream empty and
+  // raises "Error in TEdbDataManager.edReadBLOBValue - " followed by "no password specified.",
+  // "decoding error.", "decompressing error, mode=<level>.", "crc error" or "blob data is
+  // missing." (T.bdf lacks its blocks); the record and every other value stay readable.
+  void ReadBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  // Frees the value's blocks (appended to the free list) and clears its header.
+  void DeleteBLOBValue(int32_t FieldNo, int32_t RecNo);
+  // Appends a cleared header group for a record about to be inserted (the dataset layer calls it
+  // before writing the new record's values). Raises "TEdbDataManager.edAddBLOBRecord -
+  // blobMap.ItemCount <> blobFileHeader.RecordCount".
+  void edAddBLOBRecord();
+  // Frees the values of record RecNo and moves the last record's group into its place, as
+  // edDeleteRecord moves the last record.
+  void edDeleteBLOBRecord(int32_t RecNo);
+  // Makes the BLOB RecordCount equal to RecordCount at open: surplus groups are deleted (their
+  // values freed), missing ones (an interrupted flush wrote records but not the directory) added
+  // empty; then ChangeCount + 1 and FlushBuffers.
+  void TrimBLOBRecords();
+  // Writes T.bif from the directory (without records, T.bdf and T.bif are cut first and the free
+  // list emptied). Nothing when not Force and the table is read-only or has no BLOB fields.
+  void SaveBLOBHeaders(bool Force);
+  // Reads T.bif into the directory; BLOBBlockSize becomes the file's. Raises "Error in
+  // TEdbDataManager.LoadBLOBHeaders - this table format is not supported, version = <v>" for
+  // table versions between the uncompressed and the compressed directory formats, and the
+  // directory's damage messages (TedBLOBDirectory::Parse, "... cannot decompress the BLOB
+  // directory.").
+  void LoadBLOBHeaders();
+  // At least 10 bytes starting 01 00 00 01, four bytes of any value, then "BM". The stream is left
+  // at position 0.
+  static bool IsStreamGraphic(TEdbMemoryStream& Stream);
+  const TedBLOBDirectory& BLOBDirectory() const { return FBLOBs; }
+  int32_t BLOBBlockSize() const { return FBLOBBlockSize; }
+
+  // Table maintenance; the table must not be open (the dataset layer closes it first), else
+  // "TEdbDataManager.<call> - table "<name>" is open.".
+  //
+  // Deletes T.bdf, T.bif, T.idx and T.dat in this order, missing ones skipped. Raises "Error in
+  // TEdbDataManager.DeleteTable - <file> file cannot be deleted."; files deleted before stay
+  // deleted.
+  void DeleteTable();
+  // Renames the table's files (.bdf, .bif, .idx, .dat) to NewName, replacing files of that name
+  // unless the names differ only in letter case, and takes the new name. Raises "Error in
+  // TEdbDataManager.RenameTable - <old file> file cannot be overwritten" / "... cannot be
+  // renamed."; files renamed before a failure keep their new names.
+  void RenameTable(const std::string& NewName);
+  // For an open in-memory table: flushes, saves the indexes when changed, then copies the memory
+  // files to the database's own store (copy failures are not reported). Raises "TEdbDataManager.
+  // SaveTable - table is not open in memory." otherwise.
+  void SaveTable();
+  // Upgrades an open table of a version below 2.199 to 2.2 (the open sequence calls it): string
+  // fields of tables below 2.099 get their "@@" indexes, indexes over date and time fields are
+  // sorted again, then headers, log, indexes and the BLOB directory are written. Raises "Error in
+  // TEdbDataManager.ConvertToCurrentTable - table is in ReadOnly mode!" and, for tables it cannot
+  // convert, "Error in TEdbDataManager.ConvertToCurrentTable - this table format is not
+  // supported, version = <v>" with a second line for the user.
+  void ConvertToCurrentTable();
+
   // IRecordSource
   const uint8_t* IndexRecord(int32_t RecNo) override { return GetRecord(RecNo); }
 
@@ -245,6 +318,10 @@ private:
   std::string FileName(const std::string& Extension) const { return FTableName + Extension; }
   void TrimDataFile();
   void CommitIfDue();
+  // BLOB field K (among the BLOB fields) of FieldNo, after checking FieldNo and RecNo for Call.
+  int32_t BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const;
+  // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.
+  void RequireClosed(const char* Call) const;
   void CommitFiles();
   codec::TCipher_Rijndael& Cipher();
   TKeyLayout KeyLayout() const;
@@ -282,6 +359,9 @@ private:
   int32_t FRecordSize = 0;
   int64_t FDataStart = 0;
   bool FHasBLOBs = false;
+  std::vector<int32_t> FBLOBFieldIndex;  // per field: its number among the BLOB fields, or -1
+  TedBLOBDirectory FBLOBs;
+  bool FBLOBHeadersChanged = false;  // the directory differs from T.bif
 
   TAbstractFile* FDatFile = nullptr;
   TAbstractFile* FIdxFile = nullptr;

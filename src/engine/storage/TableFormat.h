@@ -36,6 +36,12 @@
 
 namespace tesvar::storage {
 
+// The files of table T: T + extension.
+inline constexpr const char* kDatExt = ".dat";
+inline constexpr const char* kIdxExt = ".idx";
+inline constexpr const char* kBifExt = ".bif";
+inline constexpr const char* kBdfExt = ".bdf";
+
 inline constexpr double kCurrentVersion = 2.2;
 // Tables below this version keep 8 null-flag bytes whatever their field count.
 inline constexpr double kFixedNullFlagsVersion = 1.24;
@@ -43,6 +49,9 @@ inline constexpr int32_t kFixedNullFlagsSize = 8;
 // Tables below this version are converted on open; above it the index file has Options bytes.
 inline constexpr double kUpgradeVersion = 2.199;
 inline constexpr double kIndexOptionsVersion = 2.199;
+// Tables below this version get the case-insensitive automatic indexes of their text fields and
+// have their date and time indexes sorted again when converted.
+inline constexpr double kDateOrderVersion = 2.099;
 
 // ShortString[20]
 inline constexpr int32_t kNameCapacity = 20;

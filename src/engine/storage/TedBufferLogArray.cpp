@@ -79,6 +79,7 @@ void TedBufferLogArray::LogWrite(uint8_t Kind, std::unique_ptr<uint8_t[]> Buffer
   Entry e{platform::Clock().TickCount(), RecNo, Kind, FBuffers.Adopt(std::move(Buffer), Size), {}};
   e.Parts.assign(Parts, Parts + PartCount);
   FEntries.push_back(std::move(e));
+  ++FBLOBCount;
 }
 
 void TedBufferLogArray::LogRecord(int32_t RecNo, const uint8_t* Buffer, int32_t Size) {
@@ -106,7 +107,10 @@ void TedBufferLogArray::Release(size_t Upto) {
   FBuffers.ReleaseFront(static_cast<int32_t>(Upto - FFirst));
   for (size_t i = FFirst; i < Upto; ++i) {
     const Entry& e = FEntries[i];
-    if (e.Kind != kRecordEntry) continue;
+    if (e.Kind != kRecordEntry) {
+      --FBLOBCount;
+      continue;
+    }
     auto it = FNewest.find(e.RecNo);
     if (it != FNewest.end() && it->second == static_cast<int32_t>(i)) FNewest.erase(it);
   }
@@ -116,6 +120,7 @@ void TedBufferLogArray::Release(size_t Upto) {
     FFirst = 0;
     FBuffers.Clear();
     FNewest.clear();
+    FBLOBCount = 0;
   }
 }
 

@@ -17,6 +17,7 @@ using pfs::TAbstractFile;
 struct TBLOBPart {
   int32_t FirstBlock = 0;
   int32_t BlockCount = 0;
+  bool operator==(const TBLOBPart&) const = default;
 };
 using TedBLOBPartsArray = std::vector<TBLOBPart>;
 
@@ -85,6 +86,8 @@ public:
   void FlushBuffers();
 
   int32_t Count() const { return static_cast<int32_t>(FEntries.size() - FFirst); }
+  // Entries of BLOB data not yet written.
+  int32_t BLOBCount() const { return FBLOBCount; }
   int64_t LoggedBytes() const { return FBuffers.TotalSize(); }
   int64_t MaxBytes() const { return FMaxBytes; }
   int32_t MaxEntries() const { return FMaxEntries; }
@@ -110,6 +113,7 @@ private:
   size_t FFirst = 0;  // entries before it were written
   TedBuffersArray FBuffers;
   std::unordered_map<int32_t, int32_t> FNewest;  // RecNo -> its newest record entry
+  int32_t FBLOBCount = 0;
   int32_t FMaxEntries = kMaxEntries;
   int64_t FMaxBytes;
 };

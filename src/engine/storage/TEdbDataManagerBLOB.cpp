@@ -1,0 +1,255 @@
+// BLOB storage of the table manager: values in the blocks of T.bdf, the directory in T.bif.
+
+#include "storage/TEdbDataManager.h"
+
+#include "codec/Checksums.h"
+#include "codec/EdbCompress.h"
+#include "platform/Exception.h"
+#include "storage/BLOBFormat.h"
+#include "storage/TEdbDataManager_internal.h"
+#include "storage/TableFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace tesvar::storage {
+
+using namespace blobformat;
+
+namespace {
+
+const std::string kWrite = "Error in TEdbDataManager.edWriteBLOBValue - ";
+const std::string kRead = "Error in TEdbDataManager.edReadBLOBValue - ";
+
+}  // namespace
+
+bool TEdbDataManager::IsStreamGraphic(TEdbMemoryStream& Stream) {
+  bool graphic = false;
+  if (Stream.Size() >= kGraphicMinSize) {
+    uint8_t head[kGraphicMinSize];
+    Stream.SetPosition(0);
+    graphic = Stream.Read(head, sizeof head) == sizeof head &&
+              std::memcmp(head, kGraphicSignature, sizeof kGraphicSignature) == 0 &&
+              std::memcmp(head + kGraphicHeaderSize, kBitmapSignature, sizeof kBitmapSignature) == 0;
+  }
+  Stream.SetPosition(0);
+  return graphic;
+}
+
+int32_t TEdbDataManager::BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const {
+  const bool valid = FOpen && FieldNo >= 0 && static_cast<size_t>(FieldNo) < FBLOBFieldIndex.size() &&
+                     FBLOBFieldIndex[static_cast<size_t>(FieldNo)] >= 0 && RecNo >= 0 &&
+                     RecNo < FBLOBs.MapCount();
+  if (!valid)
+    throw Exception(std::string("TEdbDataManager.") + Call + " - invalid field or record number (FieldNo = " +
+                    std::to_string(FieldNo) + ", RecNo = " + std::to_string(RecNo) + ").");
+  return FBLOBFieldIndex[static_cast<size_t>(FieldNo)];
+}
+
+void TEdbDataManager::WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
+  const int32_t k = BLOBFieldIndex("WriteBLOBValue", FieldNo, RecNo);
+  if (FReadOnly) throw Exception("TEdbDataManager.WriteBLOBValue - table \"" + FTableName + "\" is read only.");
+  if (Stream.Size() == 0) {
+    DeleteBLOBValue(FieldNo, RecNo);
+    return;
+  }
+  const int64_t skip = IsStreamGraphic(Stream) ? kGraphicHeaderSize : 0;
+  const int64_t length = Stream.Size() - skip;
+  if (length > std::numeric_limits<int32_t>::max() / 2)
+    throw Exception(kWrite + "the value of " + std::to_string(length) + " bytes is too large.");
+  const auto size = static_cast<int32_t>(length);
+  const uint8_t* data = Stream.Bytes().data() + skip;
+
+  // The new value is made ready before the one it replaces is freed: a failure keeps the old one.
+  TBLOBHeader header;
+  header.Size = size;
+  try {
+    PutShortString(header.Crc, codec::THash_CRC32::CalcBuffer(data, static_cast<size_t>(size)).substr(0, kCrcCapacity),
+                   kCrcCapacity);
+  } catch (const std::exception&) {
+    throw Exception(kWrite + "crc calc error");
+  }
+  std::vector<uint8_t> packed;
+  const uint8_t level = FTableHeader.BLOBCompression;
+  int32_t storedSize = size;
+  if (level != codec::clNone) {
+    bool packedOk = false;
+    try {
+      packedOk = codec::edCompressBuffer(data, size, packed, level, storedSize);
+    } catch (const std::exception&) {
+      packedOk = false;
+    }
+    if (!packedOk)
+      throw Exception(kWrite + "edCompress compressing error! mode = " + std::to_string(level) +
+                      ", tSize = " + std::to_string(size) + ", hSize = " + std::to_string(storedSize));
+    data = packed.data();
+  }
+  const int32_t blocks = static_cast<int32_t>((static_cast<int64_t>(storedSize) + FBLOBBlockSize - 1) / FBLOBBlockSize);
+  const size_t bufferSize = static_cast<size_t>(blocks) * static_cast<size_t>(FBLOBBlockSize);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[bufferSize]);
+  std::memcpy(buffer.get(), data, static_cast<size_t>(storedSize));
+  std::memset(buffer.get() + storedSize, 0, bufferSize - static_cast<size_t>(storedSize));
+  if (FTableHeader.Encrypted) {
+    if (FPassword.empty()) throw Exception(kWrite + "no password specified.");
+    try {
+      Cipher().EncodeBuffer(buffer.get(), buffer.get(), static_cast<size_t>(storedSize));
+    } catch (const std::exception&) {
+      throw Exception(kWrite + "encoding error.");
+    }
+  }
+  header.StoredSize = storedSize;
+
+  TBLOBHeader& h = FBLOBs.Header(RecNo, k);
+  FBLOBs.FreeValue(h);
+  h = header;
+  FBLOBs.Allocate(h, blocks);
+  FBLOBHeadersChanged = true;
+  FLog->LogWrite(TedBufferLogArray::kBLOBEntry, std::move(buffer), h.PartCount, FBLOBs.Parts(h), RecNo,
+                 static_cast<int32_t>(bufferSize));
+  FlushIfDue();
+}
+
+void TEdbDataManager::ReadBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
+  Stream.Clear();
+  const int32_t k = BLOBFieldIndex("ReadBLOBValue", FieldNo, RecNo);
+  const TBLOBHeader header = FBLOBs.Header(RecNo, k);
+  if (!header.HasValue()) return;
+  // Only the blocks need to be in T.bdf; the directory follows with the next flush.
+  if (FLog->BLOBCount() > 0) FLog->FlushBuffers();
+
+  const TBLOBPart* parts = FBLOBs.Parts(header);
+  int64_t total = 0;
+  for (int32_t i = 0; i < header.PartCount; ++i) total += static_cast<int64_t>(parts[i].BlockCount) * FBLOBBlockSize;
+  if (header.StoredSize <= 0 || header.StoredSize > total || header.Size < 0) throw Exception(kRead + "crc error");
+  std::vector<uint8_t> buffer(static_cast<size_t>(total));
+  uint8_t* at = buffer.data();
+  for (int32_t i = 0; i < header.PartCount; ++i) {
+    const int64_t bytes = static_cast<int64_t>(parts[i].BlockCount) * FBLOBBlockSize;
+    if (FBdfFile->Seek(static_cast<int64_t>(parts[i].FirstBlock) * FBLOBBlockSize, platform::SeekOrigin::Begin) < 0 ||
+        FBdfFile->Read(at, bytes) != bytes)
+      throw Exception(kRead + "blob data is missing.");
+    at += bytes;
+  }
+  if (FTableHeader.Encrypted) {
+    if (FPassword.empty()) throw Exception(kRead + "no password specified.");
+    try {
+      Cipher().DecodeBuffer(buffer.data(), buffer.data(), static_cast<size_t>(header.StoredSize));
+    } catch (const std::exception&) {
+      throw Exception(kRead + "decoding error.");
+    }
+  }
+  const uint8_t level = FTableHeader.BLOBCompression;
+  std::vector<uint8_t> unpacked;
+  const uint8_t* value = buffer.data();
+  if (level != codec::clNone) {
+    int32_t produced = header.Size;
+    bool unpackedOk = false;
+    try {
+      unpackedOk = codec::edDecompressBuffer(buffer.data(), header.StoredSize, unpacked, level, produced);
+    } catch (const std::exception&) {
+      unpackedOk = false;
+    }
+    if (!unpackedOk || produced != header.Size || unpacked.size() < static_cast<size_t>(header.Size))
+      throw Exception(kRead + "decompressing error, mode=" + std::to_string(level) + ".");
+    value = unpacked.data();
+  } else if (header.Size != header.StoredSize) {
+    throw Exception(kRead + "crc error");
+  }
+  uint8_t crc[kCrcBytes];
+  PutShortString(crc, codec::THash_CRC32::CalcBuffer(value, static_cast<size_t>(header.Size)).substr(0, kCrcCapacity),
+                 kCrcCapacity);
+  if (GetShortString(crc, kCrcCapacity) != header.CrcText()) throw Exception(kRead + "crc error");
+  Stream.Write(value, static_cast<size_t>(header.Size));
+  Stream.SetPosition(0);
+}
+
+void TEdbDataManager::DeleteBLOBValue(int32_t FieldNo, int32_t RecNo) {
+  if (FBLOBs.MapCount() == 0) return;
+  const int32_t k = BLOBFieldIndex("DeleteBLOBValue", FieldNo, RecNo);
+  TBLOBHeader& h = FBLOBs.Header(RecNo, k);
+  if (!h.HasValue() && h.StoredSize == 0 && h.Size == 0) return;
+  FBLOBs.FreeValue(h);
+  FBLOBHeadersChanged = true;
+}
+
+void TEdbDataManager::edAddBLOBRecord() {
+  if (FBLOBs.MapCount() != FBLOBs.RecordCount())
+    throw Exception("TEdbDataManager.edAddBLOBRecord - blobMap.ItemCount <> blobFileHeader.RecordCount");
+  FBLOBs.AddRecord();
+  FBLOBHeadersChanged = true;
+}
+
+void TEdbDataManager::edDeleteBLOBRecord(int32_t RecNo) {
+  if (FBLOBs.MapCount() == 0) return;
+  if (RecNo < 0 || RecNo >= FBLOBs.MapCount())
+    throw Exception("TEdbDataManager.edDeleteBLOBRecord - invalid record number " + std::to_string(RecNo) + ".");
+  FBLOBs.DeleteRecord(RecNo);
+  FBLOBHeadersChanged = true;
+}
+
+void TEdbDataManager::TrimBLOBRecords() {
+  while (FBLOBs.MapCount() > FTableHeader.RecordCount) FBLOBs.DeleteRecord(FBLOBs.MapCount() - 1);
+  while (FBLOBs.MapCount() < FTableHeader.RecordCount) FBLOBs.AddRecord();
+  FBLOBHeadersChanged = true;
+  ++FTableHeader.ChangeCount;
+  FlushBuffers();
+}
+
+void TEdbDataManager::SaveBLOBHeaders(bool Force) {
+  if (!Force && (FReadOnly || !FHasBLOBs)) return;
+  if (FBLOBs.MapCount() == 0) {
+    // Nothing refers to any block: both files start again empty.
+    if (FLog && FLog->BLOBCount() > 0) FLog->FlushBuffers();
+    FBLOBs.Reset(FBLOBs.BlockSize(), FBLOBs.FieldCount(), FBLOBs.Version());
+    FBdfFile->SetSize(0);
+    FBifFile->SetSize(0);
+  }
+  const std::vector<uint8_t> block = FBLOBs.Serialize();
+  std::vector<uint8_t> packed;
+  int32_t packedSize = 0;
+  if (!codec::edCompressBuffer(block.data(), static_cast<int32_t>(block.size()), packed, codec::clFastest, packedSize))
+    throw Exception("TEdbDataManager.SaveBLOBHeaders - cannot compress the BLOB directory.");
+  // One write from the start, the size set after it: a write that fails leaves the file as it
+  // was (a longer file keeps its old length word and stream, a shorter one gains ignored bytes).
+  std::vector<uint8_t> file(static_cast<size_t>(kLengthPrefixSize) + static_cast<size_t>(packedSize));
+  PutInt32(file.data(), static_cast<int32_t>(block.size()));
+  std::memcpy(file.data() + kLengthPrefixSize, packed.data(), static_cast<size_t>(packedSize));
+  FBifFile->SetPosition(0);
+  FBifFile->WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
+  if (FBifFile->GetSize() != static_cast<int64_t>(file.size())) FBifFile->SetSize(static_cast<int64_t>(file.size()));
+  FBLOBHeadersChanged = false;
+}
+
+void TEdbDataManager::LoadBLOBHeaders() {
+  const double version = FTableHeader.Version;
+  if (version >= kUncompressedDirectoryVersion && version < kCompressedDirectoryVersion)
+    throw Exception("Error in TEdbDataManager.LoadBLOBHeaders - this table format is not supported, version = " +
+                    detail::fixed2(version));
+  const int64_t size = FBifFile->GetSize();
+  if (size < 0 || size > std::numeric_limits<int32_t>::max())
+    throw Exception("TEdbDataManager.LoadBLOBHeaders - file \"" + FileName(kBifExt) + "\" cannot be read.");
+  std::vector<uint8_t> file(static_cast<size_t>(size));
+  FBifFile->SetPosition(0);
+  if (size > 0) FBifFile->ReadBuffer(file.data(), size);
+  const int32_t fieldCount = static_cast<int32_t>(
+      std::count_if(FBLOBFieldIndex.begin(), FBLOBFieldIndex.end(), [](int32_t k) { return k >= 0; }));
+  const int64_t dataBytes = FBdfFile->GetSize();
+  if (version < kUncompressedDirectoryVersion) {
+    FBLOBs.Parse(file.data(), file.size(), fieldCount, dataBytes);
+  } else {
+    const int32_t length = size >= kLengthPrefixSize ? GetInt32(file.data()) : 0;
+    std::vector<uint8_t> block;
+    int32_t produced = length;
+    if (length < kFileHeaderSize ||
+        !codec::edDecompressBuffer(file.data() + kLengthPrefixSize, static_cast<int32_t>(size) - kLengthPrefixSize,
+                                   block, codec::clFastest, produced) ||
+        produced < length)
+      throw Exception("TEdbDataManager.LoadBLOBHeaders - cannot decompress the BLOB directory.");
+    FBLOBs.Parse(block.data(), static_cast<size_t>(length), fieldCount, dataBytes);
+  }
+  FBLOBBlockSize = FBLOBs.BlockSize();
+  FBLOBHeadersChanged = false;
+}
+
+}  // namespace tesvar::storage

@@ -1,0 +1,92 @@
+#pragma once
+// The BLOB directory of a table in memory: one header per record and BLOB field (grouped per
+// record, the groups found through the BLOB map), the parts every header's value occupies, the
+// free list of T.bdf and its block count. It does no I/O: the table manager reads and writes the
+// directory block (BLOBFormat.h) and the blocks.
+//
+// Costs do not grow with the number of values: a header is 32 bytes, a value's parts lie in one
+// shared pool, allocation and freeing work at the end of the free list, and headers and parts
+// left behind by deleted records and replaced values are dropped when the block is laid out
+// (Serialize), which visits every header anyway.
+
+#include "storage/BLOBFormat.h"
+#include "storage/TedBufferLogArray.h"
+#include "storage/TedIntArray.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tesvar::storage {
+
+struct TBLOBHeader {
+  int32_t PartCount = 0;
+  int32_t PartsAt = 0;  // index of the first part in the directory's pool
+  int32_t StoredSize = 0;
+  int32_t Size = 0;
+  uint8_t Crc[blobformat::kCrcBytes] = {};  // ShortString[12]
+
+  bool HasValue() const { return PartCount > 0; }
+  std::string CrcText() const;
+};
+
+class TedBLOBDirectory {
+public:
+  TedBLOBDirectory() : FMap(1000, 1000, 10000) {}
+
+  // An empty directory: no records, no free parts, no blocks.
+  void Reset(int32_t BlockSize, int32_t FieldCount, double Version);
+  // Reads a directory block. Raises "TEdbDataManager.LoadBLOBHeaders - the BLOB directory is
+  // damaged: <detail>." when its counts, offsets or parts do not fit the block, or when it has
+  // another number of BLOB fields than ExpectedFieldCount. TotalBlocks becomes the larger of
+  // FileBlocks and the end of the last block a part names.
+  void Parse(const uint8_t* Block, size_t Length, int32_t ExpectedFieldCount, int64_t FileBytes);
+  // Lays the directory block out, the groups in map order, a header without parts (or with a
+  // stored size of 0 or less) written cleared. Afterwards the map is 0, FieldCount, 2 x
+  // FieldCount, ... as after loading the block, and what deleted records and replaced values
+  // left behind is gone.
+  std::vector<uint8_t> Serialize();
+
+  int32_t BlockSize() const { return FBlockSize; }
+  int32_t FieldCount() const { return FFieldCount; }
+  double Version() const { return FVersion; }
+  void SetVersion(double Value) { FVersion = Value; }
+  // The BLOB RecordCount of the file header and the map's entry count (equal unless a caller
+  // broke the contract; edAddBLOBRecord checks it).
+  int32_t RecordCount() const { return FRecordCount; }
+  int32_t MapCount() const { return FMap.Count(); }
+  int32_t TotalBlocks() const { return FTotalBlocks; }
+  const TedBLOBPartsArray& FreeParts() const { return FFree; }
+
+  // Header of BLOB field K (0-based among the BLOB fields) of record RecNo; both in range.
+  TBLOBHeader& Header(int32_t RecNo, int32_t K) { return FHeaders[static_cast<size_t>(FMap[RecNo] + K)]; }
+  const TBLOBHeader& Header(int32_t RecNo, int32_t K) const { return FHeaders[static_cast<size_t>(FMap[RecNo] + K)]; }
+  const TBLOBPart* Parts(const TBLOBHeader& H) const { return FPool.data() + H.PartsAt; }
+
+  // Appends a group of cleared headers for a new record.
+  void AddRecord();
+  // Frees the values of record RecNo, moves the last record's group entry into RecNo and drops
+  // the last entry.
+  void DeleteRecord(int32_t RecNo);
+  // Appends the header's parts to the end of the free list and clears it.
+  void FreeValue(TBLOBHeader& H);
+  // Gives H the parts of Blocks blocks (Blocks > 0; H has no parts): free parts from the end of
+  // the list backwards, the last one taken split when larger than needed, then, when the list
+  // runs out, one part appended at TotalBlocks.
+  void Allocate(TBLOBHeader& H, int32_t Blocks);
+
+private:
+  void Clear();
+
+  int32_t FBlockSize = blobformat::kDefaultBlockSize;
+  int32_t FFieldCount = 0;
+  double FVersion = 0;
+  int32_t FRecordCount = 0;
+  int32_t FTotalBlocks = 0;
+  std::vector<TBLOBHeader> FHeaders;
+  TedIntArray FMap;
+  TedBLOBPartsArray FPool;
+  TedBLOBPartsArray FFree;
+};
+
+}  // namespace tesvar::storage

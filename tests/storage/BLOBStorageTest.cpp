@@ -1,0 +1,498 @@
+// BLOB values in T.bdf and their directory in T.bif: values of every size at every compression
+// level in every store, plain and encrypted; block counts, reuse of freed blocks, graphic
+// headers, the directory's layout, the files after the last record goes, damaged data.
+
+#include "BLOBTestSupport.h"
+#include "codec/Checksums.h"
+#include "storage/TedBLOBDirectory.h"
+#include "support/ExceptionText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace tesvar;
+using namespace tesvar::storagetest;
+using tesvar::testsupport::messageOf;
+namespace bf = tesvar::storage::blobformat;
+
+namespace {
+
+const std::string kReadError = "Error in TEdbDataManager.edReadBLOBValue - ";
+
+bool contains(const std::vector<uint8_t>& Haystack, const std::vector<uint8_t>& Needle) {
+  return std::search(Haystack.begin(), Haystack.end(), Needle.begin(), Needle.end()) != Haystack.end();
+}
+
+// A directory block of one record with one empty header, the given free list and no other parts.
+std::vector<uint8_t> freeListBlock(const TedBLOBPartsArray& Free) {
+  std::vector<uint8_t> b(bf::kFileHeaderSize + bf::kHeaderSize + Free.size() * bf::kPartSize, 0);
+  PutInt32(b.data() + bf::kFHBlockSize, 512);
+  PutInt32(b.data() + bf::kFHFreePartCount, static_cast<int32_t>(Free.size()));
+  PutInt32(b.data() + bf::kFHFieldCount, 1);
+  PutInt32(b.data() + bf::kFHRecordCount, 1);
+  PutDouble(b.data() + bf::kFHVersion, 2.2);
+  for (size_t i = 0; i < Free.size(); ++i) {
+    uint8_t* p = b.data() + bf::kFileHeaderSize + bf::kHeaderSize + i * bf::kPartSize;
+    PutInt32(p + bf::kPartFirstBlock, Free[i].FirstBlock);
+    PutInt32(p + bf::kPartBlockCount, Free[i].BlockCount);
+  }
+  return b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The allocator alone.
+
+struct AllocationCase {
+  const char* Name;
+  TedBLOBPartsArray Free;
+  int32_t Blocks;
+  TedBLOBPartsArray Expected;
+  TedBLOBPartsArray FreeAfter;
+  int32_t TotalAfter;
+};
+
+class BLOBAllocation : public ::testing::TestWithParam<AllocationCase> {};
+
+// Free parts come from the end of the free list: a larger one is split (its first blocks go),
+// smaller ones are taken whole until enough are gathered, and what is still missing is appended
+// at the end of T.bdf (100 blocks long here).
+TEST_P(BLOBAllocation, TakesFreePartsFromTheEnd) {
+  const AllocationCase& c = GetParam();
+  TedBLOBDirectory d;
+  const std::vector<uint8_t> block = freeListBlock(c.Free);
+  d.Parse(block.data(), block.size(), 1, 100 * 512);
+  ASSERT_EQ(d.TotalBlocks(), 100);
+  TBLOBHeader& h = d.Header(0, 0);
+  d.Allocate(h, c.Blocks);
+  EXPECT_EQ(TedBLOBPartsArray(d.Parts(h), d.Parts(h) + h.PartCount), c.Expected);
+  EXPECT_EQ(d.FreeParts(), c.FreeAfter);
+  EXPECT_EQ(d.TotalBlocks(), c.TotalAfter);
+  // Freeing gives the parts back at the end of the list, in the value's order.
+  d.FreeValue(h);
+  TedBLOBPartsArray back = c.FreeAfter;
+  back.insert(back.end(), c.Expected.begin(), c.Expected.end());
+  EXPECT_EQ(d.FreeParts(), back);
+  EXPECT_FALSE(d.Header(0, 0).HasValue());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BLOBAllocation,
+    ::testing::Values(AllocationCase{"EmptyListAppends", {}, 3, {{100, 3}}, {}, 103},
+                      AllocationCase{"LargerLastPartIsSplit", {{10, 2}, {40, 5}}, 3, {{40, 3}}, {{10, 2}, {43, 2}}, 100},
+                      AllocationCase{"ExactLastPartIsTaken", {{10, 2}, {40, 3}}, 3, {{40, 3}}, {{10, 2}}, 100},
+                      AllocationCase{"SmallPartsGathered", {{10, 2}, {20, 1}, {30, 1}}, 4, {{30, 1}, {20, 1}, {10, 2}}, {}, 100},
+                      AllocationCase{"GatheredThenSplit", {{10, 5}, {20, 1}}, 3, {{20, 1}, {10, 2}}, {{12, 3}}, 100},
+                      AllocationCase{"ListRunsOut", {{10, 1}, {20, 2}}, 5, {{20, 2}, {10, 1}, {100, 2}}, {}, 102}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A directory block whose counts or parts do not fit is refused, never read past its end.
+TEST(BLOBDirectoryParse, DamagedBlocksAreRefused) {
+  const std::vector<uint8_t> good = freeListBlock({{1, 2}});
+  struct Case {
+    const char* Name;
+    std::function<void(std::vector<uint8_t>&)> Damage;
+    std::string Detail;
+  };
+  const std::vector<Case> cases = {
+      {"short", [](std::vector<uint8_t>& b) { b.resize(20); }, "its header is incomplete"},
+      {"block size", [](std::vector<uint8_t>& b) { PutInt32(b.data() + bf::kFHBlockSize, 0); }, "invalid block size"},
+      {"field count", [](std::vector<uint8_t>& b) { PutInt32(b.data() + bf::kFHFieldCount, 2); },
+       "it describes another number of BLOB fields"},
+      {"record count", [](std::vector<uint8_t>& b) { PutInt32(b.data() + bf::kFHRecordCount, 1000000); },
+       "invalid record or free part count"},
+      {"free count", [](std::vector<uint8_t>& b) { PutInt32(b.data() + bf::kFHFreePartCount, -1); },
+       "invalid record or free part count"},
+      {"parts offset",
+       [](std::vector<uint8_t>& b) {
+         PutInt32(b.data() + bf::kFileHeaderSize + bf::kBHPartCount, 1);
+         PutInt32(b.data() + bf::kFileHeaderSize + bf::kBHPartsOffset, 4000);
+       },
+       "the parts of header 0 lie outside the block"},
+      {"free part", [](std::vector<uint8_t>& b) { PutInt32(b.data() + b.size() - 4, 0); }, "invalid part"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<uint8_t> b = good;
+    c.Damage(b);
+    TedBLOBDirectory d;
+    EXPECT_EQ(messageOf([&] { d.Parse(b.data(), b.size(), 1, 0); }),
+              "TEdbDataManager.LoadBLOBHeaders - the BLOB directory is damaged: " + c.Detail + ".");
+  }
+  TedBLOBDirectory d;
+  d.Parse(good.data(), good.size(), 1, 0);
+  EXPECT_EQ(d.TotalBlocks(), 3) << "blocks named by a part count even when T.bdf is shorter";
+}
+
+TEST(IsStreamGraphic, HeaderInFrontOfABitmap) {
+  struct Case {
+    std::vector<uint8_t> Bytes;
+    bool Graphic;
+  };
+  const std::vector<Case> cases = {
+      {{1, 0, 0, 1, 9, 9, 9, 9, 'B', 'M'}, true},
+      {{1, 0, 0, 1, 0, 0, 0, 0, 'B', 'M', 7, 7}, true},
+      {{1, 0, 0, 1, 9, 9, 9, 9, 'B'}, false},
+      {{1, 0, 0, 2, 9, 9, 9, 9, 'B', 'M'}, false},
+      {{1, 0, 0, 1, 9, 9, 9, 9, 'B', 'X'}, false},
+      {{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {{}, false},
+  };
+  for (const Case& c : cases) {
+    TEdbMemoryStream s(c.Bytes);
+    s.SetPosition(5);
+    EXPECT_EQ(TEdbDataManager::IsStreamGraphic(s), c.Graphic) << c.Bytes.size();
+    EXPECT_EQ(s.Position(), 0);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values at every level in every store.
+
+struct LevelCase {
+  TStoreCase Store;
+  uint8_t Level;
+};
+
+std::vector<LevelCase> levelCases() {
+  std::vector<LevelCase> cases;
+  for (const TStoreCase& s : allStoreCases())
+    for (uint8_t level = 0; level <= 3; ++level) cases.push_back({s, level});
+  return cases;
+}
+
+class BLOBLevels : public ::testing::TestWithParam<LevelCase> {
+protected:
+  TBlobEnv Env{GetParam().Store, GetParam().Level};
+};
+
+TEST_P(BLOBLevels, ValuesReadBackBeforeAndAfterReopen) {
+  const uint8_t level = GetParam().Level;
+  Env.CreateBlobTable();
+  Env.Open();
+  EXPECT_EQ(Env.M().TableHeader().BLOBCompression, level);
+  const std::vector<std::vector<uint8_t>> values = {
+      noise(1, 1), noise(511, 2), noise(512, 3), noise(513, 4), noise(1024, 5), noise(1025, 6), noise(70000, 7),
+      text(200000), {}};
+  for (size_t i = 0; i < values.size(); ++i)
+    Env.Add("r" + std::to_string(i), values[i], values[values.size() - 1 - i]);
+  for (int32_t i = 0; i < static_cast<int32_t>(values.size()); ++i) {
+    ASSERT_EQ(Env.Read(i, kNotes), values[static_cast<size_t>(i)]) << i;
+    ASSERT_EQ(Env.Read(i, kPic), values[values.size() - 1 - static_cast<size_t>(i)]) << i;
+  }
+  const TBLOBHeader& big = Env.HeaderOf(7, kNotes);
+  EXPECT_EQ(big.Size, 200000);
+  if (level == 0)
+    EXPECT_EQ(big.StoredSize, big.Size);
+  else
+    EXPECT_LT(big.StoredSize, big.Size / 5) << "repetitive text compresses";
+  EXPECT_EQ(big.CrcText(), codec::THash_CRC32::CalcBuffer(values[7].data(), values[7].size()));
+  Env.Close();
+
+  // Stored bytes: enciphered in encrypted tables, as they are in plain uncompressed ones.
+  const std::vector<uint8_t> bdf = Env.FileBytes(".bdf");
+  const std::vector<uint8_t> probe(values[6].begin() + 100, values[6].begin() + 132);
+  if (GetParam().Store.Encrypted) {
+    EXPECT_FALSE(contains(bdf, probe));
+  } else if (level == 0) {
+    EXPECT_TRUE(contains(bdf, probe));
+  }
+
+  Env.Open();
+  EXPECT_EQ(Env.M().BLOBDirectory().RecordCount(), static_cast<int32_t>(values.size()));
+  for (int32_t i = 0; i < static_cast<int32_t>(values.size()); ++i) {
+    ASSERT_EQ(Env.Read(i, kNotes), values[static_cast<size_t>(i)]) << i;
+    ASSERT_EQ(Env.Read(i, kPic), values[values.size() - 1 - static_cast<size_t>(i)]) << i;
+    ASSERT_EQ(Env.NameOf(i), "r" + std::to_string(i));
+  }
+}
+
+// A damaged byte in one value's blocks fails reading that value with the message of the step
+// that notices it (the CRC, or the decompressor at levels 1-3); the stream is left empty, and
+// the record and the other values stay readable.
+TEST_P(BLOBLevels, DamagedDataFailsOnlyItsValue) {
+  const uint8_t level = GetParam().Level;
+  Env.CreateBlobTable();
+  Env.Open();
+  const std::vector<uint8_t> a = text(3000), b = noise(3000, 9), c = text(700);
+  Env.Add("a", a, c);
+  Env.Add("b", b, a);
+  Env.Add("c", c, b);
+  const TBLOBPart part = Env.M().BLOBDirectory().Parts(Env.HeaderOf(1, kNotes))[0];
+  const int32_t stored = Env.HeaderOf(1, kNotes).StoredSize;
+  Env.Close();
+  Env.ChangeFile(".bdf", [&](std::vector<uint8_t>& bytes) {
+    bytes[static_cast<size_t>(part.FirstBlock) * 512 + static_cast<size_t>(stored) / 2] ^= 0x5A;
+    return true;
+  });
+  Env.Open();
+  TEdbMemoryStream stream(std::vector<uint8_t>{1, 2, 3});
+  const std::string message = messageOf([&] { Env.M().ReadBLOBValue(stream, kNotes, 1); });
+  if (level == 0)
+    EXPECT_EQ(message, kReadError + "crc error");
+  else
+    EXPECT_TRUE(message == kReadError + "crc error" ||
+                message == kReadError + "decompressing error, mode=" + std::to_string(level) + ".")
+        << message;
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_EQ(Env.NameOf(1), "b");
+  EXPECT_EQ(Env.Read(1, kPic), a);
+  EXPECT_EQ(Env.Read(0, kNotes), a);
+  EXPECT_EQ(Env.Read(0, kPic), c);
+  EXPECT_EQ(Env.Read(2, kNotes), c);
+  EXPECT_EQ(Env.Read(2, kPic), b);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, BLOBLevels, ::testing::ValuesIn(levelCases()), [](const auto& info) {
+  return caseName(info.param.Store) + "Level" + std::to_string(info.param.Level);
+});
+
+// ---------------------------------------------------------------------------------------------
+// Blocks, reuse and the directory, uncompressed with 512-byte blocks.
+
+class BLOBStorage : public ::testing::TestWithParam<TStoreCase> {
+protected:
+  TBlobEnv Env{GetParam(), 0};
+};
+
+TEST_P(BLOBStorage, BlockCountsFollowTheStoredSize) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("one", noise(1, 1), noise(1024, 2));
+  Env.Add("two", noise(1025, 3));
+  EXPECT_EQ(Env.BlocksOf(0, kNotes), 1);
+  EXPECT_EQ(Env.BlocksOf(0, kPic), 2);
+  EXPECT_EQ(Env.BlocksOf(1, kNotes), 3);
+  EXPECT_EQ(Env.BlocksOf(1, kPic), 0);
+  EXPECT_EQ(Env.M().BLOBDirectory().TotalBlocks(), 6);
+  Env.Close();
+  EXPECT_EQ(Env.FileBytes(".bdf").size(), 6u * 512);
+}
+
+TEST_P(BLOBStorage, AnEmptyStreamFreesBlocksThatTheNextValueReuses) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("a", noise(1500, 1));  // 3 blocks: 0..2
+  Env.Add("b", noise(100, 2));   // block 3
+  Env.Write(0, kNotes, {});
+  EXPECT_FALSE(Env.HeaderOf(0, kNotes).HasValue());
+  EXPECT_EQ(Env.HeaderOf(0, kNotes).Size, 0);
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{0, 3}}));
+  EXPECT_EQ(Env.Read(0, kNotes), std::vector<uint8_t>{});
+  Env.Write(1, kPic, noise(900, 3));  // 2 blocks, the first two of the freed run
+  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(1, kPic))[0], (TBLOBPart{0, 2}));
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{2, 1}}));
+  EXPECT_EQ(Env.M().BLOBDirectory().TotalBlocks(), 4);
+  // Replacing a value with one of the same size takes its own blocks back.
+  Env.Write(1, kPic, noise(1000, 4));
+  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(1, kPic))[0], (TBLOBPart{0, 2}));
+  Env.Close();
+  EXPECT_EQ(Env.FileBytes(".bdf").size(), 4u * 512) << "T.bdf did not grow";
+  Env.Open();
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{2, 1}}));
+  EXPECT_EQ(Env.Read(1, kPic), noise(1000, 4));
+  EXPECT_EQ(Env.Read(1, kNotes), noise(100, 2));
+}
+
+TEST_P(BLOBStorage, GraphicHeaderIsDropped) {
+  Env.CreateBlobTable();
+  Env.Open();
+  std::vector<uint8_t> bitmap = {'B', 'M'};
+  const std::vector<uint8_t> pixels = noise(600, 5);
+  bitmap.insert(bitmap.end(), pixels.begin(), pixels.end());
+  std::vector<uint8_t> graphic = {1, 0, 0, 1, 0x12, 0x34, 0x56, 0x78};
+  graphic.insert(graphic.end(), bitmap.begin(), bitmap.end());
+  std::vector<uint8_t> notGraphic = graphic;
+  notGraphic[3] = 2;
+  Env.Add("pic", notGraphic, graphic);
+  EXPECT_EQ(Env.HeaderOf(0, kPic).Size, static_cast<int32_t>(bitmap.size()));
+  EXPECT_EQ(Env.Read(0, kPic), bitmap);
+  EXPECT_EQ(Env.Read(0, kNotes), notGraphic);
+  Env.Close();
+  Env.Open();
+  EXPECT_EQ(Env.Read(0, kPic), bitmap);
+}
+
+TEST_P(BLOBStorage, ReadingBeforeAFlushReturnsTheNewValue) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.FClock.SetAutoAdvance(0);  // no flush by age
+  Env.Add("a", text(5000));
+  Env.Write(0, kNotes, noise(2000, 8));
+  EXPECT_GT(Env.M().Log()->BLOBCount(), 0);
+  EXPECT_EQ(Env.Read(0, kNotes), noise(2000, 8));
+  EXPECT_EQ(Env.M().Log()->BLOBCount(), 0) << "the blocks were written first";
+}
+
+TEST_P(BLOBStorage, DeletingARecordMovesTheLastGroupIntoItsPlace) {
+  Env.CreateBlobTable();
+  Env.Open();
+  for (int i = 0; i < 4; ++i) Env.Add("r" + std::to_string(i), noise(300 + i, i), noise(700 + i, 10 + i));
+  Env.Remove(1);
+  EXPECT_EQ(Env.M().BLOBDirectory().RecordCount(), 3);
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts().size(), 2u) << "both values of record 1 freed";
+  auto check = [&] {
+    ASSERT_EQ(Env.NameOf(1), "r3");
+    EXPECT_EQ(Env.Read(1, kNotes), noise(303, 3));
+    EXPECT_EQ(Env.Read(1, kPic), noise(703, 13));
+    EXPECT_EQ(Env.Read(0, kNotes), noise(300, 0));
+    EXPECT_EQ(Env.Read(2, kPic), noise(702, 12));
+  };
+  check();
+  Env.Close();
+  Env.Open();
+  check();
+}
+
+// After the last record goes, T.bdf is empty and T.bif holds only the compressed 24-byte header.
+TEST_P(BLOBStorage, DeletingTheLastRecordLeavesEmptyFiles) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("a", noise(5000, 1), noise(10, 2));
+  Env.Add("b", noise(3000, 3));
+  Env.Remove(0);
+  Env.Remove(0);
+  Env.Close();
+  EXPECT_EQ(Env.FileBytes(".bdf").size(), 0u);
+  const std::vector<uint8_t> block = Env.DirectoryBlock();
+  ASSERT_EQ(block.size(), static_cast<size_t>(bf::kFileHeaderSize));
+  EXPECT_EQ(GetInt32(block.data() + bf::kFHBlockSize), 512);
+  EXPECT_EQ(GetInt32(block.data() + bf::kFHFreePartCount), 0);
+  EXPECT_EQ(GetInt32(block.data() + bf::kFHFieldCount), 2);
+  EXPECT_EQ(GetInt32(block.data() + bf::kFHRecordCount), 0);
+  EXPECT_EQ(GetDouble(block.data() + bf::kFHVersion), 2.2);
+  Env.Open();
+  EXPECT_EQ(Env.M().BLOBDirectory().TotalBlocks(), 0);
+  Env.Add("c", noise(100, 4));
+  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(0, kNotes))[0], (TBLOBPart{0, 1}));
+}
+
+// The directory block: headers in record order, each value's parts where its PartsOffset says,
+// cleared headers for values that are gone, and the free list ending the block.
+TEST_P(BLOBStorage, DirectoryBlockLayout) {
+  Env.CreateBlobTable();
+  Env.Open();
+  const std::vector<uint8_t> one = {0x42};
+  Env.Add("a", one);                          // Notes (0, 1)
+  Env.Add("b", noise(1000, 1), noise(10, 2));  // Notes (1, 2), Pic (3, 1)
+  Env.Add("c", noise(10, 3));                  // Notes (4, 1), deleted with its record
+  Env.Write(1, kNotes, {});                    // free (1, 2)
+  Env.Remove(2);                               // free (4, 1)
+  Env.Close();
+  const std::vector<uint8_t> b = Env.DirectoryBlock();
+  const size_t parts = bf::kFileHeaderSize + 4 * bf::kHeaderSize;
+  ASSERT_EQ(b.size(), parts + 4 * bf::kPartSize);
+  EXPECT_EQ(GetInt32(b.data() + bf::kFHFreePartCount), 2);
+  EXPECT_EQ(GetInt32(b.data() + bf::kFHRecordCount), 2);
+  auto header = [&](int i) { return b.data() + bf::kFileHeaderSize + i * bf::kHeaderSize; };
+  auto part = [&](size_t at) { return TBLOBPart{GetInt32(b.data() + at), GetInt32(b.data() + at + 4)}; };
+  // Record 0 Notes.
+  EXPECT_EQ(GetInt32(header(0) + bf::kBHPartCount), 1);
+  EXPECT_EQ(GetInt32(header(0) + bf::kBHPartsOffset), static_cast<int32_t>(parts));
+  EXPECT_EQ(GetInt32(header(0) + bf::kBHStoredSize), 1);
+  EXPECT_EQ(GetInt32(header(0) + bf::kBHSize), 1);
+  EXPECT_EQ(GetShortString(header(0) + bf::kBHCrc, 12), codec::THash_CRC32::CalcBuffer(one.data(), 1));
+  // Record 0 Pic and record 1 Notes: cleared.
+  for (int i : {1, 2})
+    EXPECT_TRUE(std::all_of(header(i), header(i) + bf::kHeaderSize, [](uint8_t x) { return x == 0; })) << i;
+  // Record 1 Pic.
+  EXPECT_EQ(GetInt32(header(3) + bf::kBHPartCount), 1);
+  EXPECT_EQ(GetInt32(header(3) + bf::kBHPartsOffset), static_cast<int32_t>(parts + 8));
+  EXPECT_EQ(GetInt32(header(3) + bf::kBHSize), 10);
+  EXPECT_EQ(part(parts), (TBLOBPart{0, 1}));
+  EXPECT_EQ(part(parts + 8), (TBLOBPart{3, 1}));
+  EXPECT_EQ(part(parts + 16), (TBLOBPart{1, 2}));
+  EXPECT_EQ(part(parts + 24), (TBLOBPart{4, 1}));
+}
+
+// Groups beyond the record count (the directory was written, the records were not) are
+// dropped at open, missing ones added empty; closing with different counts says so.
+TEST_P(BLOBStorage, OpenMakesTheBLOBRecordCountTheTables) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("a", noise(100, 1));
+  Env.Add("b", noise(1100, 2));
+  Env.M().edDeleteRecord(0, 1);  // without its group
+  EXPECT_EQ(messageOf([&] { Env.Close(); }),
+            "TEdbDataManager.CloseTable - tableHeader.RecordCount <> blobFileHeader.RecordCount");
+  Env.Open();
+  EXPECT_EQ(Env.M().RecordCount(), 1);
+  EXPECT_EQ(Env.M().BLOBDirectory().RecordCount(), 1);
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{1, 3}}));
+  EXPECT_EQ(Env.Read(0, kNotes), noise(100, 1));
+  const int32_t changes = Env.M().TableHeader().ChangeCount;
+  // A record without a group.
+  std::vector<uint8_t> r = Env.M().NewRecordBuffer();
+  Env.M().edInsertRecord(r.data(), 0);
+  EXPECT_EQ(messageOf([&] { Env.Close(); }),
+            "TEdbDataManager.CloseTable - tableHeader.RecordCount <> blobFileHeader.RecordCount");
+  Env.Open();
+  EXPECT_EQ(Env.M().BLOBDirectory().RecordCount(), 2);
+  EXPECT_EQ(Env.M().TableHeader().ChangeCount, changes + 2) << "the insert and the repair";
+  EXPECT_EQ(Env.Read(1, kNotes), std::vector<uint8_t>{});
+  Env.Write(1, kPic, noise(10, 3));
+  EXPECT_EQ(Env.Read(1, kPic), noise(10, 3));
+  EXPECT_EQ(messageOf([&] { Env.Close(); }), "(no exception)");
+}
+
+TEST_P(BLOBStorage, CallsCheckTheirFieldAndRecord) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("a", noise(10, 1));
+  TEdbMemoryStream s(noise(5, 2));
+  EXPECT_EQ(messageOf([&] { Env.M().WriteBLOBValue(s, 0, 0); }),
+            "TEdbDataManager.WriteBLOBValue - invalid field or record number (FieldNo = 0, RecNo = 0).");
+  EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kNotes, 1); }),
+            "TEdbDataManager.ReadBLOBValue - invalid field or record number (FieldNo = 1, RecNo = 1).");
+  EXPECT_EQ(messageOf([&] { Env.M().DeleteBLOBValue(9, 0); }),
+            "TEdbDataManager.DeleteBLOBValue - invalid field or record number (FieldNo = 9, RecNo = 0).");
+  Env.Close();
+  // Read-only tables read their values and refuse to write them.
+  Env.FDataset.RO = true;
+  Env.Open();
+  EXPECT_EQ(Env.Read(0, kNotes), noise(10, 1));
+  EXPECT_EQ(messageOf([&] { Env.Write(0, kNotes, noise(3, 3)); }),
+            "TEdbDataManager.WriteBLOBValue - table \"T\" is read only.");
+}
+
+TEST_P(BLOBStorage, DamagedDirectoryOrMissingBlocks) {
+  Env.CreateBlobTable();
+  Env.Open();
+  Env.Add("a", noise(10, 2), noise(3000, 1));  // Notes in block 0, Pic in blocks 1..6
+  Env.Close();
+  // T.bdf cut short: the values whose blocks are gone say so.
+  Env.ChangeFile(".bdf", [](std::vector<uint8_t>& b) {
+    b.resize(1024);
+    return true;
+  });
+  Env.Open();
+  TEdbMemoryStream s;
+  EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kPic, 0); }), kReadError + "blob data is missing.");
+  EXPECT_EQ(Env.Read(0, kNotes), noise(10, 2));
+  Env.Close();
+  // A T.bif that does not decompress keeps the table closed.
+  Env.ChangeFile(".bif", [](std::vector<uint8_t>& b) {
+    for (size_t i = 6; i < b.size(); ++i) b[i] ^= 0xA5;
+    return true;
+  });
+  EXPECT_EQ(Env.TryOpen(), otrCannotOpen);
+  EXPECT_EQ(edGetDataManager("T", Env.FDatabase).LastOpenError(),
+            "TEdbDataManager.LoadBLOBHeaders - cannot decompress the BLOB directory.");
+}
+
+// Tables between the uncompressed and the compressed directory formats are refused.
+TEST_P(BLOBStorage, IntermediateDirectoryFormatIsRefused) {
+  Env.CreateBlobTable();
+  Env.ChangeFile(".dat", [](std::vector<uint8_t>& b) {
+    PutDouble(b.data() + kTHVersion, 1.5);
+    return true;
+  });
+  EXPECT_EQ(Env.TryOpen(), otrCannotOpen);
+  EXPECT_EQ(edGetDataManager("T", Env.FDatabase).LastOpenError(),
+            "Error in TEdbDataManager.LoadBLOBHeaders - this table format is not supported, version = 1.50");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, BLOBStorage, ::testing::ValuesIn(allStoreCases()),
+                         [](const auto& info) { return caseName(info.param); });
+
+}  // namespace
