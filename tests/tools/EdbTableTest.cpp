@@ -274,6 +274,49 @@ TEST_P(EdbTableCommands, RowsRoundTripThroughLoadAndDumpWithNullsEscapesAndCyril
   EXPECT_EQ(Ok({"table", "dump", Db, "Copy"}), Expected);
 }
 
+TEST_P(EdbTableCommands, MemoAndBlobValuesRoundTripAtEveryCompressionLevelPlainAndEncrypted) {
+  const std::string Long = Pattern(3000, 7);
+  std::string LongHex;
+  for (char C : Long) {
+    char Hex[3];
+    std::snprintf(Hex, sizeof Hex, "%02x", static_cast<uint8_t>(C));
+    LongHex += Hex;
+  }
+  // A memo of several blocks, Cyrillic with escapes, empty and NULL values, a binary BLOB.
+  std::string Story;
+  for (int I = 0; I < 200; ++I) Story += kTitleRu + "\\t" + std::to_string(I) + "\\n";
+  const std::string Rows = "Name\tNotes\tData\n"
+                           "a\t" + Story + "\t" + LongHex + "\n"
+                           "b\t\t\n"
+                           "c\t\\N\t\\N\n"
+                           "d\tshort \\\\ memo\t00\n";
+  for (const char* Level : {"0", "1", "2", "3"}) {
+    for (const bool Encrypted : {false, true}) {
+      const std::string Table = std::string("M") + Level + (Encrypted ? "e" : "");
+      std::vector<std::string> Create = {"table", "create", Db, Table, "--fields", "Name:String:5,Notes:Memo,Data:Blob",
+                                         "--blob-compression", Level};
+      std::vector<std::string> Password;
+      if (Encrypted) Password = {"--table-password", "pw"};
+      Create.insert(Create.end(), Password.begin(), Password.end());
+      Ok(Create);
+      std::vector<std::string> Load = {"table", "load", Db, Table, Tsv("m.tsv", Rows)};
+      Load.insert(Load.end(), Password.begin(), Password.end());
+      Ok(Load);
+      std::vector<std::string> Dump = {"table", "dump", Db, Table};
+      Dump.insert(Dump.end(), Password.begin(), Password.end());
+      EXPECT_EQ(Ok(Dump), "Name\tNotes\tData\tid\n"
+                          "a\t" + Story + "\t" + LongHex + "\t1\n"
+                          "b\t\t\t2\n"
+                          "c\t\\N\t\\N\t3\n"
+                          "d\tshort \\\\ memo\t00\t4\n")
+          << Table;
+      if (Encrypted && GetParam() == Store::Directory) {
+        EXPECT_EQ(ReadHostFile(Db + "/" + Table + ".bdf").find("short"), std::string::npos) << "BLOB data is enciphered";
+      }
+    }
+  }
+}
+
 TEST_P(EdbTableCommands, ABadRowStopsTheLoadNamingItsLineAndFieldAndTheRowsBeforeItStay) {
   Ok({"table", "create", Db, "T", "--fields", "Name:String:10,Year:Integer"});
   const std::string Err = Fails({"table", "load", Db, "T", Tsv("bad.tsv", "Name\tYear\na\t1\nb\t2\nc\tnineteen\nd\t4\n")});
@@ -379,6 +422,11 @@ TEST_P(EdbTableCommands, ListDropAndRename) {
   EXPECT_EQ(Ok({"table", "dump", Db, "Gamma"}), "A\tid\n5\t1\n");
   EXPECT_NE(Fails({"table", "rename", Db, "Gamma", "Alpha"}).find("table 'Alpha' exists already"), std::string::npos);
   Ok({"table", "drop", Db, "Alpha"});
+  if (GetParam() == Store::Directory) {
+    for (const char* Extension : {".dat", ".idx", ".bif", ".bdf"})
+      EXPECT_FALSE(std::filesystem::exists(Db + "/Alpha" + Extension)) << Extension;
+    EXPECT_TRUE(std::filesystem::exists(Db + "/Gamma.dat"));
+  }
   EXPECT_EQ(Ok({"table", "list", Db}), "Gamma\n" + kTableUtf8 + "\n");
   EXPECT_EQ(Fails({"table", "drop", Db, "Alpha"}), "edb: " + Db + ": no table 'Alpha'\n");
   EXPECT_EQ(Fails({"table", "dump", Db, "Alpha"}), "edb: " + Db + ": no table 'Alpha'\n");

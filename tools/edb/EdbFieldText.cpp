@@ -232,8 +232,9 @@ void ParseFieldText(const TFieldHeader& Field, std::string_view Utf8, uint8_t* D
   using storage::PutInt32;
   switch (Field.FieldType) {
     case ftString: {
-      const std::string Ansi = TextToAnsi(Utf8);
-      if (Ansi.find('\0') != std::string::npos) throw ToolError("a text field holds no NUL character");
+      std::string Converted;
+      const std::string_view Ansi = IsAscii(Utf8) ? Utf8 : std::string_view(Converted = TextToAnsi(Utf8));
+      if (Ansi.find('\0') != std::string_view::npos) throw ToolError("a text field holds no NUL character");
       if (Ansi.size() > static_cast<size_t>(Field.Size - 1)) {
         throw ToolError("the text has " + std::to_string(Ansi.size()) + " characters, the field holds " +
                         std::to_string(Field.Size - 1));

@@ -349,33 +349,32 @@ void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& F
     std::string Stored;
   };
   std::vector<TBlobValue> Blobs;
-  std::vector<bool> Given(Table.FieldHeaders().size());
   int64_t LineNo = 1;
   while (Reader.Next(Line)) {
     ++LineNo;
     if ((LineNo & 0x3FFF) == 0) Progress.Update(Reader.BytesRead());
     SplitTsvLine(Line, Fields);
-    const std::string Where = "line " + std::to_string(LineNo);
+    // Messages are made only for a row that fails.
+    auto where = [LineNo]() { return "line " + std::to_string(LineNo); };
     if (Fields.size() != Columns.size()) {
-      throw TLineError(Where + ": " + std::to_string(Fields.size()) + (Fields.size() == 1 ? " field" : " fields") +
+      throw TLineError(where() + ": " + std::to_string(Fields.size()) + (Fields.size() == 1 ? " field" : " fields") +
                        ", the header names " + std::to_string(Columns.size()));
     }
     std::memcpy(Record.data(), Fresh.data(), Record.size());
     Blobs.clear();
-    std::fill(Given.begin(), Given.end(), false);
     for (size_t C = 0; C < Columns.size(); ++C) {
       const TColumn& Column = Columns[C];
       if (Column.FieldNo < 0) continue;  // the table assigns the record ID
       const TFieldHeader& Header = Table.FieldHeaders()[static_cast<size_t>(Column.FieldNo)];
-      const std::string At = Where + ", field '" + Column.Name + "'";
+      auto at = [&]() { return where() + ", field '" + Column.Name + "'"; };
       if (Fields[C].Null) {
-        if (Header.Required) throw TLineError(At + ": the field is required, \\N is not allowed");
+        if (Header.Required) throw TLineError(at() + ": the field is required, \\N is not allowed");
         continue;
       }
       Text.clear();
       size_t BadAt = 0;
       if (!UnescapeTsvField(Fields[C].Raw, Text, BadAt)) {
-        throw TLineError(At + ": a backslash that starts no escape (\\N, \\t, \\n, \\r, \\\\) at character " +
+        throw TLineError(at() + ": a backslash that starts no escape (\\N, \\t, \\n, \\r, \\\\) at character " +
                          std::to_string(BadAt + 1));
       }
       try {
@@ -384,10 +383,8 @@ void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& F
         } else {
           ParseFieldText(Header, Text, Record.data() + Table.FieldOffset(Column.FieldNo));
         }
-      } catch (const TLineError&) {
-        throw;
       } catch (const ToolError& E) {
-        throw TLineError(At + ": " + E.what());
+        throw TLineError(at() + ": " + E.what());
       }
       SetNotNull(Table, Record.data(), Column.FieldNo);
     }
@@ -406,7 +403,7 @@ void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& F
       if (Duplicate >= 0) {
         if (HasBLOBs) DeleteBlobRecord(Table, RecNo);
         Table.edDeleteRecord(0, RecNo);
-        throw TLineError(Where + ": its key of the unique index " + Quoted(Table.Index(Duplicate).Header().Name) +
+        throw TLineError(where() + ": its key of the unique index " + Quoted(Table.Index(Duplicate).Header().Name) +
                          " is in the table already");
       }
     }
@@ -607,7 +604,7 @@ int TableDrop(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   TToolDatabase Database(Run, Access::Write);
   if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
-  DropTable(Database.Manager(), Database.Dataset(), Name);
+  DropTable(Database.Manager(), Name);
   return 0;
 }
 
@@ -618,7 +615,7 @@ int TableRename(TCommandRun& Run) {
   if (!Database.TableExists(Old)) throw ToolError(Database.Path() + ": no table " + Quoted(Old));
   if (!platform::AnsiSameText(Old, New) && Database.TableExists(New))
     throw ToolError(Database.Path() + ": table " + Quoted(New) + " exists already");
-  RenameTable(Database.Manager(), Database.Dataset(), Old, New);
+  RenameTable(Database.Manager(), Old, New);
   return 0;
 }
 

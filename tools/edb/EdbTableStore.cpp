@@ -2,47 +2,37 @@
 
 #include "edb/EdbTableStore.h"
 
-#include "edb/EdbTool_internal.h"
+#include "storage/TEdbMemoryStream.h"
 
 namespace tesvar::edb {
 
 using namespace tesvar::storage;
 
-namespace {
+void AddBlobRecord(TEdbDataManager& Table) { Table.edAddBLOBRecord(); }
 
-const char* const kTableExtensions[] = {".dat", ".idx", ".bif", ".bdf"};
-
-}  // namespace
-
-void AddBlobRecord(TEdbDataManager&) {}
-
-void DropLastBlobRecord(TEdbDataManager&) {}
-
-void DeleteBlobRecord(TEdbDataManager&, int32_t) {}
-
-void WriteBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t, const std::string& Stored) {
-  if (!Stored.empty())
-    throw ToolError("field " + Quoted(Table.FieldHeaders()[static_cast<size_t>(FieldNo)].Name) +
-                    ": this edb cannot store BLOB values yet");
+void DropLastBlobRecord(TEdbDataManager& Table) {
+  // The group edAddBLOBRecord appended is the last one, RecordCount being one less.
+  Table.edDeleteBLOBRecord(Table.RecordCount());
 }
 
-void ReadBlobValue(TEdbDataManager&, int32_t, int32_t, std::string& Stored) { Stored.clear(); }
+void DeleteBlobRecord(TEdbDataManager& Table, int32_t RecNo) { Table.edDeleteBLOBRecord(RecNo); }
 
-void DropTable(TEdbDatabaseManager& Database, toolkit::IEdbDataset&, const std::string& Name) {
-  for (const char* Extension : kTableExtensions) {
-    const std::string File = Name + Extension;
-    if (Database.FileExists(File, pfs::fsmDefault) && !Database.DeleteFile(File, pfs::fsmDefault))
-      throw ToolError("cannot delete " + Quoted(File));
-  }
+void WriteBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, const std::string& Stored) {
+  if (Stored.empty()) return;  // a new record has no value to remove
+  TEdbMemoryStream Stream(std::vector<uint8_t>(Stored.begin(), Stored.end()));
+  Table.WriteBLOBValue(Stream, FieldNo, RecNo);
 }
 
-void RenameTable(TEdbDatabaseManager& Database, toolkit::IEdbDataset&, const std::string& OldName,
-                 const std::string& NewName) {
-  for (const char* Extension : kTableExtensions) {
-    const std::string File = OldName + Extension;
-    if (Database.FileExists(File, pfs::fsmDefault) && !Database.RenameFile(File, NewName + Extension, pfs::fsmDefault))
-      throw ToolError("cannot rename " + Quoted(File));
-  }
+void ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored) {
+  TEdbMemoryStream Stream;
+  Table.ReadBLOBValue(Stream, FieldNo, RecNo);
+  Stored.assign(Stream.Bytes().begin(), Stream.Bytes().end());
+}
+
+void DropTable(TEdbDatabaseManager& Database, const std::string& Name) { edGetDataManager(Name, &Database).DeleteTable(); }
+
+void RenameTable(TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName) {
+  edGetDataManager(OldName, &Database).RenameTable(NewName);
 }
 
 }  // namespace tesvar::edb

@@ -5,7 +5,6 @@
 
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabaseManager.h"
-#include "toolkit/IEdbDataset.h"
 
 #include <cstdint>
 #include <string>
@@ -23,10 +22,11 @@ void WriteBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t Re
 // The value of BLOB field FieldNo of record RecNo into Stored (empty when it has none).
 void ReadBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored);
 
-// Deletes the table Name (which no dataset has open) with all its files.
-void DropTable(storage::TEdbDatabaseManager& Database, toolkit::IEdbDataset& Dataset, const std::string& Name);
-// Renames table OldName (which no dataset has open) to NewName, all its files.
-void RenameTable(storage::TEdbDatabaseManager& Database, toolkit::IEdbDataset& Dataset, const std::string& OldName,
-                 const std::string& NewName);
+// Deletes the table Name (which no dataset has open) with all its files; raises the engine's
+// messages.
+void DropTable(storage::TEdbDatabaseManager& Database, const std::string& Name);
+// Renames table OldName (which no dataset has open) and all its files to NewName; raises the
+// engine's messages.
+void RenameTable(storage::TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName);
 
 }  // namespace tesvar::edb
