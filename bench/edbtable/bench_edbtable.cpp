@@ -90,9 +90,16 @@ std::string writeRows(int64_t N, uint64_t Seed, const std::string& Path, std::st
   for (int64_t id = 1; id <= N; ++id) {
     const std::string line = CatalogTsvLine(generator.Next());
     reference.Add(line);
+    // Each field escaped (the rows hold no TAB or LF: their backslashes become escapes).
     escaped.clear();
-    edb::AppendTsvEscaped(std::string_view(line).substr(0, line.size() - 1), escaped);
-    // The rows hold no TAB or LF: only their backslashes become escapes.
+    const std::string_view fields = std::string_view(line).substr(0, line.size() - 1);
+    for (size_t start = 0;;) {
+      const size_t tab = fields.find('\t', start);
+      edb::AppendTsvEscaped(fields.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start), escaped);
+      if (tab == std::string_view::npos) break;
+      escaped += '\t';
+      start = tab + 1;
+    }
     escaped += "\n";
     block += escaped;
     escaped.pop_back();

@@ -34,6 +34,8 @@ namespace {
 constexpr int32_t kRecordsPerPage = 1000;
 // The TSV file is read in pieces of this size.
 constexpr size_t kReadChunk = 4 << 20;
+// The largest BLOB block size create takes.
+constexpr int32_t kMaxBlobBlockSize = 1 << 20;
 // Dump output goes out in pieces of about this size.
 constexpr size_t kWriteChunk = 1 << 20;
 
@@ -54,10 +56,12 @@ public:
   bool OneRecordPages() const override { return false; }
   bool Encrypted() const override { return !FPassword.empty(); }
   uint8_t BLOBCompression() const override { return FBLOBCompression; }
-  int32_t BLOBBlockSize() const override { return 0; }
+  int32_t BLOBBlockSize() const override { return FBLOBBlockSize; }
   bool Active() const override { return true; }
   void Close() override {}
   void SetBLOBCompression(uint8_t Value) { FBLOBCompression = Value; }
+  // 0: the engine's default.
+  void SetBLOBBlockSize(int32_t Value) { FBLOBBlockSize = Value; }
 
 private:
   std::string FFile;
@@ -65,6 +69,7 @@ private:
   std::string FPassword;
   bool FReadOnly;
   uint8_t FBLOBCompression = 2;
+  int32_t FBLOBBlockSize = 0;
 };
 
 enum class Access { Read, Write };
@@ -443,9 +448,18 @@ int TableCreate(TCommandRun& Run) {
     if (Text.size() != 1 || Text[0] < '0' || Text[0] > '3') throw ToolError("--blob-compression: a level 0 to 3, not '" + ShownHost(Text) + "'");
     Compression = static_cast<uint8_t>(Text[0] - '0');
   }
+  int32_t BlockSize = 0;
+  if (Run.Table.BlobBlockSize) {
+    const std::string& Text = *Run.Table.BlobBlockSize;
+    const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), BlockSize);
+    if (Text.empty() || Error != std::errc() || End != Text.data() + Text.size() || BlockSize < 1 || BlockSize > kMaxBlobBlockSize)
+      throw ToolError("--blob-block-size: a number of bytes from 1 to " + std::to_string(kMaxBlobBlockSize) + ", not '" +
+                      ShownHost(Text) + "'");
+  }
   if (Run.Table.TablePassword && Run.Table.TablePassword->empty()) throw ToolError("--table-password: an empty password");
   TToolDatabase Database(Run, Access::Write);
   Database.Dataset().SetBLOBCompression(Compression);
+  Database.Dataset().SetBLOBBlockSize(BlockSize);
   if (Database.TableExists(Name)) throw ToolError(Database.Path() + ": table " + Quoted(Name) + " exists already");
   edGetDataManager(Name, &Database.Manager())
       .CreateTable(Fields, Indexes, kRecordsPerPage, !Run.Table.NoAutoIndexes, &Database.Dataset());
@@ -552,8 +566,9 @@ int TableInfo(TCommandRun& Run) {
   Out << "Table:            " << Shown(Name) << '\n'
       << "Records:          " << Header.RecordCount << '\n'
       << "Encryption:       " << (Header.Encrypted ? "table password (records and BLOBs)" : "none") << '\n'
-      << "BLOB compression: " << CompressionName(Header.BLOBCompression) << '\n'
-      << "Fields:\n";
+      << "BLOB compression: " << CompressionName(Header.BLOBCompression) << '\n';
+  if (Table->HasBLOBFields()) Out << "BLOB blocks:      " << Table->BLOBBlockSize() << " bytes\n";
+  Out << "Fields:\n";
   for (const TFieldHeader& Field : Table->FieldHeaders()) {
     std::string Type = FieldTypeName(Field.FieldType);
     if (Field.FieldType == toolkit::ftString) Type += ":" + std::to_string(Field.Size - 1);
@@ -629,7 +644,8 @@ struct TTableCommand {
 };
 
 const TTableCommand kTableCommands[] = {
-    {"create", "DB TABLE --fields LIST", 2, toFields | toIndex | toNoAutoIndexes | toBlobCompression | toTablePassword,
+    {"create", "DB TABLE --fields LIST", 2, toFields | toIndex | toNoAutoIndexes | toBlobCompression | toBlobBlockSize | toTablePassword,
+     
      "create a table", TableCreate},
     {"load", "DB TABLE FILE.tsv", 3, toTablePassword, "append the rows of a tab-separated file", TableLoad},
     {"dump", "DB TABLE", 2, toIndex | toTablePassword, "print the rows as tab-separated text", TableDump},

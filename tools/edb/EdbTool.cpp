@@ -95,7 +95,7 @@ const TCommandInfo kCommands[] = {
      "directory holding one file per table file.\n"
      "\n"
      "  table create DB TABLE --fields LIST [--index SPEC]... [--no-autoindexes]\n"
-     "               [--blob-compression 0-3] [--table-password P]\n"
+     "               [--blob-compression 0-3] [--blob-block-size N] [--table-password P]\n"
      "                       create an empty table\n"
      "  table load DB TABLE FILE.tsv\n"
      "                       append the rows of a tab-separated file\n"
@@ -130,6 +130,8 @@ const TCommandInfo kCommands[] = {
      "  --index SPEC         (create) an index of a new table; (dump) the index giving the order\n"
      "  --no-autoindexes     (create) no automatic per-field indexes\n"
      "  --blob-compression N (create) compression of BLOB values: 0 none, 1 fastest, 2 default, 3 max\n"
+     "  --blob-block-size N  (create) bytes per block of BLOB data (default 512); a value takes\n"
+     "                       whole blocks, so small blocks suit short memos\n"
      "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n",
      CmdTable},
 };
@@ -225,6 +227,7 @@ const TTableOptionName kTableOptions[] = {
     {"--index", toIndex, true},
     {"--no-autoindexes", toNoAutoIndexes, false},
     {"--blob-compression", toBlobCompression, true},
+    {"--blob-block-size", toBlobBlockSize, true},
     {"--table-password", toTablePassword, true},
 };
 
@@ -250,6 +253,7 @@ bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOpt
       case toIndex: Table.Indexes.push_back(*Value); break;
       case toNoAutoIndexes: Table.NoAutoIndexes = true; break;
       case toBlobCompression: Table.BlobCompression = *Value; break;
+      case toBlobBlockSize: Table.BlobBlockSize = *Value; break;
       case toTablePassword: Table.TablePassword = *Value; break;
     }
     return true;

@@ -45,6 +45,7 @@ enum TTableOption : uint32_t {
   toNoAutoIndexes = 4,
   toBlobCompression = 8,
   toTablePassword = 16,
+  toBlobBlockSize = 32,
 };
 
 struct TTableOptions {
@@ -52,6 +53,7 @@ struct TTableOptions {
   std::vector<std::string> Indexes;            // every --index, UTF-8, in order
   bool NoAutoIndexes = false;                  // --no-autoindexes
   std::optional<std::string> BlobCompression;  // --blob-compression, as given
+  std::optional<std::string> BlobBlockSize;    // --blob-block-size, as given
   std::optional<std::string> TablePassword;    // --table-password, in the engine code page
   // Every table option on the line, with the name it was given by.
   std::vector<std::pair<TTableOption, std::string>> Given;
