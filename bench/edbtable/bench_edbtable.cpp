@@ -6,12 +6,19 @@
 // INDEX; WAL, synchronous NORMAL) and exports it (.mode tabs, ordered by rowid). Both dumps
 // must be the input rows with their IDs, byte for byte; the program checks that.
 //
-// Usage: bench_edbtable [-s SEED] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
-// Output: name<TAB>value<TAB>unit lines; per size the sqlite3 figures, then edb's, then the
-// ratios. rows_sha256_ok 1 says the rows are the workload's, byte for byte.
+// Usage: bench_edbtable [-s SEED] [-d FOLDER] [-v LEVEL:BLOCK]... [N ...]
+//   (default: -s 42 -d . -v 2:512 100000 1000000)
+//   -v  a variant of the edb table: BLOB compression level and BLOB block size (the catalogue's
+//       own is 2:512, the default level and block size); each variant is loaded and dumped
+// Output: name<TAB>value<TAB>unit lines; per size the sqlite3 figures, then edb's per variant
+// (names end in _bLEVELkBLOCK_SIZE), then the ratios. rows_sha256_ok 1 says the rows are the
+// workload's, byte for byte.
 
 #include "CatalogWorkload.h"
+#include "SqliteCatalog.h"
 #include "edb/EdbTsv.h"
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -39,13 +46,26 @@ void print(const std::string& Name, double Value, const char* Unit) {
 
 std::string quoted(const std::string& Path) { return "'" + Path + "'"; }
 
-// Runs a shell command; its duration in seconds. Fails the benchmark when the command fails.
-double timed(const std::string& Command) {
+double childCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct TTimes {
+  double Wall = 0;
+  double Cpu = 0;  // user + system time of the command's processes (steadier on a shared machine)
+};
+
+// Runs a shell command and times it. Fails the benchmark when the command fails.
+TTimes timed(const std::string& Command) {
+  const double cpuStart = childCpuSeconds();
   const auto start = Clock::now();
   const int status = std::system(Command.c_str());
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  TTimes times{std::chrono::duration<double>(Clock::now() - start).count(), childCpuSeconds() - cpuStart};
   if (status != 0) fail("failed: " + Command);
-  return seconds;
+  return times;
 }
 
 void writeFile(const std::string& Path, const std::string& Text) {
@@ -115,20 +135,12 @@ std::string writeRows(int64_t N, uint64_t Seed, const std::string& Path, std::st
   return reference.Hex();
 }
 
+// The table without an ID column: its rowid numbers the rows 1..N as they are imported.
 std::string sqliteSchema() {
-  std::string sql =
-      "PRAGMA journal_mode=WAL;\n"
-      "CREATE TABLE catalog(Title TEXT, Description TEXT, \"Group\" TEXT, DiskYear INTEGER, DiskNum INTEGER,"
-      " DiskName TEXT, Category TEXT, Narrative TEXT, PathFile TEXT, WWW TEXT, KeyWords TEXT);\n"
-      "CREATE INDEX catalog_tree ON catalog(Category DESC, DiskYear DESC, \"Group\" DESC, DiskNum DESC, DiskName DESC);\n";
-  for (const char* field : {"Title", "\"Group\"", "DiskName", "Category", "PathFile", "WWW", "KeyWords"}) {
-    std::string name = field;
-    if (name.front() == '"') name = name.substr(1, name.size() - 2);
-    sql += "CREATE INDEX ci_" + name + " ON catalog(" + field + " COLLATE NOCASE);\n";
-    sql += "CREATE INDEX cs_" + name + " ON catalog(" + field + ");\n";
-  }
-  sql += "CREATE INDEX i_DiskYear ON catalog(DiskYear);\nCREATE INDEX i_DiskNum ON catalog(DiskNum);\n";
-  return sql;
+  return "PRAGMA journal_mode=WAL;\n"
+         "CREATE TABLE catalog(Title TEXT, Description TEXT, \"Group\" TEXT, DiskYear INTEGER, DiskNum INTEGER,"
+         " DiskName TEXT, Category TEXT, Narrative TEXT, PathFile TEXT, WWW TEXT, KeyWords TEXT);\n" +
+         SqliteCatalogIndexes(TSqliteSchema::Eighteen) + "\n";
 }
 
 const char kEdbFields[] =
@@ -142,9 +154,15 @@ int main(int argc, char** argv) {
   uint64_t seed = 42;
   std::string folder = ".";
   std::vector<int64_t> sizes;
+  std::vector<std::pair<std::string, std::string>> variants;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-s" && i + 1 < argc)
+    if (arg == "-v" && i + 1 < argc) {
+      const std::string v = argv[++i];
+      const size_t colon = v.find(':');
+      if (colon == std::string::npos) fail("-v LEVEL:BLOCK");
+      variants.emplace_back(v.substr(0, colon), v.substr(colon + 1));
+    } else if (arg == "-s" && i + 1 < argc)
       seed = std::strtoull(argv[++i], nullptr, 10);
     else if (arg == "-d" && i + 1 < argc)
       folder = argv[++i];
@@ -152,6 +170,7 @@ int main(int argc, char** argv) {
       sizes.push_back(std::atoll(arg.c_str()));
   }
   if (sizes.empty()) sizes = {100000, 1000000};
+  if (variants.empty()) variants = {{"2", "512"}};
   const std::string edb = EDB_PROGRAM;
   for (const int64_t n : sizes) {
     const std::string tag = n % 1000000 == 0 ? std::to_string(n / 1000000) + "m"
@@ -179,30 +198,38 @@ int main(int argc, char** argv) {
                              "\nSELECT Title, Description, \"Group\", DiskYear, DiskNum, DiskName, Category, Narrative,"
                              " PathFile, WWW, KeyWords, rowid AS ID FROM catalog ORDER BY rowid;\n");
     timed("sqlite3 " + quoted(sqliteDb) + " < " + quoted(schemaSql) + " > /dev/null");
-    const double sqliteLoad = timed("sqlite3 " + quoted(sqliteDb) + " < " + quoted(importSql));
+    const TTimes sqliteLoad = timed("sqlite3 " + quoted(sqliteDb) + " < " + quoted(importSql));
     const int64_t sqliteBytes = bytesOf(sqliteDb);
-    const double sqliteDump = timed("sqlite3 " + quoted(sqliteDb) + " < " + quoted(exportSql));
-    print("sqlite_import_18idx_" + tag, sqliteLoad, "s");
+    const TTimes sqliteDump = timed("sqlite3 " + quoted(sqliteDb) + " < " + quoted(exportSql));
+    print("sqlite_import_18idx_" + tag, sqliteLoad.Wall, "s");
+    print("sqlite_import_18idx_cpu_" + tag, sqliteLoad.Cpu, "s");
     print("sqlite_size_after_import_" + tag, static_cast<double>(sqliteBytes), "bytes");
-    print("sqlite_export_" + tag, sqliteDump, "s");
+    print("sqlite_export_" + tag, sqliteDump.Wall, "s");
+    print("sqlite_export_cpu_" + tag, sqliteDump.Cpu, "s");
     print("sqlite_export_matches_rows_" + tag, sha256OfFile(sqliteOut) == dumpSha, "check");
 
-    // edb: container and table (not timed), load, dump.
-    std::filesystem::remove(edbDb);
-    timed(quoted(edb) + " create " + quoted(edbDb));
-    timed(quoted(edb) + " table create " + quoted(edbDb) + " CDCatalog --fields '" + kEdbFields + "' --index '" +
-          kEdbTree + "'");
-    const double edbLoad = timed(quoted(edb) + " table load " + quoted(edbDb) + " CDCatalog " + quoted(rows) + " > /dev/null");
-    const int64_t edbBytes = bytesOf(edbDb);
-    const double edbDump = timed(quoted(edb) + " table dump " + quoted(edbDb) + " CDCatalog > " + quoted(edbOut));
-    print("edb_table_load_18idx_" + tag, edbLoad, "s");
-    print("edb_container_size_" + tag, static_cast<double>(edbBytes), "bytes");
-    print("edb_table_dump_" + tag, edbDump, "s");
-    print("edb_dump_matches_rows_" + tag, sha256OfFile(edbOut) == dumpSha, "check");
-
-    print("ratio_load_vs_sqlite_import_" + tag, edbLoad / sqliteLoad, "x");
-    print("ratio_dump_vs_sqlite_export_" + tag, edbDump / sqliteDump, "x");
-    print("ratio_size_vs_sqlite_" + tag, static_cast<double>(edbBytes) / static_cast<double>(sqliteBytes), "x");
+    for (const auto& [level, block] : variants) {
+      // edb: container and table (not timed), load, dump.
+      const std::string v = "_b" + level + "k" + block + "_" + tag;
+      std::filesystem::remove(edbDb);
+      timed(quoted(edb) + " create " + quoted(edbDb));
+      timed(quoted(edb) + " table create " + quoted(edbDb) + " CDCatalog --fields '" + kEdbFields + "' --index '" +
+            kEdbTree + "' --blob-compression " + level + " --blob-block-size " + block);
+      const TTimes edbLoad = timed(quoted(edb) + " table load " + quoted(edbDb) + " CDCatalog " + quoted(rows) + " > /dev/null");
+      const int64_t edbBytes = bytesOf(edbDb);
+      const TTimes edbDump = timed(quoted(edb) + " table dump " + quoted(edbDb) + " CDCatalog > " + quoted(edbOut));
+      print("edb_table_load_18idx" + v, edbLoad.Wall, "s");
+      print("edb_table_load_18idx_cpu" + v, edbLoad.Cpu, "s");
+      print("edb_container_size" + v, static_cast<double>(edbBytes), "bytes");
+      print("edb_table_dump" + v, edbDump.Wall, "s");
+      print("edb_table_dump_cpu" + v, edbDump.Cpu, "s");
+      print("edb_dump_matches_rows" + v, sha256OfFile(edbOut) == dumpSha, "check");
+      print("ratio_load_vs_sqlite_import" + v, edbLoad.Wall / sqliteLoad.Wall, "x");
+      print("ratio_load_vs_sqlite_import_cpu" + v, edbLoad.Cpu / sqliteLoad.Cpu, "x");
+      print("ratio_dump_vs_sqlite_export" + v, edbDump.Wall / sqliteDump.Wall, "x");
+      print("ratio_dump_vs_sqlite_export_cpu" + v, edbDump.Cpu / sqliteDump.Cpu, "x");
+      print("ratio_size_vs_sqlite" + v, static_cast<double>(edbBytes) / static_cast<double>(sqliteBytes), "x");
+    }
 
     for (const std::string& path : {rows, sqliteOut, edbOut, edbDb, schemaSql, importSql, exportSql}) std::filesystem::remove(path);
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(sqliteDb + suffix);

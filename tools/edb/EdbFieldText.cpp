@@ -11,6 +11,7 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -154,10 +155,13 @@ void AppendHex(std::string_view Bytes, std::string& Out) {
   }
 }
 
-// Characters of the engine code page in UTF-8, one entry per byte; empty for undefined bytes.
+// The bytes of the engine code page as they go into the file: UTF-8, escaped.
 struct TAnsiToUtf8 {
+  enum TKind : uint8_t { kPlain, kOther, kUndefined };
   std::string CodePage;
-  std::array<std::string, 256> Text;
+  std::array<TKind, 256> Kind{};
+  std::array<std::array<char, 4>, 256> Text{};  // kOther: the escape or the UTF-8 character
+  std::array<uint8_t, 256> Length{};
 };
 
 const TAnsiToUtf8& AnsiTable() {
@@ -166,8 +170,23 @@ const TAnsiToUtf8& AnsiTable() {
   if (Table.CodePage != Current) {
     for (int B = 0; B < 256; ++B) {
       const char Byte = static_cast<char>(B);
-      Table.Text[static_cast<size_t>(B)] =
-          platform::AnsiCharToUnicode(static_cast<uint8_t>(B)) ? platform::FromAnsi(std::string_view(&Byte, 1)) : std::string();
+      const auto Index = static_cast<size_t>(B);
+      std::string Text;
+      if (B >= 0x20 && B < 0x80 && B != '\\') {
+        Table.Kind[Index] = TAnsiToUtf8::kPlain;
+      } else if (B < 0x80) {
+        Table.Kind[Index] = TAnsiToUtf8::kOther;
+        AppendTsvEscaped(std::string_view(&Byte, 1), Text);
+      } else if (platform::AnsiCharToUnicode(static_cast<uint8_t>(B))) {
+        Table.Kind[Index] = TAnsiToUtf8::kOther;
+        Text = platform::FromAnsi(std::string_view(&Byte, 1));
+      } else {
+        Table.Kind[Index] = TAnsiToUtf8::kUndefined;
+      }
+      // A character of a single-byte code page is in the Basic Multilingual Plane: three UTF-8
+      // bytes at most.
+      Table.Length[Index] = static_cast<uint8_t>(std::min<size_t>(Text.size(), 4));
+      std::memcpy(Table.Text[Index].data(), Text.data(), Table.Length[Index]);
     }
     Table.CodePage = Current;
   }
@@ -209,23 +228,27 @@ std::string TextToAnsi(std::string_view Utf8) {
 
 void AppendAnsiText(std::string_view Ansi, std::string& Out) {
   const TAnsiToUtf8& Table = AnsiTable();
-  size_t Done = 0;
-  for (size_t I = 0; I < Ansi.size(); ++I) {
-    const uint8_t B = static_cast<uint8_t>(Ansi[I]);
-    if (B >= 0x20 && B < 0x80 && B != '\\') continue;
-    AppendTsvEscaped(Ansi.substr(Done, I - Done), Out);
-    Done = I + 1;
-    if (B < 0x80) {
-      AppendTsvEscaped(Ansi.substr(I, 1), Out);
-    } else if (!Table.Text[B].empty()) {
-      Out += Table.Text[B];
-    } else {
-      char Code[8];
-      std::snprintf(Code, sizeof Code, "0x%02X", B);
-      throw ToolError(std::string("the byte ") + Code + " is no character of code page " + Table.CodePage);
+  // Room for the longest result (four bytes per byte), cut to what was written.
+  const size_t Start = Out.size();
+  Out.resize(Start + 4 * Ansi.size());
+  char* To = Out.data() + Start;
+  for (const char C : Ansi) {
+    const auto B = static_cast<uint8_t>(C);
+    switch (Table.Kind[B]) {
+      case TAnsiToUtf8::kPlain: *To++ = C; break;
+      case TAnsiToUtf8::kOther:
+        std::memcpy(To, Table.Text[B].data(), 4);
+        To += Table.Length[B];
+        break;
+      case TAnsiToUtf8::kUndefined: {
+        Out.resize(Start);
+        char Code[8];
+        std::snprintf(Code, sizeof Code, "0x%02X", B);
+        throw ToolError(std::string("the byte ") + Code + " is no character of code page " + Table.CodePage);
+      }
     }
   }
-  AppendTsvEscaped(Ansi.substr(Done), Out);
+  Out.resize(static_cast<size_t>(To - Out.data()));
 }
 
 void ParseFieldText(const TFieldHeader& Field, std::string_view Utf8, uint8_t* Dest) {
