@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libicu-dev qt6-base-dev
-          libgtest-dev libgmock-dev "$@")
+          libgtest-dev libgmock-dev libsqlite3-dev sqlite3 "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

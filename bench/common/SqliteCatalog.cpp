@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -90,6 +91,7 @@ TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRo
   if (sqlite3_prepare_v2(db, sql, -1, &insert, nullptr) != SQLITE_OK) die(db, sql);
   TSqliteInsertTimes t;
   const auto start = Clock::now();
+  const std::clock_t cpuStart = std::clock();
   exec(db, "BEGIN");
   for (int64_t r = 0; r < Rows.Count(); ++r) {
     for (int32_t f = 0; f < R::kFieldCount; ++f) {
@@ -105,6 +107,7 @@ TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRo
   }
   exec(db, "COMMIT");
   t.Insert = since(start);
+  t.InsertCpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   sqlite3_finalize(insert);
   const auto closing = Clock::now();
   if (sqlite3_close(db) != SQLITE_OK) die(db, "close");

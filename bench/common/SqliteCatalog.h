@@ -19,6 +19,7 @@ enum class TSqliteSchema {
 
 struct TSqliteInsertTimes {
   double Insert = 0;  // BEGIN, the prepared INSERTs, COMMIT
+  double InsertCpu = 0;  // the same in processor time of the process
   double Close = 0;   // sqlite3_close (the final checkpoint)
   int64_t FileBytes = 0;
 };

@@ -15,6 +15,7 @@
 // Output: name<TAB>value<TAB>unit lines; per size the SQLite figures, then the table's, then the
 // ratios. rows_sha256_ok 1 says the rows are the workload's, byte for byte.
 
+#include "BenchSupport.h"
 #include "CatalogWorkload.h"
 #include "SqliteCatalog.h"
 #include "platform/AnsiCollation.h"
@@ -26,7 +27,6 @@
 #include "storage/TableFormat.h"
 #include "toolkit/IEdbDataset.h"
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,7 +36,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -65,19 +64,7 @@ void print(const std::string& Name, double Value, const char* Unit) {
   std::fflush(results);
 }
 
-double peakMegabytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
-}
-
-double residentMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0;
-  long resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
-}
+double peakMegabytes() { return PeakResidentMegabytes(); }
 
 // Runs Body in a child process; returns the name -> value of the lines it printed, which are
 // printed here too.
@@ -112,29 +99,6 @@ std::map<std::string, double> inChild(const std::function<void()>& Body) {
   return values;
 }
 
-class BenchDataset : public toolkit::IEdbDataset {
-public:
-  explicit BenchDataset(std::string File) : FFile(std::move(File)) {}
-  std::string DatabaseFileName() const override { return FFile; }
-  std::string DatabaseName() const override { return {}; }
-  const void* DatabaseComponent() const override { return nullptr; }
-  bool InMemory() const override { return false; }
-  bool Temporary() const override { return false; }
-  bool ReadOnly() const override { return false; }
-  void SetReadOnly(bool) override {}
-  std::string Password() const override { return {}; }
-  int32_t RecordsPerPage() const override { return 1000; }
-  bool OneRecordPages() const override { return false; }
-  bool Encrypted() const override { return false; }
-  uint8_t BLOBCompression() const override { return 2; }
-  int32_t BLOBBlockSize() const override { return 512; }
-  bool Active() const override { return true; }
-  void Close() override {}
-
-private:
-  std::string FFile;
-};
-
 // The catalogue table of a new catalogue with both optional fields.
 toolkit::TFieldDefs catalogFields() {
   using namespace toolkit;
@@ -162,6 +126,7 @@ void sqliteSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::
   const std::string path = platform::JoinPath(Folder, "bench_indexes.sqlite");
   const TSqliteInsertTimes t = SqliteInsertCatalog(path, rows, TSqliteSchema::Eighteen);
   print("sqlite_insert_1txn_18idx_" + Tag, t.Insert, "s");
+  print("sqlite_insert_1txn_18idx_cpu_" + Tag, t.InsertCpu, "s");
   print("sqlite_close_after_insert_" + Tag, t.Close, "s");
   print("sqlite_size_after_insert_" + Tag, static_cast<double>(t.FileBytes), "bytes");
   print("sqlite_open_first_query_" + Tag, SqliteOpenFirstQuery(path), "s");
@@ -198,14 +163,14 @@ void tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::s
   // from such a user's locale.
   platform::ScopedEngineCollation collation("ru_RU");
   print("collation_rank_tables_" + Tag, platform::EngineCollation().Fast(), "check");
-  const double baseline = residentMegabytes();
+  const double baseline = ResidentMegabytes();
   {
     ScopedStorageEngine engine;
     {
       TEdbDatabase creator;
       creator.CreateDatabase(path);
     }
-    BenchDataset dataset(path);
+    TBenchDataset dataset(path, 2);
     TEdbDatabaseManager& database = edGetDatabaseManager(path, &dataset);
     edGetDataManager("CDCatalog", &database)
         .CreateTable(catalogFields(), OneIndex ? toolkit::TIndexDefs{} : catalogIndexes(), 1000, !OneIndex, &dataset);
@@ -317,6 +282,10 @@ int main(int argc, char** argv) {
           table["table_reopen_first_lookup_" + tag] / sqlite["sqlite_open_first_query_" + tag], "x");
     print("ratio_peak_memory_vs_table_data_" + tag,
           table["table_peak_memory_all_" + tag] / table["table_data_" + tag], "x");
+    print("ratio_peak_memory_vs_rows_text_" + tag,
+          table["table_peak_memory_all_" + tag] / table["rows_text_" + tag], "x");
+    print("ratio_insert_cpu_vs_sqlite_" + tag,
+          table["table_insert_18idx_cpu_" + tag] / sqlite["sqlite_insert_1txn_18idx_cpu_" + tag], "x");
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 // Usage: bench_storage [rounds (default 3)] [folder (default: the current one)]
 // Output: name<TAB>value<TAB>unit lines, reference first, then the table, then ratios.
 
+#include "BenchSupport.h"
 #include "platform/IFileSystem.h"
 #include "platform/Paths.h"
 #include "storage/StorageEngine.h"
@@ -16,8 +17,6 @@
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
 #include "toolkit/IEdbDataset.h"
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,34 +52,9 @@ void print(const std::string& Name, double Value, const char* Unit) {
   std::exit(1);
 }
 
-double peakMegabytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
-}
+double peakMegabytes() { return bench::PeakResidentMegabytes(); }
 
-class BenchDataset : public toolkit::IEdbDataset {
-public:
-  explicit BenchDataset(std::string File) : FFile(std::move(File)) {}
-  std::string DatabaseFileName() const override { return FFile; }
-  std::string DatabaseName() const override { return {}; }
-  const void* DatabaseComponent() const override { return nullptr; }
-  bool InMemory() const override { return false; }
-  bool Temporary() const override { return false; }
-  bool ReadOnly() const override { return false; }
-  void SetReadOnly(bool) override {}
-  std::string Password() const override { return {}; }
-  int32_t RecordsPerPage() const override { return 1000; }
-  bool OneRecordPages() const override { return false; }
-  bool Encrypted() const override { return false; }
-  uint8_t BLOBCompression() const override { return 0; }
-  int32_t BLOBBlockSize() const override { return 512; }
-  bool Active() const override { return true; }
-  void Close() override {}
-
-private:
-  std::string FFile;
-};
+using BenchDataset = bench::TBenchDataset;
 
 // One 1 MB chunk of record-like bytes.
 std::vector<uint8_t> chunkData() {

@@ -59,7 +59,7 @@ void TedIndexEntries::Clear() {
   FFenwick.clear();
   FCount = 0;
   FLocation = {};
-  FLocationsValid = true;
+  FLocationsValid = false;
 }
 
 void TedIndexEntries::Reindex(int32_t FromRank) {
@@ -135,8 +135,6 @@ void TedIndexEntries::Assign(const int32_t* Items, int32_t Count) {
   }
   FCount = Count;
   Reindex(0);
-  // Opening a table assigns every index: the locations wait until a position is asked for.
-  FLocationsValid = Count == 0;
 }
 
 void TedIndexEntries::SetLocation(int32_t RecNo, int32_t BlockId) {

@@ -99,9 +99,10 @@ private:
   std::vector<TBlock*> FOrder;     // blocks in key order
   std::vector<int32_t> FFenwick;   // 1-based Fenwick tree of block counts
   int32_t FCount = 0;
-  // Record number -> block id (-1: not held); built on the first PositionOf after Assign.
+  // Record number -> block id (-1: not held): built by the first PositionOf, then kept up, so
+  // that an index only ever inserted into (or just read from T.idx) holds none.
   mutable std::vector<int32_t> FLocation;
-  mutable bool FLocationsValid = true;
+  mutable bool FLocationsValid = false;
 };
 
 // Sets the block capacity of index entries made during its lifetime (at least 4) and restores

@@ -209,34 +209,27 @@ void TedRecordsArray::ChooseCurrentPage() {
     FCurrentSlot = existing;
     return;
   }
-  const int32_t slot = GetPageToUse(lastPage);
-  if (count > 0) {
-    try {
-      Slot(slot).LoadPage(lastPage);
-    } catch (...) {
-      // The page was not read: no slot stands for it, and the next access chooses again.
-      FMap.Delete(lastPage);
-      Slot(slot).InitPage(-1);
-      throw;
-    }
+  FCurrentSlot = count > 0 ? LoadPageIntoSlot(lastPage) : GetPageToUse(lastPage);
+}
+
+int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
+  const int32_t slot = GetPageToUse(PageNo);
+  try {
+    Slot(slot).LoadPage(PageNo);
+  } catch (...) {
+    // The page was not read: no slot stands for it, and the next access loads it again.
+    FMap.Delete(PageNo);
+    Slot(slot).InitPage(-1);
+    throw;
   }
-  FCurrentSlot = slot;
+  return slot;
 }
 
 uint8_t* TedRecordsArray::GetRecord(int32_t RecNo) {
   ChooseCurrentPage();
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
-  if (slot < 0) {
-    slot = GetPageToUse(pageNo);
-    try {
-      Slot(slot).LoadPage(pageNo);
-    } catch (...) {
-      FMap.Delete(pageNo);
-      Slot(slot).InitPage(-1);
-      throw;
-    }
-  }
+  if (slot < 0) slot = LoadPageIntoSlot(pageNo);
   FLastSlot = slot;
   return Slot(slot).GetRecordPtr(RecNo);
 }

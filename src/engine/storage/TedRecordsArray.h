@@ -104,6 +104,9 @@ public:
 
 private:
   void ChooseCurrentPage();
+  // A slot for page PageNo with the page read into it; when the read fails, no slot is left
+  // standing for the page and the error is raised.
+  int32_t LoadPageIntoSlot(int32_t PageNo);
   int32_t SlotOf(int32_t PageNo) const;
   TRecordsPage& Slot(int32_t Index) { return *FSlots[static_cast<size_t>(Index)]; }
 
