@@ -52,7 +52,14 @@ std::string schema(TSqliteSchema Schema) {
   std::string sql =
       "CREATE TABLE catalog(ID INTEGER PRIMARY KEY AUTOINCREMENT, Title TEXT, Description TEXT, \"Group\" TEXT,"
       " DiskYear INTEGER, DiskNum INTEGER, DiskName TEXT, Category TEXT, Narrative TEXT, PathFile TEXT, WWW TEXT,"
-      " KeyWords TEXT);"
+      " KeyWords TEXT);";
+  return sql + SqliteCatalogIndexes(Schema);
+}
+
+}  // namespace
+
+std::string SqliteCatalogIndexes(TSqliteSchema Schema) {
+  std::string sql =
       "CREATE INDEX catalog_tree ON catalog(Category DESC, DiskYear DESC, \"Group\" DESC, DiskNum DESC,"
       " DiskName DESC);";
   if (Schema == TSqliteSchema::Eighteen) {
@@ -66,8 +73,6 @@ std::string schema(TSqliteSchema Schema) {
   }
   return sql;
 }
-
-}  // namespace
 
 void SqliteRemove(const std::string& Path) {
   std::error_code error;

@@ -24,6 +24,8 @@ struct TSqliteInsertTimes {
   int64_t FileBytes = 0;
 };
 
+// The CREATE INDEX statements of the schema over the table catalog (the ID index is the rowid's).
+std::string SqliteCatalogIndexes(TSqliteSchema Schema);
 // Creates Path anew (with its -wal and -shm files removed) and inserts Rows (UTF-8) in one
 // transaction. Exits the program with a message on any SQLite error.
 TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRowSet& Rows, TSqliteSchema Schema);

@@ -97,6 +97,7 @@ protected:
     Context.EnvPassword = EnvPassword;
     Context.EnvCodePage = EnvCodePage;
     Context.ErrIsTerminal = ErrIsTerminal;
+    if (LoadProgressFromBytes) Context.LoadProgressFromBytes = *LoadProgressFromBytes;
     Context.BeforePutStep = BeforePutStep;
     RunResult Result;
     Result.Status = RunEdb(Args, Context);
@@ -130,6 +131,7 @@ protected:
   std::optional<std::string> EnvPassword;
   std::optional<std::string> EnvCodePage;
   bool ErrIsTerminal = false;
+  std::optional<int64_t> LoadProgressFromBytes;
   std::function<void(container::TContainerFileSystem&, TPutStep)> BeforePutStep;
 };
 

@@ -343,32 +343,6 @@ std::string SwapFailure(const TSwapResult& Result, bool TargetExisted, const std
   return {};
 }
 
-// A compaction progress bar on a terminal: redrawn in place when the whole percentage changes.
-class TProgressBar {
-public:
-  explicit TProgressBar(std::ostream& Err) : FErr(Err) {}
-  void Show(double Percent) {
-    const int Whole = std::clamp(static_cast<int>(Percent), 0, 100);
-    if (Whole == FShown) return;
-    FShown = Whole;
-    constexpr int kWidth = 40;
-    const int Filled = Whole * kWidth / 100;
-    FErr << "\rcompacting [" << std::string(static_cast<size_t>(Filled), '#')
-         << std::string(static_cast<size_t>(kWidth - Filled), ' ') << "] ";
-    FErr.width(3);
-    FErr << Whole << "%" << std::flush;
-  }
-  // Clears the bar's line.
-  void Finish() {
-    if (FShown >= 0) FErr << '\r' << std::string(60, ' ') << '\r' << std::flush;
-    FShown = -1;
-  }
-
-private:
-  std::ostream& FErr;
-  int FShown = -1;
-};
-
 // The compaction log with CR LF line ends made plain, one entry per element.
 std::vector<std::string> LogLines(const std::string& Log) {
   std::vector<std::string> Lines;
@@ -388,6 +362,23 @@ std::vector<std::string> LogLines(const std::string& Log) {
 }
 
 }  // namespace
+
+void TProgressBar::Show(double Percent) {
+  const int Whole = std::clamp(static_cast<int>(Percent), 0, 100);
+  if (Whole == FShown) return;
+  FShown = Whole;
+  constexpr int kWidth = 40;
+  const int Filled = Whole * kWidth / 100;
+  FErr << '\r' << FLabel << " [" << std::string(static_cast<size_t>(Filled), '#')
+       << std::string(static_cast<size_t>(kWidth - Filled), ' ') << "] ";
+  FErr.width(3);
+  FErr << Whole << "%" << std::flush;
+}
+
+void TProgressBar::Finish() {
+  if (FShown >= 0) FErr << '\r' << std::string(FLabel.size() + 48, ' ') << '\r' << std::flush;
+  FShown = -1;
+}
 
 int CmdCreate(TCommandRun& Run) {
   const std::string& File = Run.Args[0];
@@ -855,7 +846,7 @@ int CmdCheck(TCommandRun& Run) {
 int CmdCompact(TCommandRun& Run) {
   auto Container = OpenContainer(Run, Access::Write);
   const int64_t Before = Container->GetSize();
-  TProgressBar Bar(Run.Context.Err);
+  TProgressBar Bar(Run.Context.Err, "compacting");
   if (Run.Context.ErrIsTerminal) {
     Container->OnProgress = [&Bar](TContainerFileSystem&, bool&, double Percent) { Bar.Show(Percent); };
   }

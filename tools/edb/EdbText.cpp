@@ -48,20 +48,22 @@ size_t CharactersBefore(std::string_view Utf8, size_t Offset) {
 
 }  // namespace
 
+std::string CodePageProblem(std::string_view Utf8, const platform::ECodePageError& E, bool Secret) {
+  const std::string Place = "the " + Ordinal(CharactersBefore(Utf8, E.Offset()) + 1) + " character";
+  if (E.Reason() != platform::ECodePageError::TReason::Unmappable) return "not valid UTF-8 text (" + Place + ")";
+  char Code[16];
+  std::snprintf(Code, sizeof Code, "U+%04X", static_cast<unsigned>(E.Character()));
+  const std::string What = Secret ? Place + " (" + Code + ")"
+                                  : "the character '" + ShownHost(CharacterAt(Utf8, E.Offset())) + "' (" + Code + ")";
+  return What + " is not in code page " + platform::EngineCodePage();
+}
+
 std::string ArgumentToAnsi(const std::string& Utf8, const std::string& Role, bool Secret) {
   try {
     return platform::ToAnsi(Utf8);
   } catch (const platform::ECodePageError& E) {
     const std::string Which = Secret ? Role : Role + " '" + ShownHost(Utf8) + "'";
-    const std::string Place = "the " + Ordinal(CharactersBefore(Utf8, E.Offset()) + 1) + " character";
-    if (E.Reason() != platform::ECodePageError::TReason::Unmappable) {
-      throw ToolError(Which + ": not valid UTF-8 text (" + Place + ")");
-    }
-    char Code[16];
-    std::snprintf(Code, sizeof Code, "U+%04X", static_cast<unsigned>(E.Character()));
-    const std::string What = Secret ? Place + " (" + Code + ")"
-                                    : "the character '" + ShownHost(CharacterAt(Utf8, E.Offset())) + "' (" + Code + ")";
-    throw ToolError(Which + ": " + What + " is not in code page " + platform::EngineCodePage());
+    throw ToolError(Which + ": " + CodePageProblem(Utf8, E, Secret));
   }
 }
 

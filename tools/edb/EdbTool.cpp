@@ -90,6 +90,50 @@ const TCommandInfo kCommands[] = {
      "printing the sizes before and after. Shows a progress bar when standard error is a\n"
      "terminal. When compaction fails, FILE is left as it was and the status is 1.\n",
      CmdCompact},
+    {"table", "SUBCOMMAND DB [ARGS...]", 2, 4, false, false, 0, "create, load, dump and maintain tables",
+     "Works on the tables of database DB: a container file (.edb, made by edb create) or a\n"
+     "directory holding one file per table file.\n"
+     "\n"
+     "  table create DB TABLE --fields LIST [--index SPEC]... [--no-autoindexes]\n"
+     "               [--blob-compression 0-3] [--blob-block-size N] [--table-password P]\n"
+     "                       create an empty table\n"
+     "  table load DB TABLE FILE.tsv\n"
+     "                       append the rows of a tab-separated file\n"
+     "  table dump DB TABLE [--index NAME]\n"
+     "                       print the rows as tab-separated text, in the order of index NAME\n"
+     "                       (default: the record-ID index); the record-ID column comes last\n"
+     "  table info DB TABLE  show fields, indexes, record count, encryption, BLOB compression\n"
+     "  table list DB        list the tables\n"
+     "  table drop DB TABLE  delete a table\n"
+     "  table rename DB OLD NEW\n"
+     "                       rename a table\n"
+     "\n"
+     "LIST is NAME:TYPE[:SIZE][:required],... with TYPE a field type: String (SIZE characters),\n"
+     "WideString (SIZE characters), Bytes (SIZE bytes), Smallint, Integer, Word, Largeint,\n"
+     "Boolean, Float, Currency, Date, Time, DateTime, Memo, FmtMemo, Blob, Graphic, AutoInc.\n"
+     "ID:AutoInc makes the record-ID field; without an AutoInc field the table gets a hidden one.\n"
+     "SPEC is NAME:FIELD;FIELD...[:descending][:caseinsensitive][:unique][:primary]. Unless\n"
+     "--no-autoindexes is given, every field but Bytes and BLOB fields gets indexes of its own.\n"
+     "\n"
+     "Tab-separated files: a header line naming fields of the table (in any order; fields not\n"
+     "named are NULL), then one line per row. \\N is NULL; \\t, \\n, \\r and \\\\ stand for TAB,\n"
+     "LF, CR and a backslash. Text is UTF-8; String and Memo values go into the engine's code\n"
+     "page, and a character it lacks stops the load. Dates are YYYY-MM-DD, times hh:mm:ss[.zzz],\n"
+     "numbers use \".\", Boolean is true/false, Bytes, Blob and Graphic are hexadecimal. Values\n"
+     "in the record-ID column are not read: the table numbers the rows it appends. A bad row\n"
+     "stops the load with its line and field; the rows before it stay in the table. A progress\n"
+     "bar shows on a terminal for large files. Dump writes its rows as it reads them: a failure\n"
+     "part way ends the output early, with the error line and status 1.\n"
+     "\n"
+     "Options:\n"
+     "  --fields LIST        the fields of a new table\n"
+     "  --index SPEC         (create) an index of a new table; (dump) the index giving the order\n"
+     "  --no-autoindexes     (create) no automatic per-field indexes\n"
+     "  --blob-compression N (create) compression of BLOB values: 0 none, 1 fastest, 2 default, 3 max\n"
+     "  --blob-block-size N  (create) bytes per block of BLOB data (default 512); a value takes\n"
+     "                       whole blocks, so small blocks suit short memos\n"
+     "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n",
+     CmdTable},
 };
 
 const char kNameNote[] =
@@ -168,8 +212,54 @@ struct TParsedLine {
   std::optional<std::string> Password;
   bool Help = false;
   bool Force = false;
+  TTableOptions Table;
   std::string UnknownOption;
 };
+
+struct TTableOptionName {
+  const char* Name;
+  TTableOption Bit;
+  bool TakesValue;
+};
+
+const TTableOptionName kTableOptions[] = {
+    {"--fields", toFields, true},
+    {"--index", toIndex, true},
+    {"--no-autoindexes", toNoAutoIndexes, false},
+    {"--blob-compression", toBlobCompression, true},
+    {"--blob-block-size", toBlobBlockSize, true},
+    {"--table-password", toTablePassword, true},
+};
+
+// Takes Args[I] (and its value) when it is a table option; false when it is none.
+bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOptions& Table) {
+  const std::string& Arg = Args[I];
+  for (const TTableOptionName& Option : kTableOptions) {
+    const std::string_view Name = Option.Name;
+    std::optional<std::string> Value;
+    if (Arg == Name) {
+      if (Option.TakesValue) {
+        if (I + 1 >= Args.size()) throw ToolError("option '" + Arg + "' needs a value (see edb table --help)");
+        Value = Args[++I];
+      }
+    } else if (Option.TakesValue && Arg.starts_with(std::string(Name) + "=")) {
+      Value = Arg.substr(Name.size() + 1);
+    } else {
+      continue;
+    }
+    Table.Given.emplace_back(Option.Bit, Option.Name);
+    switch (Option.Bit) {
+      case toFields: Table.Fields = *Value; break;
+      case toIndex: Table.Indexes.push_back(*Value); break;
+      case toNoAutoIndexes: Table.NoAutoIndexes = true; break;
+      case toBlobCompression: Table.BlobCompression = *Value; break;
+      case toBlobBlockSize: Table.BlobBlockSize = *Value; break;
+      case toTablePassword: Table.TablePassword = *Value; break;
+    }
+    return true;
+  }
+  return false;
+}
 
 TParsedLine ParseLine(const std::vector<std::string>& Args) {
   TParsedLine Line;
@@ -189,6 +279,8 @@ TParsedLine ParseLine(const std::vector<std::string>& Args) {
       Line.Password = Args[++I];
     } else if (Arg.starts_with("--password=")) {
       Line.Password = Arg.substr(std::string_view("--password=").size());
+    } else if (ParseTableOption(Args, I, Line.Table)) {
+      continue;
     } else if (Line.UnknownOption.empty()) {
       Line.UnknownOption = Arg;
     }
@@ -231,6 +323,9 @@ int Dispatch(const TParsedLine& Line, TEdbContext& Context, std::string& Contain
   if (Line.Force && !Command->TakesForce) {
     throw ToolError(std::string("option '--force' does not apply to ") + Command->Name + SeeHelp);
   }
+  if (!Line.Table.Given.empty() && Command->Run != CmdTable) {
+    throw ToolError("option '" + Line.Table.Given.front().second + "' does not apply to " + Command->Name + SeeHelp);
+  }
   const size_t Count = Line.Positionals.size() - 1;
   if (Count < Command->MinArgs || Count > Command->MaxArgs) {
     throw ToolError(std::string(Command->Name) + ": " + (Count < Command->MinArgs ? "missing" : "too many") +
@@ -246,7 +341,8 @@ int Dispatch(const TParsedLine& Line, TEdbContext& Context, std::string& Contain
     }
   }
   // Every text argument in the engine code page before anything is touched.
-  TCommandRun Run{Context, {Line.Positionals.begin() + 1, Line.Positionals.end()}, {}, Line.Force, {}};
+  TCommandRun Run{Context, {Line.Positionals.begin() + 1, Line.Positionals.end()}, {}, Line.Force, Line.Table, {}};
+  if (Run.Table.TablePassword) Run.Table.TablePassword = ArgumentToAnsi(*Run.Table.TablePassword, "--table-password", true);
   const std::vector<std::string> Roles = ArgumentRoles(Command->Usage);
   for (size_t I = 0; I < Run.Args.size(); ++I) {
     if (Command->NameArgs & (1u << I)) Run.Args[I] = ArgumentToAnsi(Run.Args[I], Roles.at(I));

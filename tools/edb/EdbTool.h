@@ -41,8 +41,10 @@ struct TEdbContext {
   std::istream& In;   // data for `put` without a source file (binary)
   std::ostream& Out;  // results and `get` data (binary)
   std::ostream& Err;  // error lines and the progress bar
-  // Draw the compaction progress bar on Err (set when Err is a terminal).
+  // Draw the progress bars of compact and table load on Err (set when Err is a terminal).
   bool ErrIsTerminal = false;
+  // table load draws its bar for files of at least this many bytes.
+  int64_t LoadProgressFromBytes = int64_t{8} << 20;
   // Value of the EDB_PASSWORD environment variable, used when no --password is given.
   std::optional<std::string> EnvPassword;
   // Value of the TESVAR_CODEPAGE environment variable: the engine code page for the run; unset,

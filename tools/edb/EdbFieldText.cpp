@@ -1,0 +1,444 @@
+// Field values between the table and the text of the table commands' files.
+
+#include "edb/EdbFieldText.h"
+
+#include "edb/EdbFieldList.h"
+#include "edb/EdbTool_internal.h"
+#include "edb/EdbTsv.h"
+#include "platform/CodePage.h"
+#include "storage/TableFormat.h"
+
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tesvar::edb {
+
+using namespace tesvar::toolkit;
+using storage::TFieldHeader;
+
+namespace {
+
+constexpr int64_t kMsPerDay = 86'400'000;
+
+bool IsAscii(std::string_view Text) {
+  for (char C : Text) {
+    if (static_cast<uint8_t>(C) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string Shortened(std::string_view Utf8) {
+  constexpr size_t kShown = 40;
+  if (Utf8.size() <= kShown) return "'" + ShownHost(Utf8) + "'";
+  size_t Cut = kShown;
+  while (Cut > 0 && (static_cast<uint8_t>(Utf8[Cut]) & 0xC0) == 0x80) --Cut;
+  return "'" + ShownHost(Utf8.substr(0, Cut)) + "...'";
+}
+
+template <class T>
+T ParseInteger(std::string_view Text, const char* What) {
+  T Value{};
+  std::string_view Digits = Text;
+  if (!Digits.empty() && Digits.front() == '+') Digits.remove_prefix(1);
+  const auto [End, Error] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
+  if (Digits.empty() || End != Digits.data() + Digits.size()) throw ToolError(Shortened(Text) + " is not " + What);
+  if (Error == std::errc::result_out_of_range) throw ToolError(Shortened(Text) + " is out of the range of " + What);
+  if (Error != std::errc()) throw ToolError(Shortened(Text) + " is not " + What);
+  return Value;
+}
+
+double ParseDouble(std::string_view Text) {
+  double Value = 0;
+  std::string_view Digits = Text;
+  if (!Digits.empty() && Digits.front() == '+') Digits.remove_prefix(1);
+  const auto [End, Error] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
+  if (Digits.empty() || Error != std::errc() || End != Digits.data() + Digits.size()) {
+    throw ToolError(Shortened(Text) + " is not a number (digits with '.' as the decimal point)");
+  }
+  return Value;
+}
+
+// Exactly Count decimal digits at Text[At...].
+bool Digits(std::string_view Text, size_t At, size_t Count, int32_t& Value) {
+  if (At + Count > Text.size()) return false;
+  Value = 0;
+  for (size_t I = At; I < At + Count; ++I) {
+    if (Text[I] < '0' || Text[I] > '9') return false;
+    Value = Value * 10 + (Text[I] - '0');
+  }
+  return true;
+}
+
+bool IsLeap(int32_t Year) { return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0; }
+
+int32_t DaysInMonth(int32_t Year, int32_t Month) {
+  static constexpr int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return Month == 2 && IsLeap(Year) ? 29 : kDays[Month - 1];
+}
+
+// "YYYY-MM-DD" from Text[0..10): the day number.
+bool ParseDatePart(std::string_view Text, int32_t& Day) {
+  int32_t Y = 0, M = 0, D = 0;
+  if (Text.size() < 10 || !Digits(Text, 0, 4, Y) || Text[4] != '-' || !Digits(Text, 5, 2, M) || Text[7] != '-' ||
+      !Digits(Text, 8, 2, D))
+    return false;
+  if (Y < 1 || M < 1 || M > 12 || D < 1 || D > DaysInMonth(Y, M)) return false;
+  Day = DayNumber(Y, M, D);
+  return true;
+}
+
+// "hh:mm:ss[.zzz]" (the whole of Text): milliseconds since midnight.
+bool ParseTimePart(std::string_view Text, int32_t& Ms) {
+  int32_t H = 0, M = 0, S = 0, Z = 0;
+  if ((Text.size() != 8 && Text.size() != 12) || !Digits(Text, 0, 2, H) || Text[2] != ':' || !Digits(Text, 3, 2, M) ||
+      Text[5] != ':' || !Digits(Text, 6, 2, S))
+    return false;
+  if (Text.size() == 12 && (Text[8] != '.' || !Digits(Text, 9, 3, Z))) return false;
+  if (H > 23 || M > 59 || S > 59) return false;
+  Ms = ((H * 60 + M) * 60 + S) * 1000 + Z;
+  return true;
+}
+
+void AppendDate(int32_t DayNo, std::string& Out) {
+  int32_t Y = 0, M = 0, D = 0;
+  DateOfDayNumber(DayNo, Y, M, D);
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%04d-%02d-%02d", Y, M, D);
+  Out += Text;
+}
+
+void AppendTime(int64_t Ms, std::string& Out) {
+  char Text[32];
+  const int64_t S = Ms / 1000;
+  if (Ms % 1000 != 0)
+    std::snprintf(Text, sizeof Text, "%02d:%02d:%02d.%03d", static_cast<int>(S / 3600), static_cast<int>(S / 60 % 60),
+                  static_cast<int>(S % 60), static_cast<int>(Ms % 1000));
+  else
+    std::snprintf(Text, sizeof Text, "%02d:%02d:%02d", static_cast<int>(S / 3600), static_cast<int>(S / 60 % 60),
+                  static_cast<int>(S % 60));
+  Out += Text;
+}
+
+template <class T>
+void AppendNumber(T Value, std::string& Out) {
+  char Text[64];
+  const auto [End, Error] = std::to_chars(Text, Text + sizeof Text, Value);
+  (void)Error;  // the buffer holds any number
+  Out.append(Text, End);
+}
+
+std::string ParseHex(std::string_view Text) {
+  if (Text.size() % 2 != 0) throw ToolError(Shortened(Text) + " is not hexadecimal bytes (two digits per byte)");
+  std::string Bytes(Text.size() / 2, '\0');
+  for (size_t I = 0; I < Bytes.size(); ++I) {
+    uint8_t Byte = 0;
+    const auto [End, Error] = std::from_chars(Text.data() + 2 * I, Text.data() + 2 * I + 2, Byte, 16);
+    if (Error != std::errc() || End != Text.data() + 2 * I + 2)
+      throw ToolError(Shortened(Text) + " is not hexadecimal bytes (two digits per byte)");
+    Bytes[I] = static_cast<char>(Byte);
+  }
+  return Bytes;
+}
+
+void AppendHex(std::string_view Bytes, std::string& Out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (char C : Bytes) {
+    Out += kHex[static_cast<uint8_t>(C) >> 4];
+    Out += kHex[static_cast<uint8_t>(C) & 15];
+  }
+}
+
+// The bytes of the engine code page as they go into the file: UTF-8, escaped.
+struct TAnsiToUtf8 {
+  enum TKind : uint8_t { kPlain, kOther, kUndefined };
+  std::string CodePage;
+  std::array<TKind, 256> Kind{};
+  std::array<std::array<char, 4>, 256> Text{};  // kOther: the escape or the UTF-8 character
+  std::array<uint8_t, 256> Length{};
+};
+
+const TAnsiToUtf8& AnsiTable() {
+  thread_local TAnsiToUtf8 Table;
+  const std::string Current = platform::EngineCodePage();
+  if (Table.CodePage != Current) {
+    for (int B = 0; B < 256; ++B) {
+      const char Byte = static_cast<char>(B);
+      const auto Index = static_cast<size_t>(B);
+      std::string Text;
+      if (B >= 0x20 && B < 0x80 && B != '\\') {
+        Table.Kind[Index] = TAnsiToUtf8::kPlain;
+      } else if (B < 0x80) {
+        Table.Kind[Index] = TAnsiToUtf8::kOther;
+        AppendTsvEscaped(std::string_view(&Byte, 1), Text);
+      } else if (platform::AnsiCharToUnicode(static_cast<uint8_t>(B))) {
+        Table.Kind[Index] = TAnsiToUtf8::kOther;
+        Text = platform::FromAnsi(std::string_view(&Byte, 1));
+      } else {
+        Table.Kind[Index] = TAnsiToUtf8::kUndefined;
+      }
+      // A character of a single-byte code page is in the Basic Multilingual Plane: three UTF-8
+      // bytes at most.
+      Table.Length[Index] = static_cast<uint8_t>(std::min<size_t>(Text.size(), 4));
+      std::memcpy(Table.Text[Index].data(), Text.data(), Table.Length[Index]);
+    }
+    Table.CodePage = Current;
+  }
+  return Table;
+}
+
+}  // namespace
+
+int32_t DayNumber(int32_t Year, int32_t Month, int32_t Day) {
+  // Days from civil (H. Hinnant), counted from 1970-01-01, moved to 0001-01-01 = 1.
+  const int32_t Y = Year - (Month <= 2);
+  const int32_t Era = (Y >= 0 ? Y : Y - 399) / 400;
+  const int32_t YearOfEra = Y - Era * 400;
+  const int32_t DayOfYear = (153 * (Month + (Month > 2 ? -3 : 9)) + 2) / 5 + Day - 1;
+  const int32_t DayOfEra = YearOfEra * 365 + YearOfEra / 4 - YearOfEra / 100 + DayOfYear;
+  return Era * 146097 + DayOfEra - 719468 + 719163;
+}
+
+void DateOfDayNumber(int32_t DayNo, int32_t& Year, int32_t& Month, int32_t& Day) {
+  const int32_t Z = DayNo - 719163 + 719468;
+  const int32_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
+  const int32_t DayOfEra = Z - Era * 146097;
+  const int32_t YearOfEra = (DayOfEra - DayOfEra / 1460 + DayOfEra / 36524 - DayOfEra / 146096) / 365;
+  const int32_t DayOfYear = DayOfEra - (365 * YearOfEra + YearOfEra / 4 - YearOfEra / 100);
+  const int32_t MP = (5 * DayOfYear + 2) / 153;
+  Day = DayOfYear - (153 * MP + 2) / 5 + 1;
+  Month = MP < 10 ? MP + 3 : MP - 9;
+  Year = YearOfEra + Era * 400 + (Month <= 2);
+}
+
+std::string TextToAnsi(std::string_view Utf8) {
+  if (IsAscii(Utf8)) return std::string(Utf8);
+  try {
+    return platform::ToAnsi(Utf8);
+  } catch (const platform::ECodePageError& E) {
+    throw ToolError(CodePageProblem(Utf8, E));
+  }
+}
+
+void AppendAnsiText(std::string_view Ansi, std::string& Out) {
+  const TAnsiToUtf8& Table = AnsiTable();
+  // Room for the longest result (four bytes per byte), cut to what was written.
+  const size_t Start = Out.size();
+  Out.resize(Start + 4 * Ansi.size());
+  char* To = Out.data() + Start;
+  for (const char C : Ansi) {
+    const auto B = static_cast<uint8_t>(C);
+    switch (Table.Kind[B]) {
+      case TAnsiToUtf8::kPlain: *To++ = C; break;
+      case TAnsiToUtf8::kOther:
+        std::memcpy(To, Table.Text[B].data(), 4);
+        To += Table.Length[B];
+        break;
+      case TAnsiToUtf8::kUndefined: {
+        Out.resize(Start);
+        char Code[8];
+        std::snprintf(Code, sizeof Code, "0x%02X", B);
+        throw ToolError(std::string("the byte ") + Code + " is no character of code page " + Table.CodePage);
+      }
+    }
+  }
+  Out.resize(static_cast<size_t>(To - Out.data()));
+}
+
+void ParseFieldText(const TFieldHeader& Field, std::string_view Utf8, uint8_t* Dest) {
+  using storage::PutInt32;
+  switch (Field.FieldType) {
+    case ftString: {
+      std::string Converted;
+      const std::string_view Ansi = IsAscii(Utf8) ? Utf8 : std::string_view(Converted = TextToAnsi(Utf8));
+      if (Ansi.find('\0') != std::string_view::npos) throw ToolError("a text field holds no NUL character");
+      if (Ansi.size() > static_cast<size_t>(Field.Size - 1)) {
+        throw ToolError("the text has " + std::to_string(Ansi.size()) + " characters, the field holds " +
+                        std::to_string(Field.Size - 1));
+      }
+      std::memcpy(Dest, Ansi.data(), Ansi.size());
+      std::memset(Dest + Ansi.size(), 0, static_cast<size_t>(Field.Size) - Ansi.size());
+      return;
+    }
+    case ftSmallint: {
+      const int16_t V = ParseInteger<int16_t>(Utf8, "a Smallint (-32768..32767)");
+      std::memcpy(Dest, &V, 2);
+      return;
+    }
+    case ftWord: {
+      const uint16_t V = ParseInteger<uint16_t>(Utf8, "a Word (0..65535)");
+      std::memcpy(Dest, &V, 2);
+      return;
+    }
+    case ftInteger: PutInt32(Dest, ParseInteger<int32_t>(Utf8, "an Integer (32 bits)")); return;
+    case ftLargeint: {
+      const int64_t V = ParseInteger<int64_t>(Utf8, "a Largeint (64 bits)");
+      std::memcpy(Dest, &V, 8);
+      return;
+    }
+    case ftBoolean: {
+      bool V = false;
+      if (Utf8 == "1" || Utf8 == "true" || Utf8 == "True" || Utf8 == "TRUE") V = true;
+      else if (Utf8 != "0" && Utf8 != "false" && Utf8 != "False" && Utf8 != "FALSE")
+        throw ToolError(Shortened(Utf8) + " is not a Boolean (true or false)");
+      Dest[0] = V ? 1 : 0;
+      Dest[1] = 0;
+      return;
+    }
+    case ftFloat:
+    case ftCurrency: {
+      const double V = ParseDouble(Utf8);
+      std::memcpy(Dest, &V, 8);
+      return;
+    }
+    case ftDate: {
+      int32_t Day = 0;
+      if (Utf8.size() != 10 || !ParseDatePart(Utf8, Day)) throw ToolError(Shortened(Utf8) + " is not a date (YYYY-MM-DD)");
+      std::memset(Dest, 0, 8);
+      PutInt32(Dest, Day);
+      return;
+    }
+    case ftTime: {
+      int32_t Ms = 0;
+      if (!ParseTimePart(Utf8, Ms)) throw ToolError(Shortened(Utf8) + " is not a time (hh:mm:ss or hh:mm:ss.zzz)");
+      std::memset(Dest, 0, 8);
+      PutInt32(Dest, Ms);
+      return;
+    }
+    case ftDateTime: {
+      int32_t Day = 0, Ms = 0;
+      if (Utf8.size() < 11 || Utf8[10] != ' ' || !ParseDatePart(Utf8, Day) || !ParseTimePart(Utf8.substr(11), Ms))
+        throw ToolError(Shortened(Utf8) + " is not a date and time (YYYY-MM-DD hh:mm:ss[.zzz])");
+      const double V = static_cast<double>(Day) * static_cast<double>(kMsPerDay) + Ms;
+      std::memcpy(Dest, &V, 8);
+      return;
+    }
+    case ftBytes: {
+      const std::string Bytes = ParseHex(Utf8);
+      if (Bytes.size() != static_cast<size_t>(Field.Size))
+        throw ToolError("the field holds " + std::to_string(Field.Size) + " bytes, " + std::to_string(Bytes.size()) +
+                        " are given");
+      std::memcpy(Dest, Bytes.data(), Bytes.size());
+      return;
+    }
+    case ftWideString: {
+      const auto* S = reinterpret_cast<const uint8_t*>(Utf8.data());
+      const size_t Capacity = static_cast<size_t>(Field.Size / 2 - 1);
+      std::u16string Units;
+      for (size_t I = 0; I < Utf8.size();) {
+        UChar32 C;
+        U8_NEXT(S, I, Utf8.size(), C);
+        if (C < 0) throw ToolError("not valid UTF-8 text");
+        if (C == 0) throw ToolError("a text field holds no NUL character");
+        if (C > 0xFFFF) {
+          Units += static_cast<char16_t>(U16_LEAD(C));
+          Units += static_cast<char16_t>(U16_TRAIL(C));
+        } else {
+          Units += static_cast<char16_t>(C);
+        }
+      }
+      if (Units.size() > Capacity)
+        throw ToolError("the text has " + std::to_string(Units.size()) + " UTF-16 units, the field holds " +
+                        std::to_string(Capacity));
+      std::memset(Dest, 0, static_cast<size_t>(Field.Size));
+      std::memcpy(Dest, Units.data(), Units.size() * 2);
+      return;
+    }
+    default: throw ToolError("edb cannot store values of type " + FieldTypeName(Field.FieldType));
+  }
+}
+
+std::string ParseBlobText(const TFieldHeader& Field, std::string_view Utf8) {
+  if (Field.FieldType == ftMemo || Field.FieldType == ftFmtMemo) return TextToAnsi(Utf8);
+  return ParseHex(Utf8);
+}
+
+void AppendFieldText(const TFieldHeader& Field, const uint8_t* Src, std::string& Out) {
+  switch (Field.FieldType) {
+    case ftString: {
+      const size_t Length = strnlen(reinterpret_cast<const char*>(Src), static_cast<size_t>(Field.Size));
+      AppendAnsiText(std::string_view(reinterpret_cast<const char*>(Src), Length), Out);
+      return;
+    }
+    case ftSmallint: {
+      int16_t V;
+      std::memcpy(&V, Src, 2);
+      AppendNumber(V, Out);
+      return;
+    }
+    case ftWord: {
+      uint16_t V;
+      std::memcpy(&V, Src, 2);
+      AppendNumber(V, Out);
+      return;
+    }
+    case ftInteger: AppendNumber(storage::GetInt32(Src), Out); return;
+    case ftLargeint: {
+      int64_t V;
+      std::memcpy(&V, Src, 8);
+      AppendNumber(V, Out);
+      return;
+    }
+    case ftBoolean: Out += Src[0] != 0 ? "true" : "false"; return;
+    case ftFloat:
+    case ftCurrency: {
+      double V;
+      std::memcpy(&V, Src, 8);
+      AppendNumber(V, Out);
+      return;
+    }
+    case ftDate: AppendDate(storage::GetInt32(Src), Out); return;
+    case ftTime: AppendTime(storage::GetInt32(Src), Out); return;
+    case ftDateTime: {
+      double V;
+      std::memcpy(&V, Src, 8);
+      const double Rounded = std::floor(V + 0.5);
+      if (!(Rounded >= static_cast<double>(kMsPerDay)) || Rounded > 3.0e14) {
+        AppendNumber(V, Out);  // no date of the calendar: the stored number, as it is
+        return;
+      }
+      const auto Ms = static_cast<int64_t>(Rounded);
+      AppendDate(static_cast<int32_t>(Ms / kMsPerDay), Out);
+      Out += ' ';
+      AppendTime(Ms % kMsPerDay, Out);
+      return;
+    }
+    case ftBytes: AppendHex(std::string_view(reinterpret_cast<const char*>(Src), static_cast<size_t>(Field.Size)), Out); return;
+    case ftWideString: {
+      const size_t Capacity = static_cast<size_t>(Field.Size / 2);
+      std::u16string Units;
+      for (size_t I = 0; I < Capacity; ++I) {
+        char16_t U;
+        std::memcpy(&U, Src + 2 * I, 2);
+        if (U == 0) break;
+        Units += U;
+      }
+      std::string Utf8;
+      for (size_t I = 0; I < Units.size();) {
+        UChar32 C;
+        U16_NEXT(Units.data(), I, Units.size(), C);
+        if (U_IS_SURROGATE(C)) C = 0xFFFD;  // a lone surrogate is no character
+        char Bytes[4];
+        int32_t Length = 0;
+        U8_APPEND_UNSAFE(reinterpret_cast<uint8_t*>(Bytes), Length, C);
+        Utf8.append(Bytes, static_cast<size_t>(Length));
+      }
+      AppendTsvEscaped(Utf8, Out);
+      return;
+    }
+    default: throw ToolError("edb cannot show values of type " + FieldTypeName(Field.FieldType));
+  }
+}
+
+void AppendBlobText(const TFieldHeader& Field, std::string_view Stored, std::string& Out) {
+  if (Field.FieldType == ftMemo || Field.FieldType == ftFmtMemo) AppendAnsiText(Stored, Out);
+  else AppendHex(Stored, Out);
+}
+
+}  // namespace tesvar::edb

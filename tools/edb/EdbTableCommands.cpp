@@ -1,0 +1,684 @@
+// The `edb table` commands over the table storage: create, load, dump, info, list, drop and
+// rename tables of a database kept in a container file or a directory.
+
+#include "container/TContainerFileSystem.h"
+#include "edb/EdbFieldList.h"
+#include "edb/EdbFieldText.h"
+#include "edb/EdbTableStore.h"
+#include "edb/EdbTool_internal.h"
+#include "edb/EdbTsv.h"
+#include "platform/AnsiCase.h"
+#include "platform/Exception.h"
+#include "platform/IFileSystem.h"
+#include "storage/StorageEngine.h"
+#include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabase.h"
+#include "storage/TEdbDatabaseManager.h"
+#include "storage/TableFormat.h"
+#include "toolkit/IEdbDataset.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+namespace tesvar::edb {
+
+using namespace tesvar::storage;
+using toolkit::TFieldType;
+
+namespace {
+
+// Records per page of the page pool while the tool has a table open.
+constexpr int32_t kRecordsPerPage = 1000;
+// The TSV file is read in pieces of this size.
+constexpr size_t kReadChunk = 4 << 20;
+// The largest BLOB block size create takes.
+constexpr int32_t kMaxBlobBlockSize = 1 << 20;
+// Dump output goes out in pieces of about this size.
+constexpr size_t kWriteChunk = 1 << 20;
+
+// The dataset through which the tool opens a table.
+class TToolDataset : public toolkit::IEdbDataset {
+public:
+  TToolDataset(std::string File, bool Container, std::string Password, bool ReadOnly)
+      : FFile(std::move(File)), FContainer(Container), FPassword(std::move(Password)), FReadOnly(ReadOnly) {}
+  std::string DatabaseFileName() const override { return FContainer ? FFile : std::string(); }
+  std::string DatabaseName() const override { return FContainer ? std::string() : FFile; }
+  const void* DatabaseComponent() const override { return nullptr; }
+  bool InMemory() const override { return false; }
+  bool Temporary() const override { return false; }
+  bool ReadOnly() const override { return FReadOnly; }
+  void SetReadOnly(bool Value) override { FReadOnly = Value; }
+  std::string Password() const override { return FPassword; }
+  int32_t RecordsPerPage() const override { return kRecordsPerPage; }
+  bool OneRecordPages() const override { return false; }
+  bool Encrypted() const override { return !FPassword.empty(); }
+  uint8_t BLOBCompression() const override { return FBLOBCompression; }
+  int32_t BLOBBlockSize() const override { return FBLOBBlockSize; }
+  bool Active() const override { return true; }
+  void Close() override {}
+  void SetBLOBCompression(uint8_t Value) { FBLOBCompression = Value; }
+  // 0: the engine's default.
+  void SetBLOBBlockSize(int32_t Value) { FBLOBBlockSize = Value; }
+
+private:
+  std::string FFile;
+  bool FContainer;
+  std::string FPassword;
+  bool FReadOnly;
+  uint8_t FBLOBCompression = 2;
+  int32_t FBLOBBlockSize = 0;
+};
+
+enum class Access { Read, Write };
+
+// The database of a run: the storage engine, a connected database component and the dataset for
+// the table. Destroyed in reverse order (the table first, then the component, then the engine).
+class TToolDatabase {
+public:
+  TToolDatabase(const TCommandRun& Run, Access How)
+      : FPath(Run.Args[1]),
+        FDataset(FPath, !platform::FileSystem().DirectoryExists(FPath), Run.Table.TablePassword.value_or(std::string()),
+                 How == Access::Read) {
+    platform::IFileSystem& Fs = platform::FileSystem();
+    FDatabase.SetReadOnly(How == Access::Read);
+    if (Fs.DirectoryExists(FPath)) {
+      FDatabase.SetDirectory(FPath);
+    } else {
+      if (!Fs.FileExists(FPath)) throw ToolError(FPath + ": no such container or directory (edb create makes a container)");
+      const std::string Password = Run.Password.value_or(std::string());
+      if (container::TContainerFileSystem::IsFileEncrypted(FPath)) {
+        if (Password.empty()) throw ToolError(FPath + ": the container is encrypted; give --password or set EDB_PASSWORD");
+        if (!container::TContainerFileSystem::CheckFilePassword(FPath, Password)) throw ToolError(FPath + ": wrong password");
+      }
+      FDatabase.SetDatabaseFileName(FPath);
+      FDatabase.SetPassword(Password);
+    }
+    FDatabase.SetConnected(true);
+    FManager = &edGetDatabaseManager(FPath, &FDataset);
+    if (How == Access::Write && FManager->ReadOnly()) throw ToolError(FPath + ": the database can only be read");
+  }
+  ~TToolDatabase() {
+    try {
+      FDatabase.SetConnected(false);
+    } catch (...) {
+      // Nothing is left to write: the tables were closed, their errors reported.
+    }
+  }
+  TToolDatabase(const TToolDatabase&) = delete;
+  TToolDatabase& operator=(const TToolDatabase&) = delete;
+
+  TEdbDatabaseManager& Manager() { return *FManager; }
+  TToolDataset& Dataset() { return FDataset; }
+  const std::string& Path() const { return FPath; }
+  bool TableExists(const std::string& Table) { return FManager->FileExists(Table + ".dat", pfs::fsmDefault); }
+
+private:
+  ScopedStorageEngine FEngine;
+  std::string FPath;
+  TToolDataset FDataset;
+  TEdbDatabase FDatabase;
+  TEdbDatabaseManager* FManager = nullptr;
+};
+
+// A table open through the tool's dataset; closed (flushed) by Close, or dropped on the way out.
+class TOpenTable {
+public:
+  TOpenTable(TToolDatabase& Database, const std::string& Name) : FDatabase(Database), FName(Name) {
+    if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+    TEdbDataManager& Table = edGetDataManager(Name, &Database.Manager());
+    const int32_t Result = Table.ConnectDataset(Database.Dataset());
+    switch (Result) {
+      case otrOk: FTable = &Table; return;
+      case otrNoDataFile: throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+      case otrBadPassword:
+        throw ToolError(Database.Dataset().Password().empty()
+                            ? Quoted(Name) + ": the table is encrypted; give --table-password"
+                            : Quoted(Name) + ": wrong table password");
+      default:
+        throw ToolError(Quoted(Name) + ": cannot open the table: " +
+                        (Table.LastOpenError().empty() ? std::string("its files cannot be opened") : Shown(Table.LastOpenError())));
+    }
+  }
+  ~TOpenTable() {
+    try {
+      Close();
+    } catch (...) {
+      // Reported by Close on the way that does not fail.
+    }
+  }
+  TOpenTable(const TOpenTable&) = delete;
+  TOpenTable& operator=(const TOpenTable&) = delete;
+
+  TEdbDataManager& operator*() const { return *FTable; }
+  TEdbDataManager* operator->() const { return FTable; }
+  // Flushes and closes the table; raises the close's error.
+  void Close() {
+    if (!FTable) return;
+    TEdbDataManager* Table = FTable;
+    FTable = nullptr;
+    Table->DisconnectDataset(FDatabase.Dataset());
+  }
+
+private:
+  TToolDatabase& FDatabase;
+  std::string FName;
+  TEdbDataManager* FTable = nullptr;
+};
+
+std::string TableNameArgument(const TCommandRun& Run, size_t At) {
+  std::string Name = ArgumentToAnsi(Run.Args[At], At == 2 ? "TABLE" : "NEW");
+  if (Name.empty()) throw ToolError("an empty table name");
+  for (char C : Name) {
+    const uint8_t B = static_cast<uint8_t>(C);
+    if (B < 0x20 || C == '\\' || C == '/' || C == ':' || C == '*' || C == '?' || C == '"' || C == '<' || C == '>' || C == '|')
+      throw ToolError(Quoted(Name) + ": a table name holds no path or control characters");
+  }
+  return Name;
+}
+
+void AppendNumber32(int32_t Value, std::string& Out) {
+  char Text[16];
+  const auto [End, Error] = std::to_chars(Text, Text + sizeof Text, Value);
+  (void)Error;  // sixteen characters hold any int32
+  Out.append(Text, End);
+}
+
+// The null flag of a field of a record.
+bool IsNull(const TEdbDataManager& Table, const uint8_t* Record, int32_t FieldNo) {
+  return (Record[Table.DataSize() + 4 + FieldNo / 8] >> (FieldNo % 8)) & 1;
+}
+
+void SetNotNull(const TEdbDataManager& Table, uint8_t* Record, int32_t FieldNo) {
+  Record[Table.DataSize() + 4 + FieldNo / 8] &= static_cast<uint8_t>(~(1u << (FieldNo % 8)));
+}
+
+std::string CompressionName(uint8_t Level) {
+  static const char* const kNames[] = {"0 (none)", "1 (fastest)", "2 (default)", "3 (max)"};
+  return Level < 4 ? kNames[Level] : std::to_string(Level) + " (unknown)";
+}
+
+// A progress bar over the bytes of the TSV file, shown on a terminal for large files only.
+class TLoadProgress {
+public:
+  TLoadProgress(const TCommandRun& Run, int64_t Total)
+      : FBar(Run.Context.Err, "loading"), FTotal(Total), FShow(Run.Context.ErrIsTerminal && Total >= Run.Context.LoadProgressFromBytes) {}
+  ~TLoadProgress() { FBar.Finish(); }
+  TLoadProgress(const TLoadProgress&) = delete;
+  TLoadProgress& operator=(const TLoadProgress&) = delete;
+  void Update(int64_t Done) {
+    if (FShow) FBar.Show(100.0 * static_cast<double>(Done) / static_cast<double>(FTotal));
+  }
+
+private:
+  TProgressBar FBar;
+  int64_t FTotal;
+  bool FShow;
+};
+
+// Reads a host file line by line in large pieces.
+class TLineReader {
+public:
+  explicit TLineReader(platform::IFile& File) : FFile(File) {}
+  // The next line without its LF; false at the end of the file. Views stay valid until the
+  // next call.
+  bool Next(std::string_view& Line) {
+    while (true) {
+      const char* Start = FBuffer.data() + FPos;
+      const void* Lf = std::memchr(Start, '\n', FBuffer.size() - FPos);
+      if (Lf) {
+        const size_t End = static_cast<size_t>(static_cast<const char*>(Lf) - FBuffer.data());
+        Line = std::string_view(Start, End - FPos);
+        FPos = End + 1;
+        return true;
+      }
+      if (FEnd) {
+        if (FPos == FBuffer.size()) return false;
+        Line = std::string_view(Start, FBuffer.size() - FPos);  // a last line without LF
+        FPos = FBuffer.size();
+        return true;
+      }
+      FBuffer.erase(0, FPos);
+      FPos = 0;
+      const size_t Kept = FBuffer.size();
+      FBuffer.resize(Kept + kReadChunk);
+      const int64_t Got = FFile.Read(FBuffer.data() + Kept, static_cast<int64_t>(kReadChunk));
+      if (Got < 0) throw ToolError("cannot read: " + platform::LastErrorText());
+      FBuffer.resize(Kept + static_cast<size_t>(Got));
+      FRead += Got;
+      if (Got == 0) FEnd = true;
+    }
+  }
+  int64_t BytesRead() const { return FRead; }
+
+private:
+  platform::IFile& FFile;
+  std::string FBuffer;
+  size_t FPos = 0;
+  int64_t FRead = 0;
+  bool FEnd = false;
+};
+
+// A failure of one line of the TSV file.
+class TLineError : public ToolError {
+public:
+  using ToolError::ToolError;
+};
+
+// Where a column of the TSV file goes.
+struct TColumn {
+  int32_t FieldNo = 0;  // -1: the record-ID column, whose values the table assigns
+  std::string Name;     // as shown
+};
+
+void ParseHeader(TEdbDataManager& Table, std::string_view Line, std::vector<TColumn>& Columns) {
+  if (Line.starts_with("\xEF\xBB\xBF")) Line.remove_prefix(3);  // a UTF-8 byte order mark
+  std::vector<TTsvField> Fields;
+  SplitTsvLine(Line, Fields);
+  std::vector<bool> Seen(Table.FieldHeaders().size() + 1, false);
+  for (const TTsvField& Field : Fields) {
+    std::string Name;
+    size_t BadAt = 0;
+    if (Field.Null || !UnescapeTsvField(Field.Raw, Name, BadAt)) throw TLineError("line 1: the header names fields, not \\N or a bad escape");
+    std::string Ansi;
+    try {
+      Ansi = TextToAnsi(Name);
+    } catch (const ToolError& E) {
+      throw TLineError("line 1, field '" + ShownHost(Name) + "': " + E.what());
+    }
+    const auto& Headers = Table.FieldHeaders();
+    int32_t FieldNo = -2;
+    if (platform::AnsiSameText(Ansi, Table.TableHeader().IDFieldName)) FieldNo = -1;
+    for (size_t I = 0; I < Headers.size() && FieldNo == -2; ++I) {
+      if (platform::AnsiSameText(Headers[I].Name, Ansi)) FieldNo = static_cast<int32_t>(I);
+    }
+    if (FieldNo == -2) throw TLineError("line 1: the table has no field " + Quoted(Ansi));
+    if (Seen[static_cast<size_t>(FieldNo + 1)]) throw TLineError("line 1: field " + Quoted(Ansi) + " is named twice");
+    Seen[static_cast<size_t>(FieldNo + 1)] = true;
+    Columns.push_back({FieldNo, Shown(FieldNo < 0 ? Table.TableHeader().IDFieldName : Headers[static_cast<size_t>(FieldNo)].Name)});
+  }
+  for (size_t I = 0; I < Table.FieldHeaders().size(); ++I) {
+    if (Table.FieldHeaders()[I].Required && !Seen[I + 1])
+      throw TLineError("line 1: the header lacks the required field " + Quoted(Table.FieldHeaders()[I].Name));
+  }
+}
+
+// The unique indexes of the table (their keys are checked on every row).
+std::vector<int32_t> UniqueIndexes(const TEdbDataManager& Table) {
+  std::vector<int32_t> Found;
+  for (int32_t I = 0; I < Table.IndexCount(); ++I) {
+    const TIndexHeader& Header = Table.Index(I).Header();
+    if ((Header.Options & (toolkit::ixUnique | toolkit::ixPrimary).Bits()) != 0 && Header.FieldNos != std::vector<int32_t>{-1})
+      Found.push_back(I);
+  }
+  return Found;
+}
+
+// The unique index whose key the last record shares with another record, or -1.
+int32_t DuplicateKey(TEdbDataManager& Table, const std::vector<int32_t>& Unique, std::vector<uint8_t>& Scratch) {
+  const int32_t RecNo = Table.RecordCount() - 1;
+  for (int32_t IndexNo : Unique) {
+    Table.BuildIndex(IndexNo);
+    const TEdbIndex& Index = Table.Index(IndexNo);
+    const int32_t At = Index.FindRecord(RecNo);
+    std::memcpy(Scratch.data(), Table.GetRecord(RecNo), Scratch.size());
+    for (int32_t Near : {At - 1, At + 1}) {
+      if (Near < 0 || Near >= Index.Count()) continue;
+      if (Index.CompareKeys(Scratch.data(), Table.GetRecord(Index.At(Near))) == 0) return IndexNo;
+    }
+  }
+  return -1;
+}
+
+// Appends the rows of File to Table, counting them in Loaded. A TLineError names the line that
+// stopped it; the rows before it are in the table.
+void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& File, int64_t& Loaded) {
+  TLoadProgress Progress(Run, File.Size());
+  TLineReader Reader(File);
+  std::string_view Line;
+  if (!Reader.Next(Line)) throw TLineError("the file is empty (it needs a header line naming the fields)");
+  std::vector<TColumn> Columns;
+  ParseHeader(Table, Line, Columns);
+
+  const std::vector<uint8_t> Fresh = Table.NewRecordBuffer();
+  std::vector<uint8_t> Record(Fresh.size());
+  std::vector<uint8_t> Scratch(Fresh.size());
+  const std::vector<int32_t> Unique = UniqueIndexes(Table);
+  const bool HasBLOBs = Table.HasBLOBFields();
+  std::vector<TTsvField> Fields;
+  std::string Text;
+  struct TBlobValue {
+    int32_t FieldNo;
+    std::string Stored;
+  };
+  std::vector<TBlobValue> Blobs;
+  int64_t LineNo = 1;
+  while (Reader.Next(Line)) {
+    ++LineNo;
+    if ((LineNo & 0x3FFF) == 0) Progress.Update(Reader.BytesRead());
+    SplitTsvLine(Line, Fields);
+    // Messages are made only for a row that fails.
+    auto where = [LineNo]() { return "line " + std::to_string(LineNo); };
+    if (Fields.size() != Columns.size()) {
+      throw TLineError(where() + ": " + std::to_string(Fields.size()) + (Fields.size() == 1 ? " field" : " fields") +
+                       ", the header names " + std::to_string(Columns.size()));
+    }
+    std::memcpy(Record.data(), Fresh.data(), Record.size());
+    Blobs.clear();
+    for (size_t C = 0; C < Columns.size(); ++C) {
+      const TColumn& Column = Columns[C];
+      if (Column.FieldNo < 0) continue;  // the table assigns the record ID
+      const TFieldHeader& Header = Table.FieldHeaders()[static_cast<size_t>(Column.FieldNo)];
+      auto at = [&]() { return where() + ", field '" + Column.Name + "'"; };
+      if (Fields[C].Null) {
+        if (Header.Required) throw TLineError(at() + ": the field is required, \\N is not allowed");
+        continue;
+      }
+      Text.clear();
+      size_t BadAt = 0;
+      if (!UnescapeTsvField(Fields[C].Raw, Text, BadAt)) {
+        throw TLineError(at() + ": a backslash that starts no escape (\\N, \\t, \\n, \\r, \\\\) at character " +
+                         std::to_string(BadAt + 1));
+      }
+      try {
+        if (toolkit::IsBlobFieldType(Header.FieldType)) {
+          Blobs.push_back({Column.FieldNo, ParseBlobText(Header, Text)});
+        } else {
+          ParseFieldText(Header, Text, Record.data() + Table.FieldOffset(Column.FieldNo));
+        }
+      } catch (const ToolError& E) {
+        throw TLineError(at() + ": " + E.what());
+      }
+      SetNotNull(Table, Record.data(), Column.FieldNo);
+    }
+    // Everything of the row is checked: now it goes in.
+    if (HasBLOBs) AddBlobRecord(Table);
+    try {
+      Table.edInsertRecord(Record.data(), 0);
+    } catch (...) {
+      if (HasBLOBs) DropLastBlobRecord(Table);
+      throw;
+    }
+    const int32_t RecNo = Table.RecordCount() - 1;
+    for (const TBlobValue& Blob : Blobs) WriteBlobValue(Table, Blob.FieldNo, RecNo, Blob.Stored);
+    if (!Unique.empty()) {
+      const int32_t Duplicate = DuplicateKey(Table, Unique, Scratch);
+      if (Duplicate >= 0) {
+        if (HasBLOBs) DeleteBlobRecord(Table, RecNo);
+        Table.edDeleteRecord(0, RecNo);
+        throw TLineError(where() + ": its key of the unique index " + Quoted(Table.Index(Duplicate).Header().Name) +
+                         " is in the table already");
+      }
+    }
+    ++Loaded;
+  }
+  Progress.Update(Reader.BytesRead());
+}
+
+// Dump output: appended to a buffer that goes out in large pieces.
+class TDumpWriter {
+public:
+  explicit TDumpWriter(std::ostream& Out) : FOut(Out) { FBuffer.reserve(kWriteChunk + (64 << 10)); }
+  std::string& Buffer() { return FBuffer; }
+  void FlushIfFull() {
+    if (FBuffer.size() >= kWriteChunk) Flush();
+  }
+  void Flush() {
+    FOut.write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+    FBuffer.clear();
+    if (!FOut) throw ToolError("cannot write the output");
+  }
+
+private:
+  std::ostream& FOut;
+  std::string FBuffer;
+};
+
+int TableCreate(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  if (!Run.Table.Fields) throw ToolError("table create: --fields is required (see edb table --help)");
+  const toolkit::TFieldDefs Fields = ParseFieldList(*Run.Table.Fields);
+  toolkit::TIndexDefs Indexes;
+  for (const std::string& Spec : Run.Table.Indexes) Indexes.push_back(ParseIndexSpec(Spec));
+  uint8_t Compression = 2;
+  if (Run.Table.BlobCompression) {
+    const std::string& Text = *Run.Table.BlobCompression;
+    if (Text.size() != 1 || Text[0] < '0' || Text[0] > '3') throw ToolError("--blob-compression: a level 0 to 3, not '" + ShownHost(Text) + "'");
+    Compression = static_cast<uint8_t>(Text[0] - '0');
+  }
+  int32_t BlockSize = 0;
+  if (Run.Table.BlobBlockSize) {
+    const std::string& Text = *Run.Table.BlobBlockSize;
+    const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), BlockSize);
+    if (Text.empty() || Error != std::errc() || End != Text.data() + Text.size() || BlockSize < 1 || BlockSize > kMaxBlobBlockSize)
+      throw ToolError("--blob-block-size: a number of bytes from 1 to " + std::to_string(kMaxBlobBlockSize) + ", not '" +
+                      ShownHost(Text) + "'");
+  }
+  if (Run.Table.TablePassword && Run.Table.TablePassword->empty()) throw ToolError("--table-password: an empty password");
+  TToolDatabase Database(Run, Access::Write);
+  Database.Dataset().SetBLOBCompression(Compression);
+  Database.Dataset().SetBLOBBlockSize(BlockSize);
+  if (Database.TableExists(Name)) throw ToolError(Database.Path() + ": table " + Quoted(Name) + " exists already");
+  edGetDataManager(Name, &Database.Manager())
+      .CreateTable(Fields, Indexes, kRecordsPerPage, !Run.Table.NoAutoIndexes, &Database.Dataset());
+  return 0;
+}
+
+int TableLoad(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  const std::string& Source = Run.Args[3];
+  platform::IFileSystem& Fs = platform::FileSystem();
+  if (Fs.DirectoryExists(Source)) throw ToolError(Source + ": is a directory");
+  platform::FileOpenOptions Options;
+  Options.randomAccess = false;
+  std::unique_ptr<platform::IFile> File = Fs.Open(Source, Options);
+  if (!File) throw ToolError(Source + ": cannot open: " + platform::LastErrorText());
+  TToolDatabase Database(Run, Access::Write);
+  TOpenTable Table(Database, Name);
+  int64_t Loaded = 0;
+  try {
+    LoadRows(Run, *Table, *File, Loaded);
+  } catch (const std::exception& E) {
+    // The rows before the fault stay: the close writes them.
+    std::string Message = dynamic_cast<const Exception*>(&E) ? Shown(static_cast<const Exception&>(E).Message()) : E.what();
+    std::string Kept;
+    try {
+      Table.Close();
+      Kept = "; the " + std::to_string(Loaded) + (Loaded == 1 ? " row" : " rows") + " before it are in the table";
+    } catch (const Exception& Close) {
+      Kept = "; the rows before it could not be written: " + Shown(Close.Message());
+    }
+    if (dynamic_cast<const TLineError*>(&E)) throw ToolError(ShownHost(Source) + ": " + Message + Kept);
+    throw ToolError(Quoted(Name) + ": after " + std::to_string(Loaded) + " rows: " + Message + Kept);
+  }
+  Table.Close();
+  Run.Result << Loaded << (Loaded == 1 ? " row" : " rows") << " loaded into " << Quoted(Name) << '\n';
+  return 0;
+}
+
+int TableDump(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  if (Run.Table.Indexes.size() > 1) throw ToolError("table dump: one --index at most");
+  TToolDatabase Database(Run, Access::Read);
+  TOpenTable Table(Database, Name);
+  int32_t IndexNo = 0;
+  if (!Run.Table.Indexes.empty()) {
+    const std::string Index = ArgumentToAnsi(Run.Table.Indexes[0], "--index");
+    IndexNo = Table->InternalGetIndexNo(Index);
+    if (IndexNo < 0) throw ToolError(Quoted(Name) + ": no index " + Quoted(Index) + " (edb table info lists them)");
+  } else {
+    IndexNo = Table->InternalGetIndexNo(std::string(1, '@') + Table->TableHeader().IDFieldName);
+    if (IndexNo < 0) IndexNo = 0;
+  }
+  Table->BuildIndex(IndexNo);
+  const TEdbIndex& Index = Table->Index(IndexNo);
+  const std::vector<TFieldHeader>& Fields = Table->FieldHeaders();
+  TDumpWriter Writer(Run.Context.Out);
+  std::string& Out = Writer.Buffer();
+  for (const TFieldHeader& Field : Fields) {
+    AppendAnsiText(Field.Name, Out);
+    Out += '\t';
+  }
+  AppendAnsiText(Table->TableHeader().IDFieldName, Out);
+  Out += '\n';
+  std::string Blob;
+  const int32_t DataSize = Table->DataSize();
+  for (int32_t Position = 0; Position < Index.Count(); ++Position) {
+    const int32_t RecNo = Index.At(Position);
+    const uint8_t* Record = Table->GetRecord(RecNo);
+    int32_t ID = GetInt32(Record + DataSize);
+    for (size_t F = 0; F < Fields.size(); ++F) {
+      const int32_t FieldNo = static_cast<int32_t>(F);
+      if (IsNull(*Table, Record, FieldNo)) {
+        AppendTsvNull(Out);
+      } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
+        ReadBlobValue(*Table, FieldNo, RecNo, Blob);
+        AppendBlobText(Fields[F], Blob, Out);
+        Record = Table->GetRecord(RecNo);  // the BLOB read may have used the pool
+      } else {
+        AppendFieldText(Fields[F], Record + Table->FieldOffset(FieldNo), Out);
+      }
+      Out += '\t';
+    }
+    AppendNumber32(ID, Out);
+    Out += '\n';
+    Writer.FlushIfFull();
+  }
+  Writer.Flush();
+  Table.Close();
+  return 0;
+}
+
+int TableInfo(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  TToolDatabase Database(Run, Access::Read);
+  TOpenTable Table(Database, Name);
+  const TTableHeader& Header = Table->TableHeader();
+  std::ostream& Out = Run.Result;
+  auto Padded = [](std::string Text, size_t Width) {
+    size_t Characters = 0;
+    for (char C : Text) Characters += (static_cast<uint8_t>(C) & 0xC0) != 0x80;
+    if (Characters < Width) Text.append(Width - Characters, ' ');
+    return Text;
+  };
+  Out << "Table:            " << Shown(Name) << '\n'
+      << "Records:          " << Header.RecordCount << '\n'
+      << "Encryption:       " << (Header.Encrypted ? "table password (records and BLOBs)" : "none") << '\n'
+      << "BLOB compression: " << CompressionName(Header.BLOBCompression) << '\n';
+  if (Table->HasBLOBFields()) Out << "BLOB blocks:      " << Table->BLOBBlockSize() << " bytes\n";
+  Out << "Fields:\n";
+  for (const TFieldHeader& Field : Table->FieldHeaders()) {
+    std::string Type = FieldTypeName(Field.FieldType);
+    if (Field.FieldType == toolkit::ftString) Type += ":" + std::to_string(Field.Size - 1);
+    else if (Field.FieldType == toolkit::ftWideString) Type += ":" + std::to_string(Field.Size - 2);
+    else if (Field.FieldType == toolkit::ftBytes) Type += ":" + std::to_string(Field.Size);
+    Out << "  " << Padded(Shown(Field.Name), 20) << Type << (Field.Required ? " required" : "") << '\n';
+  }
+  Out << "  " << Padded(Shown(Header.IDFieldName), 20) << "AutoInc (record ID, last " << Header.LastAutoInc << ")\n"
+      << "Indexes:\n";
+  for (int32_t I = 0; I < Table->IndexCount(); ++I) {
+    const TIndexHeader& Index = Table->Index(I).Header();
+    if (Index.Temporary()) continue;
+    std::string Parts;
+    for (int32_t K = 0; K < Index.FieldCount(); ++K) {
+      const int32_t FieldNo = Index.FieldNos[static_cast<size_t>(K)];
+      const std::string& FieldName =
+          FieldNo < 0 ? Header.IDFieldName : Table->FieldHeaders()[static_cast<size_t>(FieldNo)].Name;
+      Parts += (K ? ";" : "") + Shown(FieldName);
+      if (!Index.Ascending(K)) Parts += " desc";
+      if (FieldNo >= 0 && Index.CaseInsensitive(K)) {
+        const TFieldType Type = Table->FieldHeaders()[static_cast<size_t>(FieldNo)].FieldType;
+        if (Type == toolkit::ftString || Type == toolkit::ftWideString) Parts += " nocase";
+      }
+    }
+    if (Index.Options & toolkit::ixPrimary) Parts += " primary";
+    if (Index.Options & toolkit::ixUnique) Parts += " unique";
+    Out << "  " << Padded(Shown(Index.Name), 20) << Parts << '\n';
+  }
+  Table.Close();
+  return 0;
+}
+
+int TableList(TCommandRun& Run) {
+  TToolDatabase Database(Run, Access::Read);
+  TAbstractPlainFileSystem* Store = Database.Manager().GetStore(pfs::fsmDefault);
+  if (!Store) throw ToolError(Database.Path() + ": the database cannot be opened");
+  std::vector<std::string> Files;
+  Store->GetFileNames(".dat", Files);
+  std::vector<std::string> Names = Files;  // the names without their extension
+  std::sort(Names.begin(), Names.end(), [](const std::string& A, const std::string& B) {
+    return platform::AnsiCompareTextCI(A, B) < 0;
+  });
+  for (const std::string& Table : Names) Run.Result << Shown(Table) << '\n';
+  return 0;
+}
+
+int TableDrop(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  TToolDatabase Database(Run, Access::Write);
+  if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+  DropTable(Database.Manager(), Name);
+  return 0;
+}
+
+int TableRename(TCommandRun& Run) {
+  const std::string Old = TableNameArgument(Run, 2);
+  const std::string New = TableNameArgument(Run, 3);
+  TToolDatabase Database(Run, Access::Write);
+  if (!Database.TableExists(Old)) throw ToolError(Database.Path() + ": no table " + Quoted(Old));
+  if (!platform::AnsiSameText(Old, New) && Database.TableExists(New))
+    throw ToolError(Database.Path() + ": table " + Quoted(New) + " exists already");
+  RenameTable(Database.Manager(), Old, New);
+  return 0;
+}
+
+struct TTableCommand {
+  const char* Name;
+  const char* Usage;
+  size_t Args;           // positionals after the subcommand
+  uint32_t Options;      // the TTableOption bits it takes
+  const char* Summary;
+  int (*Run)(TCommandRun&);
+};
+
+const TTableCommand kTableCommands[] = {
+    {"create", "DB TABLE --fields LIST", 2, toFields | toIndex | toNoAutoIndexes | toBlobCompression | toBlobBlockSize | toTablePassword,
+     
+     "create a table", TableCreate},
+    {"load", "DB TABLE FILE.tsv", 3, toTablePassword, "append the rows of a tab-separated file", TableLoad},
+    {"dump", "DB TABLE", 2, toIndex | toTablePassword, "print the rows as tab-separated text", TableDump},
+    {"info", "DB TABLE", 2, toTablePassword, "show fields, indexes, record count, encryption", TableInfo},
+    {"list", "DB", 1, 0, "list the tables", TableList},
+    {"drop", "DB TABLE", 2, toTablePassword, "delete a table and its files", TableDrop},
+    {"rename", "DB OLD NEW", 3, toTablePassword, "rename a table", TableRename},
+};
+
+}  // namespace
+
+int CmdTable(TCommandRun& Run) {
+  const std::string& Sub = Run.Args[0];
+  const TTableCommand* Command = nullptr;
+  for (const TTableCommand& Candidate : kTableCommands) {
+    if (Sub == Candidate.Name) Command = &Candidate;
+  }
+  if (!Command) throw ToolError("unknown table command '" + ShownHost(Sub) + "' (see edb table --help)");
+  const std::string SeeHelp = " (see edb table --help)";
+  for (const auto& [Bit, Option] : Run.Table.Given) {
+    if ((Command->Options & Bit) == 0)
+      throw ToolError("option '" + Option + "' does not apply to table " + Command->Name + SeeHelp);
+  }
+  if (Run.Args.size() - 1 != Command->Args) {
+    throw ToolError(std::string("table ") + Command->Name + ": " + (Run.Args.size() - 1 < Command->Args ? "missing" : "too many") +
+                    " arguments; usage: edb table " + Command->Name + " " + Command->Usage);
+  }
+  try {
+    return Command->Run(Run);
+  } catch (const Exception& E) {
+    // The engine's messages name its classes and hold engine text: say which database it was.
+    throw ToolError(Run.Args[1] + ": " + Shown(E.Message()));
+  }
+}
+
+}  // namespace tesvar::edb

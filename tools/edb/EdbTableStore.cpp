@@ -1,0 +1,38 @@
+// BLOB values and table maintenance for the table commands.
+
+#include "edb/EdbTableStore.h"
+
+#include "storage/TEdbMemoryStream.h"
+
+namespace tesvar::edb {
+
+using namespace tesvar::storage;
+
+void AddBlobRecord(TEdbDataManager& Table) { Table.edAddBLOBRecord(); }
+
+void DropLastBlobRecord(TEdbDataManager& Table) {
+  // The group edAddBLOBRecord appended is the last one, RecordCount being one less.
+  Table.edDeleteBLOBRecord(Table.RecordCount());
+}
+
+void DeleteBlobRecord(TEdbDataManager& Table, int32_t RecNo) { Table.edDeleteBLOBRecord(RecNo); }
+
+void WriteBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, const std::string& Stored) {
+  if (Stored.empty()) return;  // a new record has no value to remove
+  TEdbMemoryStream Stream(std::vector<uint8_t>(Stored.begin(), Stored.end()));
+  Table.WriteBLOBValue(Stream, FieldNo, RecNo);
+}
+
+void ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored) {
+  TEdbMemoryStream Stream;
+  Table.ReadBLOBValue(Stream, FieldNo, RecNo);
+  Stored.assign(Stream.Bytes().begin(), Stream.Bytes().end());
+}
+
+void DropTable(TEdbDatabaseManager& Database, const std::string& Name) { edGetDataManager(Name, &Database).DeleteTable(); }
+
+void RenameTable(TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName) {
+  edGetDataManager(OldName, &Database).RenameTable(NewName);
+}
+
+}  // namespace tesvar::edb

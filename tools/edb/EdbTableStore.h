@@ -1,0 +1,32 @@
+#pragma once
+// The table storage calls of the table commands that go beyond records and indexes: BLOB
+// values (memo fields) and whole-table maintenance. Each is one small function, so that the
+// commands stay the same whatever the storage offers underneath.
+
+#include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabaseManager.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tesvar::edb {
+
+// Before a record is inserted into a table with BLOB fields: room for its BLOB values.
+void AddBlobRecord(storage::TEdbDataManager& Table);
+// Takes back AddBlobRecord when the insert that followed it failed.
+void DropLastBlobRecord(storage::TEdbDataManager& Table);
+// Frees the BLOB values of record RecNo before the record is deleted.
+void DeleteBlobRecord(storage::TEdbDataManager& Table, int32_t RecNo);
+// Stores Stored (engine bytes) as the value of BLOB field FieldNo of record RecNo.
+void WriteBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, const std::string& Stored);
+// The value of BLOB field FieldNo of record RecNo into Stored (empty when it has none).
+void ReadBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored);
+
+// Deletes the table Name (which no dataset has open) with all its files; raises the engine's
+// messages.
+void DropTable(storage::TEdbDatabaseManager& Database, const std::string& Name);
+// Renames table OldName (which no dataset has open) and all its files to NewName; raises the
+// engine's messages.
+void RenameTable(storage::TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName);
+
+}  // namespace tesvar::edb
