@@ -1,12 +1,14 @@
 #pragma once
-// edb, the maintenance tool for .edb containers, as a library: main() and the tests run the same
-// commands in-process through RunEdb.
+// edb, the maintenance tool for .edb containers and the tables of a database, as a library:
+// main() and the tests run the same commands in-process through RunEdb.
 //
 // Contract of every command:
 //   - exit status 0 on success, 1 on any error (usage, missing file, wrong password, engine
 //     failure) and when `check` finds problems or `compact` fails;
 //   - an error is one line "edb: ..." on the error stream, and nothing of the command's result
-//     reaches the output stream then (results are buffered, or verified before they are written);
+//     reaches the output stream then (results are buffered, or verified before they are
+//     written), except for `table dump`, which writes rows as it reads them: a failure part way
+//     leaves the rows before it on the output, followed by the error line and status 1;
 //   - `--help` / `-h` prints the command's help on the output stream with status 0.
 //
 // Text: arguments that are names inside the container, and passwords, are UTF-8 and go into the
