@@ -1,7 +1,7 @@
 // BLOB values against a model: random record inserts and deletes, value writes, overwrites and
 // deletes, flushes, reads and reopens in every store, plain and encrypted, uncompressed and at
 // level 1. After every step the touched value reads back as the model has it and the blocks of
-// T.bdf are each either free or owned by exactly one value. TESVAR_SEED=<n> repeats a run.
+// T.bdf are each either free, pending or owned by exactly one value. TESVAR_SEED=<n> repeats a run.
 
 #include "BLOBTestSupport.h"
 
@@ -69,6 +69,7 @@ protected:
       }
     };
     for (const TBLOBPart& p : d.FreeParts()) own(p);
+    for (const TBLOBPart& p : d.PendingParts()) own(p);
     for (int32_t r = 0; r < d.RecordCount(); ++r)
       for (int32_t k = 0; k < 2; ++k) {
         const TBLOBHeader& h = d.Header(r, k);
