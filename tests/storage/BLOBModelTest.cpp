@@ -97,11 +97,14 @@ protected:
     for (int32_t r = 0; r < saved.RecordCount(); ++r)
       for (int32_t k = 0; k < 2; ++k) {
         const TBLOBHeader& h = saved.Header(r, k);
-        for (int32_t i = 0; i < h.PartCount; ++i)
-          for (int32_t b = saved.Parts(h)[i].FirstBlock; b < saved.Parts(h)[i].FirstBlock + saved.Parts(h)[i].BlockCount; ++b)
-            owner[static_cast<size_t>(b)] = &h;
+        for (int32_t i = 0; i < h.PartCount; ++i) {
+          const TBLOBPart& p = saved.Parts(h)[i];
+          for (int32_t b = p.FirstBlock; b < p.FirstBlock + p.BlockCount; ++b) owner[static_cast<size_t>(b)] = &h;
+        }
       }
-    auto savedOwner = [&owner](int32_t b) { return static_cast<size_t>(b) < owner.size() ? owner[static_cast<size_t>(b)] : nullptr; };
+    auto savedOwner = [&owner](int32_t b) {
+      return static_cast<size_t>(b) < owner.size() ? owner[static_cast<size_t>(b)] : nullptr;
+    };
     for (const TBLOBPart& p : d.FreeParts())
       for (int32_t b = p.FirstBlock; b < p.FirstBlock + p.BlockCount; ++b)
         ASSERT_EQ(savedOwner(b), nullptr) << "block " << b << " is free but holds a saved value";
