@@ -1,7 +1,9 @@
 // BLOB values against a model: random record inserts and deletes, value writes, overwrites and
 // deletes, flushes, reads and reopens in every store, plain and encrypted, uncompressed and at
-// level 1. After every step the touched value reads back as the model has it and the blocks of
-// T.bdf are each either free or owned by exactly one value. TESVAR_SEED=<n> repeats a run.
+// level 1. After every step the touched value reads back as the model has it, the blocks of
+// T.bdf are each either free, pending or owned by exactly one value, and (where T.bif is a host
+// file) no block the directory in T.bif gives to a value may be allocated or holds another value.
+// TESVAR_SEED=<n> repeats a run.
 
 #include "BLOBTestSupport.h"
 
@@ -69,6 +71,7 @@ protected:
       }
     };
     for (const TBLOBPart& p : d.FreeParts()) own(p);
+    for (const TBLOBPart& p : d.PendingParts()) own(p);
     for (int32_t r = 0; r < d.RecordCount(); ++r)
       for (int32_t k = 0; k < 2; ++k) {
         const TBLOBHeader& h = d.Header(r, k);
@@ -80,6 +83,44 @@ protected:
         ASSERT_EQ(blocks, (static_cast<int64_t>(h.StoredSize) + 511) / 512) << r << " " << k;
       }
     for (size_t b = 0; b < owners.size(); ++b) ASSERT_EQ(owners[b], 1) << "block " << b;
+  }
+
+  // The directory T.bif holds is what a failure or crash falls back to: a block it gives to a
+  // value is held by that same value (same parts, sizes and CRC) or by none, and is not free.
+  void checkSavedBlocks(TBlobEnv& E) {
+    if (GetParam().Store.Mode != pfs::fsmDirectory) return;
+    const std::vector<uint8_t> block = TBlobEnv::DirectoryBlockOf(E.HostFile(".bif"));
+    TedBLOBDirectory saved;
+    saved.Parse(block.data(), block.size(), 2, 0);
+    const TedBLOBDirectory& d = E.M().BLOBDirectory();
+    std::vector<const TBLOBHeader*> owner(static_cast<size_t>(saved.TotalBlocks()), nullptr);
+    for (int32_t r = 0; r < saved.RecordCount(); ++r)
+      for (int32_t k = 0; k < 2; ++k) {
+        const TBLOBHeader& h = saved.Header(r, k);
+        for (int32_t i = 0; i < h.PartCount; ++i) {
+          const TBLOBPart& p = saved.Parts(h)[i];
+          for (int32_t b = p.FirstBlock; b < p.FirstBlock + p.BlockCount; ++b) owner[static_cast<size_t>(b)] = &h;
+        }
+      }
+    auto savedOwner = [&owner](int32_t b) {
+      return static_cast<size_t>(b) < owner.size() ? owner[static_cast<size_t>(b)] : nullptr;
+    };
+    for (const TBLOBPart& p : d.FreeParts())
+      for (int32_t b = p.FirstBlock; b < p.FirstBlock + p.BlockCount; ++b)
+        ASSERT_EQ(savedOwner(b), nullptr) << "block " << b << " is free but holds a saved value";
+    for (int32_t r = 0; r < d.RecordCount(); ++r)
+      for (int32_t k = 0; k < 2; ++k) {
+        const TBLOBHeader& h = d.Header(r, k);
+        const TedBLOBPartsArray parts(d.Parts(h), d.Parts(h) + h.PartCount);
+        for (const TBLOBPart& p : parts)
+          for (int32_t b = p.FirstBlock; b < p.FirstBlock + p.BlockCount; ++b) {
+            const TBLOBHeader* s = savedOwner(b);
+            if (s == nullptr) continue;
+            ASSERT_TRUE(TedBLOBPartsArray(saved.Parts(*s), saved.Parts(*s) + s->PartCount) == parts &&
+                        s->StoredSize == h.StoredSize && s->CrcText() == h.CrcText())
+                << "block " << b << " of record " << r << " field " << k << " holds another saved value";
+          }
+      }
   }
 
   std::mt19937_64 Rng;
@@ -133,6 +174,7 @@ TEST_P(BLOBModel, RandomChangesAgreeWithTheModel) {
       checkAll(env);
     }
     checkBlocks(env);
+    checkSavedBlocks(env);
     if (HasFatalFailure()) return;
   }
   env.Close();

@@ -68,12 +68,24 @@ TEST_P(BLOBAllocation, TakesFreePartsFromTheEnd) {
   EXPECT_EQ(TedBLOBPartsArray(d.Parts(h), d.Parts(h) + h.PartCount), c.Expected);
   EXPECT_EQ(d.FreeParts(), c.FreeAfter);
   EXPECT_EQ(d.TotalBlocks(), c.TotalAfter);
-  // Freeing gives the parts back at the end of the list, in the value's order.
+  // Freeing holds the parts back, in the value's order, until a directory that lists them as
+  // free was written and committed; they then end the free list.
   d.FreeValue(h);
+  EXPECT_FALSE(d.Header(0, 0).HasValue());
+  EXPECT_EQ(d.FreeParts(), c.FreeAfter);
+  EXPECT_EQ(d.PendingParts(), c.Expected);
+  EXPECT_FALSE(d.DirectoryCommitted()) << "a commit before any directory was written";
+  (void)d.Serialize();
+  EXPECT_FALSE(d.DirectoryCommitted()) << "a commit after a directory write that failed";
+  EXPECT_EQ(d.PendingParts(), c.Expected);
+  (void)d.Serialize();
+  d.DirectoryWritten();
+  EXPECT_EQ(d.PendingParts(), c.Expected) << "written, not committed";
+  EXPECT_FALSE(d.DirectoryCommitted());
   TedBLOBPartsArray back = c.FreeAfter;
   back.insert(back.end(), c.Expected.begin(), c.Expected.end());
   EXPECT_EQ(d.FreeParts(), back);
-  EXPECT_FALSE(d.Header(0, 0).HasValue());
+  EXPECT_TRUE(d.PendingParts().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -85,6 +97,45 @@ INSTANTIATE_TEST_SUITE_P(
                       AllocationCase{"GatheredThenSplit", {{10, 5}, {20, 1}}, 3, {{20, 1}, {10, 2}}, {{12, 3}}, 100},
                       AllocationCase{"ListRunsOut", {{10, 1}, {20, 2}}, 5, {{20, 2}, {10, 1}, {100, 2}}, {}, 102}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Parts freed after a directory was written stay pending at the commit that follows it; the
+// directory block lists the free parts, then the pending ones, as its free list.
+TEST(BLOBDirectoryPending, OnlyPartsFreedBeforeTheWrittenDirectoryAreReleased) {
+  TedBLOBDirectory d;
+  const std::vector<uint8_t> block = freeListBlock({{50, 1}});
+  d.Parse(block.data(), block.size(), 1, 100 * 512);
+  d.AddRecord();
+  auto partsOf = [&d](int32_t RecNo) {
+    const TBLOBHeader& h = d.Header(RecNo, 0);
+    return TedBLOBPartsArray(d.Parts(h), d.Parts(h) + h.PartCount);
+  };
+  auto give = [&d](int32_t RecNo, int32_t Blocks) {
+    d.Header(RecNo, 0).StoredSize = Blocks * 512;
+    d.Allocate(d.Header(RecNo, 0), Blocks);
+  };
+  give(0, 2);
+  give(1, 3);
+  ASSERT_EQ(partsOf(0), (TedBLOBPartsArray{{50, 1}, {100, 1}}));
+  ASSERT_EQ(partsOf(1), (TedBLOBPartsArray{{101, 3}}));
+  d.FreeValue(d.Header(0, 0));
+  const std::vector<uint8_t> written = d.Serialize();
+  d.DirectoryWritten();
+  d.FreeValue(d.Header(1, 0));
+  EXPECT_FALSE(d.DirectoryCommitted());
+  EXPECT_EQ(d.FreeParts(), (TedBLOBPartsArray{{50, 1}, {100, 1}}));
+  EXPECT_EQ(d.PendingParts(), (TedBLOBPartsArray{{101, 3}}));
+  // The written block: record 0 cleared, record 1's part, the parts pending then as free ones.
+  ASSERT_EQ(written.size(), bf::kFileHeaderSize + 2 * bf::kHeaderSize + 3 * bf::kPartSize);
+  EXPECT_EQ(GetInt32(written.data() + bf::kFHFreePartCount), 2);
+  const uint8_t* free = written.data() + written.size() - 2 * bf::kPartSize;
+  EXPECT_EQ((TBLOBPart{GetInt32(free), GetInt32(free + 4)}), (TBLOBPart{50, 1}));
+  EXPECT_EQ((TBLOBPart{GetInt32(free + 8), GetInt32(free + 12)}), (TBLOBPart{100, 1}));
+  // Allocation takes free parts only, never pending ones.
+  give(0, 3);
+  EXPECT_EQ(partsOf(0), (TedBLOBPartsArray{{100, 1}, {50, 1}, {104, 1}}));
+  const std::vector<uint8_t> next = d.Serialize();
+  EXPECT_EQ(GetInt32(next.data() + bf::kFHFreePartCount), 1) << "the pending part is free in the next directory";
+}
 
 // A directory block whose counts or parts do not fit is refused, never read past its end.
 TEST(BLOBDirectoryParse, DamagedBlocksAreRefused) {
@@ -261,24 +312,40 @@ TEST_P(BLOBStorage, AnEmptyStreamFreesBlocksThatTheNextValueReuses) {
   Env.Open();
   Env.Add("a", noise(1500, 1));  // 3 blocks: 0..2
   Env.Add("b", noise(100, 2));   // block 3
+  Env.FClock.SetAutoAdvance(0);  // nothing flushes by age
+  Env.M().FlushBuffers();
+  const TedBLOBDirectory& d = Env.M().BLOBDirectory();
   Env.Write(0, kNotes, {});
   EXPECT_FALSE(Env.HeaderOf(0, kNotes).HasValue());
   EXPECT_EQ(Env.HeaderOf(0, kNotes).Size, 0);
-  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{0, 3}}));
   EXPECT_EQ(Env.Read(0, kNotes), std::vector<uint8_t>{});
+  // The saved directory still gives the blocks to the value: they wait for the next save.
+  EXPECT_EQ(d.FreeParts(), TedBLOBPartsArray{});
+  EXPECT_EQ(d.PendingParts(), (TedBLOBPartsArray{{0, 3}}));
+  Env.M().FlushBuffers();
+  EXPECT_EQ(d.FreeParts(), (TedBLOBPartsArray{{0, 3}}));
+  EXPECT_EQ(d.PendingParts(), TedBLOBPartsArray{});
   Env.Write(1, kPic, noise(900, 3));  // 2 blocks, the first two of the freed run
-  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(1, kPic))[0], (TBLOBPart{0, 2}));
-  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{2, 1}}));
-  EXPECT_EQ(Env.M().BLOBDirectory().TotalBlocks(), 4);
-  // Replacing a value with one of the same size takes its own blocks back.
+  EXPECT_EQ(d.Parts(Env.HeaderOf(1, kPic))[0], (TBLOBPart{0, 2}));
+  EXPECT_EQ(d.FreeParts(), (TedBLOBPartsArray{{2, 1}}));
+  EXPECT_EQ(d.TotalBlocks(), 4);
+  // A value replaced before the next save takes other blocks, and T.bdf grows for the rest.
   Env.Write(1, kPic, noise(1000, 4));
-  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(1, kPic))[0], (TBLOBPart{0, 2}));
+  EXPECT_EQ(TedBLOBPartsArray(d.Parts(Env.HeaderOf(1, kPic)), d.Parts(Env.HeaderOf(1, kPic)) + 2),
+            (TedBLOBPartsArray{{2, 1}, {4, 1}}));
+  EXPECT_EQ(d.PendingParts(), (TedBLOBPartsArray{{0, 2}}));
   Env.Close();
-  EXPECT_EQ(Env.FileBytes(".bdf").size(), 4u * 512) << "T.bdf did not grow";
+  EXPECT_EQ(Env.FileBytes(".bdf").size(), 5u * 512);
+  Env.FClock.SetAutoAdvance(1);
   Env.Open();
-  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{2, 1}}));
+  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts(), (TedBLOBPartsArray{{0, 2}}));
   EXPECT_EQ(Env.Read(1, kPic), noise(1000, 4));
   EXPECT_EQ(Env.Read(1, kNotes), noise(100, 2));
+  // Saved, the freed blocks are taken again before T.bdf grows.
+  Env.Write(0, kPic, noise(600, 5));
+  EXPECT_EQ(Env.M().BLOBDirectory().Parts(Env.HeaderOf(0, kPic))[0], (TBLOBPart{0, 2}));
+  Env.Close();
+  EXPECT_EQ(Env.FileBytes(".bdf").size(), 5u * 512) << "T.bdf did not grow";
 }
 
 TEST_P(BLOBStorage, GraphicHeaderIsDropped) {
@@ -317,7 +384,7 @@ TEST_P(BLOBStorage, DeletingARecordMovesTheLastGroupIntoItsPlace) {
   for (int i = 0; i < 4; ++i) Env.Add("r" + std::to_string(i), noise(300 + i, i), noise(700 + i, 10 + i));
   Env.Remove(1);
   EXPECT_EQ(Env.M().BLOBDirectory().RecordCount(), 3);
-  EXPECT_EQ(Env.M().BLOBDirectory().FreeParts().size(), 2u) << "both values of record 1 freed";
+  EXPECT_EQ(Env.M().BLOBDirectory().PendingParts().size(), 2u) << "both values of record 1 freed";
   auto check = [&] {
     ASSERT_EQ(Env.NameOf(1), "r3");
     EXPECT_EQ(Env.Read(1, kNotes), noise(303, 3));

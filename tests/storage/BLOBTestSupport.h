@@ -136,8 +136,10 @@ public:
     FDatabase->CloseStore();
   }
   // The decompressed directory block of T.bif.
-  std::vector<uint8_t> DirectoryBlock() {
-    const std::vector<uint8_t> file = FileBytes(".bif");
+  std::vector<uint8_t> DirectoryBlock() { return DirectoryBlockOf(FileBytes(".bif")); }
+  // The directory block of the bytes of a T.bif.
+  static std::vector<uint8_t> DirectoryBlockOf(const std::vector<uint8_t>& file) {
+    if (file.size() < 4) throw tesvar::Exception("T.bif is too short");
     const int32_t length = GetInt32(file.data());
     std::vector<uint8_t> block;
     int32_t produced = length;

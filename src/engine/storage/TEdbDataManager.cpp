@@ -314,6 +314,9 @@ void TEdbDataManager::CommitFiles() {
     if (file != nullptr) file->Flush();
   FLastCommit = platform::Clock().TickCount();
   ++FCommitCount;
+  // Blocks the committed directory no longer assigns may take new values now; the cut of an
+  // unused T.bdf is committed with the next commit (a T.bdf left longer only wastes space).
+  if (FBLOBs.DirectoryCommitted() && FBdfFile != nullptr) FBdfFile->SetSize(0);
 }
 
 // ---------------------------------------------------------------------------------------------

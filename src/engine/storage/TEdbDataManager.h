@@ -230,8 +230,10 @@ public:
   // values freed), missing ones (an interrupted flush wrote records but not the directory) added
   // empty; then ChangeCount + 1 and FlushBuffers.
   void TrimBLOBRecords();
-  // Writes T.bif from the directory (without records, T.bdf and T.bif are cut first and the free
-  // list emptied). Nothing when not Force and the table is read-only or has no BLOB fields.
+  // Writes T.bif from the directory (without records, a directory without blocks; T.bdf is cut
+  // when it is committed). Blocks freed before it become free to allocate at the next commit
+  // after it; a failed write leaves them pending. Nothing when not Force and the table is
+  // read-only or has no BLOB fields.
   void SaveBLOBHeaders(bool Force);
   // Reads T.bif into the directory; BLOBBlockSize becomes the file's. Raises "Error in
   // TEdbDataManager.LoadBLOBHeaders - this table format is not supported, version = <v>" for
@@ -329,6 +331,9 @@ private:
   int32_t BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const;
   // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.
   void RequireClosed(const char* Call) const;
+  // Flushes the table's files (a container commits them), then releases the BLOB blocks the
+  // directory written before no longer assigns. Raises when a flush fails; nothing is released
+  // then.
   void CommitFiles();
   codec::TCipher_Rijndael& Cipher();
   TKeyLayout KeyLayout() const;

@@ -198,13 +198,9 @@ void TEdbDataManager::TrimBLOBRecords() {
 
 void TEdbDataManager::SaveBLOBHeaders(bool Force) {
   if (!Force && (FReadOnly || !FHasBLOBs)) return;
-  if (FBLOBs.MapCount() == 0) {
-    // Nothing refers to any block: both files start again empty.
-    if (FLog && FLog->BLOBCount() > 0) FLog->FlushBuffers();
-    FBLOBs.Reset(FBLOBs.BlockSize(), FBLOBs.FieldCount(), FBLOBs.Version());
-    FBdfFile->SetSize(0);
-    FBifFile->SetSize(0);
-  }
+  // Without records the directory is written empty and T.bdf is cut when it is committed; the
+  // log's blocks go first so that none of them lands behind the cut.
+  if (FBLOBs.MapCount() == 0 && FLog && FLog->BLOBCount() > 0) FLog->FlushBuffers();
   const std::vector<uint8_t> block = FBLOBs.Serialize();
   std::vector<uint8_t> packed;
   int32_t packedSize = 0;
@@ -218,6 +214,7 @@ void TEdbDataManager::SaveBLOBHeaders(bool Force) {
   FBifFile->SetPosition(0);
   FBifFile->WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
   if (FBifFile->GetSize() != static_cast<int64_t>(file.size())) FBifFile->SetSize(static_cast<int64_t>(file.size()));
+  FBLOBs.DirectoryWritten();
   FBLOBHeadersChanged = false;
 }
 

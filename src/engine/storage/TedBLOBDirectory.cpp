@@ -20,6 +20,9 @@ void TedBLOBDirectory::Clear() {
   FMap.SetCount(0);
   FPool.clear();
   FFree.clear();
+  FPending.clear();
+  FWrittenPending = 0;
+  FWrittenEmpty = false;
 }
 
 void TedBLOBDirectory::Reset(int32_t BlockSize, int32_t FieldCount, double Version) {
@@ -104,12 +107,16 @@ std::vector<uint8_t> TedBLOBDirectory::Serialize() {
   FHeaders = std::move(headers);
   FPool = std::move(pool);
   for (int32_t r = 0; r < FMap.Count(); ++r) FMap[r] = r * FFieldCount;
+  FWrittenPending = 0;
+  FWrittenEmpty = false;
 
+  // Without records nothing refers to any block: the directory starts again empty.
+  const size_t freeCount = FMap.Count() == 0 ? 0 : FFree.size() + FPending.size();
   const size_t partsFrom = kFileHeaderSize + FHeaders.size() * kHeaderSize;
-  std::vector<uint8_t> block(partsFrom + (FPool.size() + FFree.size()) * kPartSize, 0);
+  std::vector<uint8_t> block(partsFrom + (FPool.size() + freeCount) * kPartSize, 0);
   uint8_t* b = block.data();
   PutInt32(b + kFHBlockSize, FBlockSize);
-  PutInt32(b + kFHFreePartCount, static_cast<int32_t>(FFree.size()));
+  PutInt32(b + kFHFreePartCount, static_cast<int32_t>(freeCount));
   PutInt32(b + kFHFieldCount, FFieldCount);
   PutInt32(b + kFHRecordCount, FRecordCount);
   PutDouble(b + kFHVersion, FVersion);
@@ -129,9 +136,33 @@ std::vector<uint8_t> TedBLOBDirectory::Serialize() {
   }
   // The pool now holds the parts in header order, so each header's parts lie at PartsAt.
   for (size_t k = 0; k < FPool.size(); ++k) putPart(b + partsFrom + k * kPartSize, FPool[k]);
-  const size_t freeAt = partsFrom + FPool.size() * kPartSize;
-  for (size_t k = 0; k < FFree.size(); ++k) putPart(b + freeAt + k * kPartSize, FFree[k]);
+  if (freeCount > 0) {
+    uint8_t* at = b + partsFrom + FPool.size() * kPartSize;
+    for (const TedBLOBPartsArray* list : {&FFree, &FPending})
+      for (const TBLOBPart& part : *list) {
+        putPart(at, part);
+        at += kPartSize;
+      }
+  }
   return block;
+}
+
+void TedBLOBDirectory::DirectoryWritten() {
+  FWrittenPending = FPending.size();
+  FWrittenEmpty = FMap.Count() == 0;
+}
+
+bool TedBLOBDirectory::DirectoryCommitted() {
+  if (FWrittenEmpty && FMap.Count() == 0) {
+    Clear();
+    return true;
+  }
+  const auto released = FPending.begin() + static_cast<std::ptrdiff_t>(FWrittenPending);
+  FFree.insert(FFree.end(), FPending.begin(), released);
+  FPending.erase(FPending.begin(), released);
+  FWrittenPending = 0;
+  FWrittenEmpty = false;
+  return false;
 }
 
 void TedBLOBDirectory::AddRecord() {
@@ -151,7 +182,7 @@ void TedBLOBDirectory::DeleteRecord(int32_t RecNo) {
 void TedBLOBDirectory::FreeValue(TBLOBHeader& H) {
   if (H.PartCount > 0) {
     const TBLOBPart* parts = FPool.data() + H.PartsAt;
-    FFree.insert(FFree.end(), parts, parts + H.PartCount);
+    FPending.insert(FPending.end(), parts, parts + H.PartCount);
   }
   H = TBLOBHeader{};
 }

@@ -4,10 +4,17 @@
 // free list of T.bdf and its block count. It does no I/O: the table manager reads and writes the
 // directory block (BLOBFormat.h) and the blocks.
 //
+// Blocks freed since the directory was last saved wait in a pending list: the saved directory may
+// still assign them to the value they held, so writing another value into them before a
+// directory without them is durable could leave that value unreadable after a failure. They
+// join the free list when a directory listing them as free was written and the files were then
+// committed (DirectoryWritten, DirectoryCommitted); until then allocation takes other free
+// blocks or appends blocks to T.bdf.
+//
 // Costs do not grow with the number of values: a header is 32 bytes, a value's parts lie in one
-// shared pool, allocation and freeing work at the end of the free list, and headers and parts
-// left behind by deleted records and replaced values are dropped when the block is laid out
-// (Serialize), which visits every header anyway.
+// shared pool, allocation and freeing work at the end of the free and pending lists, and headers
+// and parts left behind by deleted records and replaced values are dropped when the block is
+// laid out (Serialize), which visits every header anyway.
 
 #include "storage/BLOBFormat.h"
 #include "storage/TedBufferLogArray.h"
@@ -42,10 +49,20 @@ public:
   // FileBlocks and the end of the last block a part names.
   void Parse(const uint8_t* Block, size_t Length, int32_t ExpectedFieldCount, int64_t FileBytes);
   // Lays the directory block out, the groups in map order, a header without parts (or with a
-  // stored size of 0 or less) written cleared. Afterwards the map is 0, FieldCount, 2 x
-  // FieldCount, ... as after loading the block, and what deleted records and replaced values
-  // left behind is gone.
+  // stored size of 0 or less) written cleared, the free list followed by the pending parts as its
+  // free parts; without records the block is the file header alone, with no free parts (T.bdf
+  // goes when that directory is committed). Afterwards the map is 0, FieldCount, 2 x FieldCount,
+  // ... as after loading the block, and what deleted records and replaced values left behind is
+  // gone. Forgets an earlier DirectoryWritten: until the block is known to be written, none of
+  // the pending parts is released.
   std::vector<uint8_t> Serialize();
+  // The block the last Serialize made is in T.bif: the parts pending now are free in it.
+  void DirectoryWritten();
+  // The table's files were committed: the parts a written directory lists as free join the end
+  // of the free list, in the order they were freed. Returns true when that directory had no
+  // records and the directory still has none; it is then empty (no blocks) and T.bdf is to be
+  // cut to length 0.
+  [[nodiscard]] bool DirectoryCommitted();
 
   int32_t BlockSize() const { return FBlockSize; }
   int32_t FieldCount() const { return FFieldCount; }
@@ -56,7 +73,9 @@ public:
   int32_t RecordCount() const { return FRecordCount; }
   int32_t MapCount() const { return FMap.Count(); }
   int32_t TotalBlocks() const { return FTotalBlocks; }
+  // The free parts allocation takes, and the parts freed but not yet released.
   const TedBLOBPartsArray& FreeParts() const { return FFree; }
+  const TedBLOBPartsArray& PendingParts() const { return FPending; }
 
   // Header of BLOB field K (0-based among the BLOB fields) of record RecNo; both in range.
   TBLOBHeader& Header(int32_t RecNo, int32_t K) { return FHeaders[static_cast<size_t>(FMap[RecNo] + K)]; }
@@ -68,11 +87,11 @@ public:
   // Frees the values of record RecNo, moves the last record's group entry into RecNo and drops
   // the last entry.
   void DeleteRecord(int32_t RecNo);
-  // Appends the header's parts to the end of the free list and clears it.
+  // Appends the header's parts to the end of the pending list and clears it.
   void FreeValue(TBLOBHeader& H);
   // Gives H the parts of Blocks blocks (Blocks > 0; H has no parts): free parts from the end of
-  // the list backwards, the last one taken split when larger than needed, then, when the list
-  // runs out, one part appended at TotalBlocks.
+  // the free list backwards, the last one taken split when larger than needed, then, when the
+  // list runs out, one part appended at TotalBlocks. Pending parts are never taken.
   void Allocate(TBLOBHeader& H, int32_t Blocks);
 
 private:
@@ -87,6 +106,11 @@ private:
   TedIntArray FMap;
   TedBLOBPartsArray FPool;
   TedBLOBPartsArray FFree;
+  TedBLOBPartsArray FPending;
+  // Of the pending parts, how many from the front a written directory lists as free, and whether
+  // that directory had no records.
+  size_t FWrittenPending = 0;
+  bool FWrittenEmpty = false;
 };
 
 }  // namespace tesvar::storage
