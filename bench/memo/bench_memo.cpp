@@ -11,7 +11,7 @@
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
-#include "storage/TEdbMemoryStream.h"
+#include "toolkit/TMemoryStream.h"
 
 #include <sqlite3.h>
 
@@ -140,7 +140,7 @@ Times runEngine(const std::string& Path, uint8_t Level, const std::vector<std::s
     std::vector<uint8_t> record = m.NewRecordBuffer();
     std::memcpy(record.data(), "name", 4);
     record[static_cast<size_t>(m.DataSize() + 4)] = 0;
-    TEdbMemoryStream stream;
+    toolkit::TMemoryStream stream;
     for (const std::string& v : Values) {
       m.DisableAutoFlush();
       m.edAddBLOBRecord();
@@ -156,7 +156,7 @@ Times runEngine(const std::string& Path, uint8_t Level, const std::vector<std::s
   start = Clock::now();
   {
     TEdbDataManager& m = open();
-    TEdbMemoryStream stream;
+    toolkit::TMemoryStream stream;
     int64_t bytes = 0;
     for (int32_t r = 0; r < m.RecordCount(); ++r) {
       m.ReadBLOBValue(stream, 1, r);

@@ -28,13 +28,13 @@ public:
     r[static_cast<size_t>(FManager->DataSize() + 4)] &= 0xFE;
     FManager->DisableAutoFlush();
     FManager->edAddBLOBRecord();
-    TEdbMemoryStream s(Notes);
+    toolkit::TMemoryStream s(Notes);
     FManager->WriteBLOBValue(s, kNotes, FManager->RecordCount());
     FManager->edInsertRecord(r.data(), 0);
     FManager->EnableAutoFlush(true);
   }
   void Replace(int32_t RecNo, const std::vector<uint8_t>& Notes) {
-    TEdbMemoryStream s(Notes);
+    toolkit::TMemoryStream s(Notes);
     FManager->WriteBLOBValue(s, kNotes, RecNo);
   }
   void Delete(int32_t RecNo) {
@@ -47,7 +47,7 @@ public:
     Rows rows;
     for (int32_t i = 0; i < FManager->RecordCount(); ++i) {
       const auto* r = reinterpret_cast<const char*>(FManager->GetRecord(i));
-      TEdbMemoryStream s;
+      toolkit::TMemoryStream s;
       FManager->ReadBLOBValue(s, kNotes, i);
       rows.emplace_back(std::string(r, strnlen(r, 21)), s.Bytes());
     }

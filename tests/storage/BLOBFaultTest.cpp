@@ -91,7 +91,7 @@ TEST_P(BLOBWriteFault, FailedFlushKeepsWhatWasSaved) {
         }
         const Values& s = Saved[static_cast<size_t>(r)];
         const std::vector<uint8_t>& saved = field == kNotes ? s.Notes : s.Pic;
-        TEdbMemoryStream stream;
+        toolkit::TMemoryStream stream;
         ASSERT_EQ(messageOf([&] { env.M().ReadBLOBValue(stream, field, r); }), "(no exception)");
         ASSERT_TRUE(stream.Bytes() == saved || stream.Bytes() == changed);
       }
@@ -182,7 +182,7 @@ TEST_P(BLOBWriteFault, FreedBlocksAreNotReusedBeforeTheDirectoryIsSaved) {
       ASSERT_EQ(env.TryOpen(), otrOk) << edGetDataManager("T", env.FDatabase).LastOpenError();
       ASSERT_EQ(env.M().RecordCount(), 2);
       for (auto [recNo, field, value] : {std::tuple{0, kNotes, saved0}, {1, kNotes, saved1}, {1, kPic, {}}}) {
-        TEdbMemoryStream stream;
+        toolkit::TMemoryStream stream;
         EXPECT_EQ(messageOf([&] { env.M().ReadBLOBValue(stream, field, recNo); }), "(no exception)");
         EXPECT_TRUE(stream.Bytes() == value) << "record " << recNo << " field " << field;
       }

@@ -190,7 +190,7 @@ TEST(IsStreamGraphic, HeaderInFrontOfABitmap) {
       {{}, false},
   };
   for (const Case& c : cases) {
-    TEdbMemoryStream s(c.Bytes);
+    toolkit::TMemoryStream s(c.Bytes);
     s.SetPosition(5);
     EXPECT_EQ(TEdbDataManager::IsStreamGraphic(s), c.Graphic) << c.Bytes.size();
     EXPECT_EQ(s.Position(), 0);
@@ -265,7 +265,7 @@ TEST_P(BLOBLevels, DamagedDataFailsOnlyItsValue) {
     return true;
   });
   Env.Open();
-  TEdbMemoryStream stream(std::vector<uint8_t>{1, 2, 3});
+  toolkit::TMemoryStream stream(std::vector<uint8_t>{1, 2, 3});
   const std::string message = messageOf([&] { Env.M().ReadBLOBValue(stream, kNotes, 1); });
   if (level == 0)
     EXPECT_EQ(message, kReadError + "crc error");
@@ -493,7 +493,7 @@ TEST_P(BLOBStorage, CallsCheckTheirFieldAndRecord) {
   Env.CreateBlobTable();
   Env.Open();
   Env.Add("a", noise(10, 1));
-  TEdbMemoryStream s(noise(5, 2));
+  toolkit::TMemoryStream s(noise(5, 2));
   EXPECT_EQ(messageOf([&] { Env.M().WriteBLOBValue(s, 0, 0); }),
             "TEdbDataManager.WriteBLOBValue - invalid field or record number (FieldNo = 0, RecNo = 0).");
   EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kNotes, 1); }),
@@ -520,7 +520,7 @@ TEST_P(BLOBStorage, DamagedDirectoryOrMissingBlocks) {
     return true;
   });
   Env.Open();
-  TEdbMemoryStream s;
+  toolkit::TMemoryStream s;
   EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kPic, 0); }), kReadError + "blob data is missing.");
   EXPECT_EQ(Env.Read(0, kNotes), noise(10, 2));
   Env.Close();

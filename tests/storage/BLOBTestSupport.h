@@ -6,7 +6,7 @@
 #include "StorageTestSupport.h"
 #include "codec/EdbCompress.h"
 #include "storage/BLOBFormat.h"
-#include "storage/TEdbMemoryStream.h"
+#include "toolkit/TMemoryStream.h"
 
 #include <cstdint>
 #include <functional>
@@ -85,12 +85,12 @@ public:
     FManager->edDeleteRecord(0, RecNo);
   }
   void Write(int32_t RecNo, int32_t FieldNo, const std::vector<uint8_t>& Bytes) {
-    storage::TEdbMemoryStream stream(Bytes);
+    toolkit::TMemoryStream stream(Bytes);
     stream.SetPosition(static_cast<int64_t>(Bytes.size()));  // the write reads from position 0
     FManager->WriteBLOBValue(stream, FieldNo, RecNo);
   }
   std::vector<uint8_t> Read(int32_t RecNo, int32_t FieldNo) {
-    storage::TEdbMemoryStream stream(std::vector<uint8_t>{1, 2, 3});
+    toolkit::TMemoryStream stream(std::vector<uint8_t>{1, 2, 3});
     FManager->ReadBLOBValue(stream, FieldNo, RecNo);
     if (stream.Position() != 0) throw tesvar::Exception("the stream is not at position 0");
     return stream.Bytes();

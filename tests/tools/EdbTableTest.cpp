@@ -109,14 +109,14 @@ TEST(EdbFieldList, NamesTheItemOfEveryFault) {
   }
 }
 
-TEST(EdbFieldList, IndexSpecsCarryFieldsAndOptions) {
-  const TIndexDef Def = ParseIndexSpec("Tree:Category;DiskYear:descending:caseinsensitive:unique");
+TEST(EdbFieldList, IndexDefinitionsCarryFieldsAndOptions) {
+  const TIndexDef Def = ParseIndexDefinition("Tree:Category;DiskYear:descending:caseinsensitive:unique");
   EXPECT_EQ(Def.Name, "Tree");
   EXPECT_EQ(Def.Fields, "Category;DiskYear");
   EXPECT_EQ(Def.Options, ixDescending | ixCaseInsensitive | ixUnique);
-  EXPECT_EQ(ParseIndexSpec("P:ID:primary").Options, TIndexOptions(ixPrimary));
+  EXPECT_EQ(ParseIndexDefinition("P:ID:primary").Options, TIndexOptions(ixPrimary));
   for (const char* Bad : {"Tree", ":A", "T:", "T:A:sideways", "@A:A", "$x:A"}) {
-    EXPECT_THROW(ParseIndexSpec(Bad), ToolError) << Bad;
+    EXPECT_THROW(ParseIndexDefinition(Bad), ToolError) << Bad;
   }
 }
 

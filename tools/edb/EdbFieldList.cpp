@@ -121,7 +121,7 @@ TFieldDefs ParseFieldList(const std::string& Utf8) {
   return Defs;
 }
 
-TIndexDef ParseIndexSpec(const std::string& Utf8) {
+TIndexDef ParseIndexDefinition(const std::string& Utf8) {
   const std::vector<std::string_view> Parts = Split(Utf8, ':');
   const std::string_view Name = Trimmed(Parts[0]);
   if (Name.empty()) throw ToolError("--index " + Quote(Utf8) + ": no index name (NAME:FIELD;FIELD...)");

@@ -18,7 +18,7 @@
 namespace tesvar::edb {
 
 toolkit::TFieldDefs ParseFieldList(const std::string& Utf8);
-toolkit::TIndexDef ParseIndexSpec(const std::string& Utf8);
+toolkit::TIndexDef ParseIndexDefinition(const std::string& Utf8);
 
 // "String" for ftString ...; "type N" for a code without a name.
 std::string FieldTypeName(toolkit::TFieldType Type);

@@ -441,7 +441,7 @@ int TableCreate(TCommandRun& Run) {
   if (!Run.Table.Fields) throw ToolError("table create: --fields is required (see edb table --help)");
   const toolkit::TFieldDefs Fields = ParseFieldList(*Run.Table.Fields);
   toolkit::TIndexDefs Indexes;
-  for (const std::string& Spec : Run.Table.Indexes) Indexes.push_back(ParseIndexSpec(Spec));
+  for (const std::string& Text : Run.Table.Indexes) Indexes.push_back(ParseIndexDefinition(Text));
   uint8_t Compression = 2;
   if (Run.Table.BlobCompression) {
     const std::string& Text = *Run.Table.BlobCompression;

@@ -2,7 +2,7 @@
 
 #include "edb/EdbTableStore.h"
 
-#include "storage/TEdbMemoryStream.h"
+#include "toolkit/TMemoryStream.h"
 
 namespace tesvar::edb {
 
@@ -19,12 +19,12 @@ void DeleteBlobRecord(TEdbDataManager& Table, int32_t RecNo) { Table.edDeleteBLO
 
 void WriteBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, const std::string& Stored) {
   if (Stored.empty()) return;  // a new record has no value to remove
-  TEdbMemoryStream Stream(std::vector<uint8_t>(Stored.begin(), Stored.end()));
+  toolkit::TMemoryStream Stream(std::vector<uint8_t>(Stored.begin(), Stored.end()));
   Table.WriteBLOBValue(Stream, FieldNo, RecNo);
 }
 
 void ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored) {
-  TEdbMemoryStream Stream;
+  toolkit::TMemoryStream Stream;
   Table.ReadBLOBValue(Stream, FieldNo, RecNo);
   Stored.assign(Stream.Bytes().begin(), Stream.Bytes().end());
 }

@@ -10,7 +10,7 @@
 #include "pfs/FileStoreMode.h"
 #include "pfs/TAbstractFile.h"
 #include "storage/TEdbIndex.h"
-#include "storage/TEdbMemoryStream.h"
+#include "toolkit/TMemoryStream.h"
 #include "storage/TedBLOBDirectory.h"
 #include "storage/TedBufferLogArray.h"
 #include "storage/TedKeyCache.h"
@@ -210,13 +210,13 @@ public:
   // so a failure keeps it. Raises "Error in TEdbDataManager.edWriteBLOBValue - " followed by "crc
   // calc error", "edCompress compressing error! mode = <level>, tSize = <Size>, hSize =
   // <StoredSize>", "no password specified." or "encoding error.".
-  void WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  void WriteBLOBValue(toolkit::TMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
   // Replaces Stream's contents with the value (empty when there is none) at position 0. Pending
   // BLOB data in the log is written first. A value that cannot be had leaves Stream empty and
   // raises "Error in TEdbDataManager.edReadBLOBValue - " followed by "no password specified.",
   // "decoding error.", "decompressing error, mode=<level>.", "crc error" or "blob data is
   // missing." (T.bdf lacks its blocks); the record and every other value stay readable.
-  void ReadBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
+  void ReadBLOBValue(toolkit::TMemoryStream& Stream, int32_t FieldNo, int32_t RecNo);
   // Frees the value's blocks (appended to the free list) and clears its header.
   void DeleteBLOBValue(int32_t FieldNo, int32_t RecNo);
   // Appends a cleared header group for a record about to be inserted (the dataset layer calls it
@@ -243,7 +243,7 @@ public:
   void LoadBLOBHeaders();
   // At least 10 bytes starting 01 00 00 01, four bytes of any value, then "BM". The stream is left
   // at position 0.
-  static bool IsStreamGraphic(TEdbMemoryStream& Stream);
+  static bool IsStreamGraphic(toolkit::TMemoryStream& Stream);
   const TedBLOBDirectory& BLOBDirectory() const { return FBLOBs; }
   int32_t BLOBBlockSize() const { return FBLOBBlockSize; }
 

@@ -24,7 +24,7 @@ const std::string kRead = "Error in TEdbDataManager.edReadBLOBValue - ";
 
 }  // namespace
 
-bool TEdbDataManager::IsStreamGraphic(TEdbMemoryStream& Stream) {
+bool TEdbDataManager::IsStreamGraphic(toolkit::TMemoryStream& Stream) {
   bool graphic = false;
   if (Stream.Size() >= kGraphicMinSize) {
     uint8_t head[kGraphicMinSize];
@@ -47,7 +47,7 @@ int32_t TEdbDataManager::BLOBFieldIndex(const char* Call, int32_t FieldNo, int32
   return FBLOBFieldIndex[static_cast<size_t>(FieldNo)];
 }
 
-void TEdbDataManager::WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
+void TEdbDataManager::WriteBLOBValue(toolkit::TMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
   const int32_t k = BLOBFieldIndex("WriteBLOBValue", FieldNo, RecNo);
   if (FReadOnly) throw Exception("TEdbDataManager.WriteBLOBValue - table \"" + FTableName + "\" is read only.");
   if (Stream.Size() == 0) {
@@ -110,7 +110,7 @@ void TEdbDataManager::WriteBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, 
   FlushIfDue();
 }
 
-void TEdbDataManager::ReadBLOBValue(TEdbMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
+void TEdbDataManager::ReadBLOBValue(toolkit::TMemoryStream& Stream, int32_t FieldNo, int32_t RecNo) {
   Stream.Clear();
   const int32_t k = BLOBFieldIndex("ReadBLOBValue", FieldNo, RecNo);
   const TBLOBHeader header = FBLOBs.Header(RecNo, k);
