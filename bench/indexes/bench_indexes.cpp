@@ -198,6 +198,8 @@ void tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::s
       const int32_t num = rows.DiskNum(r);
       put(R::cfDiskYear, &year, 4);
       put(R::cfDiskNum, &num, 4);
+      // The memo fields stay NULL, but every record has its group in the BLOB directory.
+      if (table->HasBLOBFields()) table->edAddBLOBRecord();
       table->edInsertRecord(record.data(), 0);
     }
     const double insert = since(start);

@@ -5,8 +5,10 @@
 // for a record, the quicksort for rebuilding. After every step each index must hold exactly the
 // flat array's entries (a permutation sorted by its key) and every position returned must be the
 // flat array's. Reopening must read back the arrays saved; a stale index file is rebuilt.
-// Index blocks are kept tiny so that the entries spread over many blocks. The run is made with
-// the collation's rank tables and again with every comparison going to the collator.
+// Index blocks are kept small so that the entries spread over many blocks: tiny ones, where
+// nearly every probe of a search lies in another block, and larger ones, where a search ends
+// inside one block. The runs are made with the collation's rank tables and again with every
+// comparison going to the collator.
 // TESVAR_SEED=<n> repeats a run.
 
 #include "StorageTestSupport.h"
@@ -19,6 +21,7 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <string>
 
 using namespace tesvar;
 using namespace tesvar::storagetest;
@@ -35,6 +38,9 @@ public:
 
   void Reset(int32_t IndexCount) { Arrays.assign(static_cast<size_t>(IndexCount), {}); }
 
+  // The first probe is the middle entry; each further probe is the middle of the part left, so
+  // the step between probes halves down to 1. An equal key probed is the position (the new
+  // entry goes before it); else the position after the last lower entry.
   int32_t InsertPosition(const TEdbIndex& Index, const std::vector<int32_t>& A, const uint8_t* Key) const {
     int32_t low = 0;
     int32_t high = static_cast<int32_t>(A.size()) - 1;
@@ -146,12 +152,17 @@ TIndexDefs modelIndexes() {
           {"NumId", "Num;id", "id", "", {}}};
 }
 
-// true: every text comparison by the collator, none by the rank tables.
-class IndexModel : public ::testing::TestWithParam<bool> {
+// Collator: every text comparison by the collator, none by the rank tables.
+struct TModelRun {
+  bool Collator;
+  int32_t BlockCapacity;
+};
+
+class IndexModel : public ::testing::TestWithParam<TModelRun> {
 protected:
-  platform::TAnsiCollation FCollation{"ru_RU", !GetParam()};
+  platform::TAnsiCollation FCollation{"ru_RU", !GetParam().Collator};
   platform::ScopedEngineCollation FCollationScope{FCollation};
-  ScopedIndexBlockCapacity FSmallBlocks{4};
+  ScopedIndexBlockCapacity FSmallBlocks{GetParam().BlockCapacity};
   TTableEnv Env{{pfs::fsmDirectory, false}};
   std::vector<std::vector<uint8_t>> Records;
   TFlatIndexes Flat{Records};
@@ -227,7 +238,7 @@ protected:
 };
 
 TEST_P(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
-  ASSERT_EQ(FCollation.Fast(), !GetParam());
+  ASSERT_EQ(FCollation.Fast(), !GetParam().Collator);
   const uint64_t seed = seedFor(1301);
   SCOPED_TRACE("TESVAR_SEED=" + std::to_string(seed));
   Rng.seed(seed);
@@ -311,7 +322,11 @@ TEST_P(IndexModel, IndexesMatchFlatArraysThroughChangesAndReopens) {
   EXPECT_EQ(Env.M().Index(3).Header().Name, "@Num");
 }
 
-INSTANTIATE_TEST_SUITE_P(Collations, IndexModel, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Collator" : "RankTables"; });
+INSTANTIATE_TEST_SUITE_P(CollationsAndBlocks, IndexModel,
+                         ::testing::Values(TModelRun{false, 4}, TModelRun{true, 4}, TModelRun{false, 64}),
+                         [](const auto& info) {
+                           return std::string(info.param.Collator ? "Collator" : "RankTables") + "Blocks" +
+                                  std::to_string(info.param.BlockCapacity);
+                         });
 
 }  // namespace
