@@ -128,4 +128,57 @@ double SqliteOpenFirstQuery(const std::string& Path) {
   return t;
 }
 
+namespace {
+
+// Steps Statement to its end, adding every row's ID (column 0) and the bytes of all its columns
+// as text to Figures.
+void fetchAll(sqlite3* Db, sqlite3_stmt* Statement, TSqliteReadFigures& Figures) {
+  const int columns = sqlite3_column_count(Statement);
+  int rc;
+  while ((rc = sqlite3_step(Statement)) == SQLITE_ROW) {
+    ++Figures.Rows;
+    Figures.IdSum += sqlite3_column_int64(Statement, 0);
+    for (int c = 0; c < columns; ++c) {
+      if (sqlite3_column_text(Statement, c) != nullptr) Figures.Bytes += sqlite3_column_bytes(Statement, c);
+    }
+  }
+  if (rc != SQLITE_DONE) die(Db, "step");
+}
+
+}  // namespace
+
+TSqliteReadFigures SqliteReadTree(const std::string& Path) {
+  sqlite3* db = openDatabase(Path);
+  sqlite3_stmt* select = nullptr;
+  const char* sql =
+      "SELECT * FROM catalog ORDER BY Category DESC, DiskYear DESC, \"Group\" DESC, DiskNum DESC, DiskName DESC";
+  if (sqlite3_prepare_v2(db, sql, -1, &select, nullptr) != SQLITE_OK) die(db, sql);
+  TSqliteReadFigures f;
+  const auto start = Clock::now();
+  fetchAll(db, select, f);
+  f.Seconds = since(start);
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return f;
+}
+
+TSqliteReadFigures SqliteLookups(const std::string& Path, const std::vector<int64_t>& Ids) {
+  sqlite3* db = openDatabase(Path);
+  sqlite3_stmt* select = nullptr;
+  const char* sql = "SELECT * FROM catalog WHERE ID=?";
+  if (sqlite3_prepare_v2(db, sql, -1, &select, nullptr) != SQLITE_OK) die(db, sql);
+  TSqliteReadFigures f;
+  const auto start = Clock::now();
+  for (const int64_t id : Ids) {
+    sqlite3_bind_int64(select, 1, id);
+    fetchAll(db, select, f);
+    sqlite3_reset(select);
+  }
+  f.Seconds = since(start);
+  // The workload's idsum is over the IDs looked up (all of them exist).
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return f;
+}
+
 }  // namespace tesvar::bench

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tesvar::bench {
 
@@ -31,6 +32,20 @@ std::string SqliteCatalogIndexes(TSqliteSchema Schema);
 TSqliteInsertTimes SqliteInsertCatalog(const std::string& Path, const TCatalogRowSet& Rows, TSqliteSchema Schema);
 // Opening Path with the pragmas and the first prepared query (the schema load), closed after.
 double SqliteOpenFirstQuery(const std::string& Path);
+// What a read phase fetched: rows, the sum of their IDs, the bytes of every column as text.
+struct TSqliteReadFigures {
+  double Seconds = 0;
+  int64_t Rows = 0;
+  int64_t IdSum = 0;
+  int64_t Bytes = 0;
+};
+
+// SELECT * FROM catalog ORDER BY the tree index's five columns (all descending), every column
+// fetched as text, on a database opened anew (its open not timed).
+TSqliteReadFigures SqliteReadTree(const std::string& Path);
+// The workload's c_lookups phase: SELECT * FROM catalog WHERE ID=? for each of Ids, every column
+// fetched as text.
+TSqliteReadFigures SqliteLookups(const std::string& Path, const std::vector<int64_t>& Ids);
 // Removes Path and its -wal, -shm and -journal files.
 void SqliteRemove(const std::string& Path);
 
