@@ -49,8 +49,9 @@ int32_t compareTexts(const TKeyValue& A, const TKeyValue& B, bool CaseInsensitiv
   return compareAnsi(A.Data, A.Length, B.Data, B.Length, CaseInsensitive);
 }
 
-// One key part, ascending: NULL below every value.
-int32_t compareValues(TFieldType Type, bool CaseInsensitive, const TKeyValue& A, const TKeyValue& B) {
+}  // namespace
+
+int32_t CompareKeyValues(TFieldType Type, bool CaseInsensitive, const TKeyValue& A, const TKeyValue& B) {
   if (A.Null || B.Null) return A.Null == B.Null ? 0 : (A.Null ? -1 : 1);
   switch (Type) {
     case ftString: return compareTexts(A, B, CaseInsensitive);
@@ -68,8 +69,6 @@ int32_t compareValues(TFieldType Type, bool CaseInsensitive, const TKeyValue& A,
     default: return 0;  // ftBCD and anything else: no order
   }
 }
-
-}  // namespace
 
 TEdbIndex::TEdbIndex(TIndexHeader Header, TedKeyCache& Keys) : FHeader(std::move(Header)), FKeys(Keys) {
   const TKeyLayout& layout = FKeys.Layout();
@@ -89,7 +88,7 @@ void TEdbIndex::Assign(const int32_t* Entries, int32_t Count) {
 int32_t TEdbIndex::CompareKeys(const uint8_t* A, const uint8_t* B) const {
   const TKeyLayout& layout = FKeys.Layout();
   for (const TPart& part : FParts) {
-    const int32_t r = compareValues(part.Type, part.CaseInsensitive, RecordKeyValue(layout, part.FieldNo, A),
+    const int32_t r = CompareKeyValues(part.Type, part.CaseInsensitive, RecordKeyValue(layout, part.FieldNo, A),
                                     RecordKeyValue(layout, part.FieldNo, B));
     if (r != 0) return part.Ascending ? r : -r;
   }
@@ -100,7 +99,7 @@ int32_t TEdbIndex::CompareSlots(int32_t A, int32_t B) const {
   for (const TPart& part : FParts) {
     const TKeyValue a = FKeys.Value(part.Column, A);
     const TKeyValue b = FKeys.Value(part.Column, B);
-    const int32_t r = compareValues(part.Type, part.CaseInsensitive, a, b);
+    const int32_t r = CompareKeyValues(part.Type, part.CaseInsensitive, a, b);
     if (r != 0) return part.Ascending ? r : -r;
   }
   return 0;

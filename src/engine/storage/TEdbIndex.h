@@ -44,6 +44,12 @@ struct TIndexHeader {
   bool Temporary() const { return !Name.empty() && Name[0] == '$'; }
 };
 
+// One ascending key part of type Type: A's value against B's, < 0, 0 or > 0, NULL below every
+// value; texts by the engine's collation (ANSI) or the user locale's collator (wide), case-
+// insensitively when asked; dates and times equal within 1e-8 of a day; ftBCD and types that
+// are no key types compare equal. The comparison every index order is made of.
+int32_t CompareKeyValues(toolkit::TFieldType Type, bool CaseInsensitive, const TKeyValue& A, const TKeyValue& B);
+
 class TEdbIndex {
 public:
   // Keys: the table's key cache, which must outlive the index.

@@ -1,0 +1,51 @@
+#pragma once
+// A prepared condition: what testing records against one condition needs, worked out once
+// (field layout, the value, case rule, pattern), so that a scan over every record costs one
+// comparison per record.
+
+#include "dataset/TBitsArray.h"
+#include "dataset/TLikePattern.h"
+#include "dataset/TSearchOperation.h"
+#include "storage/TedKeyCache.h"
+
+#include <memory>
+#include <optional>
+
+namespace tesvar::dataset {
+
+class TConditionTester {
+public:
+  // Operation must be a prepared condition of Table. Raises as TAnsiLikePattern for a LIKE.
+  TConditionTester(storage::TEdbDataManager& Table, const TSearchOperation& Operation, TFilterOptions Options);
+  TConditionTester(const TConditionTester&) = delete;
+  TConditionTester& operator=(const TConditionTester&) = delete;
+
+  bool Matches(const uint8_t* Record) const;
+  // The record's field against the value: < 0, 0, > 0.
+  int32_t Compare(const uint8_t* Record) const;
+  uint8_t Operation() const { return FOperation; }
+  bool IsLike() const { return FOperation == soLike || FOperation == soNotLike; }
+  int32_t FieldNo() const { return FFieldNo; }
+  bool CaseInsensitive() const { return FCaseInsensitive; }
+  toolkit::TFieldType FieldType() const { return FType; }
+
+private:
+  storage::TKeyLayout FLayout;
+  int32_t FFieldNo;
+  toolkit::TFieldType FType;
+  uint8_t FOperation;
+  bool FCaseInsensitive;
+  bool FPartial;
+  std::vector<uint8_t> FValueBytes;
+  storage::TKeyValue FValue;
+  std::optional<TAnsiLikePattern> FAnsiPattern;
+  std::optional<TWideLikePattern> FWidePattern;
+};
+
+// Sets the entry of every record meeting the condition in Bits (sized to the record count),
+// through the automatic index of the field as GetMatchedRecordsArray does, or, for LIKE / NOT
+// LIKE and fields without one, by testing every record; other entries are left as they are.
+void MarkMatches(storage::TEdbDataManager& Table, const TSearchOperation& Operation, const TConditionTester& Tester,
+                 TBitsArray& Bits);
+
+}  // namespace tesvar::dataset
