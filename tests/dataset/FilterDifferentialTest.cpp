@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -20,11 +19,6 @@ using namespace tesvar;
 using namespace tesvar::filtertest;
 
 namespace {
-
-uint64_t seedOr(uint64_t Fallback) {
-  if (const char* s = std::getenv("TESVAR_SEED")) return std::strtoull(s, nullptr, 10);
-  return Fallback;
-}
 
 // A row as the direct evaluation sees it: texts in the engine code page.
 struct TModelRow {
@@ -58,21 +52,6 @@ template <class T, class TCompare>
 int compareNullable(const std::optional<T>& Field, const T& Value, TCompare&& Compare) {
   if (!Field) return -1;
   return Compare(*Field, Value);
-}
-
-bool like(std::string_view Pattern, std::string_view Text, bool CaseInsensitive) {
-  if (Pattern.empty()) return Text.empty();
-  if (Pattern[0] == '%') {
-    if (Pattern.size() == 1) return true;
-    for (size_t split = 0; split <= Text.size(); ++split)
-      if (like(Pattern.substr(1), Text.substr(split), CaseInsensitive)) return true;
-    return false;
-  }
-  if (Text.empty()) return false;
-  if (Pattern[0] != '_' &&
-      platform::EngineCollation().Compare(Pattern.substr(0, 1), Text.substr(0, 1), CaseInsensitive) != 0)
-    return false;
-  return like(Pattern.substr(1), Text.substr(1), CaseInsensitive);
 }
 
 // An expression: its text and its direct evaluation.
@@ -197,7 +176,7 @@ public:
           uint8_t o = op;
           if (S.Partial && !v.empty() && v.back() == '*') v.pop_back();
           if (v.empty() && (o == soEqual || o == soNotEqual)) return R.Title.has_value() == (o == soNotEqual);
-          if (o == soLike || o == soNotLike) return R.Title.has_value() && like(v, *R.Title, S.CaseInsensitive) == (o == soLike);
+          if (o == soLike || o == soNotLike) return R.Title.has_value() && referenceLike(v, *R.Title, S.CaseInsensitive) == (o == soLike);
           const int c = compareNullable(R.Title, v, [&](const std::string& F, const std::string& V) {
             return sign(S.Partial ? platform::EngineCollation().ComparePrefix(F, V, S.CaseInsensitive)
                                   : platform::EngineCollation().Compare(F, V, S.CaseInsensitive));

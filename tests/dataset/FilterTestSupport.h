@@ -4,12 +4,14 @@
 // evaluation of an expression over both by every route the parser offers.
 
 #include "dataset/TSearchParser.h"
+#include "platform/AnsiCollation.h"
 #include "platform/CodePage.h"
 #include "storage/StorageTestSupport.h"
 #include "toolkit/DateTime.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -35,6 +37,29 @@ struct TRow {
 // Field numbers of the test table (the record-ID field "ID" comes first in the definitions but is
 // kept apart).
 enum : int32_t { fTitle = 0, fYear = 1, fBorn = 2, fFlag = 3, fPrice = 4, fWide = 5 };
+
+// The seed of a randomized test: TESVAR_SEED when set, else Fallback.
+inline uint64_t seedOr(uint64_t Fallback) {
+  if (const char* s = std::getenv("TESVAR_SEED")) return std::strtoull(s, nullptr, 10);
+  return Fallback;
+}
+
+// LIKE as defined, literally: "%" tried at every split of the rest of the text, "_" one
+// character, others equal by the engine's collation. Exponential; for short texts only.
+inline bool referenceLike(std::string_view Pattern, std::string_view Text, bool CaseInsensitive) {
+  if (Pattern.empty()) return Text.empty();
+  if (Pattern[0] == '%') {
+    if (Pattern.size() == 1) return true;
+    for (size_t split = 0; split <= Text.size(); ++split)
+      if (referenceLike(Pattern.substr(1), Text.substr(split), CaseInsensitive)) return true;
+    return false;
+  }
+  if (Text.empty()) return false;
+  if (Pattern[0] != '_' &&
+      platform::EngineCollation().Compare(Pattern.substr(0, 1), Text.substr(0, 1), CaseInsensitive) != 0)
+    return false;
+  return referenceLike(Pattern.substr(1), Text.substr(1), CaseInsensitive);
+}
 
 inline TFieldDefs filterFields() {
   return {{"ID", ftAutoInc},    {"Title", ftString, 20}, {"Year", ftInteger}, {"Born", ftDate},

@@ -5,11 +5,9 @@
 
 #include "FilterTestSupport.h"
 #include "dataset/TLikePattern.h"
-#include "platform/AnsiCollation.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 
 using namespace tesvar;
@@ -17,29 +15,6 @@ using namespace tesvar::dataset;
 using namespace tesvar::filtertest;
 
 namespace {
-
-uint64_t seedOr(uint64_t Fallback) {
-  if (const char* s = std::getenv("TESVAR_SEED")) return std::strtoull(s, nullptr, 10);
-  return Fallback;
-}
-
-bool sameCharacter(char P, char T, bool CaseInsensitive) {
-  return platform::EngineCollation().Compare(std::string_view(&P, 1), std::string_view(&T, 1), CaseInsensitive) == 0;
-}
-
-// The definition, literally.
-bool referenceLike(std::string_view Pattern, std::string_view Text, bool CaseInsensitive) {
-  if (Pattern.empty()) return Text.empty();
-  if (Pattern[0] == '%') {
-    if (Pattern.size() == 1) return true;
-    for (size_t split = 0; split <= Text.size(); ++split)
-      if (referenceLike(Pattern.substr(1), Text.substr(split), CaseInsensitive)) return true;
-    return false;
-  }
-  if (Text.empty()) return false;
-  if (Pattern[0] != '_' && !sameCharacter(Pattern[0], Text[0], CaseInsensitive)) return false;
-  return referenceLike(Pattern.substr(1), Text.substr(1), CaseInsensitive);
-}
 
 TEST(LikePattern, AgreesWithTheRecursiveDefinition) {
   const uint64_t seed = seedOr(std::random_device{}());
