@@ -34,8 +34,12 @@ size_t TBitsArray::Checked(int32_t Index) const {
 
 void TBitsArray::FillAll(bool Value) { std::fill(FBits.begin(), FBits.end(), Value ? 1 : 0); }
 
+// The loops below read the arrays through local pointers: a byte store may alias anything, so
+// through the vectors themselves the compiler would reload their pointers on every entry.
 void TBitsArray::NotAll() {
-  for (uint8_t& b : FBits) b ^= 1;
+  uint8_t* bits = FBits.data();
+  const size_t n = FBits.size();
+  for (size_t i = 0; i < n; ++i) bits[i] ^= 1;
 }
 
 void TBitsArray::RequireSameCount(const TBitsArray& Other) const {
@@ -46,12 +50,18 @@ void TBitsArray::RequireSameCount(const TBitsArray& Other) const {
 
 void TBitsArray::And(const TBitsArray& Other) {
   RequireSameCount(Other);
-  for (size_t i = 0; i < FBits.size(); ++i) FBits[i] &= Other.FBits[i];
+  uint8_t* bits = FBits.data();
+  const uint8_t* other = Other.FBits.data();
+  const size_t n = FBits.size();
+  for (size_t i = 0; i < n; ++i) bits[i] &= other[i];
 }
 
 void TBitsArray::Or(const TBitsArray& Other) {
   RequireSameCount(Other);
-  for (size_t i = 0; i < FBits.size(); ++i) FBits[i] |= Other.FBits[i];
+  uint8_t* bits = FBits.data();
+  const uint8_t* other = Other.FBits.data();
+  const size_t n = FBits.size();
+  for (size_t i = 0; i < n; ++i) bits[i] |= other[i];
 }
 
 int32_t TBitsArray::CountSet() const {

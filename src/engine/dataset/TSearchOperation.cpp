@@ -273,15 +273,16 @@ void visitMatches(TEdbDataManager& Table, int32_t IndexNo, const TConditionTeste
     case soGreaterOrEqual: ranges[0][0] = first, ranges[0][1] = n; break;
     default: break;
   }
-  // A long range is read from a copy of the entries: one pass instead of a search per position.
-  std::vector<int32_t> entries;
+  // The entries are read in chunks: a search per chunk, not per position.
+  constexpr int32_t kChunk = 1024;
+  int32_t entries[kChunk];
   for (const auto& range : ranges) {
-    if (range[1] - range[0] > n / 8 && entries.empty()) {
-      entries.resize(static_cast<size_t>(n));
-      index.CopyTo(entries.data());
+    for (int32_t from = range[0]; from < range[1]; from += kChunk) {
+      const int32_t count = std::min(kChunk, range[1] - from);
+      index.CopyRange(from, count, entries);
+      for (int32_t i = 0; i < count; ++i)
+        if (!Visit(entries[i])) return;
     }
-    for (int32_t position = range[0]; position < range[1]; ++position)
-      if (!Visit(entries.empty() ? index.At(position) : entries[static_cast<size_t>(position)])) return;
   }
 }
 

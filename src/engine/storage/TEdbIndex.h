@@ -64,6 +64,12 @@ public:
   int32_t At(int32_t Position) const { return FEntries.At(Position); }
   // Every entry in order (Count items), as stored in T.idx.
   void CopyTo(int32_t* Dest) const { FEntries.CopyTo(Dest); }
+  // The entries at positions From .. From + Count - 1 (within 0 .. Count() - 1) into Dest: one
+  // search for the first block, then block by block.
+  void CopyRange(int32_t From, int32_t Count, int32_t* Dest) const {
+    TedIndexEntries::TCursor cursor;
+    for (int32_t i = 0; i < Count; ++i) Dest[i] = FEntries.At(From + i, cursor);
+  }
   // Takes Count entries read from T.idx (distinct record numbers); the index counts as built.
   void Assign(const int32_t* Entries, int32_t Count);
 
