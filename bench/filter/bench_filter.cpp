@@ -1,0 +1,208 @@
+// Filters over the catalogue workload: the rows inserted into the catalogue table (the fields of
+// CDCatalog, AutoIndexes on and IndexTree; the memo fields empty) in a single-file database, then
+// two filters evaluated over every record by TSearchParser::Parse, as a dataset's view rebuild
+// does: "Title like '%abc%'" without case (every record tested) and "(DiskYear = 2005) AND
+// (Group = 'Games')" (both conditions answered through the automatic indexes). Beside them,
+// first (reference), SQLite runs SELECT ID FROM catalog WHERE Title LIKE '%abc%' and the WHERE
+// with DiskYear = 2005 AND "Group" = 'Games' on the same rows, with an index on each of the two
+// fields. Each figure is the median of 5 runs; both sides print their counts.
+//
+// Usage: bench_filter [-s SEED] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
+// Output: name<TAB>value<TAB>unit lines; per size the SQLite figures, then the table's, then the
+// ratios (table / SQLite).
+
+#include "BenchSupport.h"
+#include "CatalogWorkload.h"
+#include "SqliteCatalog.h"
+#include "dataset/TSearchParser.h"
+#include "platform/AnsiCollation.h"
+#include "platform/Paths.h"
+#include "storage/StorageEngine.h"
+#include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabase.h"
+#include "storage/TEdbDatabaseManager.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tesvar;
+using namespace tesvar::bench;
+using namespace tesvar::storage;
+using Clock = std::chrono::steady_clock;
+
+const char* const kLikeFilter = "Title like '%abc%'";
+const char* const kIndexedFilter = "(DiskYear = 2005) AND (Group = 'Games')";
+const char* const kLikeSql = "SELECT ID FROM catalog WHERE Title LIKE '%abc%'";
+const char* const kIndexedSql = "SELECT ID FROM catalog WHERE (DiskYear = 2005) AND (\"Group\" = 'Games')";
+constexpr int kRuns = 5;
+
+[[noreturn]] void fail(const std::string& What) {
+  std::fprintf(stderr, "bench_filter: %s\n", What.c_str());
+  std::exit(1);
+}
+
+void print(const std::string& Name, double Value, const char* Unit) {
+  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
+  std::fflush(stdout);
+}
+
+// The median time of kRuns calls of Run, which returns its count (the same every time).
+double median(const std::function<int64_t()>& Run, int64_t& Count) {
+  std::vector<double> times;
+  for (int i = 0; i < kRuns; ++i) {
+    const auto start = Clock::now();
+    Count = Run();
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+void exec(sqlite3* Db, const char* Sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(Db, Sql, nullptr, nullptr, &error) != SQLITE_OK) fail(std::string("sqlite: ") + (error ? error : Sql));
+}
+
+int64_t sqliteCount(sqlite3* Db, const char* Sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(Db, Sql, -1, &statement, nullptr) != SQLITE_OK) fail(sqlite3_errmsg(Db));
+  int64_t rows = 0;
+  while (sqlite3_step(statement) == SQLITE_ROW) rows += sqlite3_column_int64(statement, 0) > 0 ? 1 : 0;
+  sqlite3_finalize(statement);
+  return rows;
+}
+
+struct TFigures {
+  double Like = 0, Indexed = 0;
+  int64_t LikeCount = 0, IndexedCount = 0;
+};
+
+TFigures sqliteSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag) {
+  TCatalogRowSet rows(true, false);
+  (void)GenerateCatalogRows(N, Seed, rows);
+  const std::string path = platform::JoinPath(Folder, "bench_filter.sqlite");
+  (void)SqliteInsertCatalog(path, rows, TSqliteSchema::Reference);
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) fail("cannot open " + path);
+  exec(db, "PRAGMA journal_mode=WAL");
+  exec(db, "PRAGMA synchronous=NORMAL");
+  exec(db, "CREATE INDEX catalog_year ON catalog(DiskYear)");
+  exec(db, "CREATE INDEX catalog_group ON catalog(\"Group\")");
+  exec(db, "ANALYZE");
+  TFigures f;
+  f.Like = median([&] { return sqliteCount(db, kLikeSql); }, f.LikeCount);
+  f.Indexed = median([&] { return sqliteCount(db, kIndexedSql); }, f.IndexedCount);
+  sqlite3_close(db);
+  SqliteRemove(path);
+  print("sqlite_like_abc_" + Tag, f.Like, "s");
+  print("sqlite_like_abc_rows_" + Tag, static_cast<double>(f.LikeCount), "rows");
+  print("sqlite_year_and_group_" + Tag, f.Indexed, "s");
+  print("sqlite_year_and_group_rows_" + Tag, static_cast<double>(f.IndexedCount), "rows");
+  return f;
+}
+
+toolkit::TFieldDefs catalogFields() {
+  using namespace toolkit;
+  return {{"ID", ftAutoInc, 0, true},         {"Title", ftString, 100, true},   {"Description", ftFmtMemo},
+          {"Group", ftString, 60},            {"DiskYear", ftInteger},          {"DiskNum", ftInteger},
+          {"DiskName", ftString, 60},         {"Category", ftString, 60},       {"Narrative", ftFmtMemo},
+          {"PathFile", ftString, 200},        {"WWW", ftString, 100},           {"KeyWords", ftString, 100}};
+}
+
+TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag) {
+  using R = TCatalogRowSet;
+  TCatalogRowSet rows(false, false);
+  (void)GenerateCatalogRows(N, Seed, rows);
+  const std::string path = platform::JoinPath(Folder, "bench_filter.edb");
+  std::filesystem::remove(path);
+  platform::ScopedEngineCollation collation("ru_RU");
+  TFigures f;
+  ScopedStorageEngine engine;
+  {
+    TEdbDatabase creator;
+    creator.CreateDatabase(path);
+  }
+  TBenchDataset dataset(path, 2);
+  TEdbDatabaseManager& database = edGetDatabaseManager(path, &dataset);
+  const std::string tree = "Category;DiskYear;Group;DiskNum;DiskName";
+  edGetDataManager("CDCatalog", &database)
+      .CreateTable(catalogFields(), {{"IndexTree", tree, tree, "", toolkit::ixDescending}}, 1000, true, &dataset);
+  TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
+  if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the table");
+  const std::vector<uint8_t> fresh = table.NewRecordBuffer();
+  std::vector<uint8_t> record = fresh;
+  uint8_t* nulls = record.data() + table.DataSize() + 4;
+  auto put = [&](int32_t Field, const void* Data, size_t Size) {
+    std::memcpy(record.data() + table.FieldOffset(Field), Data, Size);
+    nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8)));
+  };
+  const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
+  for (int64_t r = 0; r < N; ++r) {
+    std::memcpy(record.data(), fresh.data(), record.size());
+    for (R::TField field : texts) {
+      const std::string_view text = rows.Text(r, field);
+      if (!text.empty()) put(field, text.data(), text.size());
+    }
+    const int32_t year = rows.DiskYear(r);
+    const int32_t num = rows.DiskNum(r);
+    put(R::cfDiskYear, &year, 4);
+    put(R::cfDiskNum, &num, 4);
+    if (table.HasBLOBFields()) table.edAddBLOBRecord();
+    table.edInsertRecord(record.data(), 0);
+  }
+  dataset::TSearchParser parser(&table);
+  auto evaluate = [&](const char* Text, toolkit::TFilterOptions Options) {
+    return [&parser, Text, Options] {
+      parser.SetOptions(Options);
+      parser.SetExpression(Text);
+      return static_cast<int64_t>(parser.Parse().CountSet());
+    };
+  };
+  f.Like = median(evaluate(kLikeFilter, {toolkit::foCaseInsensitive}), f.LikeCount);
+  f.Indexed = median(evaluate(kIndexedFilter, {}), f.IndexedCount);
+  table.DisconnectDataset(dataset);
+  std::filesystem::remove(path);
+  print("table_like_abc_" + Tag, f.Like, "s");
+  print("table_like_abc_rows_" + Tag, static_cast<double>(f.LikeCount), "rows");
+  print("table_year_and_group_" + Tag, f.Indexed, "s");
+  print("table_year_and_group_rows_" + Tag, static_cast<double>(f.IndexedCount), "rows");
+  return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t seed = 42;
+  std::string folder = ".";
+  std::vector<int64_t> sizes;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-s" && i + 1 < argc)
+      seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (arg == "-d" && i + 1 < argc)
+      folder = argv[++i];
+    else
+      sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
+  }
+  if (sizes.empty()) sizes = {100000, 1000000};
+  for (int64_t n : sizes) {
+    const std::string tag = std::to_string(n);
+    const TFigures sqlite = sqliteSide(n, seed, folder, tag);
+    const TFigures table = tableSide(n, seed, folder, tag);
+    print("ratio_like_abc_" + tag, table.Like / sqlite.Like, "x");
+    print("ratio_year_and_group_" + tag, table.Indexed / sqlite.Indexed, "x");
+    print("counts_equal_" + tag, sqlite.LikeCount == table.LikeCount && sqlite.IndexedCount == table.IndexedCount, "check");
+  }
+  return 0;
+}
