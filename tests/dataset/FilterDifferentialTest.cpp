@@ -254,6 +254,8 @@ TEST(FilterDifferential, RandomExpressionsOverARandomTable) {
   SCOPED_TRACE("TESVAR_SEED=" + std::to_string(seed));
   std::cout << "FilterDifferential seed " << seed << "\n";
   TGenerator random(seed);
+  // Small blocks of index entries, so that ranges of matches span many of them.
+  storage::ScopedIndexBlockCapacity blocks(8);
   TFilterTables tables;
   const std::vector<TModelRow> rows = random.Rows(250);
   for (const TModelRow& row : rows) {

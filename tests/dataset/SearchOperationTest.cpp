@@ -208,4 +208,30 @@ TEST_F(MatchedRecords, TextsWithoutCaseAndPartialCompares) {
   EXPECT_FALSE(IsRecordMatches(plain, like, {}, plain.GetRecord(3)));
 }
 
+TEST(MatchedRecordsLong, RangesLongerThanOneReadOfTheIndex) {
+  TFilterTables tables;
+  constexpr int32_t kRows = 3000;
+  for (int32_t i = 0; i < kRows; ++i) tables.Insert({.Year = (i * 7919) % 11});
+  // Years 0 .. 10 alike: each condition holds for 9 or 10 in 11 records.
+  const std::pair<uint8_t, const char*> conditions[] = {{soNotEqual, "5"}, {soGreaterOrEqual, "2"}, {soLessOrEqual, "8"}};
+  for (const auto& [operation, value] : conditions) {
+    SCOPED_TRACE(std::string(kSearchOperationKeywords[operation]) + " " + value);
+    const TSearchOperation op = condition(tables.Indexed(), "Year", operation, value);
+    int32_t count = 0;
+    std::vector<int32_t> indexed, plain;
+    GetMatchedRecordsArray(tables.Indexed(), op, {}, count, indexed, mmAll);
+    GetMatchedRecordsArray(tables.Plain(), op, {}, count, plain, mmAll);
+    ASSERT_GT(indexed.size(), 2048u);
+    // Index order: by year; the same records as the test of every record.
+    for (size_t i = 1; i < indexed.size(); ++i) {
+      int32_t a, b;
+      std::memcpy(&a, tables.Indexed().GetRecord(indexed[i - 1]) + tables.Indexed().FieldOffset(fYear), 4);
+      std::memcpy(&b, tables.Indexed().GetRecord(indexed[i]) + tables.Indexed().FieldOffset(fYear), 4);
+      ASSERT_LE(a, b) << "position " << i;
+    }
+    std::sort(indexed.begin(), indexed.end());
+    EXPECT_EQ(indexed, plain);
+  }
+}
+
 }  // namespace
