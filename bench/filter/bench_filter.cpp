@@ -12,6 +12,7 @@
 // ratios (table / SQLite).
 
 #include "BenchSupport.h"
+#include "CatalogTable.h"
 #include "CatalogWorkload.h"
 #include "SqliteCatalog.h"
 #include "dataset/TSearchParser.h"
@@ -112,16 +113,7 @@ TFigures sqliteSide(int64_t N, uint64_t Seed, const std::string& Folder, const s
   return f;
 }
 
-toolkit::TFieldDefs catalogFields() {
-  using namespace toolkit;
-  return {{"ID", ftAutoInc, 0, true},         {"Title", ftString, 100, true},   {"Description", ftFmtMemo},
-          {"Group", ftString, 60},            {"DiskYear", ftInteger},          {"DiskNum", ftInteger},
-          {"DiskName", ftString, 60},         {"Category", ftString, 60},       {"Narrative", ftFmtMemo},
-          {"PathFile", ftString, 200},        {"WWW", ftString, 100},           {"KeyWords", ftString, 100}};
-}
-
 TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag) {
-  using R = TCatalogRowSet;
   TCatalogRowSet rows(false, false);
   (void)GenerateCatalogRows(N, Seed, rows);
   const std::string path = platform::JoinPath(Folder, "bench_filter.edb");
@@ -135,32 +127,10 @@ TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const st
   }
   TBenchDataset dataset(path, 2);
   TEdbDatabaseManager& database = edGetDatabaseManager(path, &dataset);
-  const std::string tree = "Category;DiskYear;Group;DiskNum;DiskName";
-  edGetDataManager("CDCatalog", &database)
-      .CreateTable(catalogFields(), {{"IndexTree", tree, tree, "", toolkit::ixDescending}}, 1000, true, &dataset);
+  edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
   TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
   if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the table");
-  const std::vector<uint8_t> fresh = table.NewRecordBuffer();
-  std::vector<uint8_t> record = fresh;
-  uint8_t* nulls = record.data() + table.DataSize() + 4;
-  auto put = [&](int32_t Field, const void* Data, size_t Size) {
-    std::memcpy(record.data() + table.FieldOffset(Field), Data, Size);
-    nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8)));
-  };
-  const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
-  for (int64_t r = 0; r < N; ++r) {
-    std::memcpy(record.data(), fresh.data(), record.size());
-    for (R::TField field : texts) {
-      const std::string_view text = rows.Text(r, field);
-      if (!text.empty()) put(field, text.data(), text.size());
-    }
-    const int32_t year = rows.DiskYear(r);
-    const int32_t num = rows.DiskNum(r);
-    put(R::cfDiskYear, &year, 4);
-    put(R::cfDiskNum, &num, 4);
-    if (table.HasBLOBFields()) table.edAddBLOBRecord();
-    table.edInsertRecord(record.data(), 0);
-  }
+  InsertCatalogRows(table, rows);
   dataset::TSearchParser parser(&table);
   auto evaluate = [&](const char* Text, toolkit::TFilterOptions Options) {
     return [&parser, Text, Options] {

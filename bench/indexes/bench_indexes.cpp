@@ -16,6 +16,7 @@
 // ratios. rows_sha256_ok 1 says the rows are the workload's, byte for byte.
 
 #include "BenchSupport.h"
+#include "CatalogTable.h"
 #include "CatalogWorkload.h"
 #include "SqliteCatalog.h"
 #include "platform/AnsiCollation.h"
@@ -99,20 +100,6 @@ std::map<std::string, double> inChild(const std::function<void()>& Body) {
   return values;
 }
 
-// The catalogue table of a new catalogue with both optional fields.
-toolkit::TFieldDefs catalogFields() {
-  using namespace toolkit;
-  return {{"ID", ftAutoInc, 0, true},         {"Title", ftString, 100, true},   {"Description", ftFmtMemo},
-          {"Group", ftString, 60},            {"DiskYear", ftInteger},          {"DiskNum", ftInteger},
-          {"DiskName", ftString, 60},         {"Category", ftString, 60},       {"Narrative", ftFmtMemo},
-          {"PathFile", ftString, 200},        {"WWW", ftString, 100},           {"KeyWords", ftString, 100}};
-}
-
-toolkit::TIndexDefs catalogIndexes() {
-  const std::string fields = "Category;DiskYear;Group;DiskNum;DiskName";
-  return {{"IndexTree", fields, fields, "", toolkit::ixDescending}};
-}
-
 std::string rowsCheck(int64_t N, uint64_t Seed, const std::string& Sha) {
   const std::string expected = CatalogCheckSha256(N, Seed);
   if (expected.empty()) return "unpublished";
@@ -153,7 +140,6 @@ void checkIndexes(TEdbDataManager& Table, bool Full) {
 
 void tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag, bool FullCheck,
                bool OneIndex) {
-  using R = TCatalogRowSet;
   TCatalogRowSet rows(false, false);
   const std::string sha = GenerateCatalogRows(N, Seed, rows);
   print("rows_sha256_ok_" + Tag, rowsCheck(N, Seed, sha) == "ok", "check");
@@ -173,35 +159,13 @@ void tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::s
     TBenchDataset dataset(path, 2);
     TEdbDatabaseManager& database = edGetDatabaseManager(path, &dataset);
     edGetDataManager("CDCatalog", &database)
-        .CreateTable(catalogFields(), OneIndex ? toolkit::TIndexDefs{} : catalogIndexes(), 1000, !OneIndex, &dataset);
+        .CreateTable(CatalogTableFields(), OneIndex ? toolkit::TIndexDefs{} : CatalogTableIndexes(), 1000, !OneIndex, &dataset);
     TEdbDataManager* table = &edGetDataManager("CDCatalog", &database);
     if (table->ConnectDataset(dataset) != otrOk) fail("cannot open the table");
     if (table->IndexCount() != (OneIndex ? 1 : 18)) fail("index count " + std::to_string(table->IndexCount()));
-    const std::vector<uint8_t> fresh = table->NewRecordBuffer();
-    std::vector<uint8_t> record = fresh;
-    uint8_t* nulls = record.data() + table->DataSize() + 4;
-    auto put = [&](int32_t Field, const void* Data, size_t Size) {
-      std::memcpy(record.data() + table->FieldOffset(Field), Data, Size);
-      nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8)));
-    };
-    // The table's field numbers are the row set's: the ID field has no field header.
-    const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
     const auto start = Clock::now();
     const std::clock_t cpuStart = std::clock();
-    for (int64_t r = 0; r < N; ++r) {
-      std::memcpy(record.data(), fresh.data(), record.size());
-      for (R::TField f : texts) {
-        const std::string_view text = rows.Text(r, f);
-        if (!text.empty()) put(f, text.data(), text.size());  // empty texts are stored as NULL
-      }
-      const int32_t year = rows.DiskYear(r);
-      const int32_t num = rows.DiskNum(r);
-      put(R::cfDiskYear, &year, 4);
-      put(R::cfDiskNum, &num, 4);
-      // The memo fields stay NULL, but every record has its group in the BLOB directory.
-      if (table->HasBLOBFields()) table->edAddBLOBRecord();
-      table->edInsertRecord(record.data(), 0);
-    }
+    InsertCatalogRows(*table, rows);
     const double insert = since(start);
     const double insertCpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     const double indexBytes = static_cast<double>(table->IndexMemoryBytes());
