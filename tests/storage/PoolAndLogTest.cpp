@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <unordered_map>
 
@@ -154,6 +156,32 @@ TEST_F(Pool, AppendsNeverLoadAPageBack) {
   EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), reads) << "no table file read while appending";
   EXPECT_TRUE(Env.M().RecordsArray()->Evicted());
   for (int i = 0; i < 400; ++i) ASSERT_EQ(Env.NameOf(i), "a" + std::to_string(i));
+}
+
+// Records visited out of their stored order (a walk in index order) read replaced pages again:
+// the pool grows until the table's pages stay, while a read in stored order keeps the small pool.
+TEST_F(Pool, GrowsWhenPagesAreReadAgainNotForReadsInOrder) {
+  Env.FDataset.PerPage = 4;
+  Env.Create();
+  Env.Open();
+  for (int i = 0; i < 800; ++i) Env.Insert("g" + std::to_string(i), i);
+  Env.Close();
+  Env.Open();
+  TedRecordsArray& pool = *Env.M().RecordsArray();
+  for (int i = 0; i < 800; ++i) ASSERT_EQ(Env.NumOf(i), i);
+  EXPECT_EQ(pool.SlotCount(), TedRecordsArray::kBigPageSlots) << "a read in stored order";
+  std::vector<int32_t> order(800);
+  std::iota(order.begin(), order.end(), 0);
+  std::mt19937 rng(7);
+  for (int pass = 0; pass < 6; ++pass) {
+    std::shuffle(order.begin(), order.end(), rng);
+    for (int32_t i : order) ASSERT_EQ(Env.NumOf(i), i);
+  }
+  EXPECT_GE(pool.SlotCount(), 200) << "all 200 pages fit after the pool grew";
+  const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int32_t i : order) ASSERT_EQ(Env.NumOf(i), i);
+  EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), reads) << "no page read again";
 }
 
 TEST_F(Pool, OneRecordPagesOnRequest) {

@@ -122,10 +122,15 @@ void TedRecordsArray::ConfigurePool() {
     pageSize = std::min<int64_t>(pageSize, std::max<int64_t>(1, kMaxPageBytes / recordSize));
     FPageSize = static_cast<int32_t>(std::max<int64_t>(1, pageSize));
     FSlotCount = kBigPageSlots;
+    FMaxSlots = static_cast<int32_t>(
+        std::clamp<int64_t>(fit / FPageSize, kBigPageSlots, kMaxBigPageSlots));
   } else {
     FPageSize = 1;
     FSlotCount = kOneRecordSlots;
+    FMaxSlots = kOneRecordSlots;
   }
+  FLoadedOnce.clear();
+  FReloads = 0;
   FSlots.clear();
   FSlots.resize(static_cast<size_t>(FSlotCount));
   FMap.Clear();
@@ -194,7 +199,23 @@ void TedRecordsArray::ChooseCurrentPage() {
   FCurrentSlot = count > 0 ? LoadPageIntoSlot(lastPage) : GetPageToUse(lastPage);
 }
 
+void TedRecordsArray::NoteLoad(int32_t PageNo) {
+  if (FSlotCount >= FMaxSlots || PageNo < 0) return;
+  const auto page = static_cast<size_t>(PageNo);
+  if (page >= FLoadedOnce.size()) FLoadedOnce.resize(std::max(page + 1, FLoadedOnce.size() * 2));
+  if (!FLoadedOnce[page]) {
+    FLoadedOnce[page] = true;
+    return;
+  }
+  if (++FReloads < FSlotCount / 2) return;
+  FSlotCount = static_cast<int32_t>(std::min<int64_t>(int64_t{FSlotCount} * 2, FMaxSlots));
+  FSlots.resize(static_cast<size_t>(FSlotCount));
+  FReloads = 0;
+  if (FSlotCount >= FMaxSlots) FLoadedOnce = {};
+}
+
 int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
+  NoteLoad(PageNo);
   const int32_t slot = GetPageToUse(PageNo);
   try {
     Slot(slot).LoadPage(PageNo);

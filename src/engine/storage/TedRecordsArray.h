@@ -94,6 +94,12 @@ public:
   static constexpr int32_t kOneRecordSlots = 25;
   // A page holds at most this many bytes (RecordsPerPage records when they fit).
   static constexpr int64_t kMaxPageBytes = 64 << 10;
+  // Pages of many records: the pool starts with kBigPageSlots slots and doubles them, up to a
+  // third of the available memory and kMaxBigPageSlots, whenever as many pages as half its slots
+  // had to be read again after they were replaced (records visited out of their stored order,
+  // such as a walk in index order). Reads in stored order and appends never read a page again,
+  // so they keep the small pool and reuse its buffers.
+  static constexpr int32_t kMaxBigPageSlots = 16384;
   // A page accessed within this many milliseconds is not taken as the oldest one.
   static constexpr uint32_t kRecentAccessMs = 100;
 
@@ -137,6 +143,8 @@ private:
   // standing for the page and the error is raised.
   int32_t LoadPageIntoSlot(int32_t PageNo);
   int32_t SlotOf(int32_t PageNo) const;
+  // Counts a load of PageNo that reads it again and grows the pool when the count says so.
+  void NoteLoad(int32_t PageNo);
   TRecordsPage& Slot(int32_t Index) { return *FSlots[static_cast<size_t>(Index)]; }
 
   TEdbDataManager& FManager;
@@ -149,6 +157,9 @@ private:
   bool FEvicted = false;
   bool FForceOnePerPage;
   int32_t FLastSlot = -1;  // slot of the last GetRecord, checked first
+  int32_t FMaxSlots = 0;          // the most slots the pool may grow to
+  std::vector<bool> FLoadedOnce;  // by page number: read into a slot since the pool was set up
+  int32_t FReloads = 0;           // pages read again since the pool last grew
   // The page of the last GetRecord, while the current page is chosen; it answers for the records
   // it holds (a page always holds records of its own PageNo, whichever slot it moves to).
   TRecordsPage* FHitPage = nullptr;
