@@ -3,6 +3,9 @@
 
 #include "DatasetTestSupport.h"
 
+#include "toolkit/TDataLink.h"
+#include "toolkit/TDataSource.h"
+
 #include <algorithm>
 
 using namespace tesvar;
@@ -339,6 +342,43 @@ TEST_F(DatasetCursor, NextAfterTheCurrentRecordWentTakesItsFollower) {
   env.Delete(4);
   ds.Prior();
   EXPECT_EQ(ds.FieldByName("Name").AsString(), "alpha");
+}
+
+// A grid window of three records: moving past a window record that went elsewhere continues
+// after that record's place, not from wherever the cursor last stood. After First the cursor is
+// on the window's last record; after a move to the last record the window was filled backwards
+// and the cursor is on its first.
+TEST(DatasetWindow, MovesPastARecordThatWentElsewhere) {
+  for (bool fromTheEnd : {false, true}) {
+    SCOPED_TRACE(fromTheEnd);
+    TDatasetEnv env;
+    for (const char* name : {"alpha", "bravo", "charlie", "delta", "echo"}) env.Add(name, 0);
+    TEdbDataset& ds = env.NewDataset();
+    TDataSource source;
+    TDataLink link;
+    link.SetBufferCount(3);
+    link.SetDataSource(&source);
+    source.SetDataSet(&ds);
+    ds.SetIndexName("ByName");
+    ds.Open();  // alpha, bravo, charlie
+    if (fromTheEnd) {
+      ds.Last();  // charlie, delta, echo
+      EXPECT_EQ(ds.MoveBy(-2), -2);
+      env.Delete(5);  // echo
+      env.Add("foxtrot", 0);
+      EXPECT_EQ(ds.MoveBy(3), 3);  // delta, echo (as it was), then past echo's place
+      EXPECT_EQ(ds.FieldByName("Name").AsString(), "foxtrot");
+      EXPECT_EQ(ds.RecNo(), 5);
+    } else {
+      env.Delete(3);  // charlie
+      EXPECT_EQ(ds.MoveBy(3), 3);
+      EXPECT_EQ(ds.FieldByName("Name").AsString(), "delta");
+      EXPECT_EQ(ds.RecNo(), 3);
+      ds.Next();
+      EXPECT_EQ(ds.FieldByName("Name").AsString(), "echo");
+    }
+    source.SetDataSet(nullptr);
+  }
 }
 
 TEST_F(DatasetCursor, RecordIDSearchesFindPositionsInEveryOrder) {

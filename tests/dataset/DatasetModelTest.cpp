@@ -36,9 +36,13 @@ struct DatasetModel {
   int32_t Current = 0;  // record ID, 0 none
   bool Bof = true, Eof = true;
   // The window's record was changed elsewhere since it was fetched (its values are stale) or
-  // deleted (the next move must be one to an exact place).
+  // deleted: then the cursor stands where that record's key (LostRow) would be.
   bool Stale = false;
   bool Lost = false;
+  ModelRow LostRow;
+  // A move from the gap that could not go on left the cursor at the end (1) or the start (-1)
+  // of the view, where a refetch starts from; the next move starts from the gap again.
+  int32_t LostAt = 0;
 };
 
 class DatasetModelRun {
@@ -58,6 +62,7 @@ public:
     for (int32_t step = 0; step < Steps; ++step) {
       SCOPED_TRACE("step " + std::to_string(step));
       const int32_t what = pick(0, 9);
+      FStep.clear();
       if (what < 3) {
         changeTable();
       } else {
@@ -66,7 +71,7 @@ public:
         move(d);
       }
       for (int32_t d = 0; d < 2; ++d) {
-        SCOPED_TRACE("check dataset " + std::to_string(d));
+        SCOPED_TRACE("check dataset " + std::to_string(d) + " after " + FStep);
         check(d);
         if (::testing::Test::HasFailure()) return;
       }
@@ -91,24 +96,31 @@ private:
     }
   }
 
+  // Whether row X (ID A) comes before row Y (ID B) in the order Order.
+  static bool before(TOrder Order, int32_t A, const ModelRow& X, int32_t B, const ModelRow& Y) {
+    const auto amount = [](const ModelRow& r) { return r.Num / 2.0; };
+    switch (Order) {
+      case oID: return A < B;
+      case oName: return X.Name < Y.Name;
+      case oNumName: return X.Num != Y.Num ? X.Num < Y.Num : X.Name < Y.Name;
+      case oNumDesc: return X.Num > Y.Num;
+      case oAmountName: return amount(X) != amount(Y) ? amount(X) < amount(Y) : X.Name < Y.Name;
+    }
+    return false;
+  }
   // Record IDs in the order Order.
   std::vector<int32_t> sorted(TOrder Order) const {
     std::vector<int32_t> ids;
     for (const auto& [id, row] : FRows) ids.push_back(id);
-    const auto amount = [](const ModelRow& r) { return r.Num / 2.0; };
-    std::sort(ids.begin(), ids.end(), [&](int32_t a, int32_t b) {
-      const ModelRow& x = FRows.at(a);
-      const ModelRow& y = FRows.at(b);
-      switch (Order) {
-        case oID: return a < b;
-        case oName: return x.Name < y.Name;
-        case oNumName: return x.Num < y.Num;
-        case oNumDesc: return x.Num > y.Num;
-        case oAmountName: return amount(x) != amount(y) ? amount(x) < amount(y) : x.Name < y.Name;
-      }
-      return false;
-    });
+    std::sort(ids.begin(), ids.end(),
+              [&](int32_t a, int32_t b) { return before(Order, a, FRows.at(a), b, FRows.at(b)); });
     return ids;
+  }
+  // How many rows come before the deleted record of M in the order Order.
+  int32_t gapOf(const DatasetModel& M, TOrder Order) const {
+    return static_cast<int32_t>(std::count_if(FRows.begin(), FRows.end(), [&](const auto& r) {
+      return before(Order, r.first, r.second, M.Current, M.LostRow);
+    }));
   }
   int32_t positionOf(TOrder Order, int32_t Id) const {
     const std::vector<int32_t> ids = sorted(Order);
@@ -123,6 +135,7 @@ private:
 
   void changeTable() {
     const int32_t kind = pick(0, 2);
+    FStep = "change " + std::to_string(kind);
     if (kind == 0 || FRows.size() < 4) {
       insertRow();
       return;
@@ -137,10 +150,14 @@ private:
       for (DatasetModel& m : FModel)
         if (m.Current == id) m.Stale = true;
     } else {
+      for (DatasetModel& m : FModel) {
+        if (m.Current == id) {
+          m.Lost = true;
+          m.LostRow = it->second;
+        }
+      }
       FEnv.Delete(id);
       FRows.erase(it);
-      for (DatasetModel& m : FModel)
-        if (m.Current == id) m.Lost = true;
     }
   }
 
@@ -152,9 +169,15 @@ private:
     const auto landOn = [&](int32_t Id) {
       m.Current = Id;
       m.Stale = m.Lost = false;
+      m.LostAt = 0;
     };
-    // A dataset whose record went moves to an exact place first.
-    const int32_t kind = m.Lost ? pick(0, 2) : pick(0, 9);
+    // Where the cursor is: on the record at I, or (record gone) before the record at I.
+    const int32_t i = m.Lost ? gapOf(m, m.Order) : positionOf(m.Order, m.Current);
+    // After the record, the cursor moves to the following (preceding) record with the first
+    // step forward (backward); from a gap the first step forward reaches the record at I.
+    const int32_t room = m.Lost ? n - i : n - 1 - i;
+    const int32_t kind = pick(0, 9);
+    FStep = "move " + std::to_string(kind) + (m.Lost ? " from a gap" : "");
     switch (kind) {
       case 0:
         ds.First();
@@ -182,14 +205,16 @@ private:
       case 4:
       case 5: {
         const int32_t distance = kind == 3 ? 1 : kind == 4 ? -1 : pick(-6, 6);
-        const int32_t i = positionOf(m.Order, m.Current);
         const int32_t moved = ds.MoveBy(distance);
         if ((distance > 0 && !m.Eof) || (distance < 0 && !m.Bof)) {
-          const int32_t expected = distance > 0 ? std::min(distance, n - 1 - i) : std::max(distance, -i);
+          const int32_t expected = distance > 0 ? std::min(distance, room) : std::max(distance, -i);
           EXPECT_EQ(moved, expected);
           m.Bof = distance < 0 && expected > distance;
           m.Eof = distance > 0 && expected < distance;
-          if (expected != 0) landOn(ids[static_cast<size_t>(i + expected)]);
+          if (expected != 0)
+            landOn(ids[static_cast<size_t>(i + expected - (m.Lost && expected > 0 ? 1 : 0))]);
+          else if (m.Lost)
+            m.LostAt = distance > 0 ? 1 : -1;
         } else {
           EXPECT_EQ(moved, 0);
         }
@@ -212,6 +237,9 @@ private:
       }
       case 7: {
         const int32_t choice = pick(0, 5);
+        // Choosing an index goes through index 0 first, refetching there.
+        m.Order = oID;
+        refetched(m);
         if (choice == 5) {
           ds.SetIndexFieldNames("num");  // the first index Num leads
           m.Order = oNumName;
@@ -219,14 +247,11 @@ private:
           ds.SetIndexName(kIndexNames[choice]);
           m.Order = static_cast<TOrder>(choice);
         }
-        m.Stale = false;
-        if (m.Bof && m.Eof) m.Bof = m.Eof = false;
         break;
       }
       case 8:
         ds.Refresh();
-        m.Stale = false;
-        if (m.Bof && m.Eof) m.Bof = m.Eof = false;
+        refetched(m);
         break;
       default: {
         // Two bookmarks compare as their records' positions.
@@ -243,17 +268,31 @@ private:
     }
   }
 
+  // The window fetched again around the cursor (Refresh, an index change): the record at the
+  // cursor, or for a gap the record after it, else the last one; at the start the first one.
+  void refetched(DatasetModel& M) {
+    if (M.Lost) {
+      const std::vector<int32_t> ids = sorted(M.Order);
+      const int32_t i = M.LostAt > 0 ? static_cast<int32_t>(ids.size()) : M.LostAt < 0 ? 0 : gapOf(M, M.Order);
+      M.Current = i < static_cast<int32_t>(ids.size()) ? ids[static_cast<size_t>(i)] : ids.back();
+      M.Lost = false;
+      M.LostAt = 0;
+    }
+    M.Stale = false;
+    if (M.Bof && M.Eof) M.Bof = M.Eof = false;
+  }
+
   void check(int32_t D) {
     TEdbDataset& ds = *FDs[D];
     const DatasetModel& m = FModel[D];
     EXPECT_EQ(ds.RecordCount(), static_cast<int32_t>(FRows.size()));
     EXPECT_EQ(ds.CurrentIndexNo(), m.Order == oID ? 0 : FEnv.M().InternalGetIndexNo(kIndexNames[m.Order]));
-    if (m.Lost) return;
     ASSERT_EQ(currentId(ds), m.Current);
     EXPECT_EQ(ds.Bof(), m.Bof);
     EXPECT_EQ(ds.Eof(), m.Eof);
-    EXPECT_EQ(ds.RecNo(), positionOf(m.Order, m.Current) + 1);
-    if (!m.Stale) {
+    // The record of the window is gone: it has no number.
+    EXPECT_EQ(ds.RecNo(), m.Lost ? 0 : positionOf(m.Order, m.Current) + 1);
+    if (!m.Stale && !m.Lost) {
       EXPECT_EQ(ds.FieldByName("Name").AsString(), FRows.at(m.Current).Name);
       EXPECT_EQ(ds.FieldByName("Num").AsInteger(), FRows.at(m.Current).Num);
       EXPECT_DOUBLE_EQ(ds.FieldByName("Amount").AsFloat(), FRows.at(m.Current).Num / 2.0);
@@ -261,6 +300,7 @@ private:
   }
 
   std::mt19937_64 FRandom;
+  std::string FStep;  // what the step did, for failure messages
   TDatasetEnv FEnv;
   std::map<int32_t, ModelRow> FRows;
   TEdbDataset* FDs[2] = {nullptr, nullptr};

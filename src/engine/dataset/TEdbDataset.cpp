@@ -396,11 +396,14 @@ void TEdbDataset::RebuildView() {
   if (FCurrentIDValid) {
     const int32_t position = PositionOfID(FCurrentID);
     if (position >= 0) {
-      SetCursorTo(position, FCurrentID);
+      SetCursorTo(position, FDataManager->GetRecord(FView->At(position)));
     } else {
-      SetCursor(FCurrentPos);
-      FCursorGap = FCurrentPos >= 0;
+      const std::vector<uint8_t> gone = FCursorRecord;
+      SetCursorToGap(gone.data());
     }
+  } else if (FCursorGap) {
+    const std::vector<uint8_t> gone = FCursorRecord;
+    SetCursorToGap(gone.data());
   } else if (FAtEnd) {
     SetCursor(ViewCount());
   } else {
@@ -420,16 +423,39 @@ void TEdbDataset::SetCursor(int32_t Position) {
     FCurrentIDValid = false;
     FAtEnd = true;
   } else {
-    SetCursorTo(Position, RecordIDOf(FView->At(Position)));
+    SetCursorTo(Position, FDataManager->GetRecord(FView->At(Position)));
   }
 }
 
-void TEdbDataset::SetCursorTo(int32_t Position, int32_t RecordID) {
+void TEdbDataset::SetCursorTo(int32_t Position, const uint8_t* Record) {
+  FCursorRecord.assign(Record, Record + FRecordSize);
   FCurrentPos = Position;
-  FCurrentID = RecordID;
+  FCurrentID = GetInt32(Record + FDataManager->DataSize());
   FCurrentIDValid = true;
   FAtEnd = false;
   FCursorGap = false;
+}
+
+void TEdbDataset::SetCursorToGap(const uint8_t* Record) {
+  FCursorRecord.assign(Record, Record + FRecordSize);
+  FCurrentPos = LowerBoundByKey(FCursorRecord.data());
+  FCurrentIDValid = false;
+  FAtEnd = false;
+  FCursorGap = true;
+}
+
+int32_t TEdbDataset::LowerBoundByKey(const uint8_t* Record) {
+  if (!FView) return 0;
+  const TEdbIndex& index = FDataManager->Index(FCurrentIndexNo);
+  int32_t low = 0, high = ViewCount();
+  while (low < high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (index.CompareKeys(FDataManager->GetRecord(FView->At(mid)), Record) < 0)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return low;
 }
 
 int32_t TEdbDataset::RecordIDOf(int32_t PhysRecNo) {
@@ -486,21 +512,12 @@ int32_t TEdbDataset::GetTablePositionByPhysRecNo(int32_t PhysRecNo) {
 void TEdbDataset::SetTablePositionByPhysRecNo(int32_t PhysRecNo) {
   const int32_t position = GetTablePositionByPhysRecNo(PhysRecNo);
   if (position < 0) {
-    // Where a search by key would have stopped: the records before PhysRecNo's key.
+    // Where the search by key stopped.
     int32_t stop = 0;
-    if (FView && PhysRecNo >= 0 && PhysRecNo < FDataManager->RecordCount()) {
-      const TEdbIndex& index = FDataManager->Index(FCurrentIndexNo);
+    if (PhysRecNo >= 0 && PhysRecNo < FDataManager->RecordCount()) {
       const uint8_t* p = FDataManager->GetRecord(PhysRecNo);
-      const std::vector<uint8_t> key(p, p + FRecordSize);
-      int32_t low = 0, high = ViewCount();
-      while (low < high) {
-        const int32_t mid = low + (high - low) / 2;
-        if (index.CompareKeys(FDataManager->GetRecord(FView->At(mid)), key.data()) < 0)
-          low = mid + 1;
-        else
-          high = mid;
-      }
-      stop = low;
+      const std::vector<uint8_t> record(p, p + FRecordSize);
+      stop = LowerBoundByKey(record.data());
     }
     throw Exception("TEdbDataSet.SetTablePositionByPhysRecNo - record not found, physRecNo = " +
                     std::to_string(PhysRecNo) + ", result = " + std::to_string(stop) +
@@ -589,7 +606,7 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
       SetCursor(count);
     } else if (!FCurrentIDValid || FCurrentID != id) {
       const int32_t position = PositionOfID(id);
-      if (position >= 0) SetCursorTo(position, id);
+      if (position >= 0) SetCursor(position);
     }
   }
 
@@ -618,10 +635,9 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
         break;
     }
     if (result != grOK) break;
-    const int32_t recNo = FView->At(target);
-    std::memcpy(Buffer, FDataManager->GetRecord(recNo), static_cast<size_t>(FRecordSize));
-    const int32_t id = GetInt32(Buffer + FDataManager->DataSize());
-    SetCursorTo(target, id);
+    std::memcpy(Buffer, FDataManager->GetRecord(FView->At(target)), static_cast<size_t>(FRecordSize));
+    SetCursorTo(target, Buffer);
+    const int32_t id = FCurrentID;
     PutInt32(Buffer + FRecordSize + kBookmarkOffset, id);
     Buffer[FRecordSize + kFlagOffset] = bfCurrent;
     GetCalcFields(Buffer);
@@ -650,12 +666,15 @@ void TEdbDataset::InternalLast() {
 }
 
 void TEdbDataset::InternalSetToRecord(TRecordBuffer Buffer) {
-  // A record that left the view leaves the cursor where it is (the view was made current first).
+  // A record that left the view puts the cursor where its key would be.
   RefreshViewIfStale();
   const int32_t id = BufferID(Buffer, FRecordSize);
   if (FCurrentIDValid && FCurrentID == id) return;
   const int32_t position = PositionOfID(id);
-  if (position >= 0) SetCursorTo(position, id);
+  if (position >= 0)
+    SetCursor(position);
+  else if (GetBookmarkFlag(Buffer) == bfCurrent)
+    SetCursorToGap(Buffer);
 }
 
 void TEdbDataset::InternalGotoBookmark(const uint8_t* Bookmark) {
@@ -726,7 +745,7 @@ int32_t TEdbDataset::GetRecNo() {
   if (FCurrentIDValid && FCurrentID == id) return FCurrentPos + 1;
   const int32_t position = PositionOfID(id);
   if (position < 0) return 0;
-  SetCursorTo(position, id);
+  SetCursor(position);
   return position + 1;
 }
 

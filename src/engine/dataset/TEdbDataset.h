@@ -22,8 +22,9 @@
 // record, ViewCount after the last. The view follows the current index; it is made current again
 // whenever the table's ChangeCount differs from the one it was made current at (another dataset
 // or the table manager changed the table), at the next access. The cursor then stays on its
-// record when that still exists, else keeps its position (now the record that followed), so that
-// a refetch lands on the record after the one that went.
+// record when that still exists; else it stands where that record's key would be in the current
+// order, so that the next record is the one that followed it, the prior one the one before it and
+// a refetch lands on the record after it.
 //
 // Editing through this dataset is not offered yet: Post, Delete, AppendRecord and writing BLOB
 // values raise.
@@ -216,8 +217,13 @@ private:
   void ViewOrderChanged();
   // The cursor at Position (clamped to -1 .. ViewCount), remembering the ID of its record.
   void SetCursor(int32_t Position);
-  // The cursor at view position Position, whose record has ID RecordID.
-  void SetCursorTo(int32_t Position, int32_t RecordID);
+  // The cursor at view position Position, whose record's stored image is Record.
+  void SetCursorTo(int32_t Position, const uint8_t* Record);
+  // The cursor in the gap where a record with the stored image Record (not in the view) would
+  // be in the current order.
+  void SetCursorToGap(const uint8_t* Record);
+  // The first view position whose record's key is not below the key of the stored image Record.
+  int32_t LowerBoundByKey(const uint8_t* Record);
   // GetPositionByRecordID on a current view.
   int32_t PositionOfID(int32_t RecordID);
   int32_t RecordIDOf(int32_t PhysRecNo);
@@ -265,9 +271,12 @@ private:
   bool FCurrentIDValid = false;
   // The cursor is after the last record (it follows the view's end when records come or go).
   bool FAtEnd = false;
-  // The cursor's record left the view: the cursor stands before position FCurrentPos, where the
-  // record that followed it now is (the next record is at FCurrentPos, the prior one before it).
+  // The cursor's record left the view: the cursor stands where that record's key would be,
+  // before position FCurrentPos (the next record is at FCurrentPos, the prior one before it).
   bool FCursorGap = false;
+  // The stored image of the cursor's record (valid on a record and in a gap), whose key places
+  // the gap when the record goes.
+  std::vector<uint8_t> FCursorRecord;
   bool FInsertPending = false;
   bool FRefreshingCurrent = false;
 
