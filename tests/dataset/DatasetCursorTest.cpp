@@ -3,6 +3,7 @@
 
 #include "DatasetTestSupport.h"
 
+#include "toolkit/FieldClasses.h"
 #include "toolkit/TDataLink.h"
 #include "toolkit/TDataSource.h"
 
@@ -131,6 +132,9 @@ TEST_F(DatasetCursor, ClosedDatasetRaisesTheCursorMessages) {
 
 TEST_F(DatasetCursor, IndexDefsListEveryIndexAndTheVisibleOnes) {
   TEdbDataset& ds = env.NewDataset();
+  ds.UpdateIndexDefs();  // closed: connects the table for the time of the call
+  EXPECT_EQ(ds.IndexDefs().size(), 5u);
+  EXPECT_FALSE(ds.TableOpen());
   ds.Open();
   ASSERT_EQ(ds.IndexDefs().size(), 5u);
   const std::string id = env.M().TableHeader().IDFieldName;
@@ -212,6 +216,36 @@ TEST_F(DatasetCursor, RunTimeIndexChoiceReordersAndKeepsTheRecord) {
   EXPECT_EQ(ds.CurrentIndexNo(), 1);
 }
 
+TEST_F(DatasetCursor, ANewRecordCarriesTheNextIDAndNumberAfterTheLast) {
+  TEdbDataset& ds = env.NewDataset();
+  ds.Open();
+  ds.SetRecNo(2);
+  ds.Insert();
+  EXPECT_EQ(ds.RecNo(), 6);
+  EXPECT_EQ(ds.FieldByName("id").AsInteger(), 6);
+  EXPECT_TRUE(ds.FieldByName("Name").IsNull());
+  // Another user's insert takes that ID meanwhile; the new record still counts after the last.
+  env.Add("foxtrot", 60);
+  EXPECT_EQ(ds.RecNo(), 7);
+  ds.Cancel();
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "alpha");
+}
+
+TEST_F(DatasetCursor, ADatabaseComponentNamesTheDatabase) {
+  TEdbDatabase db;
+  db.SetDatabaseName("Catalog");
+  db.SetDirectory("db");
+  TEdbDataset& ds = env.NewDataset();
+  ds.SetDatabaseName("catalog");
+  ds.Open();
+  EXPECT_TRUE(db.Connected());
+  EXPECT_EQ(ds.DatabaseComponent(), &db);
+  EXPECT_EQ(ds.RecordCount(), 5);
+  ds.Close();
+  EXPECT_EQ(ds.DatabaseComponent(), nullptr);
+}
+
 TEST_F(DatasetCursor, IndexFieldsAreTheDatasetFieldsOfTheCurrentKey) {
   TEdbDataset& ds = env.NewDataset();
   ds.Open();
@@ -220,6 +254,19 @@ TEST_F(DatasetCursor, IndexFieldsAreTheDatasetFieldsOfTheCurrentKey) {
   EXPECT_EQ(ds.GetIndexField(0).FieldName(), "Num");
   EXPECT_EQ(ds.GetIndexField(1).FieldName(), "Name");
   EXPECT_EQ(messageOf([&] { (void)ds.GetIndexField(2); }), "Error in TEdbDataSet.GetIndexField - invalid index, index = 2.");
+
+  // Persistent fields without Num: the key field has no dataset field.
+  TEdbDataset& named = env.NewDataset();
+  std::unique_ptr<TField> name = CreateFieldOfType(ftString);
+  name->SetFieldName("Name");
+  name->SetSize(20);
+  named.AddField(std::move(name));
+  named.SetIndexName("ByNumName");
+  named.Open();
+  EXPECT_EQ(named.FieldCount(), 1);
+  EXPECT_EQ(named.FieldByName("Name").AsString(), "bravo");
+  EXPECT_EQ(messageOf([&] { (void)named.GetIndexField(0); }), "Error in TEdbDataSet.GetIndexField - no such field, FieldNo = 2.");
+  EXPECT_EQ(&named.GetIndexField(1), &named.FieldByName("Name"));
 }
 
 TEST_F(DatasetCursor, NavigationSetsBofAndEofAndRecNo) {

@@ -4,6 +4,7 @@
 // TESVAR_SEED=<n> repeats a run.
 
 #include "DatasetTestSupport.h"
+#include "support/TestSeed.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,11 +15,6 @@ using namespace tesvar;
 using namespace tesvar::datasettest;
 
 namespace {
-
-uint64_t seedFor(uint64_t Fallback) {
-  if (const char* s = std::getenv("TESVAR_SEED")) return std::strtoull(s, nullptr, 10);
-  return Fallback;
-}
 
 struct ModelRow {
   std::string Name;  // unique, lower-case Latin letters (their collation is their byte order)
@@ -180,17 +176,17 @@ private:
     FStep = "move " + std::to_string(kind) + (m.Lost ? " from a gap" : "");
     switch (kind) {
       case 0:
-        ds.First();
-        landOn(ids.front());
-        m.Bof = true;
-        m.Eof = false;
+      case 1: {
+        const bool last = kind == 1;
+        if (last)
+          ds.Last();
+        else
+          ds.First();
+        landOn(last ? ids.back() : ids.front());
+        m.Bof = !last;
+        m.Eof = last;
         break;
-      case 1:
-        ds.Last();
-        landOn(ids.back());
-        m.Bof = false;
-        m.Eof = true;
-        break;
+      }
       case 2: {
         const int32_t recNo = pick(1, n);
         const bool same = !m.Lost && positionOf(m.Order, m.Current) + 1 == recNo;
@@ -309,7 +305,7 @@ private:
 
 TEST(DatasetModel, TwoDatasetsFollowChangesMadeElsewhere) {
   for (uint64_t fallback : {1u, 2u, 3u, 4u}) {
-    const uint64_t seed = seedFor(fallback);
+    const uint64_t seed = testsupport::seedOr(fallback);
     SCOPED_TRACE("TESVAR_SEED=" + std::to_string(seed));
     DatasetModelRun(seed).Run(400);
     if (::testing::Test::HasFailure() || std::getenv("TESVAR_SEED")) return;

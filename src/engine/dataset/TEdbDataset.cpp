@@ -259,10 +259,11 @@ void TEdbDataset::InternalInitFieldDefs() {
 // ---- Indexes ----------------------------------------------------------------------------------------
 
 void TEdbDataset::RebuildIndexDefs() {
-  FIndexDefs.clear();
-  FVisibleIndexDefs.clear();
   const bool connect = !FTableOpen;
   if (connect) OpenTable();
+  // Cleared only now: opening the table may have filled them already.
+  FIndexDefs.clear();
+  FVisibleIndexDefs.clear();
   try {
     const std::string& idName = FDataManager->TableHeader().IDFieldName;
     const auto& fields = FDataManager->FieldHeaders();
