@@ -8,6 +8,7 @@
 #include "toolkit/TDataSource.h"
 
 #include <algorithm>
+#include <functional>
 
 using namespace tesvar;
 using namespace tesvar::datasettest;
@@ -115,6 +116,65 @@ TEST(DatasetOpen, FailuresLeaveTheDatasetClosedWithoutReferences) {
   ds.SetPassword("secret");
   ds.Open();
   EXPECT_EQ(ds.RecordCount(), 1);
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "x");
+}
+
+TEST_F(DatasetCursor, AManagerRefusingTheDatasetLeavesItUnattached) {
+  TEdbDataset& ds = env.NewDataset();
+  const size_t attached = env.FDatabase->Datasets().size();
+  ds.SetInMemory(true);  // the table is open on disk
+  EXPECT_EQ(messageOf([&] { ds.Open(); }),
+            "TEdbDataManager.ConnectDataset - Cannot open dataset in both InMemory and other modes.");
+  EXPECT_EQ(ds.DataManager(), nullptr);
+  EXPECT_EQ(ds.DatabaseManager(), nullptr);
+  EXPECT_EQ(env.M().Datasets().size(), 1u);
+  EXPECT_EQ(env.FDatabase->Datasets().size(), attached);
+}
+
+// The engine's own calls on a dataset, for the messages of their misuse.
+class TProbeDataset : public TEdbDataset {
+public:
+  using TEdbDataset::GetBookmarkData;
+  using TEdbDataset::GetBookmarkFlag;
+  using TEdbDataset::GetRecord;
+  using TEdbDataset::InternalGotoBookmark;
+  using TEdbDataset::SetBookmarkData;
+  using TEdbDataset::SetBookmarkFlag;
+};
+
+TEST_F(DatasetCursor, MissingBuffersRaiseTheirMessages) {
+  TProbeDataset ds;
+  ds.SetDatabaseName("db");
+  ds.SetTableName("T");
+  uint8_t buffer[8] = {};
+  EXPECT_EQ(messageOf([&] { (void)ds.GetRecord(buffer, gmNext, true); }),
+            "Error in TEdbDataSet.GetRecord - no table was opened.");
+  ds.Open();
+  std::vector<uint8_t> record(static_cast<size_t>(env.M().RecordSize() + 8), 0);
+  uint8_t bookmark[8] = {};
+  const struct {
+    std::function<void()> Call;
+    const char* Message;
+  } cases[] = {
+      {[&] { (void)ds.GetBookmarkFlag(nullptr); }, "Error in TEdbDataSet.GetBookmarkFlag - 0 pointer Buffer"},
+      {[&] { ds.SetBookmarkFlag(nullptr, bfCurrent); }, "Error in TEdbDataSet.SetBookmarkFlag - 0 pointer Buffer"},
+      {[&] { ds.GetBookmarkData(nullptr, bookmark); }, "Error in TEdbDataSet.GetBookmarkData - 0 pointer Buffer"},
+      {[&] { ds.GetBookmarkData(record.data(), nullptr); }, "Error in TEdbDataSet.GetBookmarkData - 0 pointer Data"},
+      {[&] { ds.SetBookmarkData(nullptr, bookmark); }, "Error in TEdbDataSet.SetBookmarkData - 0 pointer to Buffer."},
+      {[&] { ds.InternalGotoBookmark(nullptr); }, "Error in TEdbDataSet.InternalGoToBookmark - 0 pointer Bookmark"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(messageOf(c.Call), c.Message);
+  // An absent bookmark sets nothing; a buffer's slot carries the record ID and the flag.
+  ds.SetBookmarkData(record.data(), nullptr);
+  PutInt32(bookmark, 3);
+  ds.SetBookmarkData(record.data(), bookmark);
+  ds.SetBookmarkFlag(record.data(), bfEOF);
+  uint8_t back[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+  ds.GetBookmarkData(record.data(), back);
+  EXPECT_EQ(GetInt32(back), 3);
+  EXPECT_EQ(GetInt32(back + 4), 0);
+  EXPECT_EQ(ds.GetBookmarkFlag(record.data()), bfEOF);
+  ds.Close();
 }
 
 TEST_F(DatasetCursor, ClosedDatasetRaisesTheCursorMessages) {

@@ -27,6 +27,9 @@ constexpr int32_t kBookmarkOffset = 0;
 constexpr int32_t kFlagOffset = storage::kRecordIdSize;
 constexpr int32_t kBookmarkSize = 8;
 constexpr double kMsPerDay = 86400000.0;
+// The table manager's open result for an encrypted table opened without a password (the managers
+// of this engine report a missing password as a wrong one).
+constexpr int32_t kNoPasswordResult = -2;
 
 bool nullFlag(const uint8_t* Record, int32_t DataSize, int32_t FieldNo) {
   return (Record[DataSize + storage::kRecordIdSize + FieldNo / 8] >> (FieldNo % 8)) & 1;
@@ -143,7 +146,7 @@ void TEdbDataset::OpenTable() {
       case storage::otrNoDataFile:
         throw Exception("TEdbDataset.OpenTable - table \"" + FTableName + "\" does not exist.");
       case storage::otrBadPassword: throw Exception("TEdbDataset.OpenTable - invalid password.");
-      case -2: throw Exception("TEdbDataset.OpenTable - no password specified.");
+      case kNoPasswordResult: throw Exception("TEdbDataset.OpenTable - no password specified.");
       case storage::otrCannotOpen: throw Exception("TEdbDataset.OpenTable - some table files are missed or locked.");
       default: throw Exception("TEdbDataset.OpenTable - error.");
     }
