@@ -3,11 +3,13 @@
 // updated through the table manager, and the other dataset, standing in the middle of the Name
 // order, makes its view current and finds its record again (RecordCount, RecNo). Beside it, first
 // (reference), the rebuild of a view kept as a plain array: the index's N record numbers copied
-// into an int32 array (one pass, no filter). Then 100,000 moves to random record numbers.
+// into an int32 array (one pass, no filter). Then a walk over every record reading its fields as
+// text, beside the same walk over the index and the page pool alone (reference), and 100,000 moves
+// to random record numbers.
 //
 // Usage: bench_dataset [-d FOLDER] [N ...]   (default: -d . 100000 1000000)
 // Output: name<TAB>value<TAB>unit lines per size: the array copy, the view's median and worst
-// rebuild, their ratio, and the time of a move to a record number.
+// rebuild, their ratio; the walks and their ratio; the time of a move to a record number.
 
 #include "BenchSupport.h"
 #include "dataset/TEdbDataset.h"
@@ -107,6 +109,32 @@ void run(const std::string& Folder, int32_t N) {
   put("dataset_view_rebuild_median", N, rebuild, "ms");
   put("dataset_view_rebuild_worst", N, rebuilds.back(), "ms");
   put("dataset_view_rebuild_ratio", N, rebuild / copy, "x");
+
+  // A walk over every record in Name order reading both fields as text, beside the same walk
+  // over the index and the page pool without a dataset (reference).
+  {
+    Clock::time_point start = Clock::now();
+    size_t bytes = 0;
+    const TEdbIndex& index = m.Index(indexNo);
+    for (int32_t p = 0; p < index.Count(); ++p) {
+      const uint8_t* rec = m.GetRecord(index.At(p));
+      bytes += std::strlen(reinterpret_cast<const char*>(rec + m.FieldOffset(0)));
+      int32_t num;
+      std::memcpy(&num, rec + m.FieldOffset(1), 4);
+      bytes += std::to_string(num).size();
+    }
+    const double plain = msSince(start);
+    start = Clock::now();
+    size_t walked = 0;
+    toolkit::TField& name = ds.FieldByName("Name");
+    toolkit::TField& num = ds.FieldByName("Num");
+    for (ds.First(); !ds.Eof(); ds.Next()) walked += name.AsString().size() + num.AsString().size();
+    const double walk = msSince(start);
+    if (walked != bytes) std::exit(3);
+    put("index_walk", N, plain, "ms");
+    put("dataset_walk", N, walk, "ms");
+    put("dataset_walk_ratio", N, walk / plain, "x");
+  }
 
   const int32_t moves = 100000;
   Clock::time_point start = Clock::now();
