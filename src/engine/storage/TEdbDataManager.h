@@ -123,6 +123,12 @@ public:
   // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
   // <n>" when an index lacks a record.
   int32_t edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo);
+  // The next insert gets ID Value + 1; the change counts as a change of the table (ChangeCount + 1),
+  // so the header is written at the next flush and the datasets of the table see it.
+  void SetLastAutoInc(int32_t Value) {
+    FTableHeader.LastAutoInc = Value;
+    ++FTableHeader.ChangeCount;
+  }
   // A fresh record buffer: zero, every null flag set, the ID slot LastAutoInc + 1.
   std::vector<uint8_t> NewRecordBuffer() const;
   // The record's plain bytes from the pool (valid until the next pool operation). Raises

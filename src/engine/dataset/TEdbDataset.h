@@ -1,0 +1,287 @@
+#pragma once
+// TEdbDataset: the cursor over one table of the engine, on the toolkit's generic dataset.
+//
+// Opening connects the dataset to the database manager of DatabaseFileName (else DatabaseName)
+// and to the table manager of TableName; every dataset of a table shares that manager. Closing
+// detaches it again (the last dataset of a table closes the table).
+//
+// Fields. Dataset field k (FieldNo k + 1) is table field k; after the last table field comes the
+// record-ID field, ftAutoInc, named as the table names it (IDFieldName).
+//
+// Record buffer (RecordSize + 8 + CalcFieldsSize bytes):
+//   0             RecordSize      the stored record (field data, record ID at DataSize, null
+//                                 flags, trailer), as the table keeps it
+//   RecordSize    4               bookmark data: the record ID (int32)
+//   RecordSize+4  1               bookmark flag
+//   RecordSize+5  3               unused
+//   RecordSize+8  CalcFieldsSize  calculated fields (the toolkit's layout)
+// A bookmark is 8 bytes: the record ID, then 4 unused bytes; it names a record whatever the order
+// or the physical numbering.
+//
+// The view. The cursor CurrentPos is a position in the view (TEdbView.h): -1 before the first
+// record, ViewCount after the last. The view follows the current index; it is made current again
+// whenever the table's ChangeCount differs from the one it was made current at (another dataset
+// or the table manager changed the table), at the next access. The cursor then stays on its
+// record when that still exists; else it stands where that record's key would be in the current
+// order, so that the next record is the one that followed it, the prior one the one before it and
+// a refetch lands on the record after it.
+//
+// Editing through this dataset is not offered yet: Post, Delete, AppendRecord and writing BLOB
+// values raise.
+//
+// Failures raise tesvar::Exception with the texts at the declarations. Single-threaded.
+
+#include "dataset/TEdbView.h"
+#include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabase.h"
+#include "storage/TEdbDatabaseManager.h"
+#include "toolkit/IEdbDataset.h"
+#include "toolkit/TDataSet.h"
+#include "toolkit/TFieldDefs.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tesvar::dataset {
+
+using toolkit::TBookmark;
+using toolkit::TBookmarkFlag;
+using toolkit::TField;
+using toolkit::TGetMode;
+using toolkit::TGetResult;
+using toolkit::TIndexDefs;
+using toolkit::TRecordBuffer;
+using toolkit::TRecordBufferPtr;
+
+class TEdbDataset : public toolkit::TDataSet, public toolkit::IEdbDataset {
+public:
+  TEdbDataset();
+  ~TEdbDataset() override;
+
+  // ---- Which table -------------------------------------------------------------------------
+  // Setting DatabaseName or DatabaseFileName closes the dataset first; a non-empty DatabaseName
+  // clears DatabaseFileName and a non-empty DatabaseFileName clears DatabaseName.
+  std::string DatabaseName() const override { return FDatabaseName; }
+  void SetDatabaseName(const std::string& Value);
+  std::string DatabaseFileName() const override { return FDatabaseFileName; }
+  void SetDatabaseFileName(const std::string& Value);
+  const std::string& TableName() const { return FTableName; }
+  // Keeps the name up to (not including) its last ".", or the whole value without one.
+  void SetTableName(const std::string& Value);
+  std::string Password() const override { return FPassword; }
+  void SetPassword(const std::string& Value) { FPassword = Value; }
+
+  // ---- IEdbDataset ---------------------------------------------------------------------------
+  const void* DatabaseComponent() const override { return FDatabase; }
+  bool InMemory() const override { return FInMemory; }
+  void SetInMemory(bool Value) { FInMemory = Value; }
+  bool Temporary() const override { return FTemporary; }
+  void SetTemporary(bool Value) { FTemporary = Value; }
+  bool ReadOnly() const override { return FReadOnly; }
+  // Stored; the database manager sets it while the dataset opens on a read-only database.
+  void SetReadOnly(bool Value) override { FReadOnly = Value; }
+  int32_t RecordsPerPage() const override { return FRecordsPerPage; }
+  void SetRecordsPerPage(int32_t Value) { FRecordsPerPage = Value; }
+  bool OneRecordPages() const override { return FOneRecordPages; }
+  bool Encrypted() const override { return FEncrypted; }
+  void SetEncrypted(bool Value) { FEncrypted = Value; }
+  uint8_t BLOBCompression() const override { return FBLOBCompression; }
+  void SetBLOBCompression(uint8_t Value) { FBLOBCompression = Value; }
+  int32_t BLOBBlockSize() const override { return FBLOBBlockSize; }
+  bool Active() const override { return TDataSet::Active(); }
+  void Close() override { TDataSet::Close(); }
+
+  // ---- The table connection ----------------------------------------------------------------
+  // Connects the table alone. Raises "TEdbDataset.OpenTable - table "<TableName>" does not
+  // exist.", "TEdbDataset.OpenTable - invalid password.", "TEdbDataset.OpenTable - no password
+  // specified.", "TEdbDataset.OpenTable - some table files are missed or locked." or
+  // "TEdbDataset.OpenTable - error." for the table manager's result codes, and the managers' own
+  // errors; a failure leaves no database or table reference.
+  void OpenTable();
+  void DisconnectTable();
+  bool TableOpen() const { return FTableOpen; }
+  // The table manager while the table is connected, else null.
+  storage::TEdbDataManager* DataManager() const { return FDataManager; }
+  storage::TEdbDatabaseManager* DatabaseManager() const { return FDatabaseManager; }
+
+  // ---- Indexes -------------------------------------------------------------------------------
+  // The table's indexes as definitions, and the same without the automatic and temporary ones
+  // (names starting with "@" or "$").
+  const TIndexDefs& IndexDefs() const { return FIndexDefs; }
+  const TIndexDefs& VisibleIndexDefs() const { return FVisibleIndexDefs; }
+  // Open: rebuild IndexDefs from the table; closed: connect the table for the time of it.
+  void UpdateIndexDefs();
+  const std::string& IndexName() const { return FIndexName; }
+  // Stores Value and clears IndexFieldNames; on an open table the view goes to index 0 and then,
+  // for a non-empty Value, to OpenIndex(Value, -1).
+  void SetIndexName(const std::string& Value);
+  const std::string& IndexFieldNames() const { return FIndexFieldNames; }
+  // Stores Value and clears IndexName; on an open table the view goes to index 0 and then to the
+  // first index whose leading fields are Value's (names compared in lower case); without one,
+  // IndexFieldNames is cleared.
+  void SetIndexFieldNames(const std::string& Value);
+  // Number -1: the index named Name (lower case); else index Number. Raises "Error in
+  // TEdbDataSet.OpenIndex - table is not opened.", "... - empty index header list.", "... - index
+  // "<Name>" not found!", "... - index number "<Number>" not found!".
+  void OpenIndex(const std::string& Name, int32_t Number);
+  int32_t CurrentIndexNo() const { return FCurrentIndexNo; }
+  // The dataset field of the current index's key field I. Raises "Error in
+  // TEdbDataSet.GetIndexField - invalid index, index = <i>." and "Error in
+  // TEdbDataSet.GetIndexField - no such field, FieldNo = <n>.".
+  TField& GetIndexField(int32_t I);
+
+  // ---- The view ------------------------------------------------------------------------------
+  void RefreshViewIfStale();
+  // Makes the view current (builds the current index when it is not built) and puts the cursor
+  // back on its record (see above). Nothing when the table is not connected.
+  void RebuildView();
+  int32_t ViewCount() const { return FView ? FView->Count() : 0; }
+  int32_t CurrentPos() const { return FCurrentPos; }
+  // The view position of physical record PhysRecNo, or -1.
+  int32_t GetTablePositionByPhysRecNo(int32_t PhysRecNo);
+  // The same, into the cursor. Raises "TEdbDataSet.SetTablePositionByPhysRecNo - record not
+  // found, physRecNo = <P>, result = <position>, recCount = <ViewCount>".
+  void SetTablePositionByPhysRecNo(int32_t PhysRecNo);
+  // The view position of the record with ID RecordID, or -1.
+  int32_t GetPositionByRecordID(int32_t RecordID);
+  // The physical record number at view position Position. Raises "Error in
+  // TEdbDataSet.GetViewRecord - invalid position <Position>, recCount = <ViewCount>." outside the
+  // view.
+  int32_t GetViewRecord(int32_t Position);
+  // The buffer the current state works on, or null.
+  TRecordBuffer GetActiveRecordBuffer();
+  // Fetches the record at the cursor again into the active buffer, keeping the cursor where the
+  // engine put it.
+  void RefreshCurrentBuffer();
+  // The table's LastAutoInc when connected, else 0.
+  int32_t GetLastAutoIncValue() const;
+  // The next record inserted gets ID Value.
+  void SetNextAutoIncValue(int32_t Value);
+
+  // ---- Bookmarks -----------------------------------------------------------------------------
+  bool BookmarkValid(const TBookmark& Bookmark) override;
+  // Raises "TEdbDataset.CompareBookmarks - equal positions, pos1 = <position>, x1 = <ID1>, x2 =
+  // <ID2>" for two different records at one position (both left the view).
+  int32_t CompareBookmarks(const TBookmark& B1, const TBookmark& B2) override;
+
+  // ---- Records ---------------------------------------------------------------------------------
+  // Assigning a number outside 1 .. RecordCount, or the current one, does nothing.
+  void SetRecNo(int32_t Value) override;
+  bool GetFieldData(TField& Field, void* Buffer) override;
+  // Raises "Error in TEdbDataSet.SetFieldData - FieldNo > fieldCount." for a field beyond the
+  // table's.
+  void SetFieldData(TField& Field, const void* Buffer) override;
+  // Read mode: the BLOB value of the active record (empty for NULL). Other modes raise.
+  std::unique_ptr<toolkit::TStream> CreateBlobStream(TField& Field, toolkit::TBlobStreamMode Mode) override;
+
+protected:
+  TRecordBufferPtr AllocRecordBuffer() override;
+  int32_t GetRecordSize() override { return FRecordBufferSize; }
+  // Raises "Error in TEdbDataSet.GetRecord - no table was opened." and, with DoCheck, for no
+  // record at the cursor, "TEdbDataSet.GetRecord - No records".
+  TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() const override { return FTableOpen; }
+  void InternalInitFieldDefs() override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalInitRecord(TRecordBuffer Buffer) override;
+  void InternalSetToRecord(TRecordBuffer Buffer) override;
+  // Raises "Error in TEdbDataSet.InternalGoToBookmark - 0 pointer Bookmark".
+  void InternalGotoBookmark(const uint8_t* Bookmark) override;
+  TBookmarkFlag GetBookmarkFlag(TRecordBuffer Buffer) override;
+  void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;
+  void GetBookmarkData(TRecordBuffer Buffer, uint8_t* Data) override;
+  void SetBookmarkData(TRecordBuffer Buffer, const uint8_t* Data) override;
+  void InternalPost() override;
+  void InternalDelete() override;
+  void InternalAddRecord(TRecordBuffer Buffer, bool Append) override;
+  void InternalRefresh() override;
+  void ClearCalcFields(TRecordBuffer Buffer) override;
+  bool GetCanModify() override { return !FReadOnly; }
+  // Raises "Error in TEdbDataSet.GetRecNo - no table was opened.".
+  int32_t GetRecNo() override;
+  // Raises "Error in TEdbDataSet.GetRecordCount - no table was opened.".
+  int32_t GetRecordCount() override;
+
+private:
+  // The table field number of a dataset field (the table's field count for the record-ID field).
+  int32_t TableFieldNo(const TField& Field) const;
+  void RebuildIndexDefs();
+  // Index 0 as the current index with the view rebuilt (and, when active, the buffers refetched).
+  void ResetToFirstIndex();
+  // After the current index changed: view, current buffer and window.
+  void ViewOrderChanged();
+  // The cursor at Position (clamped to -1 .. ViewCount), remembering the ID of its record.
+  void SetCursor(int32_t Position);
+  // The cursor at view position Position, whose record's stored image is Record.
+  void SetCursorTo(int32_t Position, const uint8_t* Record);
+  // The cursor in the gap where a record with the stored image Record (not in the view) would
+  // be in the current order.
+  void SetCursorToGap(const uint8_t* Record);
+  // The first view position whose record's key is not below the key of the stored image Record.
+  int32_t LowerBoundByKey(const uint8_t* Record);
+  // GetPositionByRecordID on a current view.
+  int32_t PositionOfID(int32_t RecordID);
+  int32_t RecordIDOf(int32_t PhysRecNo);
+  // The physical record number of the record with ID RecordID, or -1.
+  int32_t PhysRecNoOfID(int32_t RecordID);
+  static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
+  [[noreturn]] void EditingNotOffered(const char* Call) const;
+
+  storage::TEdbDatabase* FDatabase = nullptr;
+  storage::TEdbDatabaseManager* FDatabaseManager = nullptr;
+  storage::TEdbDataManager* FDataManager = nullptr;
+  std::string FDatabaseName;
+  std::string FDatabaseFileName;
+  std::string FTableName;
+  std::string FPassword;
+  bool FInMemory = false;
+  bool FTemporary = false;
+  bool FReadOnly = false;
+  bool FEncrypted = false;
+  bool FOneRecordPages = false;
+  int32_t FRecordsPerPage = -1;
+  uint8_t FBLOBCompression = 0;
+  int32_t FBLOBBlockSize = 512;
+  bool FKeepTableOpen = false;
+
+  bool FTableOpen = false;
+  int32_t FRecordSize = 0;        // the table's RecordSize
+  int32_t FRecordBufferSize = 0;  // RecordSize + 8 + CalcFieldsSize
+  std::vector<uint8_t> FBlankRecord;  // zero, every null flag set
+
+  TIndexDefs FIndexDefs;
+  TIndexDefs FVisibleIndexDefs;
+  bool FBuildIndexDefsOnOpen = true;
+  std::string FIndexName;
+  std::string FIndexFieldNames;
+  bool FIndexChosen = false;
+  int32_t FCurrentIndexNo = 0;
+
+  std::unique_ptr<TEdbView> FView;
+  bool FViewBuilt = false;
+  int32_t FViewChangeCount = 0;
+  int32_t FCurrentPos = -1;
+  // The cursor's record: its ID, valid while FCurrentPos is a view position.
+  int32_t FCurrentID = 0;
+  bool FCurrentIDValid = false;
+  // The cursor is after the last record (it follows the view's end when records come or go).
+  bool FAtEnd = false;
+  // The cursor's record left the view: the cursor stands where that record's key would be,
+  // before position FCurrentPos (the next record is at FCurrentPos, the prior one before it).
+  bool FCursorGap = false;
+  // The stored image of the cursor's record (valid on a record and in a gap), whose key places
+  // the gap when the record goes.
+  std::vector<uint8_t> FCursorRecord;
+  bool FInsertPending = false;
+  bool FRefreshingCurrent = false;
+
+  TRecordBufferPtr FKeyBuffer;
+  TRecordBuffer FFilterBuffer = nullptr;
+};
+
+}  // namespace tesvar::dataset
