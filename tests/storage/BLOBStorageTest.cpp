@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 using namespace tesvar;
 using namespace tesvar::storagetest;
@@ -244,6 +245,50 @@ TEST_P(BLOBLevels, ValuesReadBackBeforeAndAfterReopen) {
     ASSERT_EQ(Env.Read(i, kPic), values[values.size() - 1 - static_cast<size_t>(i)]) << i;
     ASSERT_EQ(Env.NameOf(i), "r" + std::to_string(i));
   }
+}
+
+// A read-only table reads neighbouring values from one read of T.bdf: values of every size (one
+// larger than such a read, ones across its ends) come back in file order, backwards and at
+// random, and a reopened table sees the values written after the last read-only open.
+TEST_P(BLOBLevels, ReadOnlyTableReadsValuesInAnyOrder) {
+  Env.CreateBlobTable();
+  Env.Open();
+  std::vector<std::vector<uint8_t>> notes, pics;
+  for (uint32_t i = 0; i < 300; ++i) {
+    notes.push_back(i % 50 == 7 ? noise(70000 + i, i) : i % 3 == 0 ? std::vector<uint8_t>{} : noise(100 + i * 7 % 900, i));
+    pics.push_back(i % 4 == 0 ? text(300 + i) : noise(1 + i % 40, 1000 + i));
+    Env.Add("r" + std::to_string(i), notes.back(), pics.back());
+  }
+  Env.Close();
+
+  const auto readAll = [&](const std::vector<int32_t>& Order) {
+    for (const int32_t r : Order) {
+      ASSERT_EQ(Env.Read(r, kNotes), notes[static_cast<size_t>(r)]) << r;
+      ASSERT_EQ(Env.Read(r, kPic), pics[static_cast<size_t>(r)]) << r;
+    }
+  };
+  std::vector<int32_t> order(notes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i);
+  Env.FDataset.RO = true;
+  Env.Open();
+  readAll(order);
+  readAll({order.rbegin(), order.rend()});
+  std::mt19937 random(11);
+  std::shuffle(order.begin(), order.end(), random);
+  readAll(order);
+  Env.Close();
+
+  Env.FDataset.RO = false;
+  Env.Open();
+  for (const int32_t r : {0, 1, 150, 299}) {
+    notes[static_cast<size_t>(r)] = noise(200 + static_cast<size_t>(r), 5000 + static_cast<uint32_t>(r));
+    Env.Write(r, kNotes, notes[static_cast<size_t>(r)]);
+  }
+  Env.Close();
+  Env.FDataset.RO = true;
+  Env.Open();
+  std::sort(order.begin(), order.end());
+  readAll(order);
 }
 
 // A damaged byte in one value's blocks fails reading that value with the message of the step
@@ -519,11 +564,17 @@ TEST_P(BLOBStorage, DamagedDirectoryOrMissingBlocks) {
     b.resize(1024);
     return true;
   });
-  Env.Open();
-  toolkit::TMemoryStream s;
-  EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kPic, 0); }), kReadError + "blob data is missing.");
-  EXPECT_EQ(Env.Read(0, kNotes), noise(10, 2));
-  Env.Close();
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read only" : "read-write");
+    Env.FDataset.RO = readOnly;
+    Env.Open();
+    toolkit::TMemoryStream s;
+    EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kPic, 0); }), kReadError + "blob data is missing.");
+    EXPECT_EQ(Env.Read(0, kNotes), noise(10, 2));
+    EXPECT_EQ(messageOf([&] { Env.M().ReadBLOBValue(s, kPic, 0); }), kReadError + "blob data is missing.");
+    Env.Close();
+  }
+  Env.FDataset.RO = false;
   // A T.bif that does not decompress keeps the table closed.
   Env.ChangeFile(".bif", [](std::vector<uint8_t>& b) {
     for (size_t i = 6; i < b.size(); ++i) b[i] ^= 0xA5;

@@ -214,6 +214,28 @@ TEST(EdbFieldText, CodePageTextComesBackAsUtf8WithEscapes) {
   EXPECT_EQ(Out, "\xCE\xB1") << "the conversion follows the code page in force";
 }
 
+// Memo values run to many kilobytes: the conversion appends piece by piece, and a byte it cannot
+// convert anywhere in the value leaves what Out held before.
+TEST(EdbFieldText, LongCodePageTextAppendsWholeOrNotAtAll) {
+  std::string Ansi;
+  std::string Utf8;
+  for (int I = 0; I < 700; ++I) {
+    Ansi += I % 3 == 0 ? "\xE0" : I % 3 == 1 ? "b" : "\\";
+    Utf8 += I % 3 == 0 ? "\xD0\xB0" : I % 3 == 1 ? "b" : "\\\\";
+  }
+  std::string Out = "head\t";
+  AppendAnsiText(Ansi, Out);
+  EXPECT_EQ(Out, "head\t" + Utf8);
+
+  platform::ScopedEngineCodePage Greek("windows-1253");
+  for (const size_t At : {size_t(0), size_t(650), Ansi.size()}) {
+    std::string Bad = Ansi.substr(0, At) + "\xD2" + Ansi.substr(At);
+    Out = "head";
+    EXPECT_THROW(AppendAnsiText(Bad, Out), ToolError) << At;
+    EXPECT_EQ(Out, "head") << At;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The commands end to end, over a container and over a directory
 

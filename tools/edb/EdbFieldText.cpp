@@ -228,17 +228,22 @@ std::string TextToAnsi(std::string_view Utf8) {
 
 void AppendAnsiText(std::string_view Ansi, std::string& Out) {
   const TAnsiToUtf8& Table = AnsiTable();
-  // Room for the longest result (four bytes per byte), cut to what was written.
+  // Converted through a buffer on the stack: growing Out by the longest result first would fill
+  // four bytes per byte only to cut them off again.
   const size_t Start = Out.size();
-  Out.resize(Start + 4 * Ansi.size());
-  char* To = Out.data() + Start;
+  char Buffer[1024];
+  size_t Used = 0;
   for (const char C : Ansi) {
+    if (Used > sizeof Buffer - 4) {
+      Out.append(Buffer, Used);
+      Used = 0;
+    }
     const auto B = static_cast<uint8_t>(C);
     switch (Table.Kind[B]) {
-      case TAnsiToUtf8::kPlain: *To++ = C; break;
+      case TAnsiToUtf8::kPlain: Buffer[Used++] = C; break;
       case TAnsiToUtf8::kOther:
-        std::memcpy(To, Table.Text[B].data(), 4);
-        To += Table.Length[B];
+        std::memcpy(Buffer + Used, Table.Text[B].data(), 4);
+        Used += Table.Length[B];
         break;
       case TAnsiToUtf8::kUndefined: {
         Out.resize(Start);
@@ -248,7 +253,7 @@ void AppendAnsiText(std::string_view Ansi, std::string& Out) {
       }
     }
   }
-  Out.resize(static_cast<size_t>(To - Out.data()));
+  Out.append(Buffer, Used);
 }
 
 void ParseFieldText(const TFieldHeader& Field, std::string_view Utf8, uint8_t* Dest) {

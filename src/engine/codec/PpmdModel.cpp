@@ -1,7 +1,13 @@
 #include "codec/PpmdModel_internal.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <iterator>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace tesvar::codec::ppmd {
 
@@ -43,6 +49,30 @@ constexpr std::array<uint8_t, 256> kNS2BSIndx = [] {
   return t;
 }();
 
+// The state of Symbol among the Count states from First; none when no state holds it.
+detail::State findState(detail::State First, uint32_t Count, uint8_t Symbol) {
+  constexpr ptrdiff_t step = detail::kStateSize;
+  uint8_t* s = First.P;
+  uint8_t* const end = s + ptrdiff_t(Count) * step;
+#if defined(__SSE2__) || defined(_M_X64)
+  // Eight states (48 bytes) per round: one bit per byte equal to Symbol, kept where a state
+  // starts.
+  constexpr uint64_t kSymbolBytes = 0x041041041041ull;
+  const __m128i wanted = _mm_set1_epi8(char(Symbol));
+  for (; end - s >= 8 * step; s += 8 * step) {
+    const auto equal = [&](int at) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+      return uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
+    };
+    const uint64_t hits = (equal(0) | equal(16) << 16 | equal(32) << 32) & kSymbolBytes;
+    if (hits != 0) return detail::State{s + std::countr_zero(hits)};
+  }
+#endif
+  for (; s != end; s += step)
+    if (s[0] == Symbol) return detail::State{s};
+  return detail::State{};
+}
+
 // Rounded mean of a binary summary over its period.
 inline uint32_t binMean(uint32_t summ) { return (summ + (1u << (kPeriodBits - 2))) >> kPeriodBits; }
 
@@ -76,6 +106,13 @@ bool TPpmdModel::SetMemorySize(uint32_t MemoryMB) {
   const bool ok = MemoryMB >= 1 && FAlloc.Reserve(MemoryMB);
   FBase = FAlloc.Base();
   return ok;
+}
+
+TPpmdModel::TInitialSummaries::TInitialSummaries() {
+  for (int i = 0; i < 128; ++i)
+    for (int k = 0; k < 16; ++k) BinSumm[i][k] = uint16_t(kBinScale - kInitBinEsc[k] / (i + 2));
+  for (int i = 0; i < 43; ++i)
+    for (int k = 0; k < 8; ++k) See2Cont[i][k].Init(4 * i + 10);
 }
 
 void TPpmdModel::clearMask() { std::memset(FCharMask, kUnmasked, sizeof(FCharMask)); }
@@ -116,10 +153,10 @@ void TPpmdModel::startModel() {
   FMaxContext.SetNumStats(0);
   FMedContext = FMinContext = suffixOf(FMaxContext);
 
-  for (int i = 0; i < 128; ++i)
-    for (int k = 0; k < 16; ++k) FBinSumm[i][k] = uint16_t(kBinScale - kInitBinEsc[k] / (i + 2));
-  for (int i = 0; i < 43; ++i)
-    for (int k = 0; k < 8; ++k) FSee2Cont[i][k].Init(4 * i + 10);
+  // Every chunk starts from the same summaries: copied from tables built once.
+  static const TInitialSummaries initial;
+  std::memcpy(FBinSumm, initial.BinSumm, sizeof(FBinSumm));
+  std::memcpy(FSee2Cont, initial.See2Cont, sizeof(FSee2Cont));
   FDummySee2 = See2Context{};
   FDummySee2.Shift = kPeriodBits;  // never adapts
 
@@ -200,11 +237,12 @@ bool TPpmdModel::makeRoot(unsigned SkipCount, State P1) {
   const uint32_t upOffset = offsetOf(upBranch);
   const uint8_t symbol = FFoundState.Symbol();
 
-  State pending[kMaxModelOrder + 2];
+  // Left uninitialised: only the first count entries are ever read.
+  uint8_t* pending[kMaxModelOrder + 2];
   int count = 0;
   auto push = [&](const State& s) {
     if (count == int(std::size(pending))) throw EPpmdStop();
-    pending[count++] = s;
+    pending[count++] = s.P;
   };
   auto shorter = [&](const Context& c) {
     const Context s = suffixOf(c);
@@ -236,12 +274,8 @@ bool TPpmdModel::makeRoot(unsigned SkipCount, State P1) {
           p = pc.OneState();
         } else {
           if (n == 0) throw EPpmdStop();
-          p = statesOf(pc);
-          const State end = p + n;
-          while (p.Symbol() != symbol) {
-            ++p;
-            if (p == end) throw EPpmdStop();
-          }
+          p = findState(statesOf(pc), n, symbol);
+          if (!p) throw EPpmdStop();
         }
       }
       haveState = false;
@@ -259,12 +293,8 @@ bool TPpmdModel::makeRoot(unsigned SkipCount, State P1) {
   const uint32_t n = pc.NumStats();
   if (n != 1) {
     if (n == 0) throw EPpmdStop();
-    State p = statesOf(pc);
-    const State end = p + n;
-    while (p.Symbol() != upState.Symbol()) {
-      ++p;
-      if (p == end) throw EPpmdStop();
-    }
+    const State p = findState(statesOf(pc), n, upState.Symbol());
+    if (!p) throw EPpmdStop();
     const uint32_t cf = p.Freq() - 1u;
     const uint32_t s0 = uint32_t(pc.SummFreq()) - n - cf;
     uint32_t freq;
@@ -280,7 +310,7 @@ bool TPpmdModel::makeRoot(unsigned SkipCount, State P1) {
   }
 
   while (count > 0) {
-    const State s = pending[--count];
+    const State s{pending[--count]};
     const uint32_t offset = FAlloc.AllocContext();
     if (offset == 0) return false;
     const Context c = contextAt(offset);
@@ -310,11 +340,8 @@ void TPpmdModel::updateModel() {
         if (n == 0) throw EPpmdStop();
         State p = statesOf(pc);
         if (p.Symbol() != fs.Symbol) {
-          const State end = p + n;
-          do {
-            ++p;
-            if (p == end) throw EPpmdStop();
-          } while (p.Symbol() != fs.Symbol);
+          p = findState(p + 1, n - 1, fs.Symbol);
+          if (!p) throw EPpmdStop();
           if (p.Freq() >= (p - 1).Freq()) {
             p.SwapWith(p - 1);
             --p;
@@ -690,12 +717,25 @@ void TPpmdModel::decodeSymbol2(TPpmdRangeDecoder& Coder) {
   uint32_t scale;
   See2Context* see = makeEscFreq2(c, diff, scale);
 
+  const uint32_t numStats = c.NumStats();
+  if (numStats > 256) throw EPpmdStop();
   uint8_t* const first = statesOf(c).P;
-  uint8_t* const end = first + c.NumStats() * detail::kStateSize;
+  uint8_t* const end = first + numStats * detail::kStateSize;
   uint8_t* last = end - detail::kStateSize;
+  // high[i]: the unmasked frequencies of states 0..i summed, so that the decoded count finds its
+  // state by a binary search instead of a second walk over the states.
+  uint32_t high[256];
   uint32_t total = 0;
   uint32_t unmasked = 0;
-  sumUnmasked(first, end, total, unmasked);
+  {
+    uint32_t i = 0;
+    for (const uint8_t* s = first; s != end; s += detail::kStateSize, ++i) {
+      const uint32_t mask = FCharMask[s[0]];
+      total += s[1] & mask;
+      unmasked += mask & 1;
+      high[i] = total;
+    }
+  }
   if (unmasked != uint32_t(diff))
     last = scanFirstUnmasked(c, diff, total, [](uint8_t*, uint32_t, uint32_t) {});
   scale += total;
@@ -705,13 +745,11 @@ void TPpmdModel::decodeSymbol2(TPpmdRangeDecoder& Coder) {
     symbol2Escaped(c, see, scale, last);
     return;
   }
-  uint8_t* s = first;
-  uint32_t high = 0;
-  for (;; s += detail::kStateSize) {
-    high += s[1] & FCharMask[s[0]];
-    if (high > count) break;
-  }
-  Coder.Decode(high - s[1], high);
+  // The first state whose sum passes count; it lies within the first diff unmasked states, whose
+  // sum is total.
+  const uint32_t index = uint32_t(std::upper_bound(high, high + numStats, count) - high);
+  uint8_t* const s = first + index * detail::kStateSize;
+  Coder.Decode(high[index] - s[1], high[index]);
   see->Update();
   update2(c, State{s});
 }

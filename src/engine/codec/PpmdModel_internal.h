@@ -206,6 +206,12 @@ private:
   uint8_t FCharMask[256] = {};
   uint16_t FBinSumm[128][16] = {};
   See2Context FSee2Cont[43][8] = {};
+  // The binary summaries and secondary escape estimates of a freshly started model.
+  struct TInitialSummaries {
+    TInitialSummaries();
+    uint16_t BinSumm[128][16];
+    See2Context See2Cont[43][8];
+  };
   See2Context FDummySee2;
 };
 

@@ -286,6 +286,7 @@ bool TEdbDataManager::OpenFiles(bool Create) {
     FBdfFile = &OpenTableFile(kBdfExt, Create);
   }
   if (FLog) FLog->SetFiles(FDatFile, FBdfFile);
+  FBdfWindowBytes = 0;
   return true;
 }
 
@@ -302,6 +303,7 @@ void TEdbDataManager::CloseFiles() {
     }
   }
   if (FLog) FLog->SetFiles(nullptr, nullptr);
+  FBdfWindowBytes = 0;
   if (FStoreOpen) {
     FStoreOpen = false;
     FDatabaseManager.CloseStore();
@@ -598,7 +600,10 @@ int32_t TEdbDataManager::ConnectDataset(IEdbDataset& Dataset) {
       FDatasets.pop_back();
       throw Exception("TEdbDataManager.ConnectDataset - Inavlid password for table \"" + FTableName + "\"");
     }
-    if (FReadOnly && !Dataset.ReadOnly() && !FFilesReadOnly) FReadOnly = false;
+    if (FReadOnly && !Dataset.ReadOnly() && !FFilesReadOnly) {
+      FReadOnly = false;
+      FBdfWindowBytes = 0;
+    }
     if (FFilesReadOnly) Dataset.SetReadOnly(true);
     return otrOk;
   }

@@ -335,6 +335,9 @@ private:
   bool InContainer() const;
   // BLOB field K (among the BLOB fields) of FieldNo, after checking FieldNo and RecNo for Call.
   int32_t BLOBFieldIndex(const char* Call, int32_t FieldNo, int32_t RecNo) const;
+  // Reads Bytes bytes of T.bdf from Offset into Dest; false when the file holds fewer or the
+  // read fails.
+  bool ReadBdf(int64_t Offset, int64_t Bytes, uint8_t* Dest);
   // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.
   void RequireClosed(const char* Call) const;
   // Flushes the table's files (a container commits them), then releases the BLOB blocks the
@@ -386,6 +389,12 @@ private:
   TAbstractFile* FBifFile = nullptr;
   TAbstractFile* FBdfFile = nullptr;
   bool FStoreOpen = false;
+  // A read-only table reads T.bdf through this window of consecutive bytes, so that values in
+  // neighbouring blocks come from one file read. Nothing writes T.bdf while the table is read
+  // only; the window is dropped whenever the files are opened or closed.
+  std::vector<uint8_t> FBdfWindow;
+  int64_t FBdfWindowStart = 0;
+  int64_t FBdfWindowBytes = 0;  // bytes of FBdfWindow that hold file bytes from FBdfWindowStart
 
   std::unique_ptr<TedRecordsArray> FRecordsArray;
   std::unique_ptr<TedBufferLogArray> FLog;
