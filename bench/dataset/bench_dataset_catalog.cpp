@@ -1,0 +1,281 @@
+// The dataset cursor at scale: the rows of the catalogue workload in the catalogue table
+// (CDCatalog's fields, AutoIndexes on, IndexTree, BLOB compression at the default level, the
+// memo texts stored), then a dataset opened on IndexTree walks every record reading every field
+// with AsString (memos included), and the workload's 100,000 ID lookups go to records by
+// bookmark, reading every field the same way. Beside it, SQLite (the workload's reference
+// schema) runs SELECT * FROM catalog ORDER BY the same five columns and the workload's c_lookups
+// phase, every column fetched as text. Last, a second dataset changes one record through the
+// table and the first dataset's view is brought up to date.
+//
+// Usage: bench_dataset_catalog [-s SEED] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
+// Output: name<TAB>value<TAB>unit lines. Check values: rows and the ID sum of the walk (equal on
+// both sides), the lookups' ID sum (the workload's c_lookup_idsum), and the bytes read as text
+// against the bytes of the rows (SQLite's in UTF-8, the table's in Windows-1251).
+
+#include "BenchSupport.h"
+#include "CatalogTable.h"
+#include "CatalogWorkload.h"
+#include "SqliteCatalog.h"
+#include "dataset/TEdbDataset.h"
+#include "platform/AnsiCollation.h"
+#include "platform/Paths.h"
+#include "storage/StorageEngine.h"
+#include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabase.h"
+#include "storage/TEdbDatabaseManager.h"
+#include "toolkit/TField.h"
+#include "toolkit/TMemoryStream.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tesvar;
+using namespace tesvar::bench;
+using namespace tesvar::storage;
+using Clock = std::chrono::steady_clock;
+using R = TCatalogRowSet;
+
+double since(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
+
+[[noreturn]] void fail(const std::string& What) {
+  std::fprintf(stderr, "bench_dataset_catalog: %s\n", What.c_str());
+  std::exit(1);
+}
+
+void print(const std::string& Name, double Value, const char* Unit) {
+  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
+  std::fflush(stdout);
+}
+
+int64_t decimalDigits(int64_t V) {
+  int64_t n = 1;
+  while (V >= 10) {
+    V /= 10;
+    ++n;
+  }
+  return n;
+}
+
+// The bytes of every field of the rows as text (the ID included: IDs 1..N), as each side reads
+// them.
+int64_t rowBytes(const TCatalogRowSet& Rows) {
+  int64_t bytes = 0;
+  for (int64_t r = 0; r < Rows.Count(); ++r) {
+    bytes += decimalDigits(r + 1) + decimalDigits(Rows.DiskYear(r)) + decimalDigits(Rows.DiskNum(r));
+    for (int32_t f = 0; f < R::kFieldCount; ++f) {
+      if (f != R::cfDiskYear && f != R::cfDiskNum) bytes += static_cast<int64_t>(Rows.Text(r, static_cast<R::TField>(f)).size());
+    }
+  }
+  return bytes;
+}
+
+// Creates the catalogue table in a new single-file database at Path and inserts Rows
+// (Windows-1251, memos kept) through the table manager, the memo texts through the BLOB
+// directory. The engine must be running.
+void buildTable(const std::string& Path, const TCatalogRowSet& Rows) {
+  std::filesystem::remove(Path);
+  {
+    TEdbDatabase creator;
+    creator.CreateDatabase(Path);
+  }
+  TBenchDataset dataset(Path, 2);
+  TEdbDatabaseManager& database = edGetDatabaseManager(Path, &dataset);
+  edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
+  TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
+  if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the new table");
+  const std::vector<uint8_t> fresh = table.NewRecordBuffer();
+  std::vector<uint8_t> record = fresh;
+  uint8_t* nulls = record.data() + table.DataSize() + 4;
+  auto notNull = [&](int32_t Field) { nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8))); };
+  auto put = [&](int32_t Field, const void* Data, size_t Size) {
+    std::memcpy(record.data() + table.FieldOffset(Field), Data, Size);
+    notNull(Field);
+  };
+  // The table's field numbers are the row set's: the ID field has no field header.
+  const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
+  const R::TField memos[] = {R::cfDescription, R::cfNarrative};
+  toolkit::TMemoryStream stream;
+  for (int64_t r = 0; r < Rows.Count(); ++r) {
+    std::memcpy(record.data(), fresh.data(), record.size());
+    for (R::TField f : texts) {
+      const std::string_view text = Rows.Text(r, f);
+      if (!text.empty()) put(f, text.data(), text.size());  // empty texts are stored as NULL
+    }
+    for (R::TField f : memos) {
+      if (!Rows.Text(r, f).empty()) notNull(f);
+    }
+    const int32_t year = Rows.DiskYear(r);
+    const int32_t num = Rows.DiskNum(r);
+    put(R::cfDiskYear, &year, 4);
+    put(R::cfDiskNum, &num, 4);
+    table.edAddBLOBRecord();
+    table.edInsertRecord(record.data(), 0);
+    const int32_t recNo = table.RecordCount() - 1;
+    for (R::TField f : memos) {
+      const std::string_view text = Rows.Text(r, f);
+      if (text.empty()) continue;
+      stream = toolkit::TMemoryStream(std::vector<uint8_t>(text.begin(), text.end()));
+      table.WriteBLOBValue(stream, f, recNo);
+    }
+  }
+  table.DisconnectDataset(dataset);
+}
+
+struct TWalk {
+  double Seconds = 0;
+  int64_t Rows = 0;
+  int64_t IdSum = 0;
+  int64_t Bytes = 0;
+};
+
+// Reads every field of the current record with AsString into Walk.
+void readRecord(dataset::TEdbDataset& Data, toolkit::TField& Id, TWalk& Walk) {
+  ++Walk.Rows;
+  Walk.IdSum += Id.AsInteger();
+  const int32_t count = Data.FieldCount();
+  for (int32_t i = 0; i < count; ++i) Walk.Bytes += static_cast<int64_t>(Data.Fields()[i].AsString().size());
+}
+
+toolkit::TBookmark bookmarkOf(int32_t Id) {
+  toolkit::TBookmark b(sizeof Id);
+  std::memcpy(b.data(), &Id, sizeof Id);
+  return b;
+}
+
+struct TEngineTimes {
+  double Walk = 0;
+  double Lookups = 0;
+};
+
+TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, const std::vector<int64_t>& Ids,
+                const std::string& Tag) {
+  dataset::TEdbDataset data;
+  data.SetDatabaseFileName(Path);
+  data.SetTableName("CDCatalog");
+  data.SetIndexName("IndexTree");
+  const auto opening = Clock::now();
+  data.Open();
+  print("table_open_" + Tag, since(opening), "s");
+  toolkit::TField& id = data.FieldByName("ID");
+
+  TWalk walk;
+  const auto walking = Clock::now();
+  for (data.First(); !data.Eof(); data.Next()) readRecord(data, id, walk);
+  walk.Seconds = since(walking);
+  print("table_walk_tree_" + Tag, walk.Seconds, "s");
+  print("table_walk_rows_" + Tag, static_cast<double>(walk.Rows), "check");
+  print("table_walk_idsum_" + Tag, static_cast<double>(walk.IdSum), "check");
+  print("table_walk_bytes_ok_" + Tag, walk.Bytes == rowBytes(Rows), "check");
+
+  TWalk look;
+  const auto looking = Clock::now();
+  for (const int64_t i : Ids) {
+    data.GotoBookmark(bookmarkOf(static_cast<int32_t>(i)));
+    readRecord(data, id, look);
+  }
+  look.Seconds = since(looking);
+  print("table_lookups_" + Tag, look.Seconds, "s");
+  print("table_lookup_idsum_" + Tag, static_cast<double>(look.IdSum), "check");
+  print("table_lookup_bytes_" + Tag, static_cast<double>(look.Bytes), "check");
+
+  // Another dataset changes one record; the first one's view follows.
+  dataset::TEdbDataset other;
+  other.SetDatabaseFileName(Path);
+  other.SetTableName("CDCatalog");
+  other.Open();
+  TEdbDataManager& table = *other.DataManager();
+  std::vector<uint8_t> record(table.GetRecord(Rows.Count() / 2), table.GetRecord(Rows.Count() / 2) + table.RecordSize());
+  const std::string category = "Zz changed";
+  std::memset(record.data() + table.FieldOffset(R::cfCategory), 0, 61);
+  std::memcpy(record.data() + table.FieldOffset(R::cfCategory), category.data(), category.size());
+  table.edUpdateRecord(record.data(), 0, Rows.Count() / 2);
+  const auto rebuilding = Clock::now();
+  data.RefreshViewIfStale();
+  data.First();
+  const double rebuild = since(rebuilding);
+  print("table_view_rebuild_after_change_" + Tag, rebuild * 1000, "ms");
+  if (data.RecordCount() != Rows.Count()) fail("record count after the change");
+  other.Close();
+  data.Close();
+  return {walk.Seconds, look.Seconds};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t seed = 42;
+  std::string folder = ".";
+  std::vector<int64_t> sizes;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-s" && i + 1 < argc) {
+      seed = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "-d" && i + 1 < argc) {
+      folder = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-') {
+      sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
+    } else {
+      fail("usage: bench_dataset_catalog [-s SEED] [-d FOLDER] [N ...]");
+    }
+  }
+  if (sizes.empty()) sizes = {100000, 1000000};
+  platform::ScopedEngineCollation collation("ru_RU");
+  for (const int64_t n : sizes) {
+    const std::string tag = n % 1000000 == 0 ? std::to_string(n / 1000000) + "m"
+                            : n % 1000 == 0  ? std::to_string(n / 1000) + "k"
+                                             : std::to_string(n);
+    const std::vector<int64_t> ids = CatalogLookupIds(n, seed);
+    int64_t expectedIdSum = 0;
+    for (const int64_t i : ids) expectedIdSum += i;
+    print("lookup_idsum_expected_" + tag, static_cast<double>(expectedIdSum), "check");
+
+    const std::string sqlitePath = platform::JoinPath(folder, "bench_dataset_catalog.sqlite");
+    double sqliteWalk = 0;
+    double sqliteLookups = 0;
+    {
+      TCatalogRowSet rows(true, true);
+      GenerateCatalogRows(n, seed, rows);
+      (void)SqliteInsertCatalog(sqlitePath, rows, TSqliteSchema::Reference);
+      const TSqliteReadFigures walk = SqliteReadTree(sqlitePath);
+      sqliteWalk = walk.Seconds;
+      print("sqlite_order_by_tree_" + tag, walk.Seconds, "s");
+      print("sqlite_order_by_rows_" + tag, static_cast<double>(walk.Rows), "check");
+      print("sqlite_order_by_idsum_" + tag, static_cast<double>(walk.IdSum), "check");
+      print("sqlite_order_by_bytes_ok_" + tag, walk.Bytes == rowBytes(rows), "check");
+      const TSqliteReadFigures look = SqliteLookups(sqlitePath, ids);
+      sqliteLookups = look.Seconds;
+      print("c_lookups_" + tag, look.Seconds, "s");
+      print("c_lookup_idsum_" + tag, static_cast<double>(look.IdSum), "check");
+      print("c_lookup_bytes_" + tag, static_cast<double>(look.Bytes), "check");
+      SqliteRemove(sqlitePath);
+    }
+
+    const std::string path = platform::JoinPath(folder, "bench_dataset_catalog.edb");
+    {
+      TCatalogRowSet rows(false, true);
+      GenerateCatalogRows(n, seed, rows);
+      ScopedStorageEngine engine;
+      const auto building = Clock::now();
+      buildTable(path, rows);
+      print("table_build_" + tag, since(building), "s");
+    }
+    TEngineTimes table;
+    {
+      TCatalogRowSet rows(false, true);
+      GenerateCatalogRows(n, seed, rows);
+      ScopedStorageEngine engine;
+      table = engineSide(path, rows, ids, tag);
+    }
+    std::filesystem::remove(path);
+    print("ratio_walk_vs_sqlite_order_by_" + tag, table.Walk / sqliteWalk, "x");
+    print("ratio_lookups_vs_sqlite_c_lookups_" + tag, table.Lookups / sqliteLookups, "x");
+  }
+  return 0;
+}
