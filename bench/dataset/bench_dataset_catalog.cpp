@@ -7,7 +7,8 @@
 // phase, every column fetched as text. Last, a second dataset changes one record through the
 // table and the first dataset's view is brought up to date.
 //
-// Usage: bench_dataset_catalog [-s SEED] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
+// Usage: bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
+//   -c  BLOB compression level of the table (0..3, default 2)
 // Output: name<TAB>value<TAB>unit lines. Check values: rows and the ID sum of the walk (equal on
 // both sides), the lookups' ID sum (the workload's c_lookup_idsum), and the bytes read as text
 // against the bytes of the rows (SQLite's in UTF-8, the table's in Windows-1251).
@@ -26,6 +27,7 @@
 #include "toolkit/TField.h"
 #include "toolkit/TMemoryStream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -79,13 +81,13 @@ int64_t rowBytes(const TCatalogRowSet& Rows) {
 // Creates the catalogue table in a new single-file database at Path and inserts Rows
 // (Windows-1251, memos kept) through the table manager, the memo texts through the BLOB
 // directory. The engine must be running.
-void buildTable(const std::string& Path, const TCatalogRowSet& Rows) {
+void buildTable(const std::string& Path, const TCatalogRowSet& Rows, uint8_t Compression) {
   std::filesystem::remove(Path);
   {
     TEdbDatabase creator;
     creator.CreateDatabase(Path);
   }
-  TBenchDataset dataset(Path, 2);
+  TBenchDataset dataset(Path, Compression);
   TEdbDatabaseManager& database = edGetDatabaseManager(Path, &dataset);
   edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
   TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
@@ -211,18 +213,21 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
 
 int main(int argc, char** argv) {
   uint64_t seed = 42;
+  uint8_t compression = 2;  // the catalogue's default level
   std::string folder = ".";
   std::vector<int64_t> sizes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-s" && i + 1 < argc) {
       seed = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "-c" && i + 1 < argc) {
+      compression = static_cast<uint8_t>(std::clamp(std::atoi(argv[++i]), 0, 3));
     } else if (arg == "-d" && i + 1 < argc) {
       folder = argv[++i];
     } else if (!arg.empty() && arg[0] != '-') {
       sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
     } else {
-      fail("usage: bench_dataset_catalog [-s SEED] [-d FOLDER] [N ...]");
+      fail("usage: bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]");
     }
   }
   if (sizes.empty()) sizes = {100000, 1000000};
@@ -263,7 +268,7 @@ int main(int argc, char** argv) {
       GenerateCatalogRows(n, seed, rows);
       ScopedStorageEngine engine;
       const auto building = Clock::now();
-      buildTable(path, rows);
+      buildTable(path, rows, compression);
       print("table_build_" + tag, since(building), "s");
     }
     TEngineTimes table;
