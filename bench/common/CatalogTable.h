@@ -1,11 +1,12 @@
 #pragma once
 // The catalogue table of the workload in the engine: the fields of CDCatalog (both optional
 // fields present), its index IndexTree, and the rows written into it as the application's scan
-// would store them (empty texts as NULL, the memo fields empty).
+// would store them (empty texts as NULL, memo texts as BLOB values when the row set keeps them).
 
 #include "CatalogWorkload.h"
 #include "storage/TEdbDataManager.h"
 #include "toolkit/TFieldDefs.h"
+#include "toolkit/TMemoryStream.h"
 
 #include <cstring>
 #include <string_view>
@@ -26,31 +27,44 @@ inline toolkit::TIndexDefs CatalogTableIndexes() {
   return {{"IndexTree", fields, fields, "", toolkit::ixDescending}};
 }
 
-// Inserts every row of Rows (Windows-1251) into Table, a table of CatalogTableFields.
+// Inserts every row of Rows (Windows-1251) into Table, a table of CatalogTableFields; memo texts
+// of the rows (a set made with KeepMemos) go in as the records' BLOB values.
 inline void InsertCatalogRows(storage::TEdbDataManager& Table, const TCatalogRowSet& Rows) {
   using R = TCatalogRowSet;
   const std::vector<uint8_t> fresh = Table.NewRecordBuffer();
   std::vector<uint8_t> record = fresh;
   uint8_t* nulls = record.data() + Table.DataSize() + 4;
+  auto notNull = [&](int32_t Field) { nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8))); };
   auto put = [&](int32_t Field, const void* Data, size_t Size) {
     std::memcpy(record.data() + Table.FieldOffset(Field), Data, Size);
-    nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8)));
+    notNull(Field);
   };
   // The table's field numbers are the row set's: the ID field has no field header.
   const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
+  const R::TField memos[] = {R::cfDescription, R::cfNarrative};
+  toolkit::TMemoryStream stream;
   for (int64_t r = 0; r < Rows.Count(); ++r) {
     std::memcpy(record.data(), fresh.data(), record.size());
     for (R::TField f : texts) {
       const std::string_view text = Rows.Text(r, f);
       if (!text.empty()) put(f, text.data(), text.size());  // empty texts are stored as NULL
     }
+    for (R::TField f : memos) {
+      if (!Rows.Text(r, f).empty()) notNull(f);
+    }
     const int32_t year = Rows.DiskYear(r);
     const int32_t num = Rows.DiskNum(r);
     put(R::cfDiskYear, &year, 4);
     put(R::cfDiskNum, &num, 4);
-    // The memo fields stay NULL, but every record has its group in the BLOB directory.
+    // Every record has its group in the BLOB directory, with values or without.
     if (Table.HasBLOBFields()) Table.edAddBLOBRecord();
     Table.edInsertRecord(record.data(), 0);
+    for (R::TField f : memos) {
+      const std::string_view text = Rows.Text(r, f);
+      if (text.empty()) continue;
+      stream = toolkit::TMemoryStream(std::vector<uint8_t>(text.begin(), text.end()));
+      Table.WriteBLOBValue(stream, f, Table.RecordCount() - 1);
+    }
   }
 }
 

@@ -25,7 +25,6 @@
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
 #include "toolkit/TField.h"
-#include "toolkit/TMemoryStream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -78,9 +77,8 @@ int64_t rowBytes(const TCatalogRowSet& Rows) {
   return bytes;
 }
 
-// Creates the catalogue table in a new single-file database at Path and inserts Rows
-// (Windows-1251, memos kept) through the table manager, the memo texts through the BLOB
-// directory. The engine must be running.
+// Creates the catalogue table in a new single-file database at Path with BLOB compression
+// Compression and inserts Rows (Windows-1251, memos kept). The engine must be running.
 void buildTable(const std::string& Path, const TCatalogRowSet& Rows, uint8_t Compression) {
   std::filesystem::remove(Path);
   {
@@ -92,41 +90,7 @@ void buildTable(const std::string& Path, const TCatalogRowSet& Rows, uint8_t Com
   edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
   TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
   if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the new table");
-  const std::vector<uint8_t> fresh = table.NewRecordBuffer();
-  std::vector<uint8_t> record = fresh;
-  uint8_t* nulls = record.data() + table.DataSize() + 4;
-  auto notNull = [&](int32_t Field) { nulls[Field / 8] &= static_cast<uint8_t>(~(1u << (Field % 8))); };
-  auto put = [&](int32_t Field, const void* Data, size_t Size) {
-    std::memcpy(record.data() + table.FieldOffset(Field), Data, Size);
-    notNull(Field);
-  };
-  // The table's field numbers are the row set's: the ID field has no field header.
-  const R::TField texts[] = {R::cfTitle, R::cfGroup, R::cfDiskName, R::cfCategory, R::cfPathFile, R::cfWWW, R::cfKeyWords};
-  const R::TField memos[] = {R::cfDescription, R::cfNarrative};
-  toolkit::TMemoryStream stream;
-  for (int64_t r = 0; r < Rows.Count(); ++r) {
-    std::memcpy(record.data(), fresh.data(), record.size());
-    for (R::TField f : texts) {
-      const std::string_view text = Rows.Text(r, f);
-      if (!text.empty()) put(f, text.data(), text.size());  // empty texts are stored as NULL
-    }
-    for (R::TField f : memos) {
-      if (!Rows.Text(r, f).empty()) notNull(f);
-    }
-    const int32_t year = Rows.DiskYear(r);
-    const int32_t num = Rows.DiskNum(r);
-    put(R::cfDiskYear, &year, 4);
-    put(R::cfDiskNum, &num, 4);
-    table.edAddBLOBRecord();
-    table.edInsertRecord(record.data(), 0);
-    const int32_t recNo = table.RecordCount() - 1;
-    for (R::TField f : memos) {
-      const std::string_view text = Rows.Text(r, f);
-      if (text.empty()) continue;
-      stream = toolkit::TMemoryStream(std::vector<uint8_t>(text.begin(), text.end()));
-      table.WriteBLOBValue(stream, f, recNo);
-    }
-  }
+  InsertCatalogRows(table, Rows);
   table.DisconnectDataset(dataset);
 }
 

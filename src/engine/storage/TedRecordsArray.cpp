@@ -200,7 +200,7 @@ void TedRecordsArray::ChooseCurrentPage() {
 }
 
 void TedRecordsArray::NoteLoad(int32_t PageNo) {
-  if (FSlotCount >= FMaxSlots || PageNo < 0) return;
+  if (FSlotCount >= FMaxSlots) return;
   const auto page = static_cast<size_t>(PageNo);
   if (page >= FLoadedOnce.size()) FLoadedOnce.resize(std::max(page + 1, FLoadedOnce.size() * 2));
   if (!FLoadedOnce[page]) {
