@@ -5,9 +5,10 @@
 // (Group = 'Games')" (both conditions answered through the automatic indexes). Beside them,
 // first (reference), SQLite runs SELECT ID FROM catalog WHERE Title LIKE '%abc%' and the WHERE
 // with DiskYear = 2005 AND "Group" = 'Games' on the same rows, with an index on each of the two
-// fields. Each figure is the median of 5 runs; both sides print their counts.
+// fields. Each figure is the median of the runs; both sides print their counts.
 //
-// Usage: bench_filter [-s SEED] [-d FOLDER] [N ...]   (default: -s 42 -d . 100000 1000000)
+// Usage: bench_filter [-s SEED] [-d FOLDER] [-r RUNS] [N ...]
+//   (default: -s 42 -d . -r 5 100000 1000000; -r: runs per figure, the median is taken)
 // Output: name<TAB>value<TAB>unit lines; per size the SQLite figures, then the table's, then the
 // ratios (table / SQLite).
 
@@ -46,7 +47,7 @@ const char* const kLikeFilter = "Title like '%abc%'";
 const char* const kIndexedFilter = "(DiskYear = 2005) AND (Group = 'Games')";
 const char* const kLikeSql = "SELECT ID FROM catalog WHERE Title LIKE '%abc%'";
 const char* const kIndexedSql = "SELECT ID FROM catalog WHERE (DiskYear = 2005) AND (\"Group\" = 'Games')";
-constexpr int kRuns = 5;
+int gRuns = 5;  // -r
 
 [[noreturn]] void fail(const std::string& What) {
   std::fprintf(stderr, "bench_filter: %s\n", What.c_str());
@@ -58,10 +59,10 @@ void print(const std::string& Name, double Value, const char* Unit) {
   std::fflush(stdout);
 }
 
-// The median time of kRuns calls of Run, which returns its count (the same every time).
+// The median time of gRuns calls of Run, which returns its count (the same every time).
 double median(const std::function<int64_t()>& Run, int64_t& Count) {
   std::vector<double> times;
-  for (int i = 0; i < kRuns; ++i) {
+  for (int i = 0; i < gRuns; ++i) {
     const auto start = Clock::now();
     Count = Run();
     times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
@@ -162,6 +163,8 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[++i], nullptr, 10);
     else if (arg == "-d" && i + 1 < argc)
       folder = argv[++i];
+    else if (arg == "-r" && i + 1 < argc)
+      gRuns = std::max(1, std::atoi(argv[++i]));
     else
       sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
   }

@@ -52,10 +52,39 @@ TEST(BitsArray, WholeSetOperationsActEntryByEntry) {
   x.NotAll();
   EXPECT_EQ(patternOf(x), (std::vector<int>{1, 0, 1, 0, 0, 1}));
   EXPECT_EQ(x.CountSet(), 3);
-  // Entries stay 0 or 1 through the operations (the view rebuild reads the bytes).
-  for (int32_t i = 0; i < x.Count(); ++i) EXPECT_LE(x.Data()[i], 1);
   x.FillAll(false);
   EXPECT_EQ(x.CountSet(), 0);
+}
+
+// Entries live in 64-bit words: around the word boundaries, NotAll and FillAll must not count
+// entries past Count, a set that shrinks and grows again must find the regrown entries 0, and
+// NextSet must find every set entry in order.
+TEST(BitsArray, WordBoundariesKeepEntriesPastCountClear) {
+  for (const int32_t count : {1, 63, 64, 65, 128, 130}) {
+    SCOPED_TRACE(count);
+    TBitsArray bits(count);
+    bits.NotAll();
+    EXPECT_EQ(bits.CountSet(), count);
+    bits.FillAll(false);
+    bits.FillAll(true);
+    EXPECT_EQ(bits.CountSet(), count);
+    bits.SetCount(count - 1);
+    bits.SetCount(count + 70);
+    EXPECT_EQ(bits.CountSet(), count - 1);
+    EXPECT_FALSE(bits.Items(count - 1));
+    EXPECT_FALSE(bits.Items(count + 69));
+
+    TBitsArray sparse(count + 70);
+    std::vector<int32_t> set;
+    for (int32_t i = count % 7; i < sparse.Count(); i += 1 + (i % 61)) {
+      sparse.SetItems(i, true);
+      set.push_back(i);
+    }
+    std::vector<int32_t> found;
+    for (int32_t i = sparse.NextSet(-5); i >= 0; i = sparse.NextSet(i + 1)) found.push_back(i);
+    EXPECT_EQ(found, set);
+    EXPECT_EQ(sparse.NextSet(sparse.Count()), -1);
+  }
 }
 
 TEST(BitsArray, MisuseRaisesAndChangesNothing) {

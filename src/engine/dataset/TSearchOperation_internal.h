@@ -22,12 +22,17 @@ public:
 
   bool Matches(const uint8_t* Record) const;
   // The record's field against the value: < 0, 0, > 0.
-  int32_t Compare(const uint8_t* Record) const;
+  int32_t Compare(const uint8_t* Record) const { return CompareValue(storage::RecordKeyValue(FLayout, FFieldNo, Record)); }
+  // A value of the field (a record's or the key cache's) against the value.
+  int32_t CompareValue(storage::TKeyValue Field) const;
   uint8_t Operation() const { return FOperation; }
   bool IsLike() const { return FOperation == soLike || FOperation == soNotLike; }
   int32_t FieldNo() const { return FFieldNo; }
   bool CaseInsensitive() const { return FCaseInsensitive; }
   toolkit::TFieldType FieldType() const { return FType; }
+  // Where in a record the compared field's bytes start (the null flags for the record-ID field's
+  // NULL test are elsewhere, but the field's bytes are what a test reads first).
+  int32_t FieldOffset() const;
 
 private:
   storage::TKeyLayout FLayout;

@@ -79,6 +79,25 @@ public:
   int32_t CompareSlots(int32_t A, int32_t B) const;
   // The position at which the key of Slot would be inserted.
   int32_t InsertPosition(int32_t Slot) const;
+  // The first position whose entry's value of key part 0 (from the key cache) makes Below false,
+  // or Count(); Below(TKeyValue) must hold for a prefix of the positions and not after it. A
+  // bisection as over a flat array, reading no record that the key cache holds.
+  template <class TBelow>
+  int32_t PartitionPoint(TBelow&& Below) const {
+    int32_t low = 0;
+    int32_t high = FEntries.Count();
+    if (FParts.empty()) return high;
+    const int32_t column = FParts.front().Column;
+    TedIndexEntries::TCursor cursor;
+    while (low < high) {
+      const int32_t mid = low + (high - low) / 2;
+      if (Below(FKeys.Value(column, FEntries.At(mid, cursor))))
+        low = mid + 1;
+      else
+        high = mid;
+    }
+    return low;
+  }
   // Position of RecNo, or -1.
   int32_t FindRecord(int32_t RecNo) const { return FEntries.PositionOf(RecNo); }
   // Unless built: the entries 0 .. RecordCount - 1 sorted into key order by quicksort (pivot
