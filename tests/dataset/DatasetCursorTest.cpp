@@ -15,18 +15,6 @@ using namespace tesvar::datasettest;
 
 namespace {
 
-// Names in the dataset's order from the current record on.
-std::vector<std::string> namesFromHere(TEdbDataset& Ds) {
-  std::vector<std::string> names;
-  for (; !Ds.Eof(); Ds.Next()) names.push_back(Ds.FieldByName("Name").AsString());
-  return names;
-}
-
-std::vector<std::string> allNames(TEdbDataset& Ds) {
-  Ds.First();
-  return namesFromHere(Ds);
-}
-
 class DatasetCursor : public ::testing::Test {
 protected:
   void SetUp() override {

@@ -102,4 +102,16 @@ inline int32_t currentId(TEdbDataset& Ds) {
   return f != nullptr && !f->IsNull() ? f->AsInteger() : 0;
 }
 
+// Names (the Name field) in the dataset's order from the current record on, and from the first.
+inline std::vector<std::string> namesFromHere(TEdbDataset& Ds) {
+  std::vector<std::string> names;
+  for (; !Ds.Eof(); Ds.Next()) names.push_back(Ds.FieldByName("Name").AsString());
+  return names;
+}
+
+inline std::vector<std::string> allNames(TEdbDataset& Ds) {
+  Ds.First();
+  return namesFromHere(Ds);
+}
+
 }  // namespace tesvar::datasettest

@@ -938,7 +938,7 @@ bool TEdbDataset::IsRecordVisible(const uint8_t* Record, bool AskHandler) {
     CompileFilter();
     if (!FFilterParser.IsRecordMatches(Record)) return false;
   }
-  if (!AskHandler || !Filtered() || !OnFilterRecord) return true;
+  if (!AskHandler || !Filtered() || !OnFilterRecord || !Active()) return true;
   // The handler sees the record as the current one; the cursor comes back afterwards.
   const int32_t formerPos = FCurrentPos, formerID = FCurrentID;
   const bool formerIDValid = FCurrentIDValid, formerAtEnd = FAtEnd, formerGap = FCursorGap;
