@@ -18,12 +18,7 @@ namespace {
 class DatasetCursor : public ::testing::Test {
 protected:
   void SetUp() override {
-    // IDs 1..5: Num descending with the name order reversed, and two records sharing Num 20.
-    env.Add("delta", 40);
-    env.Add("alpha", 20);
-    env.Add("echo", 50);
-    env.Add("charlie", 20);
-    env.Add("bravo", 10);
+    addFiveRecords(env);
   }
   TDatasetEnv env;
 };

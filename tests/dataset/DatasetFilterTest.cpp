@@ -19,12 +19,7 @@ using Names = std::vector<std::string>;
 class DatasetFilter : public ::testing::Test {
 protected:
   void SetUp() override {
-    // IDs 1..5.
-    env.Add("delta", 40);
-    env.Add("alpha", 20);
-    env.Add("echo", 50);
-    env.Add("charlie", 20);
-    env.Add("bravo", 10);
+    addFiveRecords(env);
   }
   // An open dataset in name order.
   TEdbDataset& ByName() {
