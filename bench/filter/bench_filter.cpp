@@ -5,7 +5,9 @@
 // (Group = 'Games')" (both conditions answered through the automatic indexes). Beside them,
 // first (reference), SQLite runs SELECT ID FROM catalog WHERE Title LIKE '%abc%' and the WHERE
 // with DiskYear = 2005 AND "Group" = 'Games' on the same rows, with an index on each of the two
-// fields. Each figure is the median of the runs; both sides print their counts.
+// fields. The same two filters then go through a dataset with Filtered set: opening it (which
+// builds its filtered view), RecordCount and the record IDs of every visible record read in view
+// order. Each figure is the median of the runs; every side prints its counts.
 //
 // Usage: bench_filter [-s SEED] [-d FOLDER] [-r RUNS] [N ...]
 //   (default: -s 42 -d . -r 5 100000 1000000; -r: runs per figure, the median is taken)
@@ -16,6 +18,7 @@
 #include "CatalogTable.h"
 #include "CatalogWorkload.h"
 #include "SqliteCatalog.h"
+#include "dataset/TEdbDataset.h"
 #include "dataset/TSearchParser.h"
 #include "platform/AnsiCollation.h"
 #include "platform/Paths.h"
@@ -23,6 +26,7 @@
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
+#include "storage/TableFormat.h"
 
 #include <sqlite3.h>
 
@@ -88,6 +92,9 @@ int64_t sqliteCount(sqlite3* Db, const char* Sql) {
 struct TFigures {
   double Like = 0, Indexed = 0;
   int64_t LikeCount = 0, IndexedCount = 0;
+  // Through a dataset.
+  double DatasetLike = 0, DatasetIndexed = 0;
+  int64_t DatasetLikeCount = 0, DatasetIndexedCount = 0;
 };
 
 TFigures sqliteSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag) {
@@ -142,12 +149,40 @@ TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const st
   };
   f.Like = median(evaluate(kLikeFilter, {toolkit::foCaseInsensitive}), f.LikeCount);
   f.Indexed = median(evaluate(kIndexedFilter, {}), f.IndexedCount);
+  // Through a dataset on the same table manager.
+  int64_t idSum = 0;
+  auto throughDataset = [&](const char* Text, toolkit::TFilterOptions Options) {
+    return [&path, &idSum, Text, Options] {
+      dataset::TEdbDataset data;
+      data.SetDatabaseFileName(path);
+      data.SetTableName("CDCatalog");
+      data.SetFilter(Text);
+      data.SetFilterOptions(Options);
+      data.SetFiltered(true);
+      data.Open();
+      const int32_t count = data.RecordCount();
+      TEdbDataManager& manager = *data.DataManager();
+      int64_t sum = 0;
+      for (int32_t p = 0; p < count; ++p) sum += GetInt32(manager.GetRecord(data.GetViewRecord(p)) + manager.DataSize());
+      idSum = sum;
+      data.Close();
+      return static_cast<int64_t>(count);
+    };
+  };
+  f.DatasetLike = median(throughDataset(kLikeFilter, {toolkit::foCaseInsensitive}), f.DatasetLikeCount);
+  print("dataset_like_abc_idsum_" + Tag, static_cast<double>(idSum), "check");
+  f.DatasetIndexed = median(throughDataset(kIndexedFilter, {}), f.DatasetIndexedCount);
+  print("dataset_year_and_group_idsum_" + Tag, static_cast<double>(idSum), "check");
   table.DisconnectDataset(dataset);
   std::filesystem::remove(path);
   print("table_like_abc_" + Tag, f.Like, "s");
   print("table_like_abc_rows_" + Tag, static_cast<double>(f.LikeCount), "rows");
   print("table_year_and_group_" + Tag, f.Indexed, "s");
   print("table_year_and_group_rows_" + Tag, static_cast<double>(f.IndexedCount), "rows");
+  print("dataset_like_abc_" + Tag, f.DatasetLike, "s");
+  print("dataset_like_abc_rows_" + Tag, static_cast<double>(f.DatasetLikeCount), "rows");
+  print("dataset_year_and_group_" + Tag, f.DatasetIndexed, "s");
+  print("dataset_year_and_group_rows_" + Tag, static_cast<double>(f.DatasetIndexedCount), "rows");
   return f;
 }
 
@@ -175,7 +210,12 @@ int main(int argc, char** argv) {
     const TFigures table = tableSide(n, seed, folder, tag);
     print("ratio_like_abc_" + tag, table.Like / sqlite.Like, "x");
     print("ratio_year_and_group_" + tag, table.Indexed / sqlite.Indexed, "x");
-    print("counts_equal_" + tag, sqlite.LikeCount == table.LikeCount && sqlite.IndexedCount == table.IndexedCount, "check");
+    print("ratio_dataset_like_abc_" + tag, table.DatasetLike / sqlite.Like, "x");
+    print("ratio_dataset_year_and_group_" + tag, table.DatasetIndexed / sqlite.Indexed, "x");
+    print("counts_equal_" + tag,
+          sqlite.LikeCount == table.LikeCount && sqlite.IndexedCount == table.IndexedCount &&
+              sqlite.LikeCount == table.DatasetLikeCount && sqlite.IndexedCount == table.DatasetIndexedCount,
+          "check");
   }
   return 0;
 }

@@ -15,27 +15,10 @@ using namespace tesvar::datasettest;
 
 namespace {
 
-// Names in the dataset's order from the current record on.
-std::vector<std::string> namesFromHere(TEdbDataset& Ds) {
-  std::vector<std::string> names;
-  for (; !Ds.Eof(); Ds.Next()) names.push_back(Ds.FieldByName("Name").AsString());
-  return names;
-}
-
-std::vector<std::string> allNames(TEdbDataset& Ds) {
-  Ds.First();
-  return namesFromHere(Ds);
-}
-
 class DatasetCursor : public ::testing::Test {
 protected:
   void SetUp() override {
-    // IDs 1..5: Num descending with the name order reversed, and two records sharing Num 20.
-    env.Add("delta", 40);
-    env.Add("alpha", 20);
-    env.Add("echo", 50);
-    env.Add("charlie", 20);
-    env.Add("bravo", 10);
+    addFiveRecords(env);
   }
   TDatasetEnv env;
 };

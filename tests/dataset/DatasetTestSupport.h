@@ -102,4 +102,26 @@ inline int32_t currentId(TEdbDataset& Ds) {
   return f != nullptr && !f->IsNull() ? f->AsInteger() : 0;
 }
 
+// IDs 1..5: delta 40, alpha 20, echo 50, charlie 20, bravo 10 (Num descending with the name
+// order reversed, and two records sharing Num 20).
+inline void addFiveRecords(TDatasetEnv& Env) {
+  Env.Add("delta", 40);
+  Env.Add("alpha", 20);
+  Env.Add("echo", 50);
+  Env.Add("charlie", 20);
+  Env.Add("bravo", 10);
+}
+
+// Names (the Name field) in the dataset's order from the current record on, and from the first.
+inline std::vector<std::string> namesFromHere(TEdbDataset& Ds) {
+  std::vector<std::string> names;
+  for (; !Ds.Eof(); Ds.Next()) names.push_back(Ds.FieldByName("Name").AsString());
+  return names;
+}
+
+inline std::vector<std::string> allNames(TEdbDataset& Ds) {
+  Ds.First();
+  return namesFromHere(Ds);
+}
+
 }  // namespace tesvar::datasettest

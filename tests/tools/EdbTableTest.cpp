@@ -419,6 +419,61 @@ TEST_P(EdbTableCommands, DumpFollowsTheIndexGiven) {
   EXPECT_NE(Fails({"table", "dump", Db, "T", "--index", "Nope"}).find("'T': no index 'Nope'"), std::string::npos);
 }
 
+TEST_P(EdbTableCommands, DumpFiltersAndOrdersThroughADataset) {
+  Ok({"table", "create", Db, "T", "--fields", "Name:String:10,Year:Integer,Memo:Memo", "--index",
+      "ByYear:Year;Name:descending"});
+  Ok({"table", "load", Db, "T",
+      Tsv("t.tsv", "Name\tYear\tMemo\nbeta\t2000\tlong\nAlpha\t1990\t\\N\ncharlie\t2000\tx\nnull\t\\N\tm\n")});
+  const std::string Header = "Name\tYear\tMemo\tid\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> Cases = {
+      {{"--filter", "Year = 2000"}, "beta\t2000\tlong\t1\ncharlie\t2000\tx\t3\n"},
+      {{"--filter", "Year = 2000", "--index", "ByYear"}, "charlie\t2000\tx\t3\nbeta\t2000\tlong\t1\n"},
+      {{"--filter", "Year < 2000", "--index-fields", "Name"}, "Alpha\t1990\t\\N\t2\nnull\t\\N\tm\t4\n"},
+      {{"--filter", "Name like 'a%'"}, ""},
+      {{"--filter", "Name like 'a%'", "--case-insensitive"}, "Alpha\t1990\t\\N\t2\n"},
+      {{"--filter", "(Year is null) or (Name = 'b')"}, "beta\t2000\tlong\t1\nnull\t\\N\tm\t4\n"},
+      {{"--filter", "  "}, "beta\t2000\tlong\t1\nAlpha\t1990\t\\N\t2\ncharlie\t2000\tx\t3\nnull\t\\N\tm\t4\n"},
+      {{"--index-fields", "Year;Name"}, "charlie\t2000\tx\t3\nbeta\t2000\tlong\t1\nAlpha\t1990\t\\N\t2\nnull\t\\N\tm\t4\n"},
+  };
+  for (const auto& [Options, Rows] : Cases) {
+    std::vector<std::string> Args = {"table", "dump", Db, "T"};
+    Args.insert(Args.end(), Options.begin(), Options.end());
+    EXPECT_EQ(Ok(Args), Header + Rows) << Options[1];
+  }
+  // A filter that keeps every row: the same output as the dump without one.
+  EXPECT_EQ(Ok({"table", "dump", Db, "T", "--filter", "(Year >= 0) or (Year is null)", "--index", "ByYear"}),
+            Ok({"table", "dump", Db, "T", "--index", "ByYear"}));
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> Faults = {
+      {{"--filter", "Year >"}, "Number expected, but \"\"  found"},
+      {{"--filter", "Nope = 1"}, "field \"Nope\" not found"},
+      {{"--filter", "Year = 1", "--index", "Nope"}, "'T': no index 'Nope'"},
+      {{"--index-fields", "Memo"}, "'T': no index on the fields 'Memo'"},
+      {{"--index", "ByYear", "--index-fields", "Name"}, "--index or --index-fields, not both"},
+      {{"--case-insensitive"}, "--case-insensitive applies to --filter"},
+  };
+  for (const auto& [Options, Message] : Faults) {
+    std::vector<std::string> Args = {"table", "dump", Db, "T"};
+    Args.insert(Args.end(), Options.begin(), Options.end());
+    const std::string Err = Fails(Args);
+    EXPECT_NE(Err.find(Message), std::string::npos) << Err;
+  }
+  // The options belong to dump only.
+  EXPECT_NE(Fails({"table", "info", Db, "T", "--filter", "Year = 1"}).find("option '--filter' does not apply to table info"),
+            std::string::npos);
+}
+
+TEST_P(EdbTableCommands, FilteredDumpOfAnEncryptedTableNeedsItsPassword) {
+  Ok({"table", "create", Db, "Secret", "--fields", "A:String:10", "--table-password", "right"});
+  Ok({"table", "load", Db, "Secret", Tsv("s.tsv", "A\nhidden\nshown\n"), "--table-password", "right"});
+  EXPECT_NE(Fails({"table", "dump", Db, "Secret", "--filter", "A = 's'", "--table-password", "wrong"})
+                .find("'Secret': wrong table password"),
+            std::string::npos);
+  EXPECT_NE(Fails({"table", "dump", Db, "Secret", "--filter", "A = 's'"}).find("the table is encrypted; give --table-password"),
+            std::string::npos);
+  EXPECT_EQ(Ok({"table", "dump", Db, "Secret", "--filter", "A = 's'", "--table-password", "right"}), "A\tid\nshown\t2\n");
+}
+
 TEST_P(EdbTableCommands, AUniqueIndexRefusesASecondRowWithItsKey) {
   Ok({"table", "create", Db, "U", "--fields", "Code:String:5", "--index", "ByCode:Code:unique:caseinsensitive"});
   const std::string Err = Fails({"table", "load", Db, "U", Tsv("u.tsv", "Code\nab\ncd\nAB\nef\n")});

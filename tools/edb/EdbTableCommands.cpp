@@ -2,6 +2,7 @@
 // rename tables of a database kept in a container file or a directory.
 
 #include "container/TContainerFileSystem.h"
+#include "dataset/TEdbDataset.h"
 #include "edb/EdbFieldList.h"
 #include "edb/EdbFieldText.h"
 #include "edb/EdbTableStore.h"
@@ -498,9 +499,102 @@ int TableLoad(TCommandRun& Run) {
   return 0;
 }
 
+// The header line of a dump: the field names, then the record-ID field's.
+void AppendDumpHeader(const TEdbDataManager& Table, std::string& Out) {
+  for (const TFieldHeader& Field : Table.FieldHeaders()) {
+    AppendAnsiText(Field.Name, Out);
+    Out += '\t';
+  }
+  AppendAnsiText(Table.TableHeader().IDFieldName, Out);
+  Out += '\n';
+}
+
+// One dump line: record RecNo's values, then its record ID. Blob is scratch space.
+void AppendDumpRow(TEdbDataManager& Table, int32_t RecNo, std::string& Blob, std::string& Out) {
+  const std::vector<TFieldHeader>& Fields = Table.FieldHeaders();
+  const uint8_t* Record = Table.GetRecord(RecNo);
+  const int32_t ID = GetInt32(Record + Table.DataSize());
+  for (size_t F = 0; F < Fields.size(); ++F) {
+    const int32_t FieldNo = static_cast<int32_t>(F);
+    if (IsNull(Table, Record, FieldNo)) {
+      AppendTsvNull(Out);
+    } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
+      ReadBlobValue(Table, FieldNo, RecNo, Blob);
+      AppendBlobText(Fields[F], Blob, Out);
+      Record = Table.GetRecord(RecNo);  // the BLOB read may have used the pool
+    } else {
+      AppendFieldText(Fields[F], Record + Table.FieldOffset(FieldNo), Out);
+    }
+    Out += '\t';
+  }
+  AppendNumber32(ID, Out);
+  Out += '\n';
+}
+
+// A dump through a dataset: the order of --index or --index-fields, the rows --filter keeps.
+int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
+  TToolDatabase Database(Run, Access::Read);
+  if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+  dataset::TEdbDataset Dataset;
+  if (platform::FileSystem().DirectoryExists(Database.Path()))
+    Dataset.SetDatabaseName(Database.Path());
+  else
+    Dataset.SetDatabaseFileName(Database.Path());
+  Dataset.SetTableName(Name);
+  Dataset.SetReadOnly(true);
+  Dataset.SetRecordsPerPage(kRecordsPerPage);
+  if (Run.Table.TablePassword) Dataset.SetPassword(*Run.Table.TablePassword);
+  std::string Order;
+  if (!Run.Table.Indexes.empty()) {
+    Order = ArgumentToAnsi(Run.Table.Indexes[0], "--index");
+    Dataset.SetIndexName(Order);
+  } else if (Run.Table.IndexFields) {
+    Order = ArgumentToAnsi(*Run.Table.IndexFields, "--index-fields");
+    Dataset.SetIndexFieldNames(Order);
+  }
+  if (Run.Table.Filter) {
+    Dataset.SetFilter(ArgumentToAnsi(*Run.Table.Filter, "--filter"));
+    Dataset.SetFiltered(true);
+  }
+  toolkit::TFilterOptions Options;
+  if (Run.Table.CaseInsensitive) Options.Include(toolkit::foCaseInsensitive);
+  Dataset.SetFilterOptions(Options);
+  try {
+    Dataset.Open();
+  } catch (const Exception& E) {
+    // The same words as the other table commands for a table password; the filter's and the
+    // engine's messages pass on.
+    const std::string& Message = E.Message();
+    if (Message.find("invalid password") != std::string::npos || Message.find("no password") != std::string::npos)
+      throw ToolError(Run.Table.TablePassword ? Quoted(Name) + ": wrong table password"
+                                              : Quoted(Name) + ": the table is encrypted; give --table-password");
+    throw;
+  }
+  if (!Run.Table.Indexes.empty() && Dataset.IndexName().empty())
+    throw ToolError(Quoted(Name) + ": no index " + Quoted(Order) + " (edb table info lists them)");
+  if (Run.Table.IndexFields && Dataset.IndexFieldNames().empty())
+    throw ToolError(Quoted(Name) + ": no index on the fields " + Quoted(Order) + " (edb table info lists them)");
+  TEdbDataManager& Table = *Dataset.DataManager();
+  TDumpWriter Writer(Run.Context.Out);
+  std::string& Out = Writer.Buffer();
+  AppendDumpHeader(Table, Out);
+  std::string Blob;
+  const int32_t Count = Dataset.ViewCount();
+  for (int32_t Position = 0; Position < Count; ++Position) {
+    AppendDumpRow(Table, Dataset.GetViewRecord(Position), Blob, Out);
+    Writer.FlushIfFull();
+  }
+  Writer.Flush();
+  Dataset.Close();
+  return 0;
+}
+
 int TableDump(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   if (Run.Table.Indexes.size() > 1) throw ToolError("table dump: one --index at most");
+  if (!Run.Table.Indexes.empty() && Run.Table.IndexFields) throw ToolError("table dump: --index or --index-fields, not both");
+  if (Run.Table.CaseInsensitive && !Run.Table.Filter) throw ToolError("table dump: --case-insensitive applies to --filter");
+  if (Run.Table.Filter || Run.Table.IndexFields) return TableDumpThroughDataset(Run, Name);
   TToolDatabase Database(Run, Access::Read);
   TOpenTable Table(Database, Name);
   int32_t IndexNo = 0;
@@ -514,36 +608,12 @@ int TableDump(TCommandRun& Run) {
   }
   Table->BuildIndex(IndexNo);
   const TEdbIndex& Index = Table->Index(IndexNo);
-  const std::vector<TFieldHeader>& Fields = Table->FieldHeaders();
   TDumpWriter Writer(Run.Context.Out);
   std::string& Out = Writer.Buffer();
-  for (const TFieldHeader& Field : Fields) {
-    AppendAnsiText(Field.Name, Out);
-    Out += '\t';
-  }
-  AppendAnsiText(Table->TableHeader().IDFieldName, Out);
-  Out += '\n';
+  AppendDumpHeader(*Table, Out);
   std::string Blob;
-  const int32_t DataSize = Table->DataSize();
   for (int32_t Position = 0; Position < Index.Count(); ++Position) {
-    const int32_t RecNo = Index.At(Position);
-    const uint8_t* Record = Table->GetRecord(RecNo);
-    int32_t ID = GetInt32(Record + DataSize);
-    for (size_t F = 0; F < Fields.size(); ++F) {
-      const int32_t FieldNo = static_cast<int32_t>(F);
-      if (IsNull(*Table, Record, FieldNo)) {
-        AppendTsvNull(Out);
-      } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
-        ReadBlobValue(*Table, FieldNo, RecNo, Blob);
-        AppendBlobText(Fields[F], Blob, Out);
-        Record = Table->GetRecord(RecNo);  // the BLOB read may have used the pool
-      } else {
-        AppendFieldText(Fields[F], Record + Table->FieldOffset(FieldNo), Out);
-      }
-      Out += '\t';
-    }
-    AppendNumber32(ID, Out);
-    Out += '\n';
+    AppendDumpRow(*Table, Index.At(Position), Blob, Out);
     Writer.FlushIfFull();
   }
   Writer.Flush();
@@ -570,7 +640,7 @@ int TableInfo(TCommandRun& Run) {
   if (Table->HasBLOBFields()) Out << "BLOB blocks:      " << Table->BLOBBlockSize() << " bytes\n";
   Out << "Fields:\n";
   for (const TFieldHeader& Field : Table->FieldHeaders()) {
-    std::string Type = FieldTypeName(Field.FieldType);
+    std::string Type = edb::FieldTypeName(Field.FieldType);
     if (Field.FieldType == toolkit::ftString) Type += ":" + std::to_string(Field.Size - 1);
     else if (Field.FieldType == toolkit::ftWideString) Type += ":" + std::to_string(Field.Size - 2);
     else if (Field.FieldType == toolkit::ftBytes) Type += ":" + std::to_string(Field.Size);
@@ -648,7 +718,8 @@ const TTableCommand kTableCommands[] = {
      
      "create a table", TableCreate},
     {"load", "DB TABLE FILE.tsv", 3, toTablePassword, "append the rows of a tab-separated file", TableLoad},
-    {"dump", "DB TABLE", 2, toIndex | toTablePassword, "print the rows as tab-separated text", TableDump},
+    {"dump", "DB TABLE", 2, toIndex | toIndexFields | toFilter | toCaseInsensitive | toTablePassword,
+     "print the rows as tab-separated text", TableDump},
     {"info", "DB TABLE", 2, toTablePassword, "show fields, indexes, record count, encryption", TableInfo},
     {"list", "DB", 1, 0, "list the tables", TableList},
     {"drop", "DB TABLE", 2, toTablePassword, "delete a table and its files", TableDrop},

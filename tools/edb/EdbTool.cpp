@@ -99,9 +99,11 @@ const TCommandInfo kCommands[] = {
      "                       create an empty table\n"
      "  table load DB TABLE FILE.tsv\n"
      "                       append the rows of a tab-separated file\n"
-     "  table dump DB TABLE [--index NAME]\n"
+     "  table dump DB TABLE [--index NAME | --index-fields F1;F2] [--filter EXPR]\n"
+     "               [--case-insensitive]\n"
      "                       print the rows as tab-separated text, in the order of index NAME\n"
-     "                       (default: the record-ID index); the record-ID column comes last\n"
+     "                       or of the first index on those fields (default: the record-ID\n"
+     "                       index); the record-ID column comes last\n"
      "  table info DB TABLE  show fields, indexes, record count, encryption, BLOB compression\n"
      "  table list DB        list the tables\n"
      "  table drop DB TABLE  delete a table\n"
@@ -132,7 +134,14 @@ const TCommandInfo kCommands[] = {
      "  --blob-compression N (create) compression of BLOB values: 0 none, 1 fastest, 2 default, 3 max\n"
      "  --blob-block-size N  (create) bytes per block of BLOB data (default 512); a value takes\n"
      "                       whole blocks, so small blocks suit short memos\n"
-     "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n",
+     "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n"
+     "  --index-fields F1;F2 (dump) the first index whose leading fields are these gives the order\n"
+     "  --filter EXPR        (dump) only the rows meeting EXPR: conditions FIELD OP VALUE with\n"
+     "                       = <> < <= > >= like, not like, is null, is not null, joined by\n"
+     "                       and, or, not and brackets; strings in quotes compare with as many\n"
+     "                       leading characters as they have (a final * is dropped), '' is NULL;\n"
+     "                       names other than letters, digits and _ go in [brackets]\n"
+     "  --case-insensitive   (dump) --filter compares text ignoring case\n",
      CmdTable},
 };
 
@@ -229,6 +238,9 @@ const TTableOptionName kTableOptions[] = {
     {"--blob-compression", toBlobCompression, true},
     {"--blob-block-size", toBlobBlockSize, true},
     {"--table-password", toTablePassword, true},
+    {"--filter", toFilter, true},
+    {"--case-insensitive", toCaseInsensitive, false},
+    {"--index-fields", toIndexFields, true},
 };
 
 // Takes Args[I] (and its value) when it is a table option; false when it is none.
@@ -255,6 +267,9 @@ bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOpt
       case toBlobCompression: Table.BlobCompression = *Value; break;
       case toBlobBlockSize: Table.BlobBlockSize = *Value; break;
       case toTablePassword: Table.TablePassword = *Value; break;
+      case toFilter: Table.Filter = *Value; break;
+      case toCaseInsensitive: Table.CaseInsensitive = true; break;
+      case toIndexFields: Table.IndexFields = *Value; break;
     }
     return true;
   }

@@ -46,6 +46,9 @@ enum TTableOption : uint32_t {
   toBlobCompression = 8,
   toTablePassword = 16,
   toBlobBlockSize = 32,
+  toFilter = 64,
+  toCaseInsensitive = 128,
+  toIndexFields = 256,
 };
 
 struct TTableOptions {
@@ -55,6 +58,9 @@ struct TTableOptions {
   std::optional<std::string> BlobCompression;  // --blob-compression, as given
   std::optional<std::string> BlobBlockSize;    // --blob-block-size, as given
   std::optional<std::string> TablePassword;    // --table-password, in the engine code page
+  std::optional<std::string> Filter;           // --filter, UTF-8
+  bool CaseInsensitive = false;                // --case-insensitive
+  std::optional<std::string> IndexFields;      // --index-fields, UTF-8
   // Every table option on the line, with the name it was given by.
   std::vector<std::pair<TTableOption, std::string>> Given;
 };

@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 #include "storage/StorageEngine.h"
 #include "storage/TableFormat.h"
+#include "toolkit/Conversions.h"
 #include "toolkit/TMemoryStream.h"
 
 #include <algorithm>
@@ -152,6 +153,10 @@ void TEdbDataset::OpenTable() {
     }
   }
   FTableOpen = true;
+  FFilterParser.SetTable(FDataManager);
+  FFindParser.SetTable(FDataManager);
+  FFindList.clear();
+  FFindPos = -1;
   SetBookmarkSize(kBookmarkSize);
   FRecordSize = FDataManager->RecordSize();
   FBlankRecord = FDataManager->NewRecordBuffer();
@@ -175,6 +180,9 @@ void TEdbDataset::DisconnectTable() {
   FDatabase = nullptr;
   FIndexChosen = false;
   FTableOpen = false;
+  FFilterParser.SetTable(nullptr);
+  FFindParser.SetTable(nullptr);
+  FFindList.clear();
   FView.reset();
   FCurrentPos = -1;
   FCurrentIDValid = false;
@@ -394,7 +402,12 @@ void TEdbDataset::RebuildView() {
   } else {
     if (FCurrentIndexNo >= FDataManager->IndexCount()) FCurrentIndexNo = 0;
     FDataManager->BuildIndex(FCurrentIndexNo);
-    if (!FView) FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
+    if (FilterActive()) {
+      CompileFilter();
+      FView = std::make_unique<TEdbFilteredView>(FDataManager->Index(FCurrentIndexNo), FFilterParser.Parse());
+    } else if (!FView || FilteredView() != nullptr) {
+      FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
+    }
   }
   FViewChangeCount = FDataManager->TableHeader().ChangeCount;
   if (FCurrentIDValid) {
@@ -645,17 +658,7 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
     PutInt32(Buffer + FRecordSize + kBookmarkOffset, id);
     Buffer[FRecordSize + kFlagOffset] = bfCurrent;
     GetCalcFields(Buffer);
-    accepted = true;
-    if (Filtered() && OnFilterRecord) {
-      FFilterBuffer = Buffer;
-      try {
-        accepted = DoFilterRecord();
-      } catch (...) {
-        FFilterBuffer = nullptr;
-        throw;
-      }
-      FFilterBuffer = nullptr;
-    }
+    accepted = AcceptedByHandler(Buffer);
     if (!accepted && GetMode == gmCurrent) result = grError;
   } while (result == grOK && !accepted);
   if (result == grError && DoCheck) throw Exception("TEdbDataSet.GetRecord - No records");
@@ -867,6 +870,172 @@ std::unique_ptr<TStream> TEdbDataset::CreateBlobStream(TField& Field, TBlobStrea
   const int32_t recNo = PhysRecNoOfID(GetInt32(record + dataSize));
   if (recNo >= 0) FDataManager->ReadBLOBValue(*stream, k, recNo);
   return stream;
+}
+
+// ---- Filters -------------------------------------------------------------------------------------------
+
+bool TEdbDataset::FilterActive() const { return Filtered() && !toolkit::Trim(Filter()).empty(); }
+
+void TEdbDataset::CompileFilter() {
+  if (FFilterParser.Expression() == Filter() && FFilterParser.Options() == FilterOptions()) return;
+  const TFilterOptions former = FFilterParser.Options();
+  FFilterParser.SetOptions(FilterOptions());
+  try {
+    FFilterParser.SetExpression(Filter());
+  } catch (...) {
+    FFilterParser.SetOptions(former);
+    throw;
+  }
+}
+
+void TEdbDataset::SetFilter(const std::string& Value) { ChangeFilter(Value, FilterOptions(), Filtered()); }
+
+void TEdbDataset::SetFilterOptions(TFilterOptions Value) { ChangeFilter(Filter(), Value, Filtered()); }
+
+void TEdbDataset::SetFiltered(bool Value) { ChangeFilter(Filter(), FilterOptions(), Value); }
+
+void TEdbDataset::ChangeFilter(const std::string& Text, TFilterOptions Options, bool Value) {
+  const bool wasActive = FilterActive();
+  const std::string formerText = Filter();
+  const TFilterOptions formerOptions = FilterOptions();
+  const bool formerFiltered = Filtered();
+  TDataSet::SetFilter(Text);
+  TDataSet::SetFilterOptions(Options);
+  TDataSet::SetFiltered(Value);
+  if (!Active() || (!wasActive && !FilterActive())) return;
+  // The new filter is compiled before anything else changes, so that a malformed one leaves
+  // the former filter, view and cursor in force.
+  try {
+    CheckBrowseMode();
+    if (FilterActive()) CompileFilter();
+  } catch (...) {
+    TDataSet::SetFilter(formerText);
+    TDataSet::SetFilterOptions(formerOptions);
+    TDataSet::SetFiltered(formerFiltered);
+    throw;
+  }
+  RebuildView();
+  First();
+}
+
+bool TEdbDataset::AcceptedByHandler(TRecordBuffer Buffer) {
+  if (!Filtered() || !OnFilterRecord) return true;
+  FFilterBuffer = Buffer;
+  bool accepted;
+  try {
+    accepted = DoFilterRecord();
+  } catch (...) {
+    FFilterBuffer = nullptr;
+    throw;
+  }
+  FFilterBuffer = nullptr;
+  return accepted;
+}
+
+bool TEdbDataset::IsRecordVisible(const uint8_t* Record, bool AskHandler) {
+  if (!FTableOpen) return false;
+  if (FilterActive()) {
+    CompileFilter();
+    if (!FFilterParser.IsRecordMatches(Record)) return false;
+  }
+  if (!AskHandler || !Filtered() || !OnFilterRecord || !Active()) return true;
+  // The handler sees the record as the current one; the cursor comes back afterwards.
+  const int32_t formerPos = FCurrentPos, formerID = FCurrentID;
+  const bool formerIDValid = FCurrentIDValid, formerAtEnd = FAtEnd, formerGap = FCursorGap;
+  const std::vector<uint8_t> formerRecord = FCursorRecord;
+  const auto restore = [&] {
+    FCurrentPos = formerPos;
+    FCurrentID = formerID;
+    FCurrentIDValid = formerIDValid;
+    FAtEnd = formerAtEnd;
+    FCursorGap = formerGap;
+    FCursorRecord = formerRecord;
+  };
+  TRecordBufferPtr buffer = AllocRecordBuffer();
+  std::memcpy(buffer.get(), Record, static_cast<size_t>(FRecordSize));
+  const int32_t id = GetInt32(Record + FDataManager->DataSize());
+  PutInt32(buffer.get() + FRecordSize + kBookmarkOffset, id);
+  buffer[static_cast<size_t>(FRecordSize + kFlagOffset)] = bfCurrent;
+  const int32_t position = PositionOfID(id);
+  if (position >= 0) SetCursorTo(position, Record);
+  bool accepted;
+  try {
+    GetCalcFields(buffer.get());
+    accepted = AcceptedByHandler(buffer.get());
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return accepted;
+}
+
+// ---- The FindFirst family -------------------------------------------------------------------------------
+
+void TEdbDataset::MakeFindList() {
+  TFilterOptions options = FilterOptions();
+  const std::string& text = Filter();
+  if (!options.Contains(foNoPartialCompare) && !(text.size() >= 2 && text[text.size() - 2] == '*'))
+    options.Include(foNoPartialCompare);
+  if (FFindParser.Expression() != text || FFindParser.Options() != options) {
+    FFindParser.SetOptions(options);
+    FFindParser.SetExpression(text);
+  }
+  const TBitsArray& bits = FFindParser.Parse();
+  std::vector<int32_t> view(static_cast<size_t>(ViewCount()));
+  if (FView) FView->CopyTo(view.data());
+  FFindList.clear();
+  for (const int32_t recNo : view)
+    if (recNo < bits.Count() && bits.Items(recNo)) FFindList.push_back(recNo);
+  FFindChangeCount = FDataManager->TableHeader().ChangeCount;
+}
+
+bool TEdbDataset::FindRecord(bool Restart, bool GoForward) {
+  CheckBrowseMode();
+  DoBeforeScroll();
+  SetFound(false);
+  RefreshViewIfStale();
+  if (toolkit::Trim(Filter()).empty()) {
+    if (Restart && GoForward) First();
+    else if (Restart) Last();
+    else if (GoForward) Next();
+    else Prior();
+    const bool result = GoForward ? !Eof() : !Bof();
+    SetFound(result);
+    return result;
+  }
+  if (Restart) {
+    MakeFindList();
+  } else if (FFindChangeCount != FDataManager->TableHeader().ChangeCount) {
+    // The record found last keeps its place in the list when it is still there (records came
+    // or went before it); else the position stays, cut to the list.
+    MakeFindList();
+    FFindPos = std::min(FFindPos, static_cast<int32_t>(FFindList.size()));
+    const int32_t recNo = FFindPos >= 0 ? PhysRecNoOfID(FFindID) : -1;
+    const auto at = std::find(FFindList.begin(), FFindList.end(), recNo);
+    if (recNo >= 0 && at != FFindList.end()) FFindPos = static_cast<int32_t>(at - FFindList.begin());
+  }
+  const auto count = static_cast<int32_t>(FFindList.size());
+  int32_t position = -1;  // view position of the entry reached
+  if (Restart) {
+    FFindPos = GoForward ? 0 : count - 1;
+    if (FFindPos >= 0 && FFindPos < count) position = GetTablePositionByPhysRecNo(FFindList[static_cast<size_t>(FFindPos)]);
+  } else {
+    const int32_t step = GoForward ? 1 : -1;
+    for (int32_t p = FFindPos + step; p >= 0 && p < count && position < 0; p += step) {
+      position = GetTablePositionByPhysRecNo(FFindList[static_cast<size_t>(p)]);
+      if (position >= 0) FFindPos = p;
+    }
+  }
+  const bool result = position >= 0;
+  if (result) {
+    FFindID = RecordIDOf(FFindList[static_cast<size_t>(FFindPos)]);
+    SetCursor(position);
+    Resync(TResyncMode{rmExact, rmCenter});
+  }
+  SetFound(result);
+  if (result) DoAfterScroll();
+  return result;
 }
 
 // ---- Editing ------------------------------------------------------------------------------------------

@@ -26,12 +26,18 @@
 // order, so that the next record is the one that followed it, the prior one the one before it and
 // a refetch lands on the record after it.
 //
+// Filters. With Filtered set and a Filter that is not blank the view shows only the records the
+// filter expression (TSearchParser.h) accepts, evaluated over the whole table whenever the view
+// is made current. OnFilterRecord is no part of the view: it is asked while fetching, so
+// RecordCount counts the records the expression accepts.
+//
 // Editing through this dataset is not offered yet: Post, Delete, AppendRecord and writing BLOB
 // values raise.
 //
 // Failures raise tesvar::Exception with the texts at the declarations. Single-threaded.
 
 #include "dataset/TEdbView.h"
+#include "dataset/TSearchParser.h"
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
@@ -176,7 +182,32 @@ public:
   // Read mode: the BLOB value of the active record (empty for NULL). Other modes raise.
   std::unique_ptr<toolkit::TStream> CreateBlobStream(TField& Field, toolkit::TBlobStreamMode Mode) override;
 
+  // ---- Filters -------------------------------------------------------------------------------
+  // Stored. While the dataset is active and filtered, a change compiles the filter at once,
+  // rebuilds the view and moves to the first record; a filter that does not compile raises the
+  // compiler's message (TSearchParser::SetExpression) and leaves the dataset as it was: the
+  // former Filter, FilterOptions and Filtered, the former view and cursor.
+  void SetFilter(const std::string& Value) override;
+  void SetFilterOptions(toolkit::TFilterOptions Value) override;
+  void SetFiltered(bool Value) override;
+  // Filtered set and a Filter that is not blank.
+  bool FilterActive() const;
+  // Whether the stored record image Record passes the filter (when active) and, with AskHandler,
+  // Filtered set and an OnFilterRecord handler, the handler, which sees the record as the
+  // current one (the cursor is moved to it for the call and put back after).
+  bool IsRecordVisible(const uint8_t* Record, bool AskHandler);
+  // The view when it drops records (so that a change of one record can patch it), else null.
+  TEdbFilteredView* FilteredView() const { return dynamic_cast<TEdbFilteredView*>(FView.get()); }
+
 protected:
+  // The FindFirst family: with a Filter text, the records of the view that the expression
+  // accepts (compiled with whole-value comparisons unless FilterOptions asks for partial ones
+  // or the text's value ends in "*"), found in view order from the first (Restart, GoForward),
+  // the last (Restart, backward) or the last one found; the list is remade when the table
+  // changed, from the record found last when it is still listed, else from the same position. Without a Filter text First, Last, Next or Prior.
+  // Found() takes the result.
+  bool FindRecord(bool Restart, bool GoForward) override;
+
   TRecordBufferPtr AllocRecordBuffer() override;
   int32_t GetRecordSize() override { return FRecordBufferSize; }
   // Raises "Error in TEdbDataSet.GetRecord - no table was opened." and, with DoCheck, for no
@@ -231,6 +262,14 @@ private:
   int32_t PhysRecNoOfID(int32_t RecordID);
   static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
   [[noreturn]] void EditingNotOffered(const char* Call) const;
+  // Filters: the filter parser compiled for Filter and FilterOptions (when they changed since).
+  void CompileFilter();
+  // Filter, FilterOptions and Filtered := the values given, applied as SetFilter describes.
+  void ChangeFilter(const std::string& Text, toolkit::TFilterOptions Options, bool Filtered);
+  // OnFilterRecord's verdict on the fetched record in Buffer (true without a handler).
+  bool AcceptedByHandler(TRecordBuffer Buffer);
+  // The find list remade from the view and the Filter text.
+  void MakeFindList();
 
   storage::TEdbDatabase* FDatabase = nullptr;
   storage::TEdbDatabaseManager* FDatabaseManager = nullptr;
@@ -282,6 +321,14 @@ private:
 
   TRecordBufferPtr FKeyBuffer;
   TRecordBuffer FFilterBuffer = nullptr;
+
+  // Filters and the FindFirst family.
+  TSearchParser FFilterParser;
+  TSearchParser FFindParser;
+  std::vector<int32_t> FFindList;  // physical record numbers in view order
+  int32_t FFindPos = -1;
+  int32_t FFindID = 0;             // the record found last
+  int32_t FFindChangeCount = 0;    // the table's ChangeCount when FFindList was made
 };
 
 }  // namespace tesvar::dataset

@@ -8,7 +8,9 @@
 // cost (O(log n)). A view that drops records (filters, master/detail, distinct values) keeps its
 // own array of the numbers it shows behind the same interface.
 
+#include "dataset/TBitsArray.h"
 #include "storage/TEdbDataManager.h"
+#include "storage/TedIndexEntries.h"
 
 #include <cstdint>
 
@@ -23,6 +25,8 @@ public:
   virtual int32_t At(int32_t Position) const = 0;
   // The position of physical record PhysRecNo, or -1 when the view does not show it.
   virtual int32_t PositionOf(int32_t PhysRecNo) const = 0;
+  // Every entry in view order into Dest (Count items).
+  virtual void CopyTo(int32_t* Dest) const = 0;
 };
 
 // Every record of the table in the order of index IndexNo of DataManager, which must outlive the
@@ -35,10 +39,35 @@ public:
   int32_t Count() const override { return FDataManager.Index(FIndexNo).Count(); }
   int32_t At(int32_t Position) const override { return FDataManager.Index(FIndexNo).At(Position); }
   int32_t PositionOf(int32_t PhysRecNo) const override { return FDataManager.Index(FIndexNo).FindRecord(PhysRecNo); }
+  void CopyTo(int32_t* Dest) const override { FDataManager.Index(FIndexNo).CopyTo(Dest); }
 
 private:
   storage::TEdbDataManager& FDataManager;
   int32_t FIndexNo;
+};
+
+// The records of an index that a bit set over physical record numbers marks, in the index's
+// order. The numbers are held in counted blocks (TedIndexEntries), so that At, PositionOf,
+// Insert and Remove cost O(log n) plus one block move: a change of one record patches the view
+// in place instead of rebuilding it.
+class TEdbFilteredView final : public TEdbView {
+public:
+  // One pass over Index (built): the entries whose bit in Visible is set. Visible has an entry
+  // for every record number of the index.
+  TEdbFilteredView(const storage::TEdbIndex& Index, const TBitsArray& Visible);
+
+  int32_t Count() const override { return FEntries.Count(); }
+  int32_t At(int32_t Position) const override { return FEntries.At(Position); }
+  int32_t PositionOf(int32_t PhysRecNo) const override { return FEntries.PositionOf(PhysRecNo); }
+  void CopyTo(int32_t* Dest) const override { FEntries.CopyTo(Dest); }
+
+  // PhysRecNo (not shown yet) at Position (0 .. Count); later entries move up one place.
+  void Insert(int32_t Position, int32_t PhysRecNo) { FEntries.Insert(Position, PhysRecNo); }
+  // Drops the entry at Position (0 .. Count - 1); later entries move down one place.
+  void Remove(int32_t Position) { FEntries.Delete(Position); }
+
+private:
+  storage::TedIndexEntries FEntries;
 };
 
 }  // namespace tesvar::dataset
