@@ -394,7 +394,10 @@ void TEdbDataset::RebuildView() {
   } else {
     if (FCurrentIndexNo >= FDataManager->IndexCount()) FCurrentIndexNo = 0;
     FDataManager->BuildIndex(FCurrentIndexNo);
-    if (!FView) FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
+    if (!FDistinctFields.empty())
+      FView = MakeDistinctView(nullptr);
+    else if (!FView)
+      FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
   }
   FViewChangeCount = FDataManager->TableHeader().ChangeCount;
   if (FCurrentIDValid) {

@@ -86,8 +86,14 @@ void TEdbIndex::Assign(const int32_t* Entries, int32_t Count) {
 }
 
 int32_t TEdbIndex::CompareKeys(const uint8_t* A, const uint8_t* B) const {
+  return CompareKeys(A, B, static_cast<int32_t>(FParts.size()));
+}
+
+int32_t TEdbIndex::CompareKeys(const uint8_t* A, const uint8_t* B, int32_t PartCount) const {
   const TKeyLayout& layout = FKeys.Layout();
-  for (const TPart& part : FParts) {
+  const size_t parts = std::min(FParts.size(), static_cast<size_t>(std::max(PartCount, 0)));
+  for (size_t i = 0; i < parts; ++i) {
+    const TPart& part = FParts[i];
     const int32_t r = CompareKeyValues(part.Type, part.CaseInsensitive, RecordKeyValue(layout, part.FieldNo, A),
                                     RecordKeyValue(layout, part.FieldNo, B));
     if (r != 0) return part.Ascending ? r : -r;

@@ -75,6 +75,8 @@ public:
 
   // Key comparison of two records' bytes: < 0, 0, > 0 as A's key is below, equal to or above B's.
   int32_t CompareKeys(const uint8_t* A, const uint8_t* B) const;
+  // The same over the first PartCount key fields only (all of them when PartCount is larger).
+  int32_t CompareKeys(const uint8_t* A, const uint8_t* B, int32_t PartCount) const;
   // The same for two slots of the key cache (record numbers or TedKeyCache::kProbe).
   int32_t CompareSlots(int32_t A, int32_t B) const;
   // The position at which the key of Slot would be inserted.
