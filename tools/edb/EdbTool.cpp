@@ -102,6 +102,10 @@ const TCommandInfo kCommands[] = {
      "  table dump DB TABLE [--index NAME]\n"
      "                       print the rows as tab-separated text, in the order of index NAME\n"
      "                       (default: the record-ID index); the record-ID column comes last\n"
+     "  table locate DB TABLE FIELD=VALUE[;FIELD=VALUE...] [--partial] [--case-insensitive]\n"
+     "                       print the header line and the first row (record-ID order) whose\n"
+     "                       fields have these values (in the dump's text form; empty: NULL);\n"
+     "                       status 1 and no output when there is none\n"
      "  table info DB TABLE  show fields, indexes, record count, encryption, BLOB compression\n"
      "  table list DB        list the tables\n"
      "  table drop DB TABLE  delete a table\n"
@@ -132,7 +136,9 @@ const TCommandInfo kCommands[] = {
      "  --blob-compression N (create) compression of BLOB values: 0 none, 1 fastest, 2 default, 3 max\n"
      "  --blob-block-size N  (create) bytes per block of BLOB data (default 512); a value takes\n"
      "                       whole blocks, so small blocks suit short memos\n"
-     "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n",
+     "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n"
+     "  --partial            (locate) texts match when they start with the value given\n"
+     "  --case-insensitive   (locate) texts match without regard to case\n",
      CmdTable},
 };
 
@@ -229,6 +235,8 @@ const TTableOptionName kTableOptions[] = {
     {"--blob-compression", toBlobCompression, true},
     {"--blob-block-size", toBlobBlockSize, true},
     {"--table-password", toTablePassword, true},
+    {"--partial", toPartial, false},
+    {"--case-insensitive", toCaseInsensitive, false},
 };
 
 // Takes Args[I] (and its value) when it is a table option; false when it is none.
@@ -255,6 +263,8 @@ bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOpt
       case toBlobCompression: Table.BlobCompression = *Value; break;
       case toBlobBlockSize: Table.BlobBlockSize = *Value; break;
       case toTablePassword: Table.TablePassword = *Value; break;
+      case toPartial: Table.Partial = true; break;
+      case toCaseInsensitive: Table.CaseInsensitive = true; break;
     }
     return true;
   }

@@ -46,6 +46,8 @@ enum TTableOption : uint32_t {
   toBlobCompression = 8,
   toTablePassword = 16,
   toBlobBlockSize = 32,
+  toPartial = 64,
+  toCaseInsensitive = 128,
 };
 
 struct TTableOptions {
@@ -55,6 +57,8 @@ struct TTableOptions {
   std::optional<std::string> BlobCompression;  // --blob-compression, as given
   std::optional<std::string> BlobBlockSize;    // --blob-block-size, as given
   std::optional<std::string> TablePassword;    // --table-password, in the engine code page
+  bool Partial = false;                        // --partial
+  bool CaseInsensitive = false;                // --case-insensitive
   // Every table option on the line, with the name it was given by.
   std::vector<std::pair<TTableOption, std::string>> Given;
 };
