@@ -4,13 +4,13 @@
 // tested).
 
 #include "DatasetTestSupport.h"
+#include "FilterTestSupport.h"
 
 #include "platform/AnsiCollation.h"
 #include "platform/CodePage.h"
 #include "toolkit/Errors.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -20,11 +20,7 @@ using namespace tesvar::datasettest;
 
 namespace {
 
-// The seed of a randomized test: TESVAR_SEED when set, else Fallback.
-uint64_t seedOr(uint64_t Fallback) {
-  if (const char* s = std::getenv("TESVAR_SEED")) return std::strtoull(s, nullptr, 10);
-  return Fallback;
-}
+using filtertest::seedOr;
 
 // IDs 1..9. Names differing in case ("alpha", "Alpha"), a name that extends another ("alphabet"),
 // runs of equal Num, and "zulu" twice in an order that the index ByNumName reverses.

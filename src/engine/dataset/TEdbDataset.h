@@ -59,6 +59,8 @@ using toolkit::TRecordBuffer;
 using toolkit::TRecordBufferPtr;
 using toolkit::TValue;
 
+class TConditionTester;
+
 class TEdbDataset : public toolkit::TDataSet, public toolkit::IEdbDataset {
 public:
   TEdbDataset();
@@ -289,8 +291,15 @@ private:
   int32_t PhysRecNoOfID(int32_t RecordID);
   static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
   [[noreturn]] void EditingNotOffered(const char* Call) const;
-  // Locating: the conditions' first visible match in view order, or -1.
-  int32_t LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options);
+  // PrepareAndLocate, with the view position of the record found (-1 for none).
+  int32_t PrepareAndLocate(const std::string& KeyFields, const TValue& KeyValues, TFilterOptions Options,
+                           uint8_t Operation, int32_t& Position);
+  // Locating: the conditions' first visible match in view order and its view position, or -1.
+  int32_t LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options,
+                           int32_t& Position);
+  // The automatic index whose own order answers Condition (whole-value equality with the index's
+  // case rule), built; -1 when there is none.
+  int32_t WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester);
   // Whether OnFilterRecord (when Filtered) accepts the record with image Record.
   bool FilterHandlerAccepts(const uint8_t* Record);
   // A fresh record buffer holding the record with image Record, its bookmark and calculated fields.

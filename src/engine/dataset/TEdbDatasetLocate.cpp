@@ -97,10 +97,10 @@ bool TEdbDataset::Locate(const std::string& KeyFields, const TValue& KeyValues, 
   TFilterOptions options;
   if (Options.Contains(loCaseInsensitive)) options.Include(foCaseInsensitive);
   if (!Options.Contains(loPartialKey)) options.Include(foNoPartialCompare);
-  const int32_t recNo = PrepareAndLocate(KeyFields, KeyValues, options, soEqual);
-  if (recNo < 0) return false;
+  int32_t position = -1;
+  if (PrepareAndLocate(KeyFields, KeyValues, options, soEqual, position) < 0) return false;
   DoBeforeScroll();
-  SetTablePositionByPhysRecNo(recNo);
+  SetCursor(position);
   Resync(TResyncMode{rmExact, rmCenter});
   DoAfterScroll();
   return true;
@@ -135,6 +135,13 @@ TValue TEdbDataset::Lookup(const std::string& KeyFields, const TValue& KeyValues
 
 int32_t TEdbDataset::PrepareAndLocate(const std::string& KeyFields, const TValue& KeyValues, TFilterOptions Options,
                                       uint8_t Operation) {
+  int32_t position = -1;
+  return PrepareAndLocate(KeyFields, KeyValues, Options, Operation, position);
+}
+
+int32_t TEdbDataset::PrepareAndLocate(const std::string& KeyFields, const TValue& KeyValues, TFilterOptions Options,
+                                      uint8_t Operation, int32_t& Position) {
+  Position = -1;
   if (!FTableOpen) throw Exception("TEdbDataset.PrepareAndLocate - table is not opened.");
   const std::vector<std::string> names = SplitFieldNames(KeyFields);
   std::vector<TSearchOperation> conditions(names.size());
@@ -148,10 +155,11 @@ int32_t TEdbDataset::PrepareAndLocate(const std::string& KeyFields, const TValue
     if (value.IsNull()) return -1;
     PrepareValueBuffer(*FDataManager, c.FieldNo, c.Operation, c.ValueBuffer, locateText(value));
   }
-  return LocateConditions(conditions, Options);
+  return LocateConditions(conditions, Options, Position);
 }
 
-int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options) {
+int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options,
+                                      int32_t& Position) {
   RefreshViewIfStale();
   if (ViewCount() == 0 || Conditions.empty()) return -1;
   std::vector<std::unique_ptr<TConditionTester>> testers;
@@ -174,7 +182,10 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
     for (int32_t position = 0; position < count; ++position) {
       const int32_t recNo = FView->At(position);
       const uint8_t* record = FDataManager->GetRecord(recNo);
-      if (meets(record, testers.size()) && FilterHandlerAccepts(record)) return recNo;
+      if (meets(record, testers.size()) && FilterHandlerAccepts(record)) {
+        Position = position;
+        return recNo;
+      }
     }
     return -1;
   }
@@ -198,7 +209,17 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
       }
     }
   }
-  GetMatchedRecordsArray(*FDataManager, Conditions[driver], Options, matches, recNos, mmAll);
+  const int32_t wholeIndex = WholeValueIndex(Conditions[driver], *testers[driver]);
+  if (wholeIndex >= 0) {
+    // Whole-value equality is the index's own comparison: its compact keys answer it.
+    TEdbIndex& index = FDataManager->Index(wholeIndex);
+    int32_t first = 0, last = 0;
+    index.EqualRange(Conditions[driver].ValueBuffer.data(), first, last);
+    recNos.resize(static_cast<size_t>(last - first));
+    if (last > first) index.CopyRange(first, last - first, recNos.data());
+  } else {
+    GetMatchedRecordsArray(*FDataManager, Conditions[driver], Options, matches, recNos, mmAll);
+  }
   // The candidates that meet the other conditions and are in the view, in view order.
   std::vector<std::pair<int32_t, int32_t>> kept;  // (view position, record number)
   for (int32_t recNo : recNos) {
@@ -207,9 +228,28 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
     if (position >= 0) kept.emplace_back(position, recNo);
   }
   std::sort(kept.begin(), kept.end());
-  for (const auto& [position, recNo] : kept)
-    if (FilterHandlerAccepts(FDataManager->GetRecord(recNo))) return recNo;
+  for (const auto& [position, recNo] : kept) {
+    if (FilterHandlerAccepts(FDataManager->GetRecord(recNo))) {
+      Position = position;
+      return recNo;
+    }
+  }
   return -1;
+}
+
+int32_t TEdbDataset::WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester) {
+  if (Condition.Operation != soEqual || Condition.PartialCompare != 0 || Condition.FieldNo < 0) return -1;
+  const bool text = Tester.FieldType() == ftString || Tester.FieldType() == ftWideString;
+  const bool caseInsensitive = text && Tester.CaseInsensitive();
+  const std::string prefix(caseInsensitive ? 2 : 1, storage::kAutoIndexPrefix);
+  const int32_t no = FDataManager->InternalGetIndexNo(prefix + Condition.FieldName);
+  if (no < 0) return -1;
+  const TIndexHeader& h = FDataManager->Index(no).Header();
+  if (h.FieldCount() != 1 || h.FieldNos[0] != Condition.FieldNo || !h.Ascending(0) ||
+      (text && h.CaseInsensitive(0) != caseInsensitive))
+    return -1;
+  FDataManager->BuildIndex(no);
+  return no;
 }
 
 bool TEdbDataset::FilterHandlerAccepts(const uint8_t* Record) {
@@ -338,34 +378,13 @@ std::unique_ptr<TEdbView> TEdbDataset::MakeDistinctView(const TBitsArray* Visibl
   // Equal keys are adjacent in the distinct index: each run's end is found by galloping and
   // bisection, so that few distinct values cost few comparisons whatever the record count.
   const int32_t n = distinct.Count();
-  std::vector<uint8_t> first;
-  const auto sameKey = [&](int32_t Position) {
-    return distinct.CompareKeys(FDataManager->GetRecord(distinct.At(Position)), first.data()) == 0;
-  };
   std::vector<std::pair<int32_t, int32_t>> shown;  // (position in the current index, record number)
-  for (int32_t start = 0; start < n;) {
+  for (int32_t start = 0; start < n; start = distinct.RunEnd(start)) {
     const int32_t recNo = distinct.At(start);
-    const uint8_t* record = FDataManager->GetRecord(recNo);
-    first.assign(record, record + FRecordSize);
-    int32_t equal = start;  // the last position known to hold the run's key
-    int32_t step = 1;
-    while (equal + step < n && sameKey(equal + step)) {
-      equal += step;
-      step *= 2;
-    }
-    int32_t low = equal + 1, high = std::min(equal + step, n);  // the run ends in low .. high
-    while (low < high) {
-      const int32_t mid = low + (high - low) / 2;
-      if (sameKey(mid))
-        low = mid + 1;
-      else
-        high = mid;
-    }
     if (Visible == nullptr || Visible->Items(recNo)) {
       const int32_t position = current.FindRecord(recNo);
       if (position >= 0) shown.emplace_back(position, recNo);
     }
-    start = low;
   }
   std::sort(shown.begin(), shown.end());
   std::vector<int32_t> recNos;
