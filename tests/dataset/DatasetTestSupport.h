@@ -60,9 +60,11 @@ private:
 // the tests change records; datasets made by NewDataset share the table manager.
 class TDatasetEnv : public storagetest::TTableEnv {
 public:
-  explicit TDatasetEnv(const TFieldDefs& Fields = storagetest::testFields(), const TIndexDefs& Indexes = testIndexes())
+  // AutoIndexes: the table has the automatic per-field indexes.
+  explicit TDatasetEnv(const TFieldDefs& Fields = storagetest::testFields(), const TIndexDefs& Indexes = testIndexes(),
+                       bool AutoIndexes = false)
       : TTableEnv({pfs::fsmDirectory, false}) {
-    Create(Fields, Indexes);
+    Create(Fields, Indexes, AutoIndexes);
     Open();
   }
 

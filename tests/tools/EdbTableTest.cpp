@@ -474,6 +474,54 @@ TEST_P(EdbTableCommands, FilteredDumpOfAnEncryptedTableNeedsItsPassword) {
   EXPECT_EQ(Ok({"table", "dump", Db, "Secret", "--filter", "A = 's'", "--table-password", "right"}), "A\tid\nshown\t2\n");
 }
 
+TEST_P(EdbTableCommands, LocatePrintsTheFirstRowWithTheValuesOrFailsSilently) {
+  const std::string Rows = "Name\tYear\tPrice\tAdded\nbeta\t2000\t1.5\t2024-01-31\nAlpha\t1990\t\\N\t\\N\n"
+                           "alpha\t2000\t-2\t2023-05-06\nalphabet\t1990\t0.25\t\\N\n";
+  const std::string Header = "Name\tYear\tPrice\tAdded\tid\n";
+  const std::string Beta = "beta\t2000\t1.5\t2024-01-31\t1\n", AlphaUpper = "Alpha\t1990\t\\N\t\\N\t2\n",
+                    Alpha = "alpha\t2000\t-2\t2023-05-06\t3\n", Alphabet = "alphabet\t1990\t0.25\t\\N\t4\n";
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Row;  // empty: none found
+  } Cases[] = {
+      {{"Name=alpha"}, Alpha},
+      {{"Name=ALPHA", "--case-insensitive"}, AlphaUpper},
+      {{"Name=alp", "--partial"}, Alpha},
+      {{"--partial", "Name=alp;Year=1990"}, Alphabet},
+      {{"Name=ALP;Year=1990", "--partial", "--case-insensitive"}, AlphaUpper},
+      {{"Year=2000"}, Beta},
+      {{"Price=0.25"}, Alphabet},
+      {{"Added=2024-01-31"}, Beta},
+      {{"Price="}, AlphaUpper},
+      {{"id=3"}, Alpha},
+      {{"Name=alp"}, ""},
+      {{"Name=ALPHA"}, ""},
+      {{"Year=1991"}, ""},
+      {{"Name=alpha;Year=1990"}, ""},
+  };
+  for (const char* Table : {"T", "P"}) {
+    std::vector<std::string> Create = {"table", "create", Db, Table, "--fields", "Name:String:10,Year:Integer,Price:Float,Added:Date"};
+    if (std::string(Table) == "P") Create.push_back("--no-autoindexes");
+    Ok(Create);
+    Ok({"table", "load", Db, Table, Tsv("t.tsv", Rows)});
+    for (const Case& C : Cases) {
+      std::vector<std::string> Args = {"table", "locate", Db, Table};
+      Args.insert(Args.end(), C.Args.begin(), C.Args.end());
+      SCOPED_TRACE(std::string(Table) + " " + C.Args[0]);
+      const RunResult Result = Run(Args);
+      EXPECT_EQ(Result.Err, "");
+      EXPECT_EQ(Result.Status, C.Row.empty() ? 1 : 0);
+      EXPECT_EQ(Result.Out, C.Row.empty() ? "" : Header + C.Row);
+    }
+    EXPECT_NE(Fails({"table", "locate", Db, Table, "Name"}).find("'Name' is not FIELD=VALUE"), std::string::npos);
+    EXPECT_NE(Fails({"table", "locate", Db, Table, "Name=a;=b"}).find("'=b' is not FIELD=VALUE"), std::string::npos);
+    EXPECT_NE(Fails({"table", "locate", Db, Table, "Nope=1"}).find("field \"Nope\" not found"), std::string::npos);
+    EXPECT_NE(Fails({"table", "locate", Db, Table, "Year=abc"}).find("'Year': "), std::string::npos);
+  }
+  EXPECT_NE(Fails({"table", "dump", Db, "T", "--partial"}).find("does not apply to table dump"), std::string::npos);
+  EXPECT_NE(Fails({"table", "locate", Db, "Missing", "Name=a"}).find("no table 'Missing'"), std::string::npos);
+}
+
 TEST_P(EdbTableCommands, AUniqueIndexRefusesASecondRowWithItsKey) {
   Ok({"table", "create", Db, "U", "--fields", "Code:String:5", "--index", "ByCode:Code:unique:caseinsensitive"});
   const std::string Err = Fails({"table", "load", Db, "U", Tsv("u.tsv", "Code\nab\ncd\nAB\nef\n")});

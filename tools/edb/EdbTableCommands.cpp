@@ -16,6 +16,7 @@
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
 #include "storage/TableFormat.h"
+#include "toolkit/DateTime.h"
 #include "toolkit/IEdbDataset.h"
 
 #include <algorithm>
@@ -621,6 +622,89 @@ int TableDump(TCommandRun& Run) {
   return 0;
 }
 
+// A value of `table locate` (UTF-8, in the dump's text form) as the key value of field Field.
+toolkit::TValue LocateValue(const TFieldHeader& Field, const std::string& Utf8) {
+  using namespace toolkit;
+  if (Utf8.empty()) return TValue(std::string());  // NULL
+  std::vector<uint8_t> Bytes(static_cast<size_t>(std::max(Field.Size, 8)));
+  const auto parsed = [&]<class T>(T Value) {
+    ParseFieldText(Field, Utf8, Bytes.data());
+    std::memcpy(&Value, Bytes.data(), sizeof Value);
+    return Value;
+  };
+  switch (Field.FieldType) {
+    case ftString:
+    case ftWideString: return TValue(TextToAnsi(Utf8));
+    case ftSmallint: return TValue(int32_t{parsed(int16_t{})});
+    case ftInteger: return TValue(parsed(int32_t{}));
+    case ftWord: return TValue(int32_t{parsed(uint16_t{})});
+    case ftLargeint: return TValue(parsed(int64_t{}));
+    case ftBoolean: return TValue(parsed(uint8_t{}) != 0);
+    case ftFloat:
+    case ftCurrency: return TValue(parsed(double{}));
+    case ftDate: return TValue::FromDateTime(TimeStampToDateTime({0, parsed(int32_t{})}));
+    case ftTime: return TValue::FromDateTime(parsed(int32_t{}) / static_cast<double>(MSecsPerDay));
+    case ftDateTime: return TValue::FromDateTime(TimeStampToDateTime(MSecsToTimeStamp(parsed(double{}))));
+    default: throw ToolError("field " + Quoted(Field.Name) + " cannot be searched");
+  }
+}
+
+int TableLocate(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  const std::string& Conditions = Run.Args[3];
+  std::vector<std::pair<std::string, std::string>> Pairs;  // field (engine code page), value (UTF-8)
+  for (size_t Start = 0; Start <= Conditions.size();) {
+    size_t End = Conditions.find(';', Start);
+    if (End == std::string::npos) End = Conditions.size();
+    const std::string Item = Conditions.substr(Start, End - Start);
+    const size_t Equals = Item.find('=');
+    if (Equals == std::string::npos || Equals == 0)
+      throw ToolError("table locate: '" + ShownHost(Item) + "' is not FIELD=VALUE");
+    Pairs.emplace_back(ArgumentToAnsi(Item.substr(0, Equals), "FIELD"), Item.substr(Equals + 1));
+    Start = End + 1;
+  }
+  TToolDatabase Database(Run, Access::Read);
+  TOpenTable Table(Database, Name);
+  std::string KeyFields;
+  std::vector<toolkit::TValue> Values;
+  for (const auto& [Field, Value] : Pairs) {
+    const int32_t FieldNo = Table->InternalGetFieldNo(Field);
+    const TFieldHeader IdField{Table->TableHeader().IDFieldName, toolkit::ftInteger, 4, false};  // its text is an Integer's
+    const TFieldHeader& Header = FieldNo < 0 ? IdField : Table->FieldHeaders()[static_cast<size_t>(FieldNo)];
+    try {
+      Values.push_back(LocateValue(Header, Value));
+    } catch (const ToolError& E) {
+      throw ToolError(Quoted(Field) + ": " + E.what());
+    }
+    KeyFields += (KeyFields.empty() ? "" : ";") + Field;
+  }
+  toolkit::TLocateOptions Options;
+  if (Run.Table.CaseInsensitive) Options.Include(toolkit::loCaseInsensitive);
+  if (Run.Table.Partial) Options.Include(toolkit::loPartialKey);
+  int32_t RecNo = -1;
+  {
+    dataset::TEdbDataset Dataset;
+    if (Database.Dataset().DatabaseFileName().empty())
+      Dataset.SetDatabaseName(Database.Path());
+    else
+      Dataset.SetDatabaseFileName(Database.Path());
+    Dataset.SetTableName(Name + ".dat");  // a name with a dot of its own keeps it
+    Dataset.SetPassword(Database.Dataset().Password());
+    Dataset.Open();
+    if (Dataset.Locate(KeyFields, Values.size() == 1 ? Values[0] : toolkit::TValue::FromArray(Values), Options))
+      RecNo = Dataset.GetViewRecord(Dataset.CurrentPos());
+    Dataset.Close();
+  }
+  if (RecNo >= 0) {
+    std::string Out, Blob;
+    AppendDumpHeader(*Table, Out);
+    AppendDumpRow(*Table, RecNo, Blob, Out);
+    Run.Result << Out;
+  }
+  Table.Close();
+  return RecNo >= 0 ? 0 : 1;
+}
+
 int TableInfo(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   TToolDatabase Database(Run, Access::Read);
@@ -720,6 +804,8 @@ const TTableCommand kTableCommands[] = {
     {"load", "DB TABLE FILE.tsv", 3, toTablePassword, "append the rows of a tab-separated file", TableLoad},
     {"dump", "DB TABLE", 2, toIndex | toIndexFields | toFilter | toCaseInsensitive | toTablePassword,
      "print the rows as tab-separated text", TableDump},
+    {"locate", "DB TABLE FIELD=VALUE[;FIELD=VALUE...]", 3, toPartial | toCaseInsensitive | toTablePassword,
+     "print the first row with these values", TableLocate},
     {"info", "DB TABLE", 2, toTablePassword, "show fields, indexes, record count, encryption", TableInfo},
     {"list", "DB", 1, 0, "list the tables", TableList},
     {"drop", "DB TABLE", 2, toTablePassword, "delete a table and its files", TableDrop},

@@ -104,6 +104,10 @@ const TCommandInfo kCommands[] = {
      "                       print the rows as tab-separated text, in the order of index NAME\n"
      "                       or of the first index on those fields (default: the record-ID\n"
      "                       index); the record-ID column comes last\n"
+     "  table locate DB TABLE FIELD=VALUE[;FIELD=VALUE...] [--partial] [--case-insensitive]\n"
+     "                       print the header line and the first row (record-ID order) whose\n"
+     "                       fields have these values (in the dump's text form; empty: NULL);\n"
+     "                       status 1 and no output when there is none\n"
      "  table info DB TABLE  show fields, indexes, record count, encryption, BLOB compression\n"
      "  table list DB        list the tables\n"
      "  table drop DB TABLE  delete a table\n"
@@ -135,13 +139,15 @@ const TCommandInfo kCommands[] = {
      "  --blob-block-size N  (create) bytes per block of BLOB data (default 512); a value takes\n"
      "                       whole blocks, so small blocks suit short memos\n"
      "  --table-password P   password of an encrypted table; given to create, the table is encrypted\n"
+     "  --partial            (locate) texts match when they start with the value given\n"
      "  --index-fields F1;F2 (dump) the first index whose leading fields are these gives the order\n"
      "  --filter EXPR        (dump) only the rows meeting EXPR: conditions FIELD OP VALUE with\n"
      "                       = <> < <= > >= like, not like, is null, is not null, joined by\n"
      "                       and, or, not and brackets; strings in quotes compare with as many\n"
      "                       leading characters as they have (a final * is dropped), '' is NULL;\n"
      "                       names other than letters, digits and _ go in [brackets]\n"
-     "  --case-insensitive   (dump) --filter compares text ignoring case\n",
+     "  --case-insensitive   (dump) --filter compares text ignoring case; (locate) texts match\n"
+     "                       without regard to case\n",
      CmdTable},
 };
 
@@ -241,6 +247,7 @@ const TTableOptionName kTableOptions[] = {
     {"--filter", toFilter, true},
     {"--case-insensitive", toCaseInsensitive, false},
     {"--index-fields", toIndexFields, true},
+    {"--partial", toPartial, false},
 };
 
 // Takes Args[I] (and its value) when it is a table option; false when it is none.
@@ -270,6 +277,7 @@ bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOpt
       case toFilter: Table.Filter = *Value; break;
       case toCaseInsensitive: Table.CaseInsensitive = true; break;
       case toIndexFields: Table.IndexFields = *Value; break;
+      case toPartial: Table.Partial = true; break;
     }
     return true;
   }

@@ -49,6 +49,7 @@ enum TTableOption : uint32_t {
   toFilter = 64,
   toCaseInsensitive = 128,
   toIndexFields = 256,
+  toPartial = 512,
 };
 
 struct TTableOptions {
@@ -61,6 +62,7 @@ struct TTableOptions {
   std::optional<std::string> Filter;           // --filter, UTF-8
   bool CaseInsensitive = false;                // --case-insensitive
   std::optional<std::string> IndexFields;      // --index-fields, UTF-8
+  bool Partial = false;                        // --partial
   // Every table option on the line, with the name it was given by.
   std::vector<std::pair<TTableOption, std::string>> Given;
 };

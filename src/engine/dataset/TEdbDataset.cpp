@@ -402,12 +402,18 @@ void TEdbDataset::RebuildView() {
   } else {
     if (FCurrentIndexNo >= FDataManager->IndexCount()) FCurrentIndexNo = 0;
     FDataManager->BuildIndex(FCurrentIndexNo);
+    // The filter's bit set, when a filter is in force, for the views that drop records.
+    const TBitsArray* visible = nullptr;
     if (FilterActive()) {
       CompileFilter();
-      FView = std::make_unique<TEdbFilteredView>(FDataManager->Index(FCurrentIndexNo), FFilterParser.Parse());
-    } else if (!FView || FilteredView() != nullptr) {
-      FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
+      visible = &FFilterParser.Parse();
     }
+    if (!FDistinctFields.empty())
+      FView = MakeDistinctView(visible);
+    else if (visible != nullptr)
+      FView = std::make_unique<TEdbFilteredView>(FDataManager->Index(FCurrentIndexNo), *visible);
+    else if (!FView || dynamic_cast<TEdbIndexView*>(FView.get()) == nullptr)
+      FView = std::make_unique<TEdbIndexView>(*FDataManager, FCurrentIndexNo);
   }
   FViewChangeCount = FDataManager->TableHeader().ChangeCount;
   if (FCurrentIDValid) {

@@ -36,8 +36,10 @@
 //
 // Failures raise tesvar::Exception with the texts at the declarations. Single-threaded.
 
+#include "dataset/TBitsArray.h"
 #include "dataset/TEdbView.h"
 #include "dataset/TSearchParser.h"
+#include "dataset/TSearchOperation.h"
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
@@ -58,8 +60,12 @@ using toolkit::TField;
 using toolkit::TGetMode;
 using toolkit::TGetResult;
 using toolkit::TIndexDefs;
+using toolkit::TLocateOptions;
 using toolkit::TRecordBuffer;
 using toolkit::TRecordBufferPtr;
+using toolkit::TValue;
+
+class TConditionTester;
 
 class TEdbDataset : public toolkit::TDataSet, public toolkit::IEdbDataset {
 public:
@@ -198,6 +204,59 @@ public:
   bool IsRecordVisible(const uint8_t* Record, bool AskHandler);
   // The view when it drops records (so that a change of one record can patch it), else null.
   TEdbFilteredView* FilteredView() const { return dynamic_cast<TEdbFilteredView*>(FView.get()); }
+  // ---- Locating, key search and distinct values (TEdbDatasetLocate.cpp) ---------------------
+  // Moves to the first record, in view order, whose KeyFields (names separated by "," or ";")
+  // equal KeyValues (one value, or an array with one value per field): BeforeScroll, the cursor
+  // on it, the window refetched around it, AfterScroll. loCaseInsensitive compares texts without
+  // case, loPartialKey compares texts over the length of the given value only. False, without
+  // moving, when no visible record matches or a value is Null. Raises "TEdbDataset.
+  // PrepareAndLocate - Unsupported variant type <type code>" for a value of another type than
+  // integer (Smallint, Integer, Int64), floating point, date, string, wide string and Boolean,
+  // PrepareValueBuffer's messages for a value the field cannot take, and InternalGetFieldNo's for
+  // an unknown field.
+  bool Locate(const std::string& KeyFields, const TValue& KeyValues, TLocateOptions Options) override;
+  // The value of ResultFields (one name: its value; several: an array of their values) in the
+  // first visible record whose KeyFields equal KeyValues exactly, with case; Null when there is
+  // none. The cursor, the window and the state stay as they are. Raises as Locate, and
+  // FieldByName's message for an unknown result field.
+  TValue Lookup(const std::string& KeyFields, const TValue& KeyValues, const std::string& ResultFields) override;
+  // The physical number of the first visible record (view order) meeting every condition
+  // "field Operation value", or -1. Options: foCaseInsensitive; foNoPartialCompare (else texts
+  // compare over the given value's length). Conditions on fields with an automatic index are
+  // answered through it, driven by the most selective one; the others by testing records.
+  // Raises as Locate.
+  int32_t PrepareAndLocate(const std::string& KeyFields, const TValue& KeyValues, TFilterOptions Options,
+                           uint8_t Operation);
+  // The key buffer := Values for the first Values.size() key fields of the current index (state
+  // dsSetKey for the time of it); raises the field's conversion errors and GetIndexField's.
+  void SetKeyFields(const std::vector<TValue>& Values);
+  // SetKeyFields and GotoKey: the cursor on the first record with that key, else on the first
+  // record above it, else on the last record; an empty view leaves the cursor.
+  void FindKey(const std::vector<TValue>& Values);
+  // Positions on the key held in the key buffer, as FindKey; AfterScroll when it moved.
+  void GotoKey();
+  // Binary search over index IndexNo's entries (FindInIndex) or the view (FindInView, the
+  // current index) for the first position whose record is not ordered before Key (a record
+  // buffer of the table) on the first KeyFieldCount key fields. -1 for an empty sequence. Past
+  // the end: -1 when ExactOnly, else the last position. A record there whose key differs: -1
+  // when ExactOnly, else that position. An equal key: the last position of the run of equal keys
+  // reached from it towards the end (Forward) or the start. FindInIndex raises "Error in
+  // TEdbDataSet.FindInIndex - index number "<IndexNo>" not found!".
+  int32_t FindInIndex(const uint8_t* Key, int32_t IndexNo, bool ExactOnly, bool Forward, int32_t KeyFieldCount);
+  int32_t FindInView(const uint8_t* Key, int32_t KeyFieldCount, bool ExactOnly, bool Forward);
+  // Non-empty: the view keeps, of each run of records with equal values of these fields (a
+  // field-name list), only the first in the order of an index over exactly those fields (made as
+  // a temporary index when the table has none); a run whose first record is not visible is left
+  // out. Setting it on an open table rebuilds the view. The rebuild raises EEdbException 32
+  // "Distinct index not created. FTableName = '<TableName>', FDistinctFields = '<fields>'." when
+  // no such index can be had.
+  const std::string& DistinctFields() const { return FDistinctFields; }
+  void SetDistinctFields(const std::string& Value);
+  // Adds a temporary index (not saved; named "$_IDX_" and a number, returned in Name). Raises
+  // "Error in TEdbDataset.CreateTemporaryIndex - table is not opened." and the table manager's
+  // index messages.
+  void CreateTemporaryIndex(const std::string& Fields, const std::string& DescFields, std::string& Name,
+                            const std::string& CaseInsFields);
 
 protected:
   // The FindFirst family: with a Filter text, the records of the view that the expression
@@ -270,6 +329,22 @@ private:
   bool AcceptedByHandler(TRecordBuffer Buffer);
   // The find list remade from the view and the Filter text.
   void MakeFindList();
+  // PrepareAndLocate, with the view position of the record found (-1 for none).
+  int32_t PrepareAndLocate(const std::string& KeyFields, const TValue& KeyValues, TFilterOptions Options,
+                           uint8_t Operation, int32_t& Position);
+  // Locating: the conditions' first visible match in view order and its view position, or -1.
+  int32_t LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options,
+                           int32_t& Position);
+  // The automatic index whose own order answers Condition (whole-value equality with the index's
+  // case rule), built; -1 when there is none.
+  int32_t WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester);
+  // Whether OnFilterRecord (when Filtered) accepts the record with image Record.
+  bool FilterHandlerAccepts(const uint8_t* Record);
+  // A fresh record buffer holding the record with image Record, its bookmark and calculated fields.
+  TRecordBufferPtr RecordBufferOf(const uint8_t* Record);
+  // The view of the distinct reduction over the current index: of the records Visible marks (all
+  // when null), the first of each run of equal DistinctFields values.
+  std::unique_ptr<TEdbView> MakeDistinctView(const TBitsArray* Visible);
 
   storage::TEdbDatabase* FDatabase = nullptr;
   storage::TEdbDatabaseManager* FDatabaseManager = nullptr;
@@ -320,6 +395,8 @@ private:
   bool FRefreshingCurrent = false;
 
   TRecordBufferPtr FKeyBuffer;
+  int32_t FKeyFieldCount = 0;
+  std::string FDistinctFields;
   TRecordBuffer FFilterBuffer = nullptr;
 
   // Filters and the FindFirst family.

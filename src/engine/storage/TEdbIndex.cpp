@@ -86,8 +86,14 @@ void TEdbIndex::Assign(const int32_t* Entries, int32_t Count) {
 }
 
 int32_t TEdbIndex::CompareKeys(const uint8_t* A, const uint8_t* B) const {
+  return CompareKeys(A, B, static_cast<int32_t>(FParts.size()));
+}
+
+int32_t TEdbIndex::CompareKeys(const uint8_t* A, const uint8_t* B, int32_t PartCount) const {
   const TKeyLayout& layout = FKeys.Layout();
-  for (const TPart& part : FParts) {
+  const size_t parts = std::min(FParts.size(), static_cast<size_t>(std::max(PartCount, 0)));
+  for (size_t i = 0; i < parts; ++i) {
+    const TPart& part = FParts[i];
     const int32_t r = CompareKeyValues(part.Type, part.CaseInsensitive, RecordKeyValue(layout, part.FieldNo, A),
                                     RecordKeyValue(layout, part.FieldNo, B));
     if (r != 0) return part.Ascending ? r : -r;
@@ -103,6 +109,42 @@ int32_t TEdbIndex::CompareSlots(int32_t A, int32_t B) const {
     if (r != 0) return part.Ascending ? r : -r;
   }
   return 0;
+}
+
+void TEdbIndex::EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last) {
+  FKeys.Put(TedKeyCache::kProbe, Key);
+  const int32_t n = FEntries.Count();
+  int32_t low = 0, high = n;
+  while (low < high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (CompareSlots(FEntries.At(mid), TedKeyCache::kProbe) < 0)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  First = low;
+  Last = First < n && CompareSlots(FEntries.At(First), TedKeyCache::kProbe) == 0 ? RunEnd(First) : First;
+}
+
+int32_t TEdbIndex::RunEnd(int32_t Position) const {
+  const int32_t n = FEntries.Count();
+  const int32_t slot = FEntries.At(Position);
+  const auto same = [&](int32_t At) { return CompareSlots(FEntries.At(At), slot) == 0; };
+  int32_t equal = Position;  // the last position known to hold the key
+  int32_t step = 1;
+  while (equal + step < n && same(equal + step)) {
+    equal += step;
+    step *= 2;
+  }
+  int32_t low = equal + 1, high = std::min(equal + step, n);  // the run ends in low .. high
+  while (low < high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (same(mid))
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return low;
 }
 
 int32_t TEdbIndex::InsertPosition(int32_t Slot) const {

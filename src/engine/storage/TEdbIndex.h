@@ -75,6 +75,8 @@ public:
 
   // Key comparison of two records' bytes: < 0, 0, > 0 as A's key is below, equal to or above B's.
   int32_t CompareKeys(const uint8_t* A, const uint8_t* B) const;
+  // The same over the first PartCount key fields only (all of them when PartCount is larger).
+  int32_t CompareKeys(const uint8_t* A, const uint8_t* B, int32_t PartCount) const;
   // The same for two slots of the key cache (record numbers or TedKeyCache::kProbe).
   int32_t CompareSlots(int32_t A, int32_t B) const;
   // The position at which the key of Slot would be inserted.
@@ -98,6 +100,12 @@ public:
     }
     return low;
   }
+  // The positions First .. Last - 1 of the entries whose key equals the key of the record image
+  // Key, found by bisection over the key cache (whose probe it takes); the index must be built.
+  void EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last);
+  // The first position after Position (0 .. Count - 1) whose key differs from the key there, or
+  // Count: galloping, then bisection, so that a run of R equal keys costs O(log R) comparisons.
+  int32_t RunEnd(int32_t Position) const;
   // Position of RecNo, or -1.
   int32_t FindRecord(int32_t RecNo) const { return FEntries.PositionOf(RecNo); }
   // Unless built: the entries 0 .. RecordCount - 1 sorted into key order by quicksort (pivot
