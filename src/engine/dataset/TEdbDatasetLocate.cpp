@@ -40,6 +40,7 @@ public:
     const auto it = std::lower_bound(FByRecNo.begin(), FByRecNo.end(), std::make_pair(PhysRecNo, int32_t{-1}));
     return it != FByRecNo.end() && it->first == PhysRecNo ? it->second : -1;
   }
+  void CopyTo(int32_t* Dest) const override { std::copy(FRecNos.begin(), FRecNos.end(), Dest); }
 
 private:
   std::vector<int32_t> FRecNos;
