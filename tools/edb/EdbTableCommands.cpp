@@ -516,14 +516,15 @@ int TableDump(TCommandRun& Run) {
   const TEdbIndex& Index = Table->Index(IndexNo);
   const std::vector<TFieldHeader>& Fields = Table->FieldHeaders();
   TDumpWriter Writer(Run.Context.Out);
+  const TFieldTextWriter Text;
   std::string& Out = Writer.Buffer();
   for (const TFieldHeader& Field : Fields) {
-    AppendAnsiText(Field.Name, Out);
+    Text.AnsiText(Field.Name, Out);
     Out += '\t';
   }
-  AppendAnsiText(Table->TableHeader().IDFieldName, Out);
+  Text.AnsiText(Table->TableHeader().IDFieldName, Out);
   Out += '\n';
-  std::string Blob;
+  toolkit::TMemoryStream Blob;
   const int32_t DataSize = Table->DataSize();
   for (int32_t Position = 0; Position < Index.Count(); ++Position) {
     const int32_t RecNo = Index.At(Position);
@@ -534,11 +535,10 @@ int TableDump(TCommandRun& Run) {
       if (IsNull(*Table, Record, FieldNo)) {
         AppendTsvNull(Out);
       } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
-        ReadBlobValue(*Table, FieldNo, RecNo, Blob);
-        AppendBlobText(Fields[F], Blob, Out);
+        Text.BlobText(Fields[F], ReadBlobValue(*Table, FieldNo, RecNo, Blob), Out);
         Record = Table->GetRecord(RecNo);  // the BLOB read may have used the pool
       } else {
-        AppendFieldText(Fields[F], Record + Table->FieldOffset(FieldNo), Out);
+        Text.FieldText(Fields[F], Record + Table->FieldOffset(FieldNo), Out);
       }
       Out += '\t';
     }
