@@ -195,8 +195,6 @@ std::shared_ptr<const TAnsiToUtf8> AnsiTable() {
 
 TFieldTextWriter::TFieldTextWriter() : FTable(AnsiTable()) {}
 
-TFieldTextWriter::~TFieldTextWriter() = default;
-
 void TFieldTextWriter::AnsiText(std::string_view Ansi, std::string& Out) const {
   const TAnsiToUtf8& Table = *FTable;
   // Converted through a buffer on the stack, a piece at a time: growing Out by the longest result

@@ -47,9 +47,6 @@ struct TAnsiToUtf8;
 class TFieldTextWriter {
 public:
   TFieldTextWriter();
-  ~TFieldTextWriter();
-  TFieldTextWriter(const TFieldTextWriter&) = default;
-  TFieldTextWriter& operator=(const TFieldTextWriter&) = default;
 
   void FieldText(const storage::TFieldHeader& Field, const uint8_t* Src, std::string& Out) const;
   void BlobText(const storage::TFieldHeader& Field, std::string_view Stored, std::string& Out) const;
