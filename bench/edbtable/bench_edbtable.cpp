@@ -6,11 +6,14 @@
 // INDEX; WAL, synchronous NORMAL) and exports it (.mode tabs, ordered by rowid). Both dumps
 // must be the input rows with their IDs, byte for byte; the program checks that.
 //
-// Usage: bench_edbtable [-s SEED] [-d FOLDER] [-v LEVEL:BLOCK]... [N ...]
-//   (default: -s 42 -d . -v 2:512 -v 2:64 100000 1000000)
+// Usage: bench_edbtable [-s SEED] [-d FOLDER] [-k] [-v LEVEL:BLOCK]... [N ...]
+//   (default: -s 42 -d . -v 0:512 -v 0:64 100000 1000000)
 //   -v  a variant of the edb table: BLOB compression level and BLOB block size (the catalogue's
-//       own is 2:512, the default level and block size; with 64-byte blocks a memo value of the
-//       workload wastes less of its last block); each variant is loaded and dumped
+//       own is 0:512, the table component's defaults: no compression, 512-byte blocks; with
+//       64-byte blocks a memo value of the workload wastes less of its last block); each variant
+//       is loaded and dumped
+//   -k  keep the files of the last size in FOLDER (the rows, both databases, both dumps; the edb
+//       container of the last variant) to time or profile the commands by hand
 // Output: name<TAB>value<TAB>unit lines; per size the sqlite3 figures, then edb's per variant
 // (names end in _bLEVELkBLOCK_SIZE), then the ratios. rows_sha256_ok 1 says the rows are the
 // workload's, byte for byte.
@@ -156,6 +159,7 @@ int main(int argc, char** argv) {
   std::string folder = ".";
   std::vector<int64_t> sizes;
   std::vector<std::pair<std::string, std::string>> variants;
+  bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-v" && i + 1 < argc) {
@@ -165,15 +169,18 @@ int main(int argc, char** argv) {
       variants.emplace_back(v.substr(0, colon), v.substr(colon + 1));
     } else if (arg == "-s" && i + 1 < argc)
       seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (arg == "-k")
+      keep = true;
     else if (arg == "-d" && i + 1 < argc)
       folder = argv[++i];
     else
       sizes.push_back(std::atoll(arg.c_str()));
   }
   if (sizes.empty()) sizes = {100000, 1000000};
-  if (variants.empty()) variants = {{"2", "512"}, {"2", "64"}};
+  if (variants.empty()) variants = {{"0", "512"}, {"0", "64"}};
   const std::string edb = EDB_PROGRAM;
-  for (const int64_t n : sizes) {
+  for (size_t sizeNo = 0; sizeNo < sizes.size(); ++sizeNo) {
+    const int64_t n = sizes[sizeNo];
     const std::string tag = n % 1000000 == 0 ? std::to_string(n / 1000000) + "m"
                             : n % 1000 == 0  ? std::to_string(n / 1000) + "k"
                                              : std::to_string(n);
@@ -232,6 +239,7 @@ int main(int argc, char** argv) {
       print("ratio_size_vs_sqlite" + v, static_cast<double>(edbBytes) / static_cast<double>(sqliteBytes), "x");
     }
 
+    if (keep && sizeNo + 1 == sizes.size()) break;
     for (const std::string& path : {rows, sqliteOut, edbOut, edbDb, schemaSql, importSql, exportSql}) std::filesystem::remove(path);
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(sqliteDb + suffix);
   }

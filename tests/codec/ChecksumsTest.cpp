@@ -28,6 +28,13 @@ TEST(Checksums, CrcCheckValues) {
   for (size_t start = 0; start < 9; ++start)
     for (size_t size = 0; size + start <= noise.size(); size += 37)
       ASSERT_EQ(Crc32C(7, noise.data() + start, size), Crc32CPortable(7, noise.data() + start, size)) << start << " " << size;
+  // CRC-32 folds 64 bytes at a time, then 16, then the rest by table: every length around those
+  // steps, at every alignment, continued from a non-zero CRC.
+  for (size_t start = 0; start < 17; ++start)
+    for (size_t size = 0; size + start <= 300; ++size)
+      ASSERT_EQ(Crc32(0x5A5A1234u, noise.data() + start, size), Crc32Portable(0x5A5A1234u, noise.data() + start, size))
+          << start << " " << size;
+  EXPECT_EQ(Crc32(noise.data(), noise.size()), Crc32Portable(0, noise.data(), noise.size()));
   EXPECT_EQ(Crc32C(0, nullptr, 0), 0u);
   // Continued over a split: the same as over the whole.
   for (size_t cut = 0; cut <= kCheck.size(); ++cut)

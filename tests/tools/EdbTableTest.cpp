@@ -206,12 +206,16 @@ TEST(EdbFieldText, CodePageTextComesBackAsUtf8WithEscapes) {
   AppendAnsiText("\xCF\xF0\xE8\xE2\xE5\xF2\t\\", Out);
   EXPECT_EQ(Out, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\\t\\\\");
   EXPECT_EQ(TextToAnsi("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+  const TFieldTextWriter Cyrillic;
   platform::ScopedEngineCodePage Greek("windows-1253");
   Out.clear();
   EXPECT_THROW(AppendAnsiText("\xD2", Out), ToolError) << "0xD2 is no character of windows-1253";
   Out.clear();
   AppendAnsiText("\xE1", Out);
   EXPECT_EQ(Out, "\xCE\xB1") << "the conversion follows the code page in force";
+  Out.clear();
+  Cyrillic.AnsiText("\xE1\xD2", Out);
+  EXPECT_EQ(Out, "\xD0\xB1\xD0\xA2") << "a writer keeps the code page it was made in";
 }
 
 // Memo values run to many kilobytes: the conversion appends piece by piece, and a byte it cannot
@@ -219,7 +223,7 @@ TEST(EdbFieldText, CodePageTextComesBackAsUtf8WithEscapes) {
 TEST(EdbFieldText, LongCodePageTextAppendsWholeOrNotAtAll) {
   std::string Ansi;
   std::string Utf8;
-  for (int I = 0; I < 700; ++I) {
+  for (int I = 0; I < 2500; ++I) {
     Ansi += I % 3 == 0 ? "\xE0" : I % 3 == 1 ? "b" : "\\";
     Utf8 += I % 3 == 0 ? "\xD0\xB0" : I % 3 == 1 ? "b" : "\\\\";
   }
@@ -228,7 +232,7 @@ TEST(EdbFieldText, LongCodePageTextAppendsWholeOrNotAtAll) {
   EXPECT_EQ(Out, "head\t" + Utf8);
 
   platform::ScopedEngineCodePage Greek("windows-1253");
-  for (const size_t At : {size_t(0), size_t(650), Ansi.size()}) {
+  for (const size_t At : {size_t(0), size_t(650), size_t(2100), Ansi.size()}) {
     std::string Bad = Ansi.substr(0, At) + "\xD2" + Ansi.substr(At);
     Out = "head";
     EXPECT_THROW(AppendAnsiText(Bad, Out), ToolError) << At;

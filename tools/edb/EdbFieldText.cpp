@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace tesvar::edb {
 
@@ -155,45 +156,80 @@ void AppendHex(std::string_view Bytes, std::string& Out) {
   }
 }
 
-// The bytes of the engine code page as they go into the file: UTF-8, escaped.
+}  // namespace
+
+// The bytes of the engine code page as they go into the file: UTF-8, escaped. Each byte's text
+// is kept in the first Length bytes of a word, so that conversion copies a whole word per byte
+// without a branch.
 struct TAnsiToUtf8 {
-  enum TKind : uint8_t { kPlain, kOther, kUndefined };
   std::string CodePage;
-  std::array<TKind, 256> Kind{};
-  std::array<std::array<char, 4>, 256> Text{};  // kOther: the escape or the UTF-8 character
-  std::array<uint8_t, 256> Length{};
+  std::array<uint32_t, 256> Text{};    // the escape or the UTF-8 character, in memory order
+  std::array<uint8_t, 256> Length{};   // 0: the code page leaves the byte undefined
 };
 
-const TAnsiToUtf8& AnsiTable() {
-  thread_local TAnsiToUtf8 Table;
+namespace {
+
+// The conversion of the engine code page in force, made once per code page and thread.
+std::shared_ptr<const TAnsiToUtf8> AnsiTable() {
+  thread_local std::shared_ptr<const TAnsiToUtf8> Cached;
   const std::string Current = platform::EngineCodePage();
-  if (Table.CodePage != Current) {
-    for (int B = 0; B < 256; ++B) {
-      const char Byte = static_cast<char>(B);
-      const auto Index = static_cast<size_t>(B);
-      std::string Text;
-      if (B >= 0x20 && B < 0x80 && B != '\\') {
-        Table.Kind[Index] = TAnsiToUtf8::kPlain;
-      } else if (B < 0x80) {
-        Table.Kind[Index] = TAnsiToUtf8::kOther;
-        AppendTsvEscaped(std::string_view(&Byte, 1), Text);
-      } else if (platform::AnsiCharToUnicode(static_cast<uint8_t>(B))) {
-        Table.Kind[Index] = TAnsiToUtf8::kOther;
-        Text = platform::FromAnsi(std::string_view(&Byte, 1));
-      } else {
-        Table.Kind[Index] = TAnsiToUtf8::kUndefined;
-      }
-      // A character of a single-byte code page is in the Basic Multilingual Plane: three UTF-8
-      // bytes at most.
-      Table.Length[Index] = static_cast<uint8_t>(std::min<size_t>(Text.size(), 4));
-      std::memcpy(Table.Text[Index].data(), Text.data(), Table.Length[Index]);
-    }
-    Table.CodePage = Current;
+  if (Cached && Cached->CodePage == Current) return Cached;
+  auto Table = std::make_shared<TAnsiToUtf8>();
+  for (int B = 0; B < 256; ++B) {
+    const char Byte = static_cast<char>(B);
+    std::string Text;
+    if (B < 0x80) AppendTsvEscaped(std::string_view(&Byte, 1), Text);
+    else if (platform::AnsiCharToUnicode(static_cast<uint8_t>(B))) Text = platform::FromAnsi(std::string_view(&Byte, 1));
+    // A character of a single-byte code page is in the Basic Multilingual Plane: three UTF-8
+    // bytes at most.
+    const auto Index = static_cast<size_t>(B);
+    Table->Length[Index] = static_cast<uint8_t>(std::min<size_t>(Text.size(), 4));
+    std::memcpy(&Table->Text[Index], Text.data(), Table->Length[Index]);
   }
-  return Table;
+  Table->CodePage = Current;
+  Cached = std::move(Table);
+  return Cached;
 }
 
 }  // namespace
+
+TFieldTextWriter::TFieldTextWriter() : FTable(AnsiTable()) {}
+
+void TFieldTextWriter::AnsiText(std::string_view Ansi, std::string& Out) const {
+  const TAnsiToUtf8& Table = *FTable;
+  // Converted through a buffer on the stack, a piece at a time: growing Out by the longest result
+  // first would fill four bytes per byte only to cut them off again.
+  constexpr size_t kPiece = 1024;
+  char Buffer[kPiece * 4];
+  const size_t Start = Out.size();
+  const char* At = Ansi.data();
+  const char* const End = At + Ansi.size();
+  while (At < End) {
+    const char* const PieceStart = At;
+    const char* const PieceEnd = At + std::min<size_t>(kPiece, static_cast<size_t>(End - At));
+    size_t Used = 0;
+    uint8_t Undefined = 0;
+    // Every byte the same way, without a branch: its text is copied whole and Used advances by
+    // its length (text is a mix of plain and converted bytes that no branch predicts well).
+    for (; At < PieceEnd; ++At) {
+      const auto B = static_cast<uint8_t>(*At);
+      std::memcpy(Buffer + Used, &Table.Text[B], 4);
+      Used += Table.Length[B];
+      Undefined |= static_cast<uint8_t>(Table.Length[B] == 0);
+    }
+    if (Undefined) {
+      Out.resize(Start);
+      for (const char* Bad = PieceStart;; ++Bad) {
+        const auto B = static_cast<uint8_t>(*Bad);
+        if (Table.Length[B] != 0) continue;
+        char Code[8];
+        std::snprintf(Code, sizeof Code, "0x%02X", B);
+        throw ToolError(std::string("the byte ") + Code + " is no character of code page " + Table.CodePage);
+      }
+    }
+    Out.append(Buffer, Used);
+  }
+}
 
 int32_t DayNumber(int32_t Year, int32_t Month, int32_t Day) {
   // Days from civil (H. Hinnant), counted from 1970-01-01, moved to 0001-01-01 = 1.
@@ -226,35 +262,7 @@ std::string TextToAnsi(std::string_view Utf8) {
   }
 }
 
-void AppendAnsiText(std::string_view Ansi, std::string& Out) {
-  const TAnsiToUtf8& Table = AnsiTable();
-  // Converted through a buffer on the stack: growing Out by the longest result first would fill
-  // four bytes per byte only to cut them off again.
-  const size_t Start = Out.size();
-  char Buffer[1024];
-  size_t Used = 0;
-  for (const char C : Ansi) {
-    if (Used > sizeof Buffer - 4) {
-      Out.append(Buffer, Used);
-      Used = 0;
-    }
-    const auto B = static_cast<uint8_t>(C);
-    switch (Table.Kind[B]) {
-      case TAnsiToUtf8::kPlain: Buffer[Used++] = C; break;
-      case TAnsiToUtf8::kOther:
-        std::memcpy(Buffer + Used, Table.Text[B].data(), 4);
-        Used += Table.Length[B];
-        break;
-      case TAnsiToUtf8::kUndefined: {
-        Out.resize(Start);
-        char Code[8];
-        std::snprintf(Code, sizeof Code, "0x%02X", B);
-        throw ToolError(std::string("the byte ") + Code + " is no character of code page " + Table.CodePage);
-      }
-    }
-  }
-  Out.append(Buffer, Used);
-}
+void AppendAnsiText(std::string_view Ansi, std::string& Out) { TFieldTextWriter().AnsiText(Ansi, Out); }
 
 void ParseFieldText(const TFieldHeader& Field, std::string_view Utf8, uint8_t* Dest) {
   using storage::PutInt32;
@@ -364,11 +372,11 @@ std::string ParseBlobText(const TFieldHeader& Field, std::string_view Utf8) {
   return ParseHex(Utf8);
 }
 
-void AppendFieldText(const TFieldHeader& Field, const uint8_t* Src, std::string& Out) {
+void TFieldTextWriter::FieldText(const TFieldHeader& Field, const uint8_t* Src, std::string& Out) const {
   switch (Field.FieldType) {
     case ftString: {
       const size_t Length = strnlen(reinterpret_cast<const char*>(Src), static_cast<size_t>(Field.Size));
-      AppendAnsiText(std::string_view(reinterpret_cast<const char*>(Src), Length), Out);
+      AnsiText(std::string_view(reinterpret_cast<const char*>(Src), Length), Out);
       return;
     }
     case ftSmallint: {
@@ -441,9 +449,17 @@ void AppendFieldText(const TFieldHeader& Field, const uint8_t* Src, std::string&
   }
 }
 
-void AppendBlobText(const TFieldHeader& Field, std::string_view Stored, std::string& Out) {
-  if (Field.FieldType == ftMemo || Field.FieldType == ftFmtMemo) AppendAnsiText(Stored, Out);
+void TFieldTextWriter::BlobText(const TFieldHeader& Field, std::string_view Stored, std::string& Out) const {
+  if (Field.FieldType == ftMemo || Field.FieldType == ftFmtMemo) AnsiText(Stored, Out);
   else AppendHex(Stored, Out);
+}
+
+void AppendFieldText(const TFieldHeader& Field, const uint8_t* Src, std::string& Out) {
+  TFieldTextWriter().FieldText(Field, Src, Out);
+}
+
+void AppendBlobText(const TFieldHeader& Field, std::string_view Stored, std::string& Out) {
+  TFieldTextWriter().BlobText(Field, Stored, Out);
 }
 
 }  // namespace tesvar::edb

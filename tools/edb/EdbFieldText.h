@@ -16,6 +16,7 @@
 #include "storage/TEdbDataManager.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -35,8 +36,25 @@ void AppendBlobText(const storage::TFieldHeader& Field, std::string_view Stored,
 // the UTF-8 is broken. ASCII text is taken as is.
 std::string TextToAnsi(std::string_view Utf8);
 // Appends engine code page text to Out in UTF-8, escaped for the file. Bytes the code page leaves
-// undefined raise a ToolError.
+// undefined raise a ToolError, and Out keeps what it held before.
 void AppendAnsiText(std::string_view Ansi, std::string& Out);
+
+struct TAnsiToUtf8;
+
+// The writing calls above for many values in a row: the conversion of the engine code page is
+// taken once, when the writer is made, and serves every later call (the code page in force
+// then is the one it writes in).
+class TFieldTextWriter {
+public:
+  TFieldTextWriter();
+
+  void FieldText(const storage::TFieldHeader& Field, const uint8_t* Src, std::string& Out) const;
+  void BlobText(const storage::TFieldHeader& Field, std::string_view Stored, std::string& Out) const;
+  void AnsiText(std::string_view Ansi, std::string& Out) const;
+
+private:
+  std::shared_ptr<const TAnsiToUtf8> FTable;
+};
 
 // Day numbers as the table stores dates: 0001-01-01 is day 1.
 int32_t DayNumber(int32_t Year, int32_t Month, int32_t Day);

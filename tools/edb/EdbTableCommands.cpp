@@ -501,17 +501,19 @@ int TableLoad(TCommandRun& Run) {
 }
 
 // The header line of a dump: the field names, then the record-ID field's.
-void AppendDumpHeader(const TEdbDataManager& Table, std::string& Out) {
+void AppendDumpHeader(const TFieldTextWriter& Text, const TEdbDataManager& Table, std::string& Out) {
   for (const TFieldHeader& Field : Table.FieldHeaders()) {
-    AppendAnsiText(Field.Name, Out);
+    Text.AnsiText(Field.Name, Out);
     Out += '\t';
   }
-  AppendAnsiText(Table.TableHeader().IDFieldName, Out);
+  Text.AnsiText(Table.TableHeader().IDFieldName, Out);
   Out += '\n';
 }
 
-// One dump line: record RecNo's values, then its record ID. Blob is scratch space.
-void AppendDumpRow(TEdbDataManager& Table, int32_t RecNo, std::string& Blob, std::string& Out) {
+// One dump line: record RecNo's values, then its record ID. Blob is scratch space for BLOB
+// values, reused from row to row.
+void AppendDumpRow(const TFieldTextWriter& Text, TEdbDataManager& Table, int32_t RecNo, toolkit::TMemoryStream& Blob,
+                   std::string& Out) {
   const std::vector<TFieldHeader>& Fields = Table.FieldHeaders();
   const uint8_t* Record = Table.GetRecord(RecNo);
   const int32_t ID = GetInt32(Record + Table.DataSize());
@@ -520,11 +522,10 @@ void AppendDumpRow(TEdbDataManager& Table, int32_t RecNo, std::string& Blob, std
     if (IsNull(Table, Record, FieldNo)) {
       AppendTsvNull(Out);
     } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
-      ReadBlobValue(Table, FieldNo, RecNo, Blob);
-      AppendBlobText(Fields[F], Blob, Out);
+      Text.BlobText(Fields[F], ReadBlobValue(Table, FieldNo, RecNo, Blob), Out);
       Record = Table.GetRecord(RecNo);  // the BLOB read may have used the pool
     } else {
-      AppendFieldText(Fields[F], Record + Table.FieldOffset(FieldNo), Out);
+      Text.FieldText(Fields[F], Record + Table.FieldOffset(FieldNo), Out);
     }
     Out += '\t';
   }
@@ -578,11 +579,12 @@ int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
   TEdbDataManager& Table = *Dataset.DataManager();
   TDumpWriter Writer(Run.Context.Out);
   std::string& Out = Writer.Buffer();
-  AppendDumpHeader(Table, Out);
-  std::string Blob;
+  const TFieldTextWriter Text;
+  AppendDumpHeader(Text, Table, Out);
+  toolkit::TMemoryStream Blob;
   const int32_t Count = Dataset.ViewCount();
   for (int32_t Position = 0; Position < Count; ++Position) {
-    AppendDumpRow(Table, Dataset.GetViewRecord(Position), Blob, Out);
+    AppendDumpRow(Text, Table, Dataset.GetViewRecord(Position), Blob, Out);
     Writer.FlushIfFull();
   }
   Writer.Flush();
@@ -610,11 +612,12 @@ int TableDump(TCommandRun& Run) {
   Table->BuildIndex(IndexNo);
   const TEdbIndex& Index = Table->Index(IndexNo);
   TDumpWriter Writer(Run.Context.Out);
+  const TFieldTextWriter Text;
   std::string& Out = Writer.Buffer();
-  AppendDumpHeader(*Table, Out);
-  std::string Blob;
+  AppendDumpHeader(Text, *Table, Out);
+  toolkit::TMemoryStream Blob;
   for (int32_t Position = 0; Position < Index.Count(); ++Position) {
-    AppendDumpRow(*Table, Index.At(Position), Blob, Out);
+    AppendDumpRow(Text, *Table, Index.At(Position), Blob, Out);
     Writer.FlushIfFull();
   }
   Writer.Flush();
@@ -696,9 +699,11 @@ int TableLocate(TCommandRun& Run) {
     Dataset.Close();
   }
   if (RecNo >= 0) {
-    std::string Out, Blob;
-    AppendDumpHeader(*Table, Out);
-    AppendDumpRow(*Table, RecNo, Blob, Out);
+    std::string Out;
+    toolkit::TMemoryStream Blob;
+    const TFieldTextWriter Text;
+    AppendDumpHeader(Text, *Table, Out);
+    AppendDumpRow(Text, *Table, RecNo, Blob, Out);
     Run.Result << Out;
   }
   Table.Close();

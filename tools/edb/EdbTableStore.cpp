@@ -2,7 +2,6 @@
 
 #include "edb/EdbTableStore.h"
 
-#include "toolkit/TMemoryStream.h"
 
 namespace tesvar::edb {
 
@@ -23,10 +22,10 @@ void WriteBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, cons
   Table.WriteBLOBValue(Stream, FieldNo, RecNo);
 }
 
-void ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored) {
-  toolkit::TMemoryStream Stream;
-  Table.ReadBLOBValue(Stream, FieldNo, RecNo);
-  Stored.assign(Stream.Bytes().begin(), Stream.Bytes().end());
+std::string_view ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, toolkit::TMemoryStream& Buffer) {
+  Table.ReadBLOBValue(Buffer, FieldNo, RecNo);
+  const std::vector<uint8_t>& Bytes = Buffer.Bytes();
+  return {reinterpret_cast<const char*>(Bytes.data()), Bytes.size()};
 }
 
 void DropTable(TEdbDatabaseManager& Database, const std::string& Name) { edGetDataManager(Name, &Database).DeleteTable(); }

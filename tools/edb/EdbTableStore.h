@@ -5,9 +5,11 @@
 
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabaseManager.h"
+#include "toolkit/TMemoryStream.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tesvar::edb {
 
@@ -19,8 +21,9 @@ void DropLastBlobRecord(storage::TEdbDataManager& Table);
 void DeleteBlobRecord(storage::TEdbDataManager& Table, int32_t RecNo);
 // Stores Stored (engine bytes) as the value of BLOB field FieldNo of record RecNo.
 void WriteBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, const std::string& Stored);
-// The value of BLOB field FieldNo of record RecNo into Stored (empty when it has none).
-void ReadBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, std::string& Stored);
+// The value of BLOB field FieldNo of record RecNo (empty when it has none), read into Buffer,
+// whose memory later reads reuse. The view is valid until Buffer changes.
+std::string_view ReadBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, toolkit::TMemoryStream& Buffer);
 
 // Deletes the table Name (which no dataset has open) with all its files; raises the engine's
 // messages.

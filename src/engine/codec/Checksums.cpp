@@ -210,7 +210,70 @@ uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind) {
 
 uint32_t Crc32(const uint8_t* data, size_t size) { return Crc32(0, data, size); }
 
+namespace {
+
+#if TESVAR_HAVE_AVX2_PASS
+__attribute__((target("pclmul"))) inline __m128i crc32Fold16(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// CRC-32 by folding with carry-less multiplication (Gopal, Ozturk, Guilford et al., "Fast CRC
+// Computation for Generic Polynomials Using PCLMULQDQ Instruction", Intel 2009): four 128-bit
+// lanes folded 64 bytes at a time, folded into one, reduced to 64 and then by Barrett reduction
+// to 32 bits. The constants are x^n mod P for the reflected polynomial 0xEDB88320. reg is the
+// CRC register (the CRC inverted); size is at least 64 and a multiple of 16.
+__attribute__((target("pclmul,sse4.1"))) uint32_t crc32Folded(uint32_t reg, const uint8_t* data, size_t size) {
+  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
+  const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
+  const __m128i polyMu = _mm_set_epi64x(0x01f7011641, 0x01db710641);
+  const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
+  __m128i x1 = _mm_xor_si128(load16(data), _mm_cvtsi32_si128(static_cast<int>(reg)));
+  __m128i x2 = load16(data + 16);
+  __m128i x3 = load16(data + 32);
+  __m128i x4 = load16(data + 48);
+  data += 64;
+  size -= 64;
+  for (; size >= 64; data += 64, size -= 64) {
+    x1 = crc32Fold16(x1, k1k2, load16(data));
+    x2 = crc32Fold16(x2, k1k2, load16(data + 16));
+    x3 = crc32Fold16(x3, k1k2, load16(data + 32));
+    x4 = crc32Fold16(x4, k1k2, load16(data + 48));
+  }
+  x1 = crc32Fold16(x1, k3k4, x2);
+  x1 = crc32Fold16(x1, k3k4, x3);
+  x1 = crc32Fold16(x1, k3k4, x4);
+  for (; size >= 16; data += 16, size -= 16) x1 = crc32Fold16(x1, k3k4, load16(data));
+  __m128i x = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00), _mm_srli_si128(x, 4));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), polyMu, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), polyMu, 0x00);
+  return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
+}
+
+bool hasPclmul() {
+  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return has;
+}
+#endif
+
+}  // namespace
+
 uint32_t Crc32(uint32_t start, const uint8_t* data, size_t size) {
+#if TESVAR_HAVE_AVX2_PASS
+  if (size >= 64 && hasPclmul()) {
+    const size_t folded = size & ~size_t{15};
+    start = ~crc32Folded(~start, data, folded);
+    data += folded;
+    size -= folded;
+  }
+#endif
+  return Crc32Portable(start, data, size);
+}
+
+uint32_t Crc32Portable(uint32_t start, const uint8_t* data, size_t size) {
   // zlib takes the length as uInt; feed larger buffers in pieces.
   uLong crc = start;
   while (size > 0) {

@@ -24,8 +24,11 @@ uint32_t CalcChecksum(const uint8_t* data, size_t size, uint8_t kind);
 
 // Standard CRC-32 (zlib's).
 uint32_t Crc32(const uint8_t* data, size_t size);
-// The CRC-32 of some earlier bytes (whose CRC-32 is crc) followed by data.
+// The CRC-32 of some earlier bytes (whose CRC-32 is crc) followed by data. Uses the processor's
+// carry-less multiplication where it has one (PCLMULQDQ on x86-64) for 64 bytes and more.
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
+// Crc32 by zlib's tables alone (what hosts without the instruction use); for tests.
+uint32_t Crc32Portable(uint32_t crc, const uint8_t* data, size_t size);
 
 // CRC-32C (Castagnoli: reflected polynomial 0x82F63B78, initial and final XOR 0xFFFFFFFF), of
 // some earlier bytes (whose CRC-32C is crc; 0 for none) followed by data. Uses the processor's
