@@ -50,20 +50,8 @@ public:  // the change cases reach the fixture from outside
     }
     return Got;
   }
-  // Host file offset of byte Offset of the file (its pages lie in the host in file order).
-  int64_t HostOffset(int64_t Offset) {
-    const std::vector<int32_t>& Pages = Cfs->PageMaps().GetMaps(Cfs->Directory().ReadItem(Cfs->Directory().FindFile(kFile))).DataPages;
-    return int64_t{Pages[static_cast<size_t>(Offset / D)]} * 4096 + kPageHeaderSize + Offset % D;
-  }
-  void FlipHostByte(int64_t At) {
-    TCFSHugeFile& Host = Cfs->PageFile().HostFile();
-    uint8_t Byte = 0;
-    Host.Seek(At, 0);
-    ASSERT_EQ(Host.Read(&Byte, 1), 1);
-    Byte ^= 0x20;
-    Host.Seek(At, 0);
-    ASSERT_EQ(Host.Write(&Byte, 1), 1);
-  }
+  int64_t HostOffset(int64_t Offset) { return HostOffsetOf(*Cfs, kFile, Offset); }
+  void FlipHostByte(int64_t At) { test::FlipHostByte(*Cfs, At); }
 
   ContainerEnvironment Env;
   platform::FaultFileSystem Faulty{Env.Fs};

@@ -3,7 +3,10 @@
 // plain and encrypted variants, and small file helpers over TContainerFileSystem.
 
 #include "container/TContainerChecker.h"
+#include "container/TCFSHugeFile.h"
 #include "container/TContainerFileSystem.h"
+#include "container/TPageFileManager.h"
+#include "container/TUserFilePageMapManager.h"
 #include "platform/IClock.h"
 #include "platform/IFileSystem.h"
 #include "platform/MemoryFileSystem.h"
@@ -96,6 +99,24 @@ inline std::vector<uint8_t> ReadWholeFile(TContainerFileSystem& Cfs, const std::
 // Problems the checker finds, leaked pages included.
 inline std::vector<std::string> CheckContainer(TContainerFileSystem& Cfs) {
   return TContainerChecker(Cfs).Check(true);
+}
+
+// Host file offset of byte Offset of File.
+inline int64_t HostOffsetOf(TContainerFileSystem& Cfs, const std::string& File, int64_t Offset) {
+  const int64_t D = Cfs.PageFile().PageDataSize();
+  const std::vector<int32_t>& Pages = Cfs.PageMaps().GetMaps(Cfs.Directory().ReadItem(Cfs.Directory().FindFile(File))).DataPages;
+  return int64_t{Pages[static_cast<size_t>(Offset / D)]} * Cfs.PageFile().Header().PageSize + kPageHeaderSize + Offset % D;
+}
+
+// Changes one bit of the host file's byte At through the host file, as damage would.
+inline void FlipHostByte(TContainerFileSystem& Cfs, int64_t At) {
+  TCFSHugeFile& Host = Cfs.PageFile().HostFile();
+  uint8_t Byte = 0;
+  Host.Seek(At, 0);
+  ASSERT_EQ(Host.Read(&Byte, 1), 1);
+  Byte ^= 0x20;
+  Host.Seek(At, 0);
+  ASSERT_EQ(Host.Write(&Byte, 1), 1);
 }
 
 }  // namespace tesvar::container::test
