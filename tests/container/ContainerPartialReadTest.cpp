@@ -28,17 +28,9 @@ constexpr int32_t kValue = 300;  // a BLOB value's bytes
 constexpr char kPath[] = "/partial.edb";
 constexpr char kFile[] = "\\values.bdf";
 
-class ContainerPartialReadTest : public testing::TestWithParam<ContainerVariant> {
-public:  // the change cases reach the fixture from outside
-  void SetUp() override {
-    auto Cfs = CreateContainer(kPath, GetParam().Password);
-    ASSERT_TRUE(WriteWholeFile(*Cfs, kFile, Data));
-  }
-  void Open() {
-    Cfs = OpenContainer(kPath, GetParam().Password);
-    Handle = Cfs->FileOpen(kFile, kModeReadWrite);
-    ASSERT_GE(Handle, 0);
-  }
+class ContainerPartialReadTest : public FaultyFileFixture {
+public:
+  ContainerPartialReadTest() : FaultyFileFixture(kPath, kFile, Pattern(size_t{kPages} * D, 21)) {}
   // Reads Count bytes at Offset through Handle: the bytes read (fewer on a failure).
   std::vector<uint8_t> ReadAt(int64_t Offset, int32_t Count) {
     std::vector<uint8_t> Back(static_cast<size_t>(Count));
@@ -50,15 +42,6 @@ public:  // the change cases reach the fixture from outside
   static std::vector<uint8_t> Slice(const std::vector<uint8_t>& Bytes, int64_t Offset, int32_t Count) {
     return {Bytes.begin() + Offset, Bytes.begin() + Offset + Count};
   }
-  int64_t HostOffset(int64_t Offset) { return HostOffsetOf(*Cfs, kFile, Offset); }
-  void FlipHostByte(int64_t At) { test::FlipHostByte(*Cfs, At); }
-
-  ContainerEnvironment Env;
-  platform::FaultFileSystem Faulty{Env.Fs};
-  platform::ScopedFileSystem Guard{Faulty};
-  const std::vector<uint8_t> Data = Pattern(size_t{kPages} * D, 21);
-  std::unique_ptr<TContainerFileSystem> Cfs;
-  int32_t Handle = -1;
 };
 
 // Values read out of order, inside pages and across page ends: each page is read from the host
