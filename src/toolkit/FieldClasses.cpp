@@ -46,10 +46,15 @@ bool assignNullOrText(TField& Field, const TValue& Value) {
 }
 
 template <class T>
-T readAs(const std::vector<uint8_t>& Bytes) {
+T readAs(const uint8_t* Bytes) {
   T v{};
-  std::memcpy(&v, Bytes.data(), sizeof v);
+  std::memcpy(&v, Bytes, sizeof v);
   return v;
+}
+
+template <class T>
+T readAs(const std::vector<uint8_t>& Bytes) {
+  return readAs<T>(Bytes.data());
 }
 
 }  // namespace
@@ -57,10 +62,11 @@ T readAs(const std::vector<uint8_t>& Bytes) {
 // ---- Strings ---------------------------------------------------------------------------------
 
 std::string TStringField::AsString() const {
-  std::vector<uint8_t> Buf;
-  if (!ReadNative(Buf)) return {};
-  const auto* p = reinterpret_cast<const char*>(Buf.data());
-  return std::string(p, strnlen(p, Buf.size()));
+  // The native value straight into the result: one allocation at most, none for short texts.
+  std::string Text(static_cast<size_t>(DataSize()), '\0');
+  if (!GetData(Text.data())) return {};
+  Text.resize(strnlen(Text.data(), Text.size()));
+  return Text;
 }
 
 void TStringField::SetAsString(const std::string& Value) {
@@ -215,8 +221,8 @@ void TIntegralField::SetValue(const TValue& Value) {
 int32_t TIntegerField::DataSize() const { return DataType() == ftSmallint || DataType() == ftWord ? 2 : 4; }
 
 bool TIntegerField::ReadInt(int64_t& Value) const {
-  std::vector<uint8_t> Buf;
-  if (!ReadNative(Buf)) return false;
+  uint8_t Buf[4] = {};  // DataSize: 2 or 4
+  if (!GetData(Buf)) return false;
   switch (DataType()) {
     case ftSmallint: Value = readAs<int16_t>(Buf); break;
     case ftWord: Value = readAs<uint16_t>(Buf); break;
@@ -247,8 +253,8 @@ TVarType TIntegerField::ValueType() const {
 }
 
 bool TLargeintField::ReadInt(int64_t& Value) const {
-  std::vector<uint8_t> Buf;
-  if (!ReadNative(Buf)) return false;
+  uint8_t Buf[8] = {};
+  if (!GetData(Buf)) return false;
   Value = readAs<int64_t>(Buf);
   return true;
 }
@@ -446,11 +452,17 @@ void TBytesField::SetValue(const TValue& Value) {
 
 // ---- BLOBs -----------------------------------------------------------------------------------
 
-std::vector<uint8_t> TBlobField::AsBytes() const {
+std::unique_ptr<TStream> TBlobField::ReadStream() const {
   TDataSet* Owner = DataSet();
   if (Owner == nullptr) DatabaseError(FormatMsg(SDataSetMissing, {DisplayName()}));
-  if (IsNull()) return {};
+  if (IsNull()) return nullptr;
   std::unique_ptr<TStream> Stream = Owner->CreateBlobStream(*const_cast<TBlobField*>(this), bmRead);
+  if (Stream) Stream->SetPosition(0);
+  return Stream;
+}
+
+std::vector<uint8_t> TBlobField::AsBytes() const {
+  std::unique_ptr<TStream> Stream = ReadStream();
   if (!Stream) return {};
   return Stream->ReadAll();
 }
@@ -465,8 +477,12 @@ void TBlobField::SetAsBytes(const std::vector<uint8_t>& Value) {
 }
 
 std::string TBlobField::AsString() const {
-  const std::vector<uint8_t> Bytes = AsBytes();
-  return std::string(Bytes.begin(), Bytes.end());
+  // The stream's bytes straight into the result (no byte vector between).
+  std::unique_ptr<TStream> Stream = ReadStream();
+  if (!Stream) return {};
+  std::string Text(static_cast<size_t>(Stream->Size()), '\0');
+  Stream->ReadBuffer(Text.data(), Text.size());
+  return Text;
 }
 
 void TBlobField::SetAsString(const std::string& Value) { SetAsBytes(std::vector<uint8_t>(Value.begin(), Value.end())); }

@@ -277,6 +277,9 @@ protected:
   virtual const char* DisplayTag() const { return "BLOB"; }
 
 private:
+  // The dataset's read stream of the value, at its start; null for NULL. Raises "Field 'X' has
+  // no dataset" without a dataset.
+  std::unique_ptr<TStream> ReadStream() const;
   bool FModified = false;
 };
 

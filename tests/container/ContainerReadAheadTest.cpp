@@ -26,18 +26,9 @@ constexpr int32_t kStep = 63'600;  // a pool page of 106 records of 600 bytes: n
 constexpr char kPath[] = "/ahead.edb";
 constexpr char kFile[] = "\\seq.dat";
 
-class ContainerReadAheadTest : public testing::TestWithParam<ContainerVariant> {
-public:  // the change cases reach the fixture from outside
-  void SetUp() override {
-    auto Cfs = CreateContainer(kPath, GetParam().Password);
-    ASSERT_TRUE(WriteWholeFile(*Cfs, kFile, Data));
-  }
-  // Opens the container through the fault wrapper.
-  void Open() {
-    Cfs = OpenContainer(kPath, GetParam().Password);
-    Handle = Cfs->FileOpen(kFile, kModeReadWrite);
-    ASSERT_GE(Handle, 0);
-  }
+class ContainerReadAheadTest : public FaultyFileFixture {
+public:
+  ContainerReadAheadTest() : FaultyFileFixture(kPath, kFile, Pattern(size_t{kPages} * D, 11)) {}
   // Reads the next kStep bytes (fewer at the end) and checks them against Expected; the bytes read.
   int32_t Step(const std::vector<uint8_t>& Expected) {
     const int64_t At = Cfs->FileSeek(Handle, 1, 0);
@@ -50,27 +41,6 @@ public:  // the change cases reach the fixture from outside
     }
     return Got;
   }
-  // Host file offset of byte Offset of the file (its pages lie in the host in file order).
-  int64_t HostOffset(int64_t Offset) {
-    const std::vector<int32_t>& Pages = Cfs->PageMaps().GetMaps(Cfs->Directory().ReadItem(Cfs->Directory().FindFile(kFile))).DataPages;
-    return int64_t{Pages[static_cast<size_t>(Offset / D)]} * 4096 + kPageHeaderSize + Offset % D;
-  }
-  void FlipHostByte(int64_t At) {
-    TCFSHugeFile& Host = Cfs->PageFile().HostFile();
-    uint8_t Byte = 0;
-    Host.Seek(At, 0);
-    ASSERT_EQ(Host.Read(&Byte, 1), 1);
-    Byte ^= 0x20;
-    Host.Seek(At, 0);
-    ASSERT_EQ(Host.Write(&Byte, 1), 1);
-  }
-
-  ContainerEnvironment Env;
-  platform::FaultFileSystem Faulty{Env.Fs};
-  platform::ScopedFileSystem Guard{Faulty};
-  const std::vector<uint8_t> Data = Pattern(size_t{kPages} * D, 11);
-  std::unique_ptr<TContainerFileSystem> Cfs;
-  int32_t Handle = -1;
 };
 
 // A whole sequential pass returns the file and needs far fewer host reads than file reads.

@@ -3,7 +3,11 @@
 // plain and encrypted variants, and small file helpers over TContainerFileSystem.
 
 #include "container/TContainerChecker.h"
+#include "container/TCFSHugeFile.h"
 #include "container/TContainerFileSystem.h"
+#include "container/TPageFileManager.h"
+#include "container/TUserFilePageMapManager.h"
+#include "platform/FaultFileSystem.h"
 #include "platform/IClock.h"
 #include "platform/IFileSystem.h"
 #include "platform/MemoryFileSystem.h"
@@ -97,5 +101,54 @@ inline std::vector<uint8_t> ReadWholeFile(TContainerFileSystem& Cfs, const std::
 inline std::vector<std::string> CheckContainer(TContainerFileSystem& Cfs) {
   return TContainerChecker(Cfs).Check(true);
 }
+
+// Host file offset of byte Offset of File.
+inline int64_t HostOffsetOf(TContainerFileSystem& Cfs, const std::string& File, int64_t Offset) {
+  const int64_t D = Cfs.PageFile().PageDataSize();
+  const std::vector<int32_t>& Pages = Cfs.PageMaps().GetMaps(Cfs.Directory().ReadItem(Cfs.Directory().FindFile(File))).DataPages;
+  return int64_t{Pages[static_cast<size_t>(Offset / D)]} * Cfs.PageFile().Header().PageSize + kPageHeaderSize + Offset % D;
+}
+
+// Changes one bit of the host file's byte At through the host file, as damage would.
+inline void FlipHostByte(TContainerFileSystem& Cfs, int64_t At) {
+  TCFSHugeFile& Host = Cfs.PageFile().HostFile();
+  uint8_t Byte = 0;
+  Host.Seek(At, 0);
+  ASSERT_EQ(Host.Read(&Byte, 1), 1);
+  Byte ^= 0x20;
+  Host.Seek(At, 0);
+  ASSERT_EQ(Host.Write(&Byte, 1), 1);
+}
+
+// A container at Path with one file File holding Data, written in SetUp and reopened by Open
+// through a fault wrapper over the in-memory file system, for both variants.
+class FaultyFileFixture : public testing::TestWithParam<ContainerVariant> {
+public:  // change cases reach the fixture from outside
+  FaultyFileFixture(const char* Path, const char* File, std::vector<uint8_t> Bytes)
+      : Data(std::move(Bytes)), FPath(Path), FFile(File) {}
+  void SetUp() override {
+    auto Created = CreateContainer(FPath, GetParam().Password);
+    ASSERT_TRUE(WriteWholeFile(*Created, FFile, Data));
+  }
+  // Opens the container through the fault wrapper and File in Handle.
+  void Open() {
+    Cfs = OpenContainer(FPath, GetParam().Password);
+    Handle = Cfs->FileOpen(FFile, kModeReadWrite);
+    ASSERT_GE(Handle, 0);
+  }
+  int64_t HostOffset(int64_t Offset) { return HostOffsetOf(*Cfs, FFile, Offset); }
+  void FlipHostByte(int64_t At) { test::FlipHostByte(*Cfs, At); }
+
+  ContainerEnvironment Env;
+  platform::FaultFileSystem Faulty{Env.Fs};
+  platform::ScopedFileSystem Guard{Faulty};
+  const std::vector<uint8_t> Data;
+  std::unique_ptr<TContainerFileSystem> Cfs;
+  int32_t Handle = -1;
+
+private:
+  std::string FPath;
+  std::string FFile;
+};
 
 }  // namespace tesvar::container::test

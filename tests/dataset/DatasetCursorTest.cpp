@@ -493,6 +493,53 @@ TEST_F(DatasetCursor, RecordIDSearchesFindPositionsInEveryOrder) {
             "TEdbDataSet.SetTablePositionByPhysRecNo - record not found, physRecNo = 7, result = 0, recCount = 5");
 }
 
+// The search by record ID over records whose IDs have gaps of every kind: each ID present is
+// found at its place in the ID order and in another order, each ID absent (in a gap, before the
+// first, after the last) nowhere.
+TEST(DatasetRecordIDs, FoundWhateverTheGapsBetweenThem) {
+  struct TCase {
+    const char* Name;
+    std::function<bool(int32_t Id)> Keep;  // which of the IDs 1..60 stay
+  };
+  const TCase cases[] = {
+      {"no gaps", [](int32_t) { return true; }},
+      {"every other", [](int32_t id) { return id % 2 == 0; }},
+      {"one wide gap", [](int32_t id) { return id < 5 || id > 52; }},
+      {"clusters", [](int32_t id) { return id % 15 < 3; }},
+      {"ends only", [](int32_t id) { return id == 2 || id == 59; }},
+      {"growing gaps", [](int32_t id) { return id == 1 || id == 3 || id == 7 || id == 15 || id == 31 || id == 60; }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDatasetEnv env;
+    std::vector<int32_t> kept;
+    // Names descend as IDs ascend, so ByName is the reverse of the ID order.
+    for (int32_t id = 1; id <= 60; ++id) env.Add("n" + std::to_string(1000 - id), id);
+    for (int32_t id = 1; id <= 60; ++id) {
+      if (c.Keep(id))
+        kept.push_back(id);
+      else
+        env.Delete(id);
+    }
+    TEdbDataset& ds = env.NewDataset();
+    ds.Open();
+    for (const char* index : {"", "ByName"}) {
+      SCOPED_TRACE(index);
+      ds.SetIndexName(index);
+      const bool reversed = *index != 0;
+      for (int32_t id = -1; id <= 62; ++id) {
+        const auto at = std::find(kept.begin(), kept.end(), id);
+        int32_t want = -1;
+        if (at != kept.end()) {
+          want = static_cast<int32_t>(at - kept.begin());
+          if (reversed) want = static_cast<int32_t>(kept.size()) - 1 - want;
+        }
+        EXPECT_EQ(ds.GetPositionByRecordID(id), want) << "ID " << id;
+      }
+    }
+  }
+}
+
 TEST_F(DatasetCursor, RefreshCurrentBufferKeepsTheCursorTheEngineSet) {
   TEdbDataset& ds = env.NewDataset();
   ds.Open();

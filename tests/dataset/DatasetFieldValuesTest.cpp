@@ -4,6 +4,8 @@
 #include "DatasetTestSupport.h"
 
 #include "toolkit/DateTime.h"
+#include "toolkit/TDataLink.h"
+#include "toolkit/TDataSource.h"
 #include "toolkit/TMemoryStream.h"
 
 #include <cmath>
@@ -230,6 +232,40 @@ TEST_F(DatasetFieldValues, BLOBValuesReadButAreNotWrittenYet) {
   ds.Edit();
   EXPECT_NE(messageOf([&] { ds.FieldByName("Notes").SetAsString("new"); }), "(no exception)");
   ds.Cancel();
+}
+
+// Each record's BLOB value is its own, also when the generic layer moves among a window of
+// buffers (the active buffer is then not the record the cursor stands on) and after a record
+// elsewhere went (physical numbers move).
+TEST_F(DatasetFieldValues, BLOBValuesBelongToTheRecordOfTheActiveBuffer) {
+  const auto notesOf = [](const std::string& Name) {
+    const std::string text = "notes of " + Name;
+    return std::vector<uint8_t>(text.begin(), text.end());
+  };
+  for (const char* name : {"r0", "r1", "r2", "r3", "r4", "r5", "r6"}) {
+    TRecordImage r(env.M());
+    r.SetText(fName, name);
+    insert(r, notesOf(name));
+  }
+  TDataSource source;
+  TDataLink link;
+  link.SetBufferCount(3);
+  link.SetDataSource(&source);
+  source.SetDataSet(&ds);
+  ds.Open();
+  const auto check = [&] {
+    const std::string name = ds.FieldByName("Name").AsString();
+    const std::vector<uint8_t> want = notesOf(name);
+    EXPECT_EQ(ds.FieldByName("Notes").AsString(), std::string(want.begin(), want.end())) << name;
+  };
+  for (ds.First(); !ds.Eof(); ds.Next()) check();
+  for (ds.Last(); !ds.Bof(); ds.Prior()) check();
+  // A record before the others went: the last one took its physical place.
+  env.M().edDeleteBLOBRecord(0);
+  env.M().edDeleteRecord(0, 0);
+  ds.Refresh();
+  for (ds.First(); !ds.Eof(); ds.MoveBy(2)) check();
+  source.SetDataSet(nullptr);
 }
 
 }  // namespace

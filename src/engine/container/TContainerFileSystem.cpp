@@ -1,6 +1,7 @@
 #include "container/TContainerFileSystem.h"
 
 #include "container/PageRunIO_internal.h"
+#include "container/VerifiedPageCache_internal.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TFreeSpaceManager.h"
 #include "container/TPageFileManager.h"
@@ -38,6 +39,7 @@ TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t
   FPageBuffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
   FTailBuffer.resize(FPageBuffer.size());
   FPageRuns = std::make_unique<TPageRunIO>(*FPageFile);
+  FVerifiedPages = std::make_unique<TVerifiedPageCache>(FPageFile->PageDataSize());
 }
 
 TContainerFileSystem::~TContainerFileSystem() {
@@ -49,6 +51,7 @@ TContainerFileSystem::~TContainerFileSystem() {
   } catch (...) {
     // Closing must not fail.
   }
+  FVerifiedPages.reset();
   FPageRuns.reset();
   FPageMaps.reset();
   FDirectory.reset();
@@ -188,13 +191,41 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
       ++Ahead;
     }
   }
+  // A part of a page comes from the verified pages when they hold it: the first page of the read
+  // when the read starts inside it or ends before its end, the last one when the read ends inside
+  // it. Only the pages in between need a transfer.
+  const uint64_t Change = FPageFile->HostFile().ChangeCount();
+  const int32_t FirstLength = static_cast<int32_t>(std::min<int64_t>(D - FirstStart, Wanted));
+  const bool FirstPartial = FirstLength != D;
+  const int32_t LastLength = Pages.size() > 1 ? static_cast<int32_t>((FirstStart + Wanted - 1) % D + 1) : FirstLength;
+  const bool LastPartial = Pages.size() > 1 && LastLength != D;
   int32_t Done = 0;
+  size_t Begin = 0;
+  size_t End = Pages.size();
+  if (FirstPartial) {
+    if (const uint8_t* Held = FVerifiedPages->Find(Pages[0], H->Key, Change)) {
+      std::memcpy(Dest, Held + FirstStart, static_cast<size_t>(FirstLength));
+      Done = FirstLength;
+      Begin = 1;
+    }
+  }
+  // The last page's part goes to its place now (a page stored below may take the held one's
+  // room); it counts as read once every page before it was.
+  bool LastHeld = false;
+  if (LastPartial) {
+    if (const uint8_t* Held = FVerifiedPages->Find(Pages.back(), H->Key, Change)) {
+      std::memcpy(Dest + Wanted - LastLength, Held, static_cast<size_t>(LastLength));
+      LastHeld = true;
+      --End;
+    }
+  }
   // Runs of pages stored one after another come in one transfer each; whole pages go straight
   // into the caller's buffer, a partial first or last page through a scratch page.
   uint8_t* Dests[TPageRunIO::kMaxRunPages];
   int32_t Lengths[TPageRunIO::kMaxRunPages];
-  for (size_t I = 0; I < Pages.size() && Done < Wanted;) {
-    const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(Pages.size() - I));
+  bool Failed = false;
+  for (size_t I = Begin; I < End;) {
+    const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(End - I));
     int32_t Offset = Done;
     for (int32_t K = 0; K < Run; ++K) {
       const int32_t Start = I + K == 0 ? FirstStart : 0;
@@ -202,20 +233,23 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
       Dests[K] = Lengths[K] == D ? Dest + Offset : (I + K == 0 ? FPageBuffer.data() : FTailBuffer.data());
       Offset += Lengths[K];
     }
-    const bool Last = I + static_cast<size_t>(Run) == Pages.size();
+    const bool Last = I + static_cast<size_t>(Run) == End;
     const int32_t Read = FPageRuns->ReadRun(Pages[I], Run, Dests, H->Key, Last ? Ahead : 0);
     for (int32_t K = 0; K < Read; ++K) {
       if (Lengths[K] != D) {
         std::memcpy(Dest + Done, Dests[K] + (I + K == 0 ? FirstStart : 0), static_cast<size_t>(Lengths[K]));
+        FVerifiedPages->Store(Pages[I + K], H->Key, Change, Dests[K]);
       }
       Done += Lengths[K];
     }
     if (Read < Run) {
       FLastError = FPageFile->LastError();
+      Failed = true;
       break;
     }
     I += static_cast<size_t>(Run);
   }
+  if (!Failed && LastHeld) Done += LastLength;
   H->Position += Done;
   FLastReadItem = H->ItemID;
   FLastReadEnd = H->Position;

@@ -26,6 +26,7 @@ class TPageFileManager;
 class TFreeSpaceManager;
 class TUserFilePageMapManager;
 class TPageRunIO;
+class TVerifiedPageCache;
 
 // An open user file.
 struct TUserFileHandle {
@@ -183,6 +184,8 @@ private:
   std::unique_ptr<TDIRManager> FDirectory;
   std::unique_ptr<TUserFilePageMapManager> FPageMaps;
   std::unique_ptr<TPageRunIO> FPageRuns;
+  // Pages of partial-page reads, verified (see VerifiedPageCache_internal.h).
+  std::unique_ptr<TVerifiedPageCache> FVerifiedPages;
   std::map<int32_t, TUserFileHandle> FHandles;
   int32_t FNextHandle = 0;
   bool FReadOnly = false;
