@@ -43,16 +43,9 @@ using namespace tesvar::storage;
 using Clock = std::chrono::steady_clock;
 using R = TCatalogRowSet;
 
-double since(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
-
 [[noreturn]] void fail(const std::string& What) {
   std::fprintf(stderr, "bench_dataset_catalog: %s\n", What.c_str());
   std::exit(1);
-}
-
-void print(const std::string& Name, double Value, const char* Unit) {
-  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
-  std::fflush(stdout);
 }
 
 int64_t decimalDigits(int64_t V) {
@@ -128,17 +121,17 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
   data.SetIndexName("IndexTree");
   const auto opening = Clock::now();
   data.Open();
-  print("table_open_" + Tag, since(opening), "s");
+  PrintFigure("table_open_" + Tag, SecondsSince(opening), "s");
   toolkit::TField& id = data.FieldByName("ID");
 
   TWalk walk;
   const auto walking = Clock::now();
   for (data.First(); !data.Eof(); data.Next()) readRecord(data, id, walk);
-  walk.Seconds = since(walking);
-  print("table_walk_tree_" + Tag, walk.Seconds, "s");
-  print("table_walk_rows_" + Tag, static_cast<double>(walk.Rows), "check");
-  print("table_walk_idsum_" + Tag, static_cast<double>(walk.IdSum), "check");
-  print("table_walk_bytes_ok_" + Tag, walk.Bytes == rowBytes(Rows), "check");
+  walk.Seconds = SecondsSince(walking);
+  PrintFigure("table_walk_tree_" + Tag, walk.Seconds, "s");
+  PrintFigure("table_walk_rows_" + Tag, static_cast<double>(walk.Rows), "check");
+  PrintFigure("table_walk_idsum_" + Tag, static_cast<double>(walk.IdSum), "check");
+  PrintFigure("table_walk_bytes_ok_" + Tag, walk.Bytes == rowBytes(Rows), "check");
 
   TWalk look;
   const auto looking = Clock::now();
@@ -146,10 +139,10 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
     data.GotoBookmark(bookmarkOf(static_cast<int32_t>(i)));
     readRecord(data, id, look);
   }
-  look.Seconds = since(looking);
-  print("table_lookups_" + Tag, look.Seconds, "s");
-  print("table_lookup_idsum_" + Tag, static_cast<double>(look.IdSum), "check");
-  print("table_lookup_bytes_" + Tag, static_cast<double>(look.Bytes), "check");
+  look.Seconds = SecondsSince(looking);
+  PrintFigure("table_lookups_" + Tag, look.Seconds, "s");
+  PrintFigure("table_lookup_idsum_" + Tag, static_cast<double>(look.IdSum), "check");
+  PrintFigure("table_lookup_bytes_" + Tag, static_cast<double>(look.Bytes), "check");
 
   // Another dataset changes one record; the first one's view follows.
   dataset::TEdbDataset other;
@@ -165,8 +158,8 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
   const auto rebuilding = Clock::now();
   data.RefreshViewIfStale();
   data.First();
-  const double rebuild = since(rebuilding);
-  print("table_view_rebuild_after_change_" + Tag, rebuild * 1000, "ms");
+  const double rebuild = SecondsSince(rebuilding);
+  PrintFigure("table_view_rebuild_after_change_" + Tag, rebuild * 1000, "ms");
   if (data.RecordCount() != Rows.Count()) fail("record count after the change");
   other.Close();
   data.Close();
@@ -176,34 +169,18 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t seed = 42;
-  uint8_t compression = 2;  // the catalogue's default level
-  std::string folder = ".";
-  std::vector<int64_t> sizes;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-s" && i + 1 < argc) {
-      seed = std::strtoull(argv[++i], nullptr, 10);
-    } else if (arg == "-c" && i + 1 < argc) {
-      compression = static_cast<uint8_t>(std::clamp(std::atoi(argv[++i]), 0, 3));
-    } else if (arg == "-d" && i + 1 < argc) {
-      folder = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-') {
-      sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
-    } else {
-      fail("usage: bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]");
-    }
-  }
-  if (sizes.empty()) sizes = {100000, 1000000};
+  const TCatalogBenchArgs args = ParseCatalogBenchArgs(argc, argv, {100000, 1000000},
+                                                      "bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]");
+  const uint64_t seed = args.Seed;
+  const uint8_t compression = args.Compression;
+  const std::string& folder = args.Folder;
   platform::ScopedEngineCollation collation("ru_RU");
-  for (const int64_t n : sizes) {
-    const std::string tag = n % 1000000 == 0 ? std::to_string(n / 1000000) + "m"
-                            : n % 1000 == 0  ? std::to_string(n / 1000) + "k"
-                                             : std::to_string(n);
+  for (const int64_t n : args.Sizes) {
+    const std::string tag = SizeTag(n);
     const std::vector<int64_t> ids = CatalogLookupIds(n, seed);
     int64_t expectedIdSum = 0;
     for (const int64_t i : ids) expectedIdSum += i;
-    print("lookup_idsum_expected_" + tag, static_cast<double>(expectedIdSum), "check");
+    PrintFigure("lookup_idsum_expected_" + tag, static_cast<double>(expectedIdSum), "check");
 
     const std::string sqlitePath = platform::JoinPath(folder, "bench_dataset_catalog.sqlite");
     double sqliteWalk = 0;
@@ -214,15 +191,15 @@ int main(int argc, char** argv) {
       (void)SqliteInsertCatalog(sqlitePath, rows, TSqliteSchema::Reference);
       const TSqliteReadFigures walk = SqliteReadTree(sqlitePath);
       sqliteWalk = walk.Seconds;
-      print("sqlite_order_by_tree_" + tag, walk.Seconds, "s");
-      print("sqlite_order_by_rows_" + tag, static_cast<double>(walk.Rows), "check");
-      print("sqlite_order_by_idsum_" + tag, static_cast<double>(walk.IdSum), "check");
-      print("sqlite_order_by_bytes_ok_" + tag, walk.Bytes == rowBytes(rows), "check");
+      PrintFigure("sqlite_order_by_tree_" + tag, walk.Seconds, "s");
+      PrintFigure("sqlite_order_by_rows_" + tag, static_cast<double>(walk.Rows), "check");
+      PrintFigure("sqlite_order_by_idsum_" + tag, static_cast<double>(walk.IdSum), "check");
+      PrintFigure("sqlite_order_by_bytes_ok_" + tag, walk.Bytes == rowBytes(rows), "check");
       const TSqliteReadFigures look = SqliteLookups(sqlitePath, ids);
       sqliteLookups = look.Seconds;
-      print("c_lookups_" + tag, look.Seconds, "s");
-      print("c_lookup_idsum_" + tag, static_cast<double>(look.IdSum), "check");
-      print("c_lookup_bytes_" + tag, static_cast<double>(look.Bytes), "check");
+      PrintFigure("c_lookups_" + tag, look.Seconds, "s");
+      PrintFigure("c_lookup_idsum_" + tag, static_cast<double>(look.IdSum), "check");
+      PrintFigure("c_lookup_bytes_" + tag, static_cast<double>(look.Bytes), "check");
       SqliteRemove(sqlitePath);
     }
 
@@ -233,7 +210,7 @@ int main(int argc, char** argv) {
       ScopedStorageEngine engine;
       const auto building = Clock::now();
       buildTable(path, rows, compression);
-      print("table_build_" + tag, since(building), "s");
+      PrintFigure("table_build_" + tag, SecondsSince(building), "s");
     }
     TEngineTimes table;
     {
@@ -243,8 +220,8 @@ int main(int argc, char** argv) {
       table = engineSide(path, rows, ids, tag);
     }
     std::filesystem::remove(path);
-    print("ratio_walk_vs_sqlite_order_by_" + tag, table.Walk / sqliteWalk, "x");
-    print("ratio_lookups_vs_sqlite_c_lookups_" + tag, table.Lookups / sqliteLookups, "x");
+    PrintFigure("ratio_walk_vs_sqlite_order_by_" + tag, table.Walk / sqliteWalk, "x");
+    PrintFigure("ratio_lookups_vs_sqlite_c_lookups_" + tag, table.Lookups / sqliteLookups, "x");
   }
   return 0;
 }
