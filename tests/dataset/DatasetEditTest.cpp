@@ -275,6 +275,26 @@ TEST_F(DatasetEdit, AFreshRecordShowsTheNextIDAndAnotherInsertTakesIt) {
   EXPECT_EQ(currentId(b), 2);
 }
 
+TEST(DatasetEditUniqueID, ARecordTakingAFreshIDOfAnotherInsertStillCollides) {
+  // The fresh record shows ID 1, which another dataset's insert takes meanwhile with the same
+  // unique key: that record is not the fresh one, so the post is refused.
+  TDatasetEnv env(storagetest::testFields(), {{"UName", "Name", "", "", ixUnique}});
+  TEdbDataset& a = env.NewDataset();
+  TEdbDataset& b = env.NewDataset();
+  a.Open();
+  b.Open();
+  a.Append();
+  a.FieldByName("Name").SetAsString("same");
+  EXPECT_EQ(currentId(a), 1);
+  b.AppendRecord({TValue("same"), TValue(2)});
+  EXPECT_EQ(currentId(b), 1);
+  EXPECT_EQ(messageOf([&] { a.Post(); }), keyViolation("UName"));
+  EXPECT_EQ(env.M().RecordCount(), 1);
+  a.FieldByName("Name").SetAsString("other");
+  a.Post();
+  EXPECT_EQ(currentId(a), 2);
+}
+
 TEST(DatasetEditElsewhere, AnEditOfARecordDeletedElsewhereOverwritesNothing) {
   // Without BLOB fields the edit reports the record; with them the physical position.
   for (const bool blobs : {false, true}) {
@@ -327,6 +347,7 @@ TEST_F(DatasetEdit, MemoValuesGoThroughStreamsAndAreStoredAtPost) {
     s->WriteBuffer(" and more", 9);
   }
   EXPECT_TRUE(ds.Modified());
+  EXPECT_EQ(ds.RecNo(), 1);  // asking keeps the pending value
   EXPECT_EQ(ds.FieldByName("Note").AsString(), "the note and more");
   EXPECT_EQ(storedNote(id), "the note");  // only at post
   ds.Post();
@@ -335,7 +356,7 @@ TEST_F(DatasetEdit, MemoValuesGoThroughStreamsAndAreStoredAtPost) {
   // An empty value, and a cleared one, store NULL.
   ds.Edit();
   ds.FieldByName("Note").SetAsString("");
-  ds.FieldByName("Extra").Clear();
+  ds.SetFieldData(ds.FieldByName("Extra"), nullptr);  // NULL written directly, as the SQL engine writes values
   ds.Post();
   EXPECT_TRUE(ds.FieldByName("Note").IsNull());
   EXPECT_TRUE(ds.FieldByName("Extra").IsNull());
@@ -343,6 +364,9 @@ TEST_F(DatasetEdit, MemoValuesGoThroughStreamsAndAreStoredAtPost) {
   EXPECT_EQ(storedNote(id, 3), "");
   EXPECT_EQ(storedNote(id, 4), "");
   EXPECT_TRUE(nullFlagOf(id, 3));
+  // Their stored values are gone, not only hidden behind the null flags.
+  EXPECT_FALSE(env.M().BLOBDirectory().Header(env.RecNoOf(id), 0).HasValue());
+  EXPECT_FALSE(env.M().BLOBDirectory().Header(env.RecNoOf(id), 1).HasValue());
 }
 
 TEST_F(DatasetEdit, StreamsBelongToTheCurrentRecord) {
