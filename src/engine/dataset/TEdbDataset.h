@@ -268,6 +268,8 @@ private:
   int32_t PhysRecNoOfID(int32_t RecordID);
   static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
   // Editing (TEdbDatasetEdit.cpp).
+  // PositionOfID, answered from the cursor when it stands on that record.
+  int32_t CursorPositionOfID(int32_t RecordID);
   // Raises the toolkit's database error "<Call> - key violation." CR LF "Table name = "<T>"."
   // CR LF "Unique index name = "<I>"." when a unique index holds a record with Record's key
   // other than the one of ID SelfID (0: Record is a new record, every holder collides).

@@ -70,6 +70,10 @@ void TEdbDataset::CheckKeyViolation(const uint8_t* Record, int32_t SelfID, const
   }
 }
 
+int32_t TEdbDataset::CursorPositionOfID(int32_t RecordID) {
+  return FCurrentIDValid && FCurrentID == RecordID ? FCurrentPos : PositionOfID(RecordID);
+}
+
 // ---- Posting ------------------------------------------------------------------------------------------
 
 void TEdbDataset::InternalInsert() {
@@ -155,7 +159,7 @@ void TEdbDataset::PostNewRecord(uint8_t* Record, const char* Call) {
 void TEdbDataset::PostEditedRecord(uint8_t* Record) {
   TEdbDataManager& m = *FDataManager;
   const int32_t id = GetInt32(Record + m.DataSize());
-  const int32_t position = PositionOfID(id);
+  const int32_t position = CursorPositionOfID(id);
   const int32_t recNo = position >= 0 ? FView->At(position) : PhysRecNoOfID(id);
   if (recNo < 0) {
     // Deleted elsewhere since the edit began: nothing is overwritten.
@@ -226,7 +230,7 @@ void TEdbDataset::InternalDelete() {
   // The active record, else the one at the cursor.
   int32_t position = std::clamp(FCurrentPos, 0, count - 1);
   if (TRecordBuffer record = GetActiveRecordBuffer(); record != nullptr) {
-    const int32_t p = PositionOfID(GetInt32(record + m.DataSize()));
+    const int32_t p = CursorPositionOfID(GetInt32(record + m.DataSize()));
     if (p >= 0) position = p;
   }
   const int32_t deleted = FView->At(position);
