@@ -7,9 +7,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace tesvar::bench {
 
@@ -38,6 +43,56 @@ private:
   std::string FFile;
   uint8_t FBLOBCompression;
 };
+
+// Seconds since Start on the steady clock.
+inline double SecondsSince(std::chrono::steady_clock::time_point Start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+}
+
+// One figure as a name<TAB>value<TAB>unit line, flushed.
+inline void PrintFigure(const std::string& Name, double Value, const char* Unit) {
+  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
+  std::fflush(stdout);
+}
+
+// The suffix of a figure for N rows: "100k", "1m", or N itself.
+inline std::string SizeTag(int64_t N) {
+  return N % 1000000 == 0 ? std::to_string(N / 1000000) + "m"
+         : N % 1000 == 0  ? std::to_string(N / 1000) + "k"
+                          : std::to_string(N);
+}
+
+// The options of the catalogue benchmarks: [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]; -c is the
+// table's BLOB compression level (0..3). Without sizes, Sizes keeps its defaults. A malformed
+// command line prints Usage and exits.
+struct TCatalogBenchArgs {
+  uint64_t Seed = 42;
+  uint8_t Compression = 2;  // the catalogue's default level
+  std::string Folder = ".";
+  std::vector<int64_t> Sizes;
+};
+
+inline TCatalogBenchArgs ParseCatalogBenchArgs(int argc, char** argv, std::vector<int64_t> DefaultSizes,
+                                               const char* Usage) {
+  TCatalogBenchArgs args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-s" && i + 1 < argc) {
+      args.Seed = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "-c" && i + 1 < argc) {
+      args.Compression = static_cast<uint8_t>(std::clamp(std::atoi(argv[++i]), 0, 3));
+    } else if (arg == "-d" && i + 1 < argc) {
+      args.Folder = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-') {
+      args.Sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
+    } else {
+      std::fprintf(stderr, "usage: %s\n", Usage);
+      std::exit(1);
+    }
+  }
+  if (args.Sizes.empty()) args.Sizes = std::move(DefaultSizes);
+  return args;
+}
 
 // The most memory the process has held so far, in MB.
 inline double PeakResidentMegabytes() {

@@ -182,3 +182,42 @@ TSqliteReadFigures SqliteLookups(const std::string& Path, const std::vector<int6
 }
 
 }  // namespace tesvar::bench
+
+namespace tesvar::bench {
+
+TSqliteChangeFigures SqliteUpdatePaths(const std::string& Path) {
+  sqlite3* db = openDatabase(Path);
+  TSqliteChangeFigures figures;
+  const auto start = Clock::now();
+  exec(db, "UPDATE catalog SET PathFile = 'F:\\' || substr(PathFile, 4) WHERE substr(PathFile, 1, 3) = 'E:\\'");
+  figures.Seconds = since(start);
+  figures.Rows = sqlite3_changes64(db);
+  sqlite3_close(db);
+  return figures;
+}
+
+TSqliteChangeFigures SqliteDeleteIds(const std::string& Path, const std::vector<int64_t>& Ids) {
+  sqlite3* db = openDatabase(Path);
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "DELETE FROM catalog WHERE ID=?", -1, &statement, nullptr) != SQLITE_OK)
+    die(db, "prepare delete");
+  TSqliteChangeFigures figures;
+  const auto start = Clock::now();
+  exec(db, "BEGIN");
+  for (const int64_t id : Ids) {
+    sqlite3_bind_int64(statement, 1, id);
+    if (sqlite3_step(statement) != SQLITE_DONE) die(db, "delete");
+    sqlite3_reset(statement);
+    if (sqlite3_changes(db) == 1) {
+      ++figures.Rows;
+      figures.IdSum += id;
+    }
+  }
+  exec(db, "COMMIT");
+  figures.Seconds = since(start);
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return figures;
+}
+
+}  // namespace tesvar::bench

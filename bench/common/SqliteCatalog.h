@@ -46,6 +46,17 @@ TSqliteReadFigures SqliteReadTree(const std::string& Path);
 // The workload's c_lookups phase: SELECT * FROM catalog WHERE ID=? for each of Ids, every column
 // fetched as text.
 TSqliteReadFigures SqliteLookups(const std::string& Path, const std::vector<int64_t>& Ids);
+// What a change phase did: rows changed and, for deletes, the sum of the IDs deleted.
+struct TSqliteChangeFigures {
+  double Seconds = 0;
+  int64_t Rows = 0;
+  int64_t IdSum = 0;
+};
+// The workload's f_update phase: UPDATE catalog SET PathFile = 'F:\' || substr(PathFile, 4)
+// WHERE substr(PathFile, 1, 3) = 'E:\', one statement.
+TSqliteChangeFigures SqliteUpdatePaths(const std::string& Path);
+// The workload's g_delete phase: BEGIN, DELETE FROM catalog WHERE ID=? for each of Ids, COMMIT.
+TSqliteChangeFigures SqliteDeleteIds(const std::string& Path, const std::vector<int64_t>& Ids);
 // Removes Path and its -wal, -shm and -journal files.
 void SqliteRemove(const std::string& Path);
 

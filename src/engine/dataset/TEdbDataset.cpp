@@ -1,4 +1,5 @@
 #include "dataset/TEdbDataset.h"
+#include "dataset/TEdbDataset_internal.h"
 
 #include "platform/AnsiCase.h"
 #include "platform/Exception.h"
@@ -20,6 +21,8 @@ using storage::PutInt32;
 using storage::TEdbDataManager;
 using storage::TEdbIndex;
 using storage::TIndexHeader;
+using detail::nullFlag;
+using detail::setNullFlag;
 
 namespace {
 
@@ -31,16 +34,6 @@ constexpr double kMsPerDay = 86400000.0;
 // The table manager's open result for an encrypted table opened without a password (the managers
 // of this engine report a missing password as a wrong one).
 constexpr int32_t kNoPasswordResult = -2;
-
-bool nullFlag(const uint8_t* Record, int32_t DataSize, int32_t FieldNo) {
-  return (Record[DataSize + storage::kRecordIdSize + FieldNo / 8] >> (FieldNo % 8)) & 1;
-}
-
-void setNullFlag(uint8_t* Record, int32_t DataSize, int32_t FieldNo, bool Null) {
-  uint8_t& b = Record[DataSize + storage::kRecordIdSize + FieldNo / 8];
-  const auto bit = static_cast<uint8_t>(1u << (FieldNo % 8));
-  b = Null ? static_cast<uint8_t>(b | bit) : static_cast<uint8_t>(b & ~bit);
-}
 
 // A date value without a date: day number 0 (ftDate) or a date part of 0 (ftDateTime).
 bool emptyDate(TFieldType Type, const uint8_t* Value) {
@@ -193,6 +186,8 @@ void TEdbDataset::OpenTable() {
   FCursorGap = false;
   FInsertPending = false;
   FRefreshingCurrent = false;
+  FBlobStreams.clear();
+  if (FDataManager->HasBLOBFields()) FBlobStreams.resize(FDataManager->FieldHeaders().size());
 }
 
 void TEdbDataset::DisconnectTable() {
@@ -207,6 +202,9 @@ void TEdbDataset::DisconnectTable() {
   FFindParser.SetTable(nullptr);
   FFindList.clear();
   FView.reset();
+  FBlobStreams.clear();
+  FBulkBuffer.reset();
+  FBulkInsertActive = false;
   FCurrentPos = -1;
   FCurrentIDValid = false;
   FAtEnd = false;
@@ -586,6 +584,7 @@ int32_t TEdbDataset::GetViewRecord(int32_t Position) {
 }
 
 TRecordBuffer TEdbDataset::GetActiveRecordBuffer() {
+  if (FBulkInsertActive) return FBulkBuffer.get();
   switch (State()) {
     case dsBrowse: return IsEmpty() ? nullptr : ActiveBuffer();
     case dsEdit:
@@ -660,6 +659,9 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
     }
   }
 
+  // The streams hold the current record's values; a fetch during an edit fills another buffer.
+  if (State() != dsEdit && State() != dsInsert) FreeBlobStreams();
+
   TGetResult result = grOK;
   bool accepted = true;
   do {
@@ -721,8 +723,10 @@ void TEdbDataset::InternalGotoBookmark(const uint8_t* Bookmark) {
   RefreshViewIfStale();
   if (Bookmark == nullptr) throw Exception("Error in TEdbDataSet.InternalGoToBookmark - 0 pointer Bookmark");
   if (Bof() && Eof() && IsEmpty()) return;
+  const int32_t former = FCurrentPos;
   const int32_t position = PositionOfID(GetInt32(Bookmark));
   SetCursor(position);
+  if (FCurrentPos != former && State() != dsInsert) FreeBlobStreams();
 }
 
 TBookmarkFlag TEdbDataset::GetBookmarkFlag(TRecordBuffer Buffer) {
@@ -786,6 +790,7 @@ int32_t TEdbDataset::GetRecNo() {
   const int32_t position = PositionOfID(id);
   if (position < 0) return 0;
   SetCursor(position);
+  if (State() != dsEdit) FreeBlobStreams();
   return position + 1;
 }
 
@@ -880,6 +885,7 @@ void TEdbDataset::SetFieldData(TField& Field, const void* Buffer) {
       if (header.FieldType == ftString) size -= 1;
       else if (header.FieldType == ftWideString) size -= 2;
       // A NULL value keeps no bytes, so that records with equal values have equal images.
+      if (null && IsBlobFieldType(header.FieldType)) BlobFieldCleared(k);
       if (null)
         std::memset(slot, 0, static_cast<size_t>(header.Size));
       else if (size > 0)
@@ -887,29 +893,6 @@ void TEdbDataset::SetFieldData(TField& Field, const void* Buffer) {
     }
   }
   if (State() != dsCalcFields && State() != dsFilter && State() != dsNewValue) DataEvent(deFieldChange, &Field);
-}
-
-std::unique_ptr<TStream> TEdbDataset::CreateBlobStream(TField& Field, TBlobStreamMode Mode) {
-  if (Mode != bmRead) EditingNotOffered("CreateBlobStream");
-  auto stream = std::make_unique<TMemoryStream>();
-  TRecordBuffer record = GetActiveRecordBuffer();
-  if (record == nullptr || !FTableOpen || Field.Calculated()) return stream;
-  const int32_t k = TableFieldNo(Field);
-  const int32_t dataSize = FDataManager->DataSize();
-  if (k < 0 || k >= FDataManager->TableHeader().FieldCount ||
-      !IsBlobFieldType(FDataManager->FieldHeaders()[static_cast<size_t>(k)].FieldType) || nullFlag(record, dataSize, k))
-    return stream;
-  RefreshViewIfStale();
-  const int32_t id = GetInt32(record + dataSize);
-  // The cursor's record is the one the buffer nearly always holds: its number needs no search.
-  int32_t recNo = -1;
-  if (FCurrentIDValid && FCurrentID == id && FView && FCurrentPos >= 0 && FCurrentPos < FView->Count()) {
-    const int32_t atCursor = FView->At(FCurrentPos);
-    if (RecordIDOf(atCursor) == id) recNo = atCursor;
-  }
-  if (recNo < 0) recNo = PhysRecNoOfID(id);
-  if (recNo >= 0) FDataManager->ReadBLOBValue(*stream, k, recNo);
-  return stream;
 }
 
 // ---- Filters -------------------------------------------------------------------------------------------
@@ -1076,20 +1059,6 @@ bool TEdbDataset::FindRecord(bool Restart, bool GoForward) {
   SetFound(result);
   if (result) DoAfterScroll();
   return result;
-}
-
-// ---- Editing ------------------------------------------------------------------------------------------
-
-void TEdbDataset::EditingNotOffered(const char* Call) const {
-  throw Exception(std::string("TEdbDataset.") + Call + " - records cannot be changed through this dataset yet.");
-}
-
-void TEdbDataset::InternalPost() { EditingNotOffered("InternalPost"); }
-void TEdbDataset::InternalDelete() { EditingNotOffered("InternalDelete"); }
-void TEdbDataset::InternalAddRecord(TRecordBuffer Buffer, bool Append) {
-  (void)Buffer;
-  (void)Append;
-  EditingNotOffered("InternalAddRecord");
 }
 
 }  // namespace tesvar::dataset

@@ -31,8 +31,11 @@
 // is made current. OnFilterRecord is no part of the view: it is asked while fetching, so
 // RecordCount counts the records the expression accepts.
 //
-// Editing through this dataset is not offered yet: Post, Delete, AppendRecord and writing BLOB
-// values raise.
+// Editing (TEdbDatasetEdit.cpp). Post stores the active buffer through the table manager after
+// checking every unique index; Delete removes the cursor's record; the view follows each change
+// in place and the cursor stays on the posted record (also when its key moved it). BLOB values
+// are edited in memory streams, one per BLOB field of the current record (TEdbBlobStream.h),
+// which are written to the table at post and dropped at every move, fetch, cancel and post.
 //
 // Failures raise tesvar::Exception with the texts at the declarations. Single-threaded.
 
@@ -40,6 +43,7 @@
 #include "dataset/TEdbView.h"
 #include "dataset/TSearchParser.h"
 #include "dataset/TSearchOperation.h"
+#include "toolkit/TMemoryStream.h"
 #include "storage/TEdbDataManager.h"
 #include "storage/TEdbDatabase.h"
 #include "storage/TEdbDatabaseManager.h"
@@ -185,8 +189,30 @@ public:
   // Raises "Error in TEdbDataSet.SetFieldData - FieldNo > fieldCount." for a field beyond the
   // table's.
   void SetFieldData(TField& Field, const void* Buffer) override;
-  // Read mode: the BLOB value of the active record (empty for NULL). Other modes raise.
+  // A TEdbBlobStream over Field's value in the active record. A mode other than read on a
+  // read-only dataset raises "Error in TEdbDataset.CreateBlobStream - Dataset is read only!".
   std::unique_ptr<toolkit::TStream> CreateBlobStream(TField& Field, toolkit::TBlobStreamMode Mode) override;
+  // With an active record and a stream for Field: the field is NULL exactly when the stream is
+  // empty.
+  void CloseBlob(TField& Field) override;
+  // The dataset's stream for Field's value in the active record (owned by the dataset until the
+  // record's streams are dropped), positioned at 0; null without an active record or for a field
+  // that is no BLOB field. In dsEdit / dsInsert an existing stream is kept as it is, so writes
+  // and reads before the post see each other; write mode empties it. Raises "Error in
+  // TEdbDataSet.InternalCreateBLOBStream - table is not opened.".
+  toolkit::TMemoryStream* InternalCreateBLOBStream(TField& Field, toolkit::TBlobStreamMode Mode);
+  // For TEdbBlobStream: a stream of Field was written and is gone (field change notification,
+  // then CloseBlob).
+  void BlobStreamClosed(TField& Field, bool Modified);
+
+  // ---- Bulk insert (the SQL engine) ---------------------------------------------------------
+  // A fresh record (every field NULL) in a buffer of its own, which is the active buffer until
+  // EndBulkInsert posts it (state dsInsert meanwhile) or Cancel drops it.
+  void BeginBulkInsert();
+  // When a bulk insert runs: posts its record (as Post, without the required-field check), state
+  // dsBrowse, the buffer freed.
+  void EndBulkInsert();
+  bool BulkInsertActive() const { return FBulkInsertActive; }
 
   // ---- Filters -------------------------------------------------------------------------------
   // Stored. While the dataset is active and filtered, a change compiles the filter at once,
@@ -286,9 +312,20 @@ protected:
   void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;
   void GetBookmarkData(TRecordBuffer Buffer, uint8_t* Data) override;
   void SetBookmarkData(TRecordBuffer Buffer, const uint8_t* Data) override;
+  // Raises "Error in TEdbDataSet.InternalPost - table is read only.", "... - table is not
+  // open.", "... - invalid state.", "... - 0 pointer to buffer.", "... - record not found, ID =
+  // <id>." (the edited record was deleted elsewhere) and the key violation (CheckKeyViolation).
+  // Nothing is written when it raises before the table manager is called.
   void InternalPost() override;
+  // Raises "Error in TEdbDataSet.InternalDelete - table is read only.", "... - table is not
+  // open.", "... - no records in table.".
   void InternalDelete() override;
+  // Raises "Error in TEdbDataSet.InternalAddRecord - 0 pointer to Buffer.", "... - table is read
+  // only." and the key violation.
   void InternalAddRecord(TRecordBuffer Buffer, bool Append) override;
+  void InternalInsert() override;
+  void InternalEdit() override;
+  void InternalCancel() override;
   void InternalRefresh() override;
   void ClearCalcFields(TRecordBuffer Buffer) override;
   bool GetCanModify() override { return !FReadOnly; }
@@ -320,7 +357,6 @@ private:
   // The physical record number of the record with ID RecordID, or -1.
   int32_t PhysRecNoOfID(int32_t RecordID);
   static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
-  [[noreturn]] void EditingNotOffered(const char* Call) const;
   // Filters: the filter parser compiled for Filter and FilterOptions (when they changed since).
   void CompileFilter();
   // Filter, FilterOptions and Filtered := the values given, applied as SetFilter describes.
@@ -345,6 +381,29 @@ private:
   // The view of the distinct reduction over the current index: of the records Visible marks (all
   // when null), the first of each run of equal DistinctFields values.
   std::unique_ptr<TEdbView> MakeDistinctView(const TBitsArray* Visible);
+  // Editing (TEdbDatasetEdit.cpp).
+  // PositionOfID, answered from the cursor when it stands on that record.
+  int32_t CursorPositionOfID(int32_t RecordID);
+  // Raises the toolkit's database error "<Call> - key violation." CR LF "Table name = "<T>"."
+  // CR LF "Unique index name = "<I>"." when a unique index holds a record with Record's key
+  // other than the one of ID SelfID (0: Record is a new record, every holder collides).
+  void CheckKeyViolation(const uint8_t* Record, int32_t SelfID, const char* Call);
+  // Stores a new record (the active buffer of an insert or a ready record): its BLOB header
+  // group, its streams' values, the record; the cursor goes to it when the view shows it.
+  void PostNewRecord(uint8_t* Record, const char* Call);
+  void PostEditedRecord(uint8_t* Record);
+  // Writes the value of every field that has a stream to record RecNo and sets the field's null
+  // flag in Record from it.
+  void WriteBlobStreams(uint8_t* Record, int32_t RecNo);
+  void FreeBlobStreams();
+  // After this dataset stored record PhysRecNo (whose view position was FormerPos, -1 for a new
+  // record): the view current, the cursor on that record when the view shows it.
+  void CursorToChanged(int32_t PhysRecNo, int32_t FormerPos);
+  // Automatic flushing on again after a change, flushing when due. A failure there comes after
+  // the change was made: the dataset returns to dsBrowse showing it, then the error goes on.
+  void EndChange();
+  // The buffer's field k is a BLOB field whose value was cleared: its stream becomes empty.
+  void BlobFieldCleared(int32_t FieldNo);
 
   storage::TEdbDatabase* FDatabase = nullptr;
   storage::TEdbDatabaseManager* FDatabaseManager = nullptr;
@@ -406,6 +465,17 @@ private:
   int32_t FFindPos = -1;
   int32_t FFindID = 0;             // the record found last
   int32_t FFindChangeCount = 0;    // the table's ChangeCount when FFindList was made
+  // The BLOB streams of the current record: one entry per table field (tables with BLOB fields),
+  // the stream or none and the mode it was made with; FBlobRecordID names the record they hold
+  // values of.
+  struct TBlobEntry {
+    std::unique_ptr<toolkit::TMemoryStream> Stream;
+    toolkit::TBlobStreamMode Mode = toolkit::bmRead;
+  };
+  std::vector<TBlobEntry> FBlobStreams;
+  int32_t FBlobRecordID = 0;
+  TRecordBufferPtr FBulkBuffer;
+  bool FBulkInsertActive = false;
 };
 
 }  // namespace tesvar::dataset

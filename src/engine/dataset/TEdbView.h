@@ -27,6 +27,27 @@ public:
   virtual int32_t PositionOf(int32_t PhysRecNo) const = 0;
   // Every entry in view order into Dest (Count items).
   virtual void CopyTo(int32_t* Dest) const = 0;
+
+  // Whether the view shows every change of the table by itself (it reads the index).
+  virtual bool FollowsTable() const { return false; }
+  // Patches of a view that keeps its own array, after its dataset changed the table: entry
+  // PhysRecNo goes in at Position (0 .. Count), the entry at Position goes, the entry at Position
+  // becomes PhysRecNo. True when the view did it; false (the default) when the dataset must make
+  // the view again from its conditions.
+  virtual bool Insert(int32_t Position, int32_t PhysRecNo) {
+    (void)Position;
+    (void)PhysRecNo;
+    return false;
+  }
+  virtual bool Remove(int32_t Position) {
+    (void)Position;
+    return false;
+  }
+  virtual bool Replace(int32_t Position, int32_t PhysRecNo) {
+    (void)Position;
+    (void)PhysRecNo;
+    return false;
+  }
 };
 
 // Every record of the table in the order of index IndexNo of DataManager, which must outlive the
@@ -40,6 +61,7 @@ public:
   int32_t At(int32_t Position) const override { return FDataManager.Index(FIndexNo).At(Position); }
   int32_t PositionOf(int32_t PhysRecNo) const override { return FDataManager.Index(FIndexNo).FindRecord(PhysRecNo); }
   void CopyTo(int32_t* Dest) const override { FDataManager.Index(FIndexNo).CopyTo(Dest); }
+  bool FollowsTable() const override { return true; }
 
 private:
   storage::TEdbDataManager& FDataManager;
