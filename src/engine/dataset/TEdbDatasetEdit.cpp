@@ -230,8 +230,12 @@ void TEdbDataset::InternalDelete() {
   // The active record, else the one at the cursor.
   int32_t position = std::clamp(FCurrentPos, 0, count - 1);
   if (TRecordBuffer record = GetActiveRecordBuffer(); record != nullptr) {
-    const int32_t p = CursorPositionOfID(GetInt32(record + m.DataSize()));
-    if (p >= 0) position = p;
+    // A record shown here but deleted through another dataset is not there to delete: the
+    // record that took its place in the view must not go instead.
+    const int32_t id = GetInt32(record + m.DataSize());
+    position = CursorPositionOfID(id);
+    if (position < 0)
+      throw Exception("Error in TEdbDataSet.InternalDelete - record not found, ID = " + std::to_string(id) + ".");
   }
   const int32_t deleted = FView->At(position);
   const int32_t last = m.RecordCount() - 1;
@@ -247,7 +251,11 @@ void TEdbDataset::InternalDelete() {
     throw;
   }
   FreeBlobStreams();
-  if (!follows && !((lastPosition < 0 || FView->Replace(lastPosition, deleted)) && FView->Remove(position)))
+  // The deleted record's entry goes first, so that the view never shows one number twice; the
+  // last record's entry then takes the number it moved to.
+  if (!follows &&
+      !(FView->Remove(position) &&
+        (lastPosition < 0 || FView->Replace(lastPosition > position ? lastPosition - 1 : lastPosition, deleted))))
     RebuildView();
   FViewChangeCount = m.TableHeader().ChangeCount;
   SetCursor(ViewCount() == 0 ? -1 : std::min(position, ViewCount() - 1));

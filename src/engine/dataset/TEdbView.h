@@ -84,9 +84,20 @@ public:
   void CopyTo(int32_t* Dest) const override { FEntries.CopyTo(Dest); }
 
   // PhysRecNo (not shown yet) at Position (0 .. Count); later entries move up one place.
-  void Insert(int32_t Position, int32_t PhysRecNo) { FEntries.Insert(Position, PhysRecNo); }
+  bool Insert(int32_t Position, int32_t PhysRecNo) override {
+    FEntries.Insert(Position, PhysRecNo);
+    return true;
+  }
   // Drops the entry at Position (0 .. Count - 1); later entries move down one place.
-  void Remove(int32_t Position) { FEntries.Delete(Position); }
+  bool Remove(int32_t Position) override {
+    FEntries.Delete(Position);
+    return true;
+  }
+  // The entry at Position (0 .. Count - 1) := PhysRecNo, which the view does not show.
+  bool Replace(int32_t Position, int32_t PhysRecNo) override {
+    FEntries.Set(Position, PhysRecNo);
+    return true;
+  }
 
 private:
   storage::TedIndexEntries FEntries;
