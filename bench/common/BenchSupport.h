@@ -67,7 +67,7 @@ inline std::string SizeTag(int64_t N) {
 // command line prints Usage and exits.
 struct TCatalogBenchArgs {
   uint64_t Seed = 42;
-  uint8_t Compression = 2;  // the catalogue's default level
+  uint8_t Compression = 0;  // the table component's default, with which the catalogue creates CDCatalog
   std::string Folder = ".";
   std::vector<int64_t> Sizes;
 };

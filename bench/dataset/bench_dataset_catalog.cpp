@@ -45,19 +45,12 @@ using namespace tesvar::storage;
 using Clock = std::chrono::steady_clock;
 using R = TCatalogRowSet;
 
-double since(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
-
 // Processor time of the process (user and system), steadier than wall time on a shared machine.
 double cpuNow() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 [[noreturn]] void fail(const std::string& What) {
   std::fprintf(stderr, "bench_dataset_catalog: %s\n", What.c_str());
   std::exit(1);
-}
-
-void print(const std::string& Name, double Value, const char* Unit) {
-  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
-  std::fflush(stdout);
 }
 
 int64_t decimalDigits(int64_t V) {
@@ -146,20 +139,20 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
   data.SetIndexName("IndexTree");
   const auto opening = Clock::now();
   data.Open();
-  print("table_open_" + Tag, since(opening), "s");
+  PrintFigure("table_open_" + Tag, SecondsSince(opening), "s");
   toolkit::TField& id = data.FieldByName("ID");
 
   TWalk walk;
   const auto walking = Clock::now();
   const double walkingCpu = cpuNow();
   for (data.First(); !data.Eof(); data.Next()) readRecord(data, id, walk);
-  walk.Seconds = since(walking);
+  walk.Seconds = SecondsSince(walking);
   walk.Cpu = cpuNow() - walkingCpu;
-  print("table_walk_tree_" + Tag, walk.Seconds, "s");
-  print("table_walk_tree_cpu_" + Tag, walk.Cpu, "s");
-  print("table_walk_rows_" + Tag, static_cast<double>(walk.Rows), "check");
-  print("table_walk_idsum_" + Tag, static_cast<double>(walk.IdSum), "check");
-  print("table_walk_bytes_ok_" + Tag, walk.Bytes == rowBytes(Rows), "check");
+  PrintFigure("table_walk_tree_" + Tag, walk.Seconds, "s");
+  PrintFigure("table_walk_tree_cpu_" + Tag, walk.Cpu, "s");
+  PrintFigure("table_walk_rows_" + Tag, static_cast<double>(walk.Rows), "check");
+  PrintFigure("table_walk_idsum_" + Tag, static_cast<double>(walk.IdSum), "check");
+  PrintFigure("table_walk_bytes_ok_" + Tag, walk.Bytes == rowBytes(Rows), "check");
 
   TWalk look;
   const auto looking = Clock::now();
@@ -168,12 +161,12 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
     data.GotoBookmark(bookmarkOf(static_cast<int32_t>(i)));
     readRecord(data, id, look);
   }
-  look.Seconds = since(looking);
+  look.Seconds = SecondsSince(looking);
   look.Cpu = cpuNow() - lookingCpu;
-  print("table_lookups_" + Tag, look.Seconds, "s");
-  print("table_lookups_cpu_" + Tag, look.Cpu, "s");
-  print("table_lookup_idsum_" + Tag, static_cast<double>(look.IdSum), "check");
-  print("table_lookup_bytes_ok_" + Tag, look.Bytes == lookupBytes(Rows, Ids), "check");
+  PrintFigure("table_lookups_" + Tag, look.Seconds, "s");
+  PrintFigure("table_lookups_cpu_" + Tag, look.Cpu, "s");
+  PrintFigure("table_lookup_idsum_" + Tag, static_cast<double>(look.IdSum), "check");
+  PrintFigure("table_lookup_bytes_ok_" + Tag, look.Bytes == lookupBytes(Rows, Ids), "check");
 
   // Another dataset changes one record; the first one's view follows.
   dataset::TEdbDataset other;
@@ -189,8 +182,8 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
   const auto rebuilding = Clock::now();
   data.RefreshViewIfStale();
   data.First();
-  const double rebuild = since(rebuilding);
-  print("table_view_rebuild_after_change_" + Tag, rebuild * 1000, "ms");
+  const double rebuild = SecondsSince(rebuilding);
+  PrintFigure("table_view_rebuild_after_change_" + Tag, rebuild * 1000, "ms");
   if (data.RecordCount() != Rows.Count()) fail("record count after the change");
   other.Close();
   data.Close();
@@ -200,25 +193,12 @@ TEngineTimes engineSide(const std::string& Path, const TCatalogRowSet& Rows, con
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t seed = 42;
-  uint8_t compression = 0;  // as the catalogue creates CDCatalog
-  std::string folder = ".";
-  std::vector<int64_t> sizes;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-s" && i + 1 < argc) {
-      seed = std::strtoull(argv[++i], nullptr, 10);
-    } else if (arg == "-c" && i + 1 < argc) {
-      compression = static_cast<uint8_t>(std::clamp(std::atoi(argv[++i]), 0, 3));
-    } else if (arg == "-d" && i + 1 < argc) {
-      folder = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-') {
-      sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
-    } else {
-      fail("usage: bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]");
-    }
-  }
-  if (sizes.empty()) sizes = {100000, 1000000};
+  const TCatalogBenchArgs args = ParseCatalogBenchArgs(argc, argv, {100000, 1000000},
+                                                      "bench_dataset_catalog [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]");
+  const uint64_t seed = args.Seed;
+  const uint8_t compression = args.Compression;
+  const std::string& folder = args.Folder;
+  const std::vector<int64_t>& sizes = args.Sizes;
   platform::ScopedEngineCollation collation("ru_RU");
   for (const int64_t n : sizes) {
     const std::string tag = n % 1000000 == 0 ? std::to_string(n / 1000000) + "m"
@@ -227,7 +207,7 @@ int main(int argc, char** argv) {
     const std::vector<int64_t> ids = CatalogLookupIds(n, seed);
     int64_t expectedIdSum = 0;
     for (const int64_t i : ids) expectedIdSum += i;
-    print("lookup_idsum_expected_" + tag, static_cast<double>(expectedIdSum), "check");
+    PrintFigure("lookup_idsum_expected_" + tag, static_cast<double>(expectedIdSum), "check");
 
     const std::string sqlitePath = platform::JoinPath(folder, "bench_dataset_catalog.sqlite");
     double sqliteWalk = 0;
@@ -243,19 +223,19 @@ int main(int argc, char** argv) {
       const TSqliteReadFigures walk = SqliteReadTree(sqlitePath);
       sqliteWalkCpu = cpuNow() - cpu;
       sqliteWalk = walk.Seconds;
-      print("sqlite_order_by_tree_" + tag, walk.Seconds, "s");
-      print("sqlite_order_by_tree_cpu_" + tag, sqliteWalkCpu, "s");
-      print("sqlite_order_by_rows_" + tag, static_cast<double>(walk.Rows), "check");
-      print("sqlite_order_by_idsum_" + tag, static_cast<double>(walk.IdSum), "check");
-      print("sqlite_order_by_bytes_ok_" + tag, walk.Bytes == rowBytes(rows), "check");
+      PrintFigure("sqlite_order_by_tree_" + tag, walk.Seconds, "s");
+      PrintFigure("sqlite_order_by_tree_cpu_" + tag, sqliteWalkCpu, "s");
+      PrintFigure("sqlite_order_by_rows_" + tag, static_cast<double>(walk.Rows), "check");
+      PrintFigure("sqlite_order_by_idsum_" + tag, static_cast<double>(walk.IdSum), "check");
+      PrintFigure("sqlite_order_by_bytes_ok_" + tag, walk.Bytes == rowBytes(rows), "check");
       cpu = cpuNow();
       const TSqliteReadFigures look = SqliteLookups(sqlitePath, ids);
       sqliteLookupsCpu = cpuNow() - cpu;
       sqliteLookups = look.Seconds;
-      print("c_lookups_" + tag, look.Seconds, "s");
-      print("c_lookups_cpu_" + tag, sqliteLookupsCpu, "s");
-      print("c_lookup_idsum_" + tag, static_cast<double>(look.IdSum), "check");
-      print("c_lookup_bytes_ok_" + tag, look.Bytes == lookupBytes(rows, ids), "check");
+      PrintFigure("c_lookups_" + tag, look.Seconds, "s");
+      PrintFigure("c_lookups_cpu_" + tag, sqliteLookupsCpu, "s");
+      PrintFigure("c_lookup_idsum_" + tag, static_cast<double>(look.IdSum), "check");
+      PrintFigure("c_lookup_bytes_ok_" + tag, look.Bytes == lookupBytes(rows, ids), "check");
       SqliteRemove(sqlitePath);
     }
 
@@ -266,7 +246,7 @@ int main(int argc, char** argv) {
       ScopedStorageEngine engine;
       const auto building = Clock::now();
       buildTable(path, rows, compression);
-      print("table_build_" + tag, since(building), "s");
+      PrintFigure("table_build_" + tag, SecondsSince(building), "s");
     }
     TEngineTimes table;
     {
@@ -276,10 +256,10 @@ int main(int argc, char** argv) {
       table = engineSide(path, rows, ids, tag);
     }
     std::filesystem::remove(path);
-    print("ratio_walk_vs_sqlite_order_by_" + tag, table.Walk / sqliteWalk, "x");
-    print("ratio_lookups_vs_sqlite_c_lookups_" + tag, table.Lookups / sqliteLookups, "x");
-    print("ratio_walk_vs_sqlite_order_by_cpu_" + tag, table.WalkCpu / sqliteWalkCpu, "x");
-    print("ratio_lookups_vs_sqlite_c_lookups_cpu_" + tag, table.LookupsCpu / sqliteLookupsCpu, "x");
+    PrintFigure("ratio_walk_vs_sqlite_order_by_" + tag, table.Walk / sqliteWalk, "x");
+    PrintFigure("ratio_lookups_vs_sqlite_c_lookups_" + tag, table.Lookups / sqliteLookups, "x");
+    PrintFigure("ratio_walk_vs_sqlite_order_by_cpu_" + tag, table.WalkCpu / sqliteWalkCpu, "x");
+    PrintFigure("ratio_lookups_vs_sqlite_c_lookups_cpu_" + tag, table.LookupsCpu / sqliteLookupsCpu, "x");
   }
   return 0;
 }

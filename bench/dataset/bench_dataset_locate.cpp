@@ -54,11 +54,6 @@ constexpr int64_t kTitles = 10000;
   std::exit(1);
 }
 
-void print(const std::string& Name, double Value, const char* Unit) {
-  std::printf("%s\t%.6g\t%s\n", Name.c_str(), Value, Unit);
-  std::fflush(stdout);
-}
-
 // What a phase found: records, and the sum of their IDs.
 struct TFound {
   int64_t Count = 0;
@@ -97,11 +92,11 @@ struct TFigures {
 
 void printFigures(const char* Side, const TFigures& F, const std::string& Tag) {
   const std::string side = Side;
-  print(side + "_locate_titles_" + Tag, F.Locate, "s");
-  print(side + "_locate_found_" + Tag, static_cast<double>(F.Located.Count), "rows");
-  print(side + "_locate_idsum_" + Tag, static_cast<double>(F.Located.IdSum), "check");
-  print(side + "_distinct_years_" + Tag, F.Distinct, "s");
-  print(side + "_distinct_years_count_" + Tag, static_cast<double>(F.Years.Count), "rows");
+  PrintFigure(side + "_locate_titles_" + Tag, F.Locate, "s");
+  PrintFigure(side + "_locate_found_" + Tag, static_cast<double>(F.Located.Count), "rows");
+  PrintFigure(side + "_locate_idsum_" + Tag, static_cast<double>(F.Located.IdSum), "check");
+  PrintFigure(side + "_distinct_years_" + Tag, F.Distinct, "s");
+  PrintFigure(side + "_distinct_years_count_" + Tag, static_cast<double>(F.Years.Count), "rows");
 }
 
 TFigures sqliteSide(int64_t N, uint64_t Seed, const std::string& Folder, const std::string& Tag) {
@@ -210,29 +205,19 @@ TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const st
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t seed = 42;
-  std::string folder = ".";
-  std::vector<int64_t> sizes;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-s" && i + 1 < argc)
-      seed = std::strtoull(argv[++i], nullptr, 10);
-    else if (arg == "-d" && i + 1 < argc)
-      folder = argv[++i];
-    else if (!arg.empty() && arg[0] != '-')
-      sizes.push_back(std::strtoll(arg.c_str(), nullptr, 10));
-    else
-      fail("usage: bench_dataset_locate [-s SEED] [-d FOLDER] [N ...]");
-  }
-  if (sizes.empty()) sizes = {100000, 1000000};
+  const TCatalogBenchArgs args =
+      ParseCatalogBenchArgs(argc, argv, {100000, 1000000}, "bench_dataset_locate [-s SEED] [-d FOLDER] [N ...]");
+  const uint64_t seed = args.Seed;
+  const std::string& folder = args.Folder;
+  const std::vector<int64_t>& sizes = args.Sizes;
   platform::ScopedEngineCollation collation("ru_RU");
   for (int64_t n : sizes) {
     const std::string tag = std::to_string(n);
     const TFigures sqlite = sqliteSide(n, seed, folder, tag);
     const TFigures table = tableSide(n, seed, folder, tag);
-    print("ratio_locate_titles_" + tag, table.Locate / sqlite.Locate, "x");
-    print("ratio_distinct_years_" + tag, table.Distinct / sqlite.Distinct, "x");
-    print("counts_equal_" + tag, sqlite.Located == table.Located && sqlite.Years == table.Years, "check");
+    PrintFigure("ratio_locate_titles_" + tag, table.Locate / sqlite.Locate, "x");
+    PrintFigure("ratio_distinct_years_" + tag, table.Distinct / sqlite.Distinct, "x");
+    PrintFigure("counts_equal_" + tag, sqlite.Located == table.Located && sqlite.Years == table.Years, "check");
   }
   return 0;
 }

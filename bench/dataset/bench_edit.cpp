@@ -7,7 +7,7 @@
 // indexes: the rows inserted in one transaction, the f_update statement and the g_delete
 // transaction.
 //
-// Usage: bench_edit [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]   (default: -s 42 -c 2 -d . 100000)
+// Usage: bench_edit [-s SEED] [-c LEVEL] [-d FOLDER] [N ...]   (default: -s 42 -c 0 -d . 100000)
 //   -c  BLOB compression level of the table (0..3)
 // Output: name<TAB>value<TAB>unit lines. Check values from both sides: rows inserted, rows
 // updated (the workload's f_update_rows), rows deleted and their ID sum (g_delete_rows,
