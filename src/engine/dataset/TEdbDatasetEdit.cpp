@@ -189,11 +189,36 @@ void TEdbDataset::CursorToChanged(int32_t PhysRecNo, int32_t FormerPos) {
     SetCursorTo(FView->PositionOf(PhysRecNo), FDataManager->GetRecord(PhysRecNo));
     return;
   }
-  // A view that keeps its own array: this dataset cannot test one record against the view's
-  // conditions, so the view is made again (the cursor follows the record that was current);
-  // the cursor goes to the changed record when the view shows it, and an edited record that
-  // left the view leaves the cursor at the place it had.
-  RebuildView();
+  if (TEdbFilteredView* view = FilteredView(); view != nullptr) {
+    // The view was current before this change (the post refreshed it), and a post keeps every
+    // other record's number: only the changed record's entry can move. It leaves the view, then
+    // comes back at its place in index order when the filter accepts it now.
+    FDataManager->BuildIndex(FCurrentIndexNo);
+    const storage::TEdbIndex& index = FDataManager->Index(FCurrentIndexNo);
+    const int32_t former = view->PositionOf(PhysRecNo);
+    if (former >= 0) view->Remove(former);
+    if (IsRecordVisible(FDataManager->GetRecord(PhysRecNo), false)) {
+      const int32_t indexPos = index.FindRecord(PhysRecNo);
+      int32_t low = 0;
+      int32_t high = view->Count();
+      while (low < high) {
+        const int32_t mid = low + (high - low) / 2;
+        if (index.FindRecord(view->At(mid)) < indexPos)
+          low = mid + 1;
+        else
+          high = mid;
+      }
+      view->Insert(low, PhysRecNo);
+    }
+    FViewChangeCount = FDataManager->TableHeader().ChangeCount;
+  } else {
+    // Another view that keeps its own array (distinct values): this dataset cannot test one
+    // record against its conditions, so the view is made again (the cursor follows the record
+    // that was current).
+    RebuildView();
+  }
+  // The cursor goes to the changed record when the view shows it; an edited record that left
+  // the view leaves the cursor at the place it had.
   const int32_t position = FView != nullptr ? FView->PositionOf(PhysRecNo) : -1;
   if (position >= 0)
     SetCursorTo(position, FDataManager->GetRecord(PhysRecNo));
