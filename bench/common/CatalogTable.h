@@ -5,10 +5,14 @@
 
 #include "CatalogWorkload.h"
 #include "storage/TEdbDataManager.h"
+#include "storage/TEdbDatabase.h"
+#include "storage/TEdbDatabaseManager.h"
 #include "toolkit/TFieldDefs.h"
 #include "toolkit/TMemoryStream.h"
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +29,21 @@ inline toolkit::TFieldDefs CatalogTableFields() {
 inline toolkit::TIndexDefs CatalogTableIndexes() {
   const std::string fields = "Category;DiskYear;Group;DiskNum;DiskName";
   return {{"IndexTree", fields, fields, "", toolkit::ixDescending}};
+}
+
+// A new single-file database at Path (a file already there is removed) holding the empty
+// catalogue table, made for Creator (its BLOB compression and block size), which must outlive
+// the table's use; the table's manager, not yet connected. The storage engine must be running.
+inline storage::TEdbDataManager& CreateCatalogTable(const std::string& Path, toolkit::IEdbDataset& Creator) {
+  std::filesystem::remove(Path);
+  {
+    storage::TEdbDatabase database;
+    database.CreateDatabase(Path);
+  }
+  storage::TEdbDatabaseManager& manager = storage::edGetDatabaseManager(Path, &Creator);
+  storage::edGetDataManager("CDCatalog", &manager)
+      .CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &Creator);
+  return storage::edGetDataManager("CDCatalog", &manager);
 }
 
 // Inserts every row of Rows (Windows-1251) into Table, a table of CatalogTableFields; memo texts

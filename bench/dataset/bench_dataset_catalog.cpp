@@ -88,15 +88,8 @@ int64_t lookupBytes(const TCatalogRowSet& Rows, const std::vector<int64_t>& Ids)
 // Creates the catalogue table in a new single-file database at Path with BLOB compression
 // Compression and inserts Rows (Windows-1251, memos kept). The engine must be running.
 void buildTable(const std::string& Path, const TCatalogRowSet& Rows, uint8_t Compression) {
-  std::filesystem::remove(Path);
-  {
-    TEdbDatabase creator;
-    creator.CreateDatabase(Path);
-  }
   TBenchDataset dataset(Path, Compression);
-  TEdbDatabaseManager& database = edGetDatabaseManager(Path, &dataset);
-  edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
-  TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
+  TEdbDataManager& table = CreateCatalogTable(Path, dataset);
   if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the new table");
   InsertCatalogRows(table, Rows);
   table.DisconnectDataset(dataset);

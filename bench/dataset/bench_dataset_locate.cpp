@@ -153,18 +153,11 @@ TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const st
   TCatalogRowSet rows(false, false);
   (void)GenerateCatalogRows(N, Seed, rows);
   const std::string path = platform::JoinPath(Folder, "bench_dataset_locate.edb");
-  std::filesystem::remove(path);
   TFigures f;
   {
     ScopedStorageEngine engine;
-    {
-      TEdbDatabase creator;
-      creator.CreateDatabase(path);
-    }
     TBenchDataset loader(path);
-    TEdbDatabaseManager& database = edGetDatabaseManager(path, &loader);
-    edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &loader);
-    TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
+    TEdbDataManager& table = CreateCatalogTable(path, loader);
     if (table.ConnectDataset(loader) != otrOk) fail("cannot open the table");
     InsertCatalogRows(table, rows);
 

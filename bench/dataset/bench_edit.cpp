@@ -55,14 +55,8 @@ struct TPhases {
 };
 
 void createTable(const std::string& Path, uint8_t Compression) {
-  std::filesystem::remove(Path);
-  {
-    TEdbDatabase creator;
-    creator.CreateDatabase(Path);
-  }
   TBenchDataset dataset(Path, Compression);
-  TEdbDatabaseManager& database = edGetDatabaseManager(Path, &dataset);
-  edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
+  (void)CreateCatalogTable(Path, dataset);
 }
 
 TPhases engineSide(const std::string& Path, const TCatalogRowSet& Rows, const std::vector<int64_t>& DeleteIds,

@@ -125,18 +125,11 @@ TFigures tableSide(int64_t N, uint64_t Seed, const std::string& Folder, const st
   TCatalogRowSet rows(false, false);
   (void)GenerateCatalogRows(N, Seed, rows);
   const std::string path = platform::JoinPath(Folder, "bench_filter.edb");
-  std::filesystem::remove(path);
   platform::ScopedEngineCollation collation("ru_RU");
   TFigures f;
   ScopedStorageEngine engine;
-  {
-    TEdbDatabase creator;
-    creator.CreateDatabase(path);
-  }
   TBenchDataset dataset(path, 2);
-  TEdbDatabaseManager& database = edGetDatabaseManager(path, &dataset);
-  edGetDataManager("CDCatalog", &database).CreateTable(CatalogTableFields(), CatalogTableIndexes(), 1000, true, &dataset);
-  TEdbDataManager& table = edGetDataManager("CDCatalog", &database);
+  TEdbDataManager& table = CreateCatalogTable(path, dataset);
   if (table.ConnectDataset(dataset) != otrOk) fail("cannot open the table");
   InsertCatalogRows(table, rows);
   dataset::TSearchParser parser(&table);

@@ -341,12 +341,8 @@ TMemoryStream* TEdbDataset::InternalCreateBLOBStream(TField& Field, TBlobStreamM
   } else if (fresh && State() != dsInsert && !FBulkInsertActive && !nullFlag(record, dataSize, k)) {
     RefreshViewIfStale();
     // The cursor's record is the one the buffer nearly always holds: its number needs no search.
-    int32_t recNo = -1;
-    if (FCurrentIDValid && FCurrentID == id && FView && FCurrentPos >= 0 && FCurrentPos < FView->Count()) {
-      const int32_t atCursor = FView->At(FCurrentPos);
-      if (RecordIDOf(atCursor) == id) recNo = atCursor;
-    }
-    if (recNo < 0) recNo = PhysRecNoOfID(id);
+    const int32_t position = FView != nullptr ? CursorPositionOfID(id) : -1;
+    const int32_t recNo = position >= 0 ? FView->At(position) : PhysRecNoOfID(id);
     if (recNo >= 0) FDataManager->ReadBLOBValue(*entry.Stream, k, recNo);
   }
   entry.Mode = Mode;
