@@ -11,6 +11,7 @@
 #include "toolkit/Errors.h"
 
 #include <algorithm>
+#include <map>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -447,6 +448,39 @@ TEST_P(DatasetDistinct, ViewOrderIsTheCurrentIndexAndKeysAreCompared) {
   ds.Last();
   EXPECT_EQ(ds.FieldByName("Name").AsString(), "zulu");
   EXPECT_EQ(env.M().IndexCount(), indexes);  // ByName serves
+}
+
+TEST_P(DatasetDistinct, AFilteredRunShowsItsFirstVisibleRecord) {
+  TEdbDataset& ds = env.NewDataset();
+  ds.Open();
+  ds.SetDistinctFields("Num");
+  std::vector<int32_t> firsts;
+  std::string filter;  // hides the first record of every run
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    firsts.push_back(currentId(ds));
+    filter += std::string(filter.empty() ? "" : " and ") + "not ((Name = '" + ds.FieldByName("Name").AsString() +
+              "') and (Num = " + std::to_string(ds.FieldByName("Num").AsInteger()) + "))";
+  }
+  ds.SetDistinctFields("");
+  ds.SetFilter(filter);
+  TFilterOptions options;
+  options.Include(foNoPartialCompare);
+  ds.SetFilterOptions(options);
+  ds.SetFiltered(true);
+  std::map<int32_t, int32_t> visibleNums;  // Num -> visible records holding it
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    EXPECT_EQ(std::count(firsts.begin(), firsts.end(), currentId(ds)), 0);
+    ++visibleNums[ds.FieldByName("Num").AsInteger()];
+  }
+  ASSERT_EQ(visibleNums.size(), 1u);  // only Num 20 has more than one record
+  // Each Num still held by a visible record shows once, as a visible record.
+  ds.SetDistinctFields("Num");
+  std::map<int32_t, int32_t> shown;
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    EXPECT_EQ(std::count(firsts.begin(), firsts.end(), currentId(ds)), 0);
+    ++shown[ds.FieldByName("Num").AsInteger()];
+  }
+  EXPECT_EQ(shown, (std::map<int32_t, int32_t>{{20, 1}}));
 }
 
 TEST(DatasetTemporaryIndex, NeedsAnOpenTable) {

@@ -444,6 +444,18 @@ TEST_P(EdbTableCommands, DumpFiltersAndOrdersThroughADataset) {
     Args.insert(Args.end(), Options.begin(), Options.end());
     EXPECT_EQ(Ok(Args), Header + Rows) << Options[1];
   }
+  // --distinct: one line per distinct value, just those columns.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> Distinct = {
+      {{"--distinct", "Year", "--index", "ByYear"}, "Year\n2000\n1990\n\\N\n"},
+      {{"--distinct", "Year", "--index", "ByYear", "--filter", "Name <> 'beta'"}, "Year\n2000\n1990\n\\N\n"},
+      {{"--distinct", "Year", "--filter", "Year <> 2000"}, "Year\n1990\n\\N\n"},
+      {{"--distinct", "Year;Name", "--filter", "Year = 2000"}, "Year\tName\n2000\tbeta\n2000\tcharlie\n"},
+  };
+  for (const auto& [Options, Output] : Distinct) {
+    std::vector<std::string> Args = {"table", "dump", Db, "T"};
+    Args.insert(Args.end(), Options.begin(), Options.end());
+    EXPECT_EQ(Ok(Args), Output) << Options[1];
+  }
   // A filter that keeps every row: the same output as the dump without one.
   EXPECT_EQ(Ok({"table", "dump", Db, "T", "--filter", "(Year >= 0) or (Year is null)", "--index", "ByYear"}),
             Ok({"table", "dump", Db, "T", "--index", "ByYear"}));
@@ -455,6 +467,7 @@ TEST_P(EdbTableCommands, DumpFiltersAndOrdersThroughADataset) {
       {{"--index-fields", "Memo"}, "'T': no index on the fields 'Memo'"},
       {{"--index", "ByYear", "--index-fields", "Name"}, "--index or --index-fields, not both"},
       {{"--case-insensitive"}, "--case-insensitive applies to --filter"},
+      {{"--distinct", "Nope"}, "field \"Nope\" not found"},
   };
   for (const auto& [Options, Message] : Faults) {
     std::vector<std::string> Args = {"table", "dump", Db, "T"};

@@ -510,23 +510,30 @@ void AppendDumpHeader(const TFieldTextWriter& Text, const TEdbDataManager& Table
   Out += '\n';
 }
 
+// Field FieldNo of record RecNo in the dump's text form. Record is the record's bytes, fetched
+// again when a BLOB read may have used the pool. Blob is scratch space for BLOB values.
+void AppendDumpValue(const TFieldTextWriter& Text, TEdbDataManager& Table, int32_t RecNo, int32_t FieldNo,
+                     const uint8_t*& Record, toolkit::TMemoryStream& Blob, std::string& Out) {
+  const TFieldHeader& Field = Table.FieldHeaders()[static_cast<size_t>(FieldNo)];
+  if (IsNull(Table, Record, FieldNo)) {
+    AppendTsvNull(Out);
+  } else if (toolkit::IsBlobFieldType(Field.FieldType)) {
+    Text.BlobText(Field, ReadBlobValue(Table, FieldNo, RecNo, Blob), Out);
+    Record = Table.GetRecord(RecNo);
+  } else {
+    Text.FieldText(Field, Record + Table.FieldOffset(FieldNo), Out);
+  }
+}
+
 // One dump line: record RecNo's values, then its record ID. Blob is scratch space for BLOB
 // values, reused from row to row.
 void AppendDumpRow(const TFieldTextWriter& Text, TEdbDataManager& Table, int32_t RecNo, toolkit::TMemoryStream& Blob,
                    std::string& Out) {
-  const std::vector<TFieldHeader>& Fields = Table.FieldHeaders();
   const uint8_t* Record = Table.GetRecord(RecNo);
   const int32_t ID = GetInt32(Record + Table.DataSize());
-  for (size_t F = 0; F < Fields.size(); ++F) {
-    const int32_t FieldNo = static_cast<int32_t>(F);
-    if (IsNull(Table, Record, FieldNo)) {
-      AppendTsvNull(Out);
-    } else if (toolkit::IsBlobFieldType(Fields[F].FieldType)) {
-      Text.BlobText(Fields[F], ReadBlobValue(Table, FieldNo, RecNo, Blob), Out);
-      Record = Table.GetRecord(RecNo);  // the BLOB read may have used the pool
-    } else {
-      Text.FieldText(Fields[F], Record + Table.FieldOffset(FieldNo), Out);
-    }
+  const int32_t Count = static_cast<int32_t>(Table.FieldHeaders().size());
+  for (int32_t FieldNo = 0; FieldNo < Count; ++FieldNo) {
+    AppendDumpValue(Text, Table, RecNo, FieldNo, Record, Blob, Out);
     Out += '\t';
   }
   AppendNumber32(ID, Out);
@@ -558,6 +565,7 @@ int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
     Dataset.SetFilter(ArgumentToAnsi(*Run.Table.Filter, "--filter"));
     Dataset.SetFiltered(true);
   }
+  if (Run.Table.Distinct) Dataset.SetDistinctFields(ArgumentToAnsi(*Run.Table.Distinct, "--distinct"));
   toolkit::TFilterOptions Options;
   if (Run.Table.CaseInsensitive) Options.Include(toolkit::foCaseInsensitive);
   Dataset.SetFilterOptions(Options);
@@ -580,12 +588,35 @@ int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
   TDumpWriter Writer(Run.Context.Out);
   std::string& Out = Writer.Buffer();
   const TFieldTextWriter Text;
-  AppendDumpHeader(Text, Table, Out);
   toolkit::TMemoryStream Blob;
   const int32_t Count = Dataset.ViewCount();
-  for (int32_t Position = 0; Position < Count; ++Position) {
-    AppendDumpRow(Text, Table, Dataset.GetViewRecord(Position), Blob, Out);
-    Writer.FlushIfFull();
+  if (Run.Table.Distinct) {
+    // Just the distinct fields, in the order named.
+    std::vector<int32_t> Columns;
+    for (const std::string& Field : toolkit::SplitFieldNames(Dataset.DistinctFields())) {
+      const int32_t FieldNo = Table.InternalGetFieldNo(Field);
+      if (FieldNo < 0) throw ToolError(Quoted(Name) + ": --distinct takes stored fields, not the record ID");
+      Text.AnsiText(Table.FieldHeaders()[static_cast<size_t>(FieldNo)].Name, Out);
+      Columns.push_back(FieldNo);
+      Out += '\t';
+    }
+    Out.back() = '\n';
+    for (int32_t Position = 0; Position < Count; ++Position) {
+      const int32_t RecNo = Dataset.GetViewRecord(Position);
+      const uint8_t* Record = Table.GetRecord(RecNo);
+      for (const int32_t FieldNo : Columns) {
+        AppendDumpValue(Text, Table, RecNo, FieldNo, Record, Blob, Out);
+        Out += '\t';
+      }
+      Out.back() = '\n';
+      Writer.FlushIfFull();
+    }
+  } else {
+    AppendDumpHeader(Text, Table, Out);
+    for (int32_t Position = 0; Position < Count; ++Position) {
+      AppendDumpRow(Text, Table, Dataset.GetViewRecord(Position), Blob, Out);
+      Writer.FlushIfFull();
+    }
   }
   Writer.Flush();
   Dataset.Close();
@@ -597,7 +628,7 @@ int TableDump(TCommandRun& Run) {
   if (Run.Table.Indexes.size() > 1) throw ToolError("table dump: one --index at most");
   if (!Run.Table.Indexes.empty() && Run.Table.IndexFields) throw ToolError("table dump: --index or --index-fields, not both");
   if (Run.Table.CaseInsensitive && !Run.Table.Filter) throw ToolError("table dump: --case-insensitive applies to --filter");
-  if (Run.Table.Filter || Run.Table.IndexFields) return TableDumpThroughDataset(Run, Name);
+  if (Run.Table.Filter || Run.Table.IndexFields || Run.Table.Distinct) return TableDumpThroughDataset(Run, Name);
   TToolDatabase Database(Run, Access::Read);
   TOpenTable Table(Database, Name);
   int32_t IndexNo = 0;
@@ -807,7 +838,7 @@ const TTableCommand kTableCommands[] = {
      
      "create a table", TableCreate},
     {"load", "DB TABLE FILE.tsv", 3, toTablePassword, "append the rows of a tab-separated file", TableLoad},
-    {"dump", "DB TABLE", 2, toIndex | toIndexFields | toFilter | toCaseInsensitive | toTablePassword,
+    {"dump", "DB TABLE", 2, toIndex | toIndexFields | toFilter | toCaseInsensitive | toDistinct | toTablePassword,
      "print the rows as tab-separated text", TableDump},
     {"locate", "DB TABLE FIELD=VALUE[;FIELD=VALUE...]", 3, toPartial | toCaseInsensitive | toTablePassword,
      "print the first row with these values", TableLocate},

@@ -100,7 +100,7 @@ const TCommandInfo kCommands[] = {
      "  table load DB TABLE FILE.tsv\n"
      "                       append the rows of a tab-separated file\n"
      "  table dump DB TABLE [--index NAME | --index-fields F1;F2] [--filter EXPR]\n"
-     "               [--case-insensitive]\n"
+     "               [--case-insensitive] [--distinct F1;F2]\n"
      "                       print the rows as tab-separated text, in the order of index NAME\n"
      "                       or of the first index on those fields (default: the record-ID\n"
      "                       index); the record-ID column comes last\n"
@@ -146,6 +146,9 @@ const TCommandInfo kCommands[] = {
      "                       and, or, not and brackets; strings in quotes compare with as many\n"
      "                       leading characters as they have (a final * is dropped), '' is NULL;\n"
      "                       names other than letters, digits and _ go in [brackets]\n"
+     "  --distinct F1;F2     (dump) one line per distinct combination of these fields' values\n"
+     "                       among the rows --filter keeps, with just these columns, each at\n"
+     "                       the place of one of its rows in the dump's order\n"
      "  --case-insensitive   (dump) --filter compares text ignoring case; (locate) texts match\n"
      "                       without regard to case\n",
      CmdTable},
@@ -248,6 +251,7 @@ const TTableOptionName kTableOptions[] = {
     {"--case-insensitive", toCaseInsensitive, false},
     {"--index-fields", toIndexFields, true},
     {"--partial", toPartial, false},
+    {"--distinct", toDistinct, true},
 };
 
 // Takes Args[I] (and its value) when it is a table option; false when it is none.
@@ -278,6 +282,7 @@ bool ParseTableOption(const std::vector<std::string>& Args, size_t& I, TTableOpt
       case toCaseInsensitive: Table.CaseInsensitive = true; break;
       case toIndexFields: Table.IndexFields = *Value; break;
       case toPartial: Table.Partial = true; break;
+      case toDistinct: Table.Distinct = *Value; break;
     }
     return true;
   }

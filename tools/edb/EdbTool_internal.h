@@ -50,6 +50,7 @@ enum TTableOption : uint32_t {
   toCaseInsensitive = 128,
   toIndexFields = 256,
   toPartial = 512,
+  toDistinct = 1024,
 };
 
 struct TTableOptions {
@@ -63,6 +64,7 @@ struct TTableOptions {
   bool CaseInsensitive = false;                // --case-insensitive
   std::optional<std::string> IndexFields;      // --index-fields, UTF-8
   bool Partial = false;                        // --partial
+  std::optional<std::string> Distinct;         // --distinct, UTF-8
   // Every table option on the line, with the name it was given by.
   std::vector<std::pair<TTableOption, std::string>> Given;
 };

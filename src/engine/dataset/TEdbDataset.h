@@ -271,9 +271,9 @@ public:
   int32_t FindInIndex(const uint8_t* Key, int32_t IndexNo, bool ExactOnly, bool Forward, int32_t KeyFieldCount);
   int32_t FindInView(const uint8_t* Key, int32_t KeyFieldCount, bool ExactOnly, bool Forward);
   // Non-empty: the view keeps, of each run of records with equal values of these fields (a
-  // field-name list), only the first in the order of an index over exactly those fields (made as
-  // a temporary index when the table has none); a run whose first record is not visible is left
-  // out. Setting it on an open table rebuilds the view. The rebuild raises EEdbException 32
+  // field-name list), only the first visible one in the order of an index over exactly those
+  // fields (made as a temporary index when the table has none); a run with no visible record is
+  // left out. Setting it on an open table rebuilds the view. The rebuild raises EEdbException 32
   // "Distinct index not created. FTableName = '<TableName>', FDistinctFields = '<fields>'." when
   // no such index can be had.
   const std::string& DistinctFields() const { return FDistinctFields; }

@@ -380,11 +380,16 @@ std::unique_ptr<TEdbView> TEdbDataset::MakeDistinctView(const TBitsArray* Visibl
   // bisection, so that few distinct values cost few comparisons whatever the record count.
   const int32_t n = distinct.Count();
   std::vector<std::pair<int32_t, int32_t>> shown;  // (position in the current index, record number)
-  for (int32_t start = 0; start < n; start = distinct.RunEnd(start)) {
-    const int32_t recNo = distinct.At(start);
-    if (Visible == nullptr || Visible->Items(recNo)) {
+  // A filtered dataset shows each run as its first visible record, so that a value some visible
+  // record holds is never left out because the run's first record is filtered away.
+  for (int32_t start = 0, end = 0; start < n; start = end) {
+    end = distinct.RunEnd(start);
+    for (int32_t p = start; p < end; ++p) {
+      const int32_t recNo = distinct.At(p);
+      if (Visible != nullptr && !Visible->Items(recNo)) continue;
       const int32_t position = current.FindRecord(recNo);
       if (position >= 0) shown.emplace_back(position, recNo);
+      break;
     }
   }
   std::sort(shown.begin(), shown.end());
