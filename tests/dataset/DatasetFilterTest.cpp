@@ -375,6 +375,34 @@ TEST_F(DatasetFilter, FindWithoutAFilterTextMovesLikeNavigation) {
   EXPECT_TRUE(ds.Found());
 }
 
+TEST_F(DatasetFilter, FindFamilyPassesOverRecordsTheHandlerTurnsAway) {
+  TEdbDataset& ds = ByName();
+  ds.OnFilterRecord = [](TDataSet& Ds, bool& Accept) {
+    const std::string name = Ds.FieldByName("Name").AsString();
+    Accept = name != "alpha" && name != "delta";
+  };
+  ds.SetFilter("Num >= 20");
+  ds.SetFiltered(true);
+  ASSERT_EQ(allNames(ds), (Names{"charlie", "echo"}));
+  EXPECT_TRUE(ds.FindFirst());
+  EXPECT_EQ(currentName(ds), "charlie");
+  EXPECT_TRUE(ds.FindNext());
+  EXPECT_EQ(currentName(ds), "echo");
+  EXPECT_FALSE(ds.FindNext());
+  EXPECT_EQ(currentName(ds), "echo");
+  EXPECT_TRUE(ds.FindPrior());
+  EXPECT_EQ(currentName(ds), "charlie");
+  EXPECT_FALSE(ds.FindPrior());
+  EXPECT_TRUE(ds.FindLast());
+  EXPECT_EQ(currentName(ds), "echo");
+  // Nothing the handler keeps: no record is found.
+  ds.OnFilterRecord = [](TDataSet& Ds, bool& Accept) { Accept = Ds.FieldByName("Name").AsString() == "echo"; };
+  ds.SetFilter("Num = 20");
+  EXPECT_FALSE(ds.FindFirst());
+  EXPECT_FALSE(ds.FindLast());
+  EXPECT_FALSE(ds.Found());
+}
+
 TEST_F(DatasetFilter, FindNextAfterTableChangesContinuesFromTheRightEntry) {
   TEdbDataset& ds = ByName();
   ds.SetFilter("Num >= 20");  // alpha, charlie, delta, echo

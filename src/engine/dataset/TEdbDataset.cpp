@@ -1040,16 +1040,19 @@ bool TEdbDataset::FindRecord(bool Restart, bool GoForward) {
   }
   const auto count = static_cast<int32_t>(FFindList.size());
   int32_t position = -1;  // view position of the entry reached
-  if (Restart) {
-    FFindPos = GoForward ? 0 : count - 1;
-    if (FFindPos >= 0 && FFindPos < count) position = GetTablePositionByPhysRecNo(FFindList[static_cast<size_t>(FFindPos)]);
-  } else {
-    const int32_t step = GoForward ? 1 : -1;
-    for (int32_t p = FFindPos + step; p >= 0 && p < count && position < 0; p += step) {
-      position = GetTablePositionByPhysRecNo(FFindList[static_cast<size_t>(p)]);
-      if (position >= 0) FFindPos = p;
-    }
+  // The entries from the first (Restart) or the one after the last found, in the direction
+  // asked; an entry the OnFilterRecord handler turns away is passed over, as navigation does.
+  const int32_t step = GoForward ? 1 : -1;
+  const bool askHandler = Filtered() && OnFilterRecord;
+  for (int32_t p = Restart ? (GoForward ? 0 : count - 1) : FFindPos + step; p >= 0 && p < count; p += step) {
+    const int32_t recNo = FFindList[static_cast<size_t>(p)];
+    const int32_t at = GetTablePositionByPhysRecNo(recNo);
+    if (at < 0 || (askHandler && !IsRecordVisible(FDataManager->GetRecord(recNo), true))) continue;
+    position = at;
+    FFindPos = p;
+    break;
   }
+  if (Restart && position < 0) FFindPos = GoForward ? 0 : count - 1;
   const bool result = position >= 0;
   if (result) {
     FFindID = RecordIDOf(FFindList[static_cast<size_t>(FFindPos)]);
