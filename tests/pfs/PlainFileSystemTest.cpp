@@ -156,6 +156,18 @@ TEST_P(PlainFileSystemModes, RenameFileKeepsTheData) {
   EXPECT_FALSE(FPFS->RenameFile("missing.bdf", "C.bdf"));
 }
 
+TEST_P(PlainFileSystemModes, RenameInLetterCaseOnlyAnswersUnderTheNewName) {
+  TAbstractFile& f = FPFS->OpenFile("Cat.bdf", true, false, false);
+  writeText(f, "data");
+  FPFS->CloseFile(f);
+  EXPECT_TRUE(FPFS->RenameFile("Cat.bdf", "cat.bdf"));
+  EXPECT_TRUE(FPFS->FileExists("cat.bdf"));
+  std::vector<std::string> list;
+  FPFS->GetFileNames(".bdf", list);
+  EXPECT_EQ(list, std::vector<std::string>{onDisk() ? "cat" : "cat.bdf"});
+  EXPECT_EQ(readAll(FPFS->OpenFile("cat.bdf", false, false, false)), "data");
+}
+
 TEST_P(PlainFileSystemModes, RenameOntoAnotherFileFailsAndKeepsBoth) {
   TAbstractFile& a = FPFS->OpenFile("A.bdf", true, false, false);
   writeText(a, "first");

@@ -1,5 +1,10 @@
 #include "pfs/TTemporaryPlainFileSystem.h"
 
+#include "platform/AnsiCase.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+
 namespace tesvar::pfs {
 
 TTemporaryPlainFileSystem::TTemporaryPlainFileSystem(const std::string& Name)
@@ -67,6 +72,25 @@ bool TTemporaryPlainFileSystem::RenameFile(const std::string& OldName,
     // As in DeleteFile.
   }
   return true;
+}
+
+bool TTemporaryPlainFileSystem::FileExists(const std::string& FileName) {
+  return FindOpenFile(FileName) != nullptr || TDiskPlainFileSystem::FileExists(FileName);
+}
+
+void TTemporaryPlainFileSystem::GetFileNames(const std::string& Extension, std::vector<std::string>& List) {
+  TDiskPlainFileSystem::GetFileNames(Extension, List);
+  for (size_t i = 0; i < OpenFileCount(); ++i) {
+    const std::string& name = OpenFiles(i).FileName();
+    if (!platform::AnsiSameText(platform::ExtractFileExt(name), Extension)) continue;
+    const std::string bare = name.substr(0, name.size() - Extension.size());
+    const auto listed = std::find_if(List.begin(), List.end(),
+                                     [&](const std::string& entry) { return platform::AnsiSameText(entry, bare); });
+    if (listed != List.end()) *listed = bare;
+    else List.push_back(bare);
+  }
+  std::sort(List.begin(), List.end(),
+            [](const std::string& a, const std::string& b) { return platform::AnsiCompareTextCI(a, b) < 0; });
 }
 
 }  // namespace tesvar::pfs

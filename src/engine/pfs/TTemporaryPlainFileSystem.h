@@ -25,7 +25,13 @@ public:
   // removes it), so its content moves to a new delete-on-close file NewName, which replaces it
   // in the open-file list with the same flags, rewound to 0. False, with nothing changed, when
   // NewName is another existing file, or when the copy fails.
+  // NewName differing from OldName in letter case only renames the open file in the list; its disk
+  // file keeps the old spelling, which FileExists and GetFileNames then answer under the new one.
   bool RenameFile(const std::string& OldName, const std::string& NewName) override;
+  // An open file (under the name it has in the list) or a disk file.
+  bool FileExists(const std::string& FileName) override;
+  // The disk files, each open one under the name it has in the list.
+  void GetFileNames(const std::string& Extension, std::vector<std::string>& List) override;
 };
 
 }  // namespace tesvar::pfs
