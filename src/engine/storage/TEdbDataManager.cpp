@@ -500,6 +500,7 @@ int32_t TEdbDataManager::InternalOpenTable() {
 }
 
 void TEdbDataManager::ReleaseTableState() {
+  FBulkAppend = false;
   FLog.reset();
   FBLOBs.Reset(FBLOBBlockSize, 0, kCurrentVersion);
   FBLOBHeadersChanged = false;
@@ -743,7 +744,17 @@ bool TEdbDataManager::MustMaintainAllIndexes() {
 void TEdbDataManager::PrepareIndexes() {
   if (!FOpen) throw Exception("TEdbDataManager - table \"" + FTableName + "\" is not open.");
   if (FReadOnly) throw Exception("TEdbDataManager - table \"" + FTableName + "\" is read only.");
-  if (FTableHeader.RecordCount > kSmallTableRecords) BuildAllIndexes();
+  if (FTableHeader.RecordCount > kSmallTableRecords && !FBulkAppend) BuildAllIndexes();
+}
+
+void TEdbDataManager::BeginBulkAppend() {
+  for (int32_t i = 0; i < IndexCount(); ++i) Index(i).SetBuilt(false);
+  FBulkAppend = true;
+}
+
+void TEdbDataManager::EndBulkAppend() {
+  FBulkAppend = false;
+  BuildAllIndexes();
 }
 
 TedKeyCache& TEdbDataManager::Keys() {

@@ -129,6 +129,12 @@ public:
     FTableHeader.LastAutoInc = Value;
     ++FTableHeader.ChangeCount;
   }
+  // Bulk appending, for a table being filled from another: from BeginBulkAppend on, inserts
+  // maintain no index (each is marked not built, so nothing uses it stale, and is sorted from the
+  // records when next used); EndBulkAppend sorts every index once. Records, IDs and the log are
+  // as with single inserts. The table must be open.
+  void BeginBulkAppend();
+  void EndBulkAppend();
   // A fresh record buffer: zero, every null flag set, the ID slot LastAutoInc + 1.
   std::vector<uint8_t> NewRecordBuffer() const;
   // The record's plain bytes from the pool (valid until the next pool operation). Raises
@@ -406,6 +412,7 @@ private:
   bool FOpen = false;
   bool FFullyOpen = false;
   bool FAutoFlush = true;
+  bool FBulkAppend = false;
   std::string FLastOpenError;
   uint32_t FCommitInterval = kDefaultCommitIntervalMs;
   uint64_t FCommitCount = 0;
