@@ -5,7 +5,11 @@
 #include "storage/StorageEngine.h"
 #include "storage/TableFormat.h"
 
+#include "platform/IClock.h"
+
 #include <algorithm>
+#include <cmath>
+#include <random>
 
 namespace tesvar::dataset {
 
@@ -56,6 +60,12 @@ private:
   TEdbDataManager* FTable = nullptr;
   std::string FTableName;
 };
+
+// Result table names: the prefix and a number below kTempTableNumbers; kMaxRandom bounds the random
+// part of the first number tried.
+constexpr const char* kTempTablePrefix = "@TABLE";
+constexpr uint32_t kTempTableNumbers = 100000;
+constexpr uint32_t kMaxRandom = 2147483647u;
 
 std::string busy(const char* Call, const std::string& Table) {
   return std::string("TEdbDataSet.") + Call + " - Table is busy, table " + Table;
@@ -115,7 +125,18 @@ void TEdbTable::SetExclusive(bool Value) {
   FExclusive = Value;
 }
 
-void TEdbTable::SetInMemory(bool Value) { TEdbDataset::SetInMemory(Value); }
+void TEdbTable::SetInMemory(bool Value) {
+  if (!Active()) {
+    TEdbDataset::SetInMemory(Value);
+    return;
+  }
+  const bool leaveMemory = InMemory() && !Value;
+  if (leaveMemory) InternalSaveTable();
+  Close();
+  if (leaveMemory) InternalDeleteTable();
+  TEdbDataset::SetInMemory(Value);
+  Open();
+}
 
 // ---- Maintenance ------------------------------------------------------------------------------------
 
@@ -130,14 +151,90 @@ void TEdbTable::DeleteTable() { InternalDeleteTable(); }
 
 void TEdbTable::AddIndex(const std::string& Name, const std::string& Fields, const std::string& CaseInsFields,
                          const std::string& DescFields, TIndexOptions Options) {
-  (void)Name;
-  (void)Fields;
-  (void)CaseInsFields;
-  (void)DescFields;
-  (void)Options;
+  WhileOpen([&] { InternalAddIndex(Name, Fields, CaseInsFields, DescFields, Options); });
 }
 
-void TEdbTable::DeleteIndex(const std::string& Name) { (void)Name; }
+void TEdbTable::DeleteIndex(const std::string& Name) {
+  WhileOpen([&] { InternalDeleteIndex(Name); });
+}
+
+template <class TCall>
+void TEdbTable::WhileOpen(TCall&& Call) {
+  const bool wasActive = Active();
+  if (!wasActive) Open();
+  try {
+    Call();
+  } catch (...) {
+    if (!wasActive) Close();
+    throw;
+  }
+  if (!wasActive) Close();
+}
+
+void TEdbTable::InternalAddIndex(const std::string& Name, const std::string& Fields, const std::string& CaseInsFields,
+                                 const std::string& DescFields, TIndexOptions Options) {
+  if (!TableOpen()) throw Exception("Error in TEdbDataset.InternalAddIndex - table is not opened.");
+  // Changes other datasets made come into the view first: marking it current below must not
+  // hide them.
+  RefreshViewIfStale();
+  DataManager()->AddIndex(Name, Fields, false, CaseInsFields, DescFields, Options);
+  RebuildIndexDefs();
+  MarkViewCurrent();
+}
+
+void TEdbTable::InternalDeleteIndex(const std::string& Name) {
+  if (!TableOpen()) throw Exception("Error in TEdbDataset.InternalDeleteIndex - table is not opened.");
+  if (DataManager()->Datasets().size() > 1) throw Exception(busy("InternalDeleteTable", TableName()));
+  const int32_t deleted = DataManager()->DeleteIndex(Name, false);
+  int32_t current = CurrentIndexNo();
+  // An index after the deleted one moves down a place; one before it keeps its number.
+  if (current == deleted || deleted <= 0 || current == 0)
+    current = 0;
+  else if (current > deleted)
+    --current;
+  RebuildIndexDefs();
+  SelectIndex(current);
+}
+
+void TEdbTable::InternalSaveTable() {
+  if (!TableOpen()) throw Exception("TEdbDataset.InternalSaveTable - table is not opened.");
+  if (!InMemory()) throw Exception("TEdbDataset.InternalSaveTable - table is not in in-memory mode.");
+  DataManager()->SaveTable();
+}
+
+void TEdbTable::MakeInMemoryTempTable(int32_t RecordsPerPage) {
+  if (Active()) Close();
+  FTempTableRecords = RecordsPerPage;
+  TEdbDataset::SetInMemory(true);
+  FAutoIndexes = false;
+  SetDatabaseName("");
+  const uint32_t start = (TempTableRandom() + platform::Clock().TickCount()) % kTempTableNumbers;
+  // The random start spreads the names; the walk from it makes two result tables of the database
+  // never share one.
+  for (uint32_t step = 0; step < kTempTableNumbers; ++step) {
+    SetTableName(kTempTablePrefix + std::to_string((start + step) % kTempTableNumbers));
+    if (!TempTableNameTaken()) {
+      InternalCreateTable();
+      return;
+    }
+  }
+  throw Exception("TEdbDataSet.MakeInMemoryTempTable - no free table name.");
+}
+
+uint32_t TEdbTable::TempTableRandom() {
+  std::random_device random;
+  return random() % kMaxRandom;
+}
+
+bool TEdbTable::TempTableNameTaken() {
+  if (Exists()) return true;
+  // A table being made or open has a manager even before its files exist.
+  for (const auto& manager : storage::Registries().DataManagers)
+    if (platform::AnsiSameText(manager->TableName(), TableName()) &&
+        manager->DatabaseManager().Matches(DatabaseKey()) && manager->DatabaseManager().InMemory())
+      return true;
+  return false;
+}
 
 void TEdbTable::InternalCreateTable() {
   if (Active() || TableOpen())
@@ -186,6 +283,31 @@ void TEdbTable::InternalRenameTable(const std::string& NewName) {
 }
 
 // ---- Progress -----------------------------------------------------------------------------------------
+
+void TEdbTable::IndexBuildingStarted() {
+  if (FIndexBuildWindow == nullptr || FIndexBuildShown) return;
+  DisableControls();
+  FIndexBuildShown = true;
+  try {
+    FIndexBuildWindow->Start(TableName());
+  } catch (...) {
+    FIndexBuildShown = false;
+    EnableControls();
+    throw;
+  }
+}
+
+void TEdbTable::IndexBuildingProgress(double PercentDone) {
+  if (FIndexBuildShown) FIndexBuildWindow->Progress(static_cast<int32_t>(std::lround(PercentDone)));
+}
+
+void TEdbTable::IndexBuildingFinished() {
+  if (!FIndexBuildShown) return;
+  FIndexBuildShown = false;
+  IIndexBuildWindow* window = FIndexBuildWindow;
+  EnableControls();
+  window->Finish();
+}
 
 bool TEdbTable::DoProgress(double PercentDone) {
   FPercentDone = PercentDone;

@@ -24,6 +24,19 @@ using codec::TCompressionLevel;
 using toolkit::TedProgressEvent;
 using toolkit::TedProgressProcess;
 
+// What shows the progress of a table's index builds to the user (the program's "Building
+// indexes..." window): the table component calls Start before the first report (with the data
+// controls disabled until Finish), Progress with the rounded percentage after each index (the
+// window lets the application process pending messages there), Finish after the last report,
+// also when the build fails. The table component does not own it.
+class IIndexBuildWindow {
+public:
+  virtual ~IIndexBuildWindow() = default;
+  virtual void Start(const std::string& TableName) = 0;
+  virtual void Progress(int32_t PercentDone) = 0;
+  virtual void Finish() = 0;
+};
+
 class TEdbTable : public TEdbDataset {
 public:
   // The engine version CurrentVersion reads.
@@ -66,7 +79,8 @@ public:
   void SetExclusive(bool Value);
   // The in-memory switch: closed, the value is stored. Open: switching out of memory saves the
   // table first (InternalSaveTable), closes, deletes the in-memory copy; then the value is stored
-  // and the dataset opened again.
+  // and the dataset opened again. A save that fails raises with the dataset open in memory as it
+  // was.
   void SetInMemory(bool Value);
   // A new table gets the automatic per-field indexes (default true).
   bool AutoIndexes() const { return FAutoIndexes; }
@@ -74,6 +88,9 @@ public:
   // Records per page of a new table's page pool (default 1000).
   int32_t TempTableRecords() const { return FTempTableRecords; }
   void SetTempTableRecords(int32_t Value) { FTempTableRecords = Value; }
+  // Where index builds of the table are shown (null: nowhere, the default). Must outlive its use.
+  IIndexBuildWindow* IndexBuildWindow() const { return FIndexBuildWindow; }
+  void SetIndexBuildWindow(IIndexBuildWindow* Value) { FIndexBuildWindow = Value; }
   // Progress of long operations: Sender is this dataset (a TEdbDataset*), PercentDone 0..100,
   // the remembered kind; the handler sets Cancel to ask import and restructure to stop.
   TedProgressEvent OnProgress;
@@ -84,10 +101,32 @@ public:
   void CreateTable(const std::string& NewTableName);
   void DeleteTable();
   // Opens the dataset when closed, InternalAddIndex / InternalDeleteIndex, then restores the
-  // former Active.
+  // former Active (also when the call fails).
   void AddIndex(const std::string& Name, const std::string& Fields, const std::string& CaseInsFields,
                 const std::string& DescFields, toolkit::TIndexOptions Options);
   void DeleteIndex(const std::string& Name);
+  // Adds and builds an index of the open table (field lists as TEdbDataManager::AddIndex takes
+  // them) and rebuilds IndexDefs; the view and the current index stay. Raises "Error in
+  // TEdbDataset.InternalAddIndex - table is not opened." and the table manager's index errors.
+  void InternalAddIndex(const std::string& Name, const std::string& Fields, const std::string& CaseInsFields,
+                        const std::string& DescFields, toolkit::TIndexOptions Options);
+  // Deletes an index of the open table, which no other dataset may have open. The current index
+  // stays current when it is not the one deleted (its number follows the list); else, and when
+  // nothing was deleted (names starting with "@"), index 0 becomes current. IndexDefs and the view
+  // are rebuilt. Raises "Error in TEdbDataset.InternalDeleteIndex - table is not opened.",
+  // "TEdbDataSet.InternalDeleteTable - Table is busy, table <TableName>" and the table manager's
+  // errors.
+  void InternalDeleteIndex(const std::string& Name);
+  // Copies the open in-memory table's files to the database's own store. Raises
+  // "TEdbDataset.InternalSaveTable - table is not opened.", "TEdbDataset.InternalSaveTable -
+  // table is not in in-memory mode." and the table manager's SaveTable errors.
+  void InternalSaveTable();
+  // Makes this dataset (closed first) a new empty in-memory table of the in-memory database with
+  // an empty name, named "@TABLE" and a number below 100000 that no table of that database has,
+  // with RecordsPerPage records per page and no automatic indexes; FieldDefs and IndexDefs
+  // describe it. Raises "TEdbDataSet.MakeInMemoryTempTable - no free table name." when every
+  // number is taken, and InternalCreateTable's errors.
+  void MakeInMemoryTempTable(int32_t RecordsPerPage);
   // InternalImportTable / InternalRestructureTable (defined in TEdbTableRestructure.cpp).
   bool ImportTable(toolkit::TDataSource* DataSource, const toolkit::TIndexDefs* IndexDefs, std::string& Log);
   void RestructureTable(bool Encrypted, const std::string& Password, TCompressionLevel BLOBCompression,
@@ -127,12 +166,26 @@ public:
   // when assigned. True when the handler asked to cancel.
   [[nodiscard]] bool DoProgress(double PercentDone);
 
+  // IEdbDataset: index builds of the table, shown through IndexBuildWindow.
+  void IndexBuildingStarted() override;
+  void IndexBuildingProgress(double PercentDone) override;
+  void IndexBuildingFinished() override;
+
+protected:
+  // A random number below 2^31 - 1, where MakeInMemoryTempTable starts its search for a name.
+  virtual uint32_t TempTableRandom();
+
 private:
   // The database name the dataset reaches its database by.
   std::string DatabaseKey() const;
   // The store mode of the table's files: in memory when InMemory, temporary files when
   // Temporary, else the database's.
   pfs::TFileStoreMode StoreMode() const;
+  // Runs Call with the dataset open, restoring the former Active after it.
+  template <class TCall>
+  void WhileOpen(TCall&& Call);
+  // Whether a table of the in-memory database has TableName (files or a table manager).
+  bool TempTableNameTaken();
 
   bool FStoreDefs = false;
   bool FExclusive = false;
@@ -140,6 +193,8 @@ private:
   int32_t FTempTableRecords = kDefaultTempTableRecords;
   TedProgressProcess FProgressProcess = toolkit::edppImport;
   double FPercentDone = 0;
+  IIndexBuildWindow* FIndexBuildWindow = nullptr;
+  bool FIndexBuildShown = false;
 };
 
 }  // namespace tesvar::dataset

@@ -925,11 +925,16 @@ int32_t TEdbDataManager::FindRecordInIndex(int32_t IndexNo, int32_t RecNo, int32
 void TEdbDataManager::RebuildIndexes() {
   for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingStarted();
   const int32_t count = IndexCount();
-  for (int32_t i = 0; i < count; ++i) {
-    Index(i).SetBuilt(false);
-    BuildIndex(i);
-    const double done = static_cast<double>(i + 1) / count * 100;
-    for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingProgress(done);
+  try {
+    for (int32_t i = 0; i < count; ++i) {
+      Index(i).SetBuilt(false);
+      BuildIndex(i);
+      const double done = static_cast<double>(i + 1) / count * 100;
+      for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingProgress(done);
+    }
+  } catch (...) {
+    for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingFinished();
+    throw;
   }
   for (IEdbDataset* dataset : FDatasets) {
     dataset->IndexBuildingProgress(100);
