@@ -102,7 +102,8 @@ TIndexDefs sourceIndexes() {
 
 // Table T with Count records; record i (from 0) has Name "name<i>", Num i * 3, Amount i / 4,
 // Note a text of 100 + 7i characters on odd records only, Pic four bytes on every third; then the
-// records with i divisible by 5 are deleted, so that the IDs have gaps.
+// records with i divisible by 5 and the last one are deleted, so that the IDs have gaps and the
+// highest ID ever given is no record's.
 void createSource(TTableStore& Env, int32_t Count) {
   TEdbTable& t = Env.NewTable();
   t.FieldDefs() = sourceFields();
@@ -119,7 +120,8 @@ void createSource(TTableStore& Env, int32_t Count) {
     t.Post();
   }
   for (t.First(); !t.Eof();) {
-    if ((t.FieldByName("ID").AsInteger() - 1) % 5 == 0) t.Delete();
+    const int32_t id = t.FieldByName("ID").AsInteger();
+    if ((id - 1) % 5 == 0 || id == Count) t.Delete();
     else t.Next();
   }
   t.Close();
@@ -132,11 +134,17 @@ TFieldDefs newFields() {
           {"Note", ftMemo, 0, false},   {"Pic", ftBlob, 0, false},    {"Extra", ftString, 10, false}};
 }
 
-TIndexDefs newIndexes() { return {{"ByName", "Name", "", "", ixCaseInsensitive}, {"ByNumber", "Number", "", "", {}}}; }
+// With a unique index the records go through the datasets (whose post checks it), else they are
+// appended at the storage level: both ways give the same table.
+TIndexDefs newIndexes(bool Unique = false) {
+  TIndexDefs indexes = {{"ByName", "Name", "", "", ixCaseInsensitive}, {"ByNumber", "Number", "", "", {}}};
+  if (Unique) indexes.push_back({"UName", "Name", "", "", ixUnique});
+  return indexes;
+}
 
-void restructure(TEdbTable& T) {
+void restructure(TEdbTable& T, bool Unique = false) {
   T.FieldDefs() = newFields();
-  T.SetIndexDefs(newIndexes());
+  T.SetIndexDefs(newIndexes(Unique));
   T.RestructureTable(T.Encrypted(), T.Password(), static_cast<TCompressionLevel>(T.BLOBCompression()), T.BLOBBlockSize());
 }
 
@@ -157,45 +165,61 @@ TTableImage expectedAfter(const TTableImage& Before) {
 class TableRestructure : public ::testing::TestWithParam<TStoreCase> {};
 
 TEST_P(TableRestructure, RecordsKeepTheirIDsAndARenamedFieldAtItsPlaceKeepsItsData) {
-  TTableStore env(GetParam());
-  createSource(env, 40);
-  TEdbTable& t = env.NewTable();
-  const TTableImage before = imageOf(t);
-  std::vector<double> percents;
-  t.OnProgress = [&percents](const void*, double Percent, TedProgressProcess Process, bool&) {
-    EXPECT_EQ(Process, edppRestructure);
-    percents.push_back(Percent);
-  };
-  restructure(t);
-  EXPECT_FALSE(t.Active());
-  const TTableImage after = imageOf(t);
-  EXPECT_EQ(after.Records, expectedAfter(before).Records);
-  EXPECT_EQ(after.LastAutoInc, before.LastAutoInc) << "the next record gets the ID it would have had";
-  ASSERT_FALSE(percents.empty());
-  EXPECT_DOUBLE_EQ(percents.front(), 0);
-  EXPECT_DOUBLE_EQ(percents.back(), 100);
-  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
-  EXPECT_EQ(tablesIn(env), std::vector<std::string>{"T"}) << "no backup is left";
-
-  // The new indexes work on the copied records.
-  t.Open();
-  t.SetIndexName("ByNumber");
-  t.First();
-  EXPECT_EQ(t.FieldByName("Number").AsInteger(), 3);
-  t.Close();
-}
-
-TEST_P(TableRestructure, CancelAtAnyPercentageLeavesTheTableAsItWas) {
-  for (const double cancelAt : {0.0, 10.0, 50.0, 90.0}) {
-    SCOPED_TRACE("cancel at " + std::to_string(cancelAt));
+  for (const bool unique : {false, true}) {
+    SCOPED_TRACE(unique ? "through the datasets" : "at the storage level");
     TTableStore env(GetParam());
     createSource(env, 40);
     TEdbTable& t = env.NewTable();
     const TTableImage before = imageOf(t);
-    t.OnProgress = [cancelAt](const void*, double Percent, TedProgressProcess, bool& Cancel) { Cancel = Percent >= cancelAt; };
-    EXPECT_EQ(messageOf([&] { restructure(t); }).rfind(kSavingError, 0), 0u);
-    EXPECT_EQ(imageOf(env.NewTable()), before);
-    EXPECT_EQ(tablesIn(env), std::vector<std::string>{"T"});
+    std::vector<double> percents;
+    t.OnProgress = [&percents](const void*, double Percent, TedProgressProcess Process, bool&) {
+      EXPECT_EQ(Process, edppRestructure);
+      percents.push_back(Percent);
+    };
+    restructure(t, unique);
+    EXPECT_FALSE(t.Active());
+    const TTableImage after = imageOf(t);
+    EXPECT_EQ(after.Records, expectedAfter(before).Records);
+    EXPECT_EQ(after.LastAutoInc, before.LastAutoInc) << "the next record gets the ID it would have had";
+    ASSERT_FALSE(percents.empty());
+    EXPECT_DOUBLE_EQ(percents.front(), 0);
+    EXPECT_DOUBLE_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(tablesIn(env), std::vector<std::string>{"T"}) << "no backup is left";
+
+    // Every index holds each record once, in key order.
+    t.Open();
+    TEdbDataManager& m = *t.DataManager();
+    for (int32_t k = 0; k < m.IndexCount(); ++k) {
+      SCOPED_TRACE(m.Index(k).Header().Name);
+      m.BuildIndex(k);
+      ASSERT_EQ(m.Index(k).Count(), m.RecordCount());
+      for (int32_t i = 1; i < m.Index(k).Count(); ++i) {
+        const std::vector<uint8_t> prior(m.GetRecord(m.Index(k).At(i - 1)), m.GetRecord(m.Index(k).At(i - 1)) + m.RecordSize());
+        EXPECT_LE(m.Index(k).CompareKeys(prior.data(), m.GetRecord(m.Index(k).At(i))), 0) << i;
+      }
+    }
+    // The new indexes work on the copied records.
+    t.SetIndexName("ByNumber");
+    t.First();
+    EXPECT_EQ(t.FieldByName("Number").AsInteger(), 3);
+    t.Close();
+  }
+}
+
+TEST_P(TableRestructure, CancelAtAnyPercentageLeavesTheTableAsItWas) {
+  for (const bool unique : {false, true}) {
+    for (const double cancelAt : {0.0, 10.0, 50.0, 90.0}) {
+      SCOPED_TRACE((unique ? "through the datasets, cancel at " : "at the storage level, cancel at ") + std::to_string(cancelAt));
+      TTableStore env(GetParam());
+      createSource(env, 40);
+      TEdbTable& t = env.NewTable();
+      const TTableImage before = imageOf(t);
+      t.OnProgress = [cancelAt](const void*, double Percent, TedProgressProcess, bool& Cancel) { Cancel = Percent >= cancelAt; };
+      EXPECT_EQ(messageOf([&] { restructure(t, unique); }), kSavingError + "cancelled.");
+      EXPECT_EQ(imageOf(env.NewTable()), before);
+      EXPECT_EQ(tablesIn(env), std::vector<std::string>{"T"});
+    }
   }
 }
 

@@ -617,6 +617,20 @@ TEST_P(EdbTableCommands, ARestructureThatFailsLeavesTheTableAsItWas) {
   EXPECT_NE(Ok({"table", "info", Db, "T", "--table-password", "pw"}).find("Encryption:       table password"), std::string::npos);
 }
 
+TEST_P(EdbTableCommands, AddIndexAndDropIndex) {
+  Ok({"table", "create", Db, "T", "--fields", "Title:String:10,Year:Integer", "--no-autoindexes"});
+  Ok({"table", "load", Db, "T", Tsv("in.tsv", "Title\tYear\nb\t2\na\t3\nc\t1\n")});
+  Ok({"table", "add-index", Db, "T", "ByYear:Year:descending"});
+  EXPECT_NE(Ok({"table", "info", Db, "T"}).find("  ByYear              Year desc\n"), std::string::npos);
+  EXPECT_EQ(Ok({"table", "dump", Db, "T", "--index", "ByYear"}), "Title\tYear\tid\na\t3\t2\nb\t2\t1\nc\t1\t3\n");
+  EXPECT_NE(Fails({"table", "add-index", Db, "T", "ByYear:Title"}).find("index \"ByYear\" already exists!"), std::string::npos);
+  EXPECT_NE(Fails({"table", "add-index", Db, "T", "X:Nope"}).find("field \"Nope\" not found!"), std::string::npos);
+  Ok({"table", "drop-index", Db, "T", "ByYear"});
+  EXPECT_EQ(Ok({"table", "info", Db, "T"}).find("ByYear"), std::string::npos);
+  EXPECT_EQ(Fails({"table", "drop-index", Db, "T", "ByYear"}), "edb: 'T': no index 'ByYear' (edb table info lists them)\n");
+  EXPECT_NE(Fails({"table", "drop-index", Db, "T", "@id"}).find("belong to the engine's own indexes"), std::string::npos);
+}
+
 TEST_P(EdbTableCommands, RestructureAndAddIndexShowAProgressBarOnATerminal) {
   Ok({"table", "create", Db, "P", "--fields", "A:Integer"});
   Ok({"table", "load", Db, "P", Tsv("p.tsv", "A\n1\n2\n")});

@@ -111,6 +111,61 @@ std::unique_ptr<TEdbTable> Sibling(const TEdbTable& Of, const std::string& Name)
   return Table;
 }
 
+// A closed table component for a new table Name of Of's database, to be made from Defs and
+// Indexes with these settings (and Of's AutoIndexes and page size).
+std::unique_ptr<TEdbTable> NewTableComponent(const TEdbTable& Of, const std::string& Name, const TFieldDefs& Defs,
+                                             const TIndexDefs& Indexes, bool Encrypted, const std::string& Password,
+                                             TCompressionLevel Compression, int32_t BlockSize) {
+  std::unique_ptr<TEdbTable> Table = Sibling(Of, Name);
+  Table->SetPassword(Password);
+  Table->SetEncrypted(Encrypted);
+  Table->SetBLOBCompression(Compression);
+  Table->SetBLOBBlockSize(BlockSize);
+  Table->SetAutoIndexes(Of.AutoIndexes());
+  Table->SetTempTableRecords(Of.TempTableRecords());
+  Table->FieldDefs() = Defs;
+  Table->SetIndexDefs(Indexes);
+  return Table;
+}
+
+// Inserts into Target a record holding the values of the source's current record by Copies, and
+// posts it; raises the conversion and post errors (Target is then still in dsInsert).
+void AppendCurrent(TEdbTable& Target, const std::vector<TFieldCopy>& Copies) {
+  Target.Insert();
+  for (const TFieldCopy& Copy : Copies) {
+    if (Copy.Source->IsNull()) continue;
+    if (Copy.Target == nullptr) Target.SetNextAutoIncValue(Copy.Source->AsInteger());
+    else AssignValue(*Copy.Source, *Copy.Target);
+  }
+  Target.Post();
+}
+
+std::string MessageOf(const std::exception& E) {
+  const auto* Engine = dynamic_cast<const Exception*>(&E);
+  return Engine != nullptr ? Engine->Message() : E.what();
+}
+
+// Closes a dataset at the end of a scope when it was opened for it.
+class TOpenedFor {
+public:
+  explicit TOpenedFor(TDataSet& DataSet) : FDataSet(DataSet), FOpened(!DataSet.Active()) {
+    if (FOpened) FDataSet.Open();
+  }
+  ~TOpenedFor() {
+    try {
+      if (FOpened) FDataSet.Close();
+    } catch (...) {
+      // A source that was only read has nothing to lose.
+    }
+  }
+  TOpenedFor(const TOpenedFor&) = delete;
+  TOpenedFor& operator=(const TOpenedFor&) = delete;
+
+private:
+  TDataSet& FDataSet;
+  bool FOpened;
+};
+
 // No file of a table named Name is in Of's store.
 bool NameFree(const TEdbTable& Of, const std::string& Name) {
   storage::TEdbDatabaseManager& Manager = storage::edGetDatabaseManager(DatabaseOf(Of), &Of);
@@ -255,71 +310,113 @@ bool ReadsAsNull(TFieldType Type, const uint8_t* Value) {
   }
 }
 
-// Appends every record of From to To by Plan, in From's physical order, each with its ID; the
-// indexes of To are sorted once at the end. Progress (the percentage before each record) returns
-// true to stop: then the result is false and To holds the records appended so far. Raises the
-// table managers' errors and "Field '<name>' must have a value" for a required field of To left
-// NULL.
+// After a copy by Plan of every record of From into To, record n to record n: each index of To
+// whose key fields all came unchanged (none in Changed) takes the entries of an index of From
+// with the same key (the same fields, directions and case rules), which orders the records the
+// same way; the others stay to be sorted.
+void TakeUnchangedIndexes(storage::TEdbDataManager& From, storage::TEdbDataManager& To, const std::vector<TStoredCopy>& Plan,
+                          const std::vector<bool>& Changed) {
+  std::vector<int32_t> SourceField(To.FieldHeaders().size(), -2);  // -2: no unchanged source
+  for (const TStoredCopy& Copy : Plan)
+    if (Copy.Bytes > 0 && !Changed[static_cast<size_t>(Copy.To)]) SourceField[static_cast<size_t>(Copy.To)] = Copy.From;
+  std::vector<int32_t> Entries;
+  for (int32_t K = 0; K < To.IndexCount(); ++K) {
+    const storage::TIndexHeader& Target = To.Index(K).Header();
+    std::vector<int32_t> Fields;
+    for (const int32_t FieldNo : Target.FieldNos)
+      Fields.push_back(FieldNo < 0 ? FieldNo : SourceField[static_cast<size_t>(FieldNo)]);
+    if (std::find(Fields.begin(), Fields.end(), -2) != Fields.end()) continue;
+    for (int32_t J = 0; J < From.IndexCount(); ++J) {
+      const storage::TIndexHeader& Source = From.Index(J).Header();
+      if (Source.FieldNos != Fields || Source.AscendingBits != Target.AscendingBits ||
+          Source.CaseInsBits != Target.CaseInsBits || Source.AllCaseInsensitive != Target.AllCaseInsensitive ||
+          Source.AllDescending != Target.AllDescending)
+        continue;
+      From.BuildIndex(J);
+      Entries.resize(static_cast<size_t>(From.Index(J).Count()));
+      From.Index(J).CopyTo(Entries.data());
+      To.Index(K).Assign(Entries.data(), static_cast<int32_t>(Entries.size()));
+      break;
+    }
+  }
+}
+
+// Appends every record of From to To by Plan, in From's physical order, each with its ID; each
+// index of To takes the order of the same index of From or is sorted once at the end. Records go
+// in batches, the records of a batch first and their BLOB values after, so that the write log
+// holds runs of consecutive records, each written in one piece. Progress (the percentage before
+// each record) returns true to stop: then the result is false and To holds the records appended
+// so far. Raises the table managers' errors and "Field '<name>' must have a value" for a required
+// field of To left NULL; To is then to be dropped.
 bool CopyStoredRecords(storage::TEdbDataManager& From, storage::TEdbDataManager& To, const std::vector<TStoredCopy>& Plan,
                        const std::function<bool(double)>& Progress) {
+  constexpr int32_t kBatch = 256;
   const std::vector<uint8_t> Fresh = To.NewRecordBuffer();
-  std::vector<uint8_t> Record(Fresh.size());
-  std::vector<TMemoryStream> Values(Plan.size());
-  std::vector<size_t> BlobCopies;
+  const size_t Size = Fresh.size();
+  std::vector<uint8_t> Records(Size * kBatch);
+  std::vector<int32_t> IDs(kBatch);
+  // The BLOB values of the batch: Plan.size() per record, empty when there is none.
+  std::vector<TMemoryStream> Values(Plan.size() * kBatch);
   const int32_t Count = From.RecordCount();
   const double Step = Count > 0 ? 100.0 / Count : 100.0;
   const bool Blobs = To.HasBLOBFields();
-  uint8_t* const Nulls = Record.data() + To.DataSize() + storage::kRecordIdSize;
-  auto setNotNull = [Nulls](int32_t FieldNo) { Nulls[FieldNo / 8] &= static_cast<uint8_t>(~(1u << (FieldNo % 8))); };
+  // Fields of To some of whose values became NULL on the way (their keys changed).
+  std::vector<bool> Changed(To.FieldHeaders().size(), false);
   To.BeginBulkAppend();
-  for (int32_t RecNo = 0; RecNo < Count; ++RecNo) {
-    if (Progress(RecNo * Step)) return false;
-    std::memcpy(Record.data(), Fresh.data(), Record.size());
-    const uint8_t* Source = From.GetRecord(RecNo);
-    const int32_t ID = storage::GetInt32(Source + From.DataSize());
-    BlobCopies.clear();
-    for (size_t K = 0; K < Plan.size(); ++K) {
-      const TStoredCopy& Copy = Plan[K];
-      if (StoredNull(From, Source, Copy.From)) continue;
-      if (Copy.Bytes == 0) {
-        BlobCopies.push_back(K);
-        continue;
+  for (int32_t First = 0; First < Count; First += kBatch) {
+    const int32_t InBatch = std::min(kBatch, Count - First);
+    for (int32_t B = 0; B < InBatch; ++B) {
+      const int32_t RecNo = First + B;
+      if (Progress(RecNo * Step)) return false;
+      uint8_t* const Record = Records.data() + Size * static_cast<size_t>(B);
+      uint8_t* const Nulls = Record + To.DataSize() + storage::kRecordIdSize;
+      auto setNotNull = [Nulls](int32_t FieldNo) { Nulls[FieldNo / 8] &= static_cast<uint8_t>(~(1u << (FieldNo % 8))); };
+      std::memcpy(Record, Fresh.data(), Size);
+      const uint8_t* Source = From.GetRecord(RecNo);
+      IDs[static_cast<size_t>(B)] = storage::GetInt32(Source + From.DataSize());
+      TMemoryStream* const Blob = Values.data() + Plan.size() * static_cast<size_t>(B);
+      bool HasBlobs = false;
+      for (size_t K = 0; K < Plan.size(); ++K) {
+        const TStoredCopy& Copy = Plan[K];
+        Blob[K].Clear();
+        if (StoredNull(From, Source, Copy.From)) continue;
+        if (Copy.Bytes == 0) {
+          HasBlobs = true;
+          continue;
+        }
+        const uint8_t* Value = Source + From.FieldOffset(Copy.From);
+        if (ReadsAsNull(Copy.Type, Value)) {
+          Changed[static_cast<size_t>(Copy.To)] = true;
+          continue;
+        }
+        std::memcpy(Record + To.FieldOffset(Copy.To), Value, static_cast<size_t>(Copy.Bytes));
+        setNotNull(Copy.To);
       }
-      const uint8_t* Value = Source + From.FieldOffset(Copy.From);
-      if (ReadsAsNull(Copy.Type, Value)) continue;
-      std::memcpy(Record.data() + To.FieldOffset(Copy.To), Value, static_cast<size_t>(Copy.Bytes));
-      setNotNull(Copy.To);
-    }
-    // Read after the record's bytes are taken: a BLOB read may reuse the page pool.
-    for (const size_t K : BlobCopies) {
-      From.ReadBLOBValue(Values[K], Plan[K].From, RecNo);
-      if (Values[K].Size() > 0) setNotNull(Plan[K].To);
-    }
-    for (size_t F = 0; F < To.FieldHeaders().size(); ++F) {
-      const storage::TFieldHeader& Header = To.FieldHeaders()[F];
-      if (Header.Required && StoredNull(To, Record.data(), static_cast<int32_t>(F)))
-        throw Exception("Field '" + Header.Name + "' must have a value");
+      // Read after the record's bytes are taken: a BLOB read may reuse the page pool.
+      for (size_t K = 0; HasBlobs && K < Plan.size(); ++K) {
+        if (Plan[K].Bytes != 0 || StoredNull(From, From.GetRecord(RecNo), Plan[K].From)) continue;
+        From.ReadBLOBValue(Blob[K], Plan[K].From, RecNo);
+        if (Blob[K].Size() > 0) setNotNull(Plan[K].To);
+      }
+      for (size_t F = 0; F < To.FieldHeaders().size(); ++F) {
+        const storage::TFieldHeader& Header = To.FieldHeaders()[F];
+        if (Header.Required && StoredNull(To, Record, static_cast<int32_t>(F)))
+          throw Exception("Field '" + Header.Name + "' must have a value");
+      }
     }
     const int32_t Target = To.RecordCount();
-    To.SetLastAutoInc(ID - 1);
-    if (!Blobs) {
-      (void)To.edInsertRecord(Record.data(), -1);
-      continue;
+    for (int32_t B = 0; B < InBatch; ++B) {
+      To.SetLastAutoInc(IDs[static_cast<size_t>(B)] - 1);
+      if (Blobs) To.edAddBLOBRecord();
+      (void)To.edInsertRecord(Records.data() + Size * static_cast<size_t>(B), -1);
     }
-    To.edAddBLOBRecord();
-    try {
-      for (const size_t K : BlobCopies)
-        if (Values[K].Size() > 0) To.WriteBLOBValue(Values[K], Plan[K].To, Target);
-      (void)To.edInsertRecord(Record.data(), -1);
-    } catch (...) {
-      try {
-        To.edDeleteBLOBRecord(Target);
-      } catch (...) {
-        // The caller drops the whole table.
-      }
-      throw;
+    for (int32_t B = 0; Blobs && B < InBatch; ++B) {
+      TMemoryStream* const Blob = Values.data() + Plan.size() * static_cast<size_t>(B);
+      for (size_t K = 0; K < Plan.size(); ++K)
+        if (Blob[K].Size() > 0) To.WriteBLOBValue(Blob[K], Plan[K].To, Target + B);
     }
   }
+  TakeUnchangedIndexes(From, To, Plan, Changed);
   To.EndBulkAppend();
   return true;
 }
@@ -340,8 +437,7 @@ bool TEdbTable::InternalImportTable(TDataSource* DataSource, const TIndexDefs* I
   if (Source == nullptr) throw Exception("Error in TEdbDataset.ImportTable - dataSet 0 pointer.");
   const TIndexDefs SourceIndexDefs = IndexDefs != nullptr ? *IndexDefs : TIndexDefs();
   bool Result = true;
-  const bool WasActive = Source->Active();
-  if (!WasActive) Source->Open();
+  const TOpenedFor SourceOpen(*Source);
   if (Source->FieldDefs().empty()) Source->UpdateFieldDefs();
 
   // Field definitions.
@@ -445,28 +541,18 @@ bool TEdbTable::InternalImportTable(TDataSource* DataSource, const TIndexDefs* I
   // The new table, under a name of the backup series until it is complete.
   const std::string Name = TableName();
   const std::string Built = FreeBackupName(*this, "");
-  std::unique_ptr<TEdbTable> Target = Sibling(*this, Built);
-  Target->SetPassword(Password());
-  Target->SetEncrypted(Encrypted());
-  Target->SetBLOBCompression(static_cast<TCompressionLevel>(BLOBCompression()));
-  Target->SetBLOBBlockSize(BLOBBlockSize());
-  Target->SetAutoIndexes(AutoIndexes());
-  Target->FieldDefs() = Defs;
-  Target->SetIndexDefs(Indexes);
+  std::unique_ptr<TEdbTable> Target =
+      NewTableComponent(*this, Built, Defs, Indexes, Encrypted(), Password(),
+                        static_cast<TCompressionLevel>(BLOBCompression()), BLOBBlockSize());
+  const char* Problem = "Table cannot be created!";
   try {
     Target->InternalCreateTable();
-  } catch (const std::exception&) {
-    Log += std::string(kCrLf) + "Table cannot be created!";
-    DropQuietly(*this, Built);
-    if (!WasActive) Source->Close();
-    return false;
-  }
-  try {
+    Problem = "Table cannot be opened!";
     Target->Open();
   } catch (const std::exception&) {
-    Log += std::string(kCrLf) + "Table cannot be opened!";
+    Log += std::string(kCrLf) + Problem;
+    Target.reset();
     DropQuietly(*this, Built);
-    if (!WasActive) Source->Close();
     return false;
   }
 
@@ -499,13 +585,7 @@ bool TEdbTable::InternalImportTable(TDataSource* DataSource, const TIndexDefs* I
         break;
       }
       try {
-        Target->Insert();
-        for (const TFieldCopy& Copy : Copies) {
-          if (Copy.Source->IsNull()) continue;
-          if (Copy.Target == nullptr) Target->SetNextAutoIncValue(Copy.Source->AsInteger());
-          else AssignValue(*Copy.Source, *Copy.Target);
-        }
-        Target->Post();
+        AppendCurrent(*Target, Copies);
       } catch (const std::exception&) {
         if (Target->State() == dsInsert) Target->Cancel();
         Log += "Insert records error, record number = !" + std::to_string(RecordNo) + kCrLf;
@@ -517,11 +597,9 @@ bool TEdbTable::InternalImportTable(TDataSource* DataSource, const TIndexDefs* I
   } catch (...) {
     Target.reset();
     DropQuietly(*this, Built);
-    if (!WasActive) Source->Close();
     throw;
   }
   Target.reset();
-  if (!WasActive) Source->Close();
   if (Cancelled) {
     DropQuietly(*this, Built);
     Log += std::string("Import cancelled.") + kCrLf;
@@ -554,23 +632,17 @@ void TEdbTable::InternalRestructureTable(bool NewEncrypted, const std::string& N
 
   std::unique_ptr<TEdbTable> Source = Sibling(*this, TableName());
   const std::string Built = FreeBackupName(*this, "");
-  std::unique_ptr<TEdbTable> Target = Sibling(*this, Built);
-  Target->SetPassword(NewPassword);
-  Target->SetEncrypted(NewEncrypted);
-  Target->SetBLOBCompression(NewBLOBCompression);
-  Target->SetBLOBBlockSize(NewBLOBBlockSize);
-  Target->SetAutoIndexes(AutoIndexes());
-  Target->FieldDefs() = Defs;
-  Target->SetIndexDefs(Indexes);
+  std::unique_ptr<TEdbTable> Target =
+      NewTableComponent(*this, Built, Defs, Indexes, NewEncrypted, NewPassword, NewBLOBCompression, NewBLOBBlockSize);
   try {
     Source->Open();
     Target->InternalCreateTable();
     Target->Open();
-  } catch (const Exception& E) {
+  } catch (const std::exception& E) {
     Source.reset();
     Target.reset();
     DropQuietly(*this, Built);
-    throw Exception(kRestructureError + E.Message());
+    throw Exception(kRestructureError + MessageOf(E));
   }
 
   // A source field goes to the target field of its name, else to the target field at its
@@ -610,13 +682,7 @@ void TEdbTable::InternalRestructureTable(bool NewEncrypted, const std::string& N
           Failure = kCancelled;
           break;
         }
-        Target->Insert();
-        for (const TFieldCopy& Copy : Copies) {
-          if (Copy.Source->IsNull()) continue;
-          if (Copy.Target == nullptr) Target->SetNextAutoIncValue(Copy.Source->AsInteger());
-          else AssignValue(*Copy.Source, *Copy.Target);
-        }
-        Target->Post();
+        AppendCurrent(*Target, Copies);
         Percent += Step;
       }
     }
@@ -625,10 +691,8 @@ void TEdbTable::InternalRestructureTable(bool NewEncrypted, const std::string& N
       Target->SetNextAutoIncValue(Source->GetLastAutoIncValue() + 1);
     Source->Close();
     Target->Close();
-  } catch (const Exception& E) {
-    Failure = E.Message();
   } catch (const std::exception& E) {
-    Failure = E.what();
+    Failure = MessageOf(E);
   }
   Source.reset();
   Target.reset();
