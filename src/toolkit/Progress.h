@@ -25,8 +25,8 @@ enum TedProgressProcess : uint8_t {
 using TProgressEvent =
     std::function<void(const void* Sender, double PercentDone, TedProgressProcess ProgressProcess, bool& Cancel)>;
 
-// Progress of a dataset operation (no cancelling).
-using TedProgressEvent =
-    std::function<void(const void* Sender, double PercentDone, TedProgressProcess ProgressProcess)>;
+// Progress of a dataset operation (the table component's import, restructure and index builds);
+// the same arguments, and the handler may set Cancel to stop an operation that can be cancelled.
+using TedProgressEvent = TProgressEvent;
 
 }  // namespace tesvar::toolkit

@@ -164,7 +164,7 @@ TEST_F(Database, MemoryFilesStartAsACopyOfTheStoreAndSaveBack) {
   EXPECT_EQ(readFile(m, "T.dat", pfs::fsmInMemory), "on disk");
   writeFile(m, "T.dat", pfs::fsmInMemory, "changed in memory");
   EXPECT_EQ(readFile(m, "T.dat", pfs::fsmDefault), "on disk");
-  m.SaveFileToStore("T.dat");
+  EXPECT_TRUE(m.SaveFileToStore("T.dat"));
   EXPECT_EQ(readFile(m, "T.dat", pfs::fsmDefault), "changed in memory");
   EXPECT_TRUE(m.FileExists("T.dat", pfs::fsmInMemory));
   EXPECT_TRUE(m.RenameFile("T.dat", "U.dat", pfs::fsmDefault));

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 
 using namespace tesvar;
@@ -314,6 +315,41 @@ TEST_F(Indexes, BurstsOfChangesToSmallTablesSkipTheOtherIndexes) {
 }
 
 // The index file.
+
+// A bulk append keeps no index up while it runs and sorts each once at its end: every index then
+// holds each record once in key order, and later inserts keep them up again.
+TEST_F(Indexes, ABulkAppendSortsEveryIndexOnceAtItsEnd) {
+  Env.Create(testFields(), {{"ByNumName", "Num;Name", "Num", "", {}}}, true);
+  TEdbDataManager& m = Env.Open();
+  auto expectSorted = [&m](int32_t Count) {
+    for (int32_t k = 0; k < m.IndexCount(); ++k) {
+      SCOPED_TRACE(indexNames(m)[static_cast<size_t>(k)]);
+      ASSERT_TRUE(m.Index(k).Built());
+      std::vector<int32_t> entries = entriesOf(m.Index(k));
+      for (size_t i = 1; i < entries.size(); ++i) {
+        const std::vector<uint8_t> prior(m.GetRecord(entries[i - 1]), m.GetRecord(entries[i - 1]) + m.RecordSize());
+        EXPECT_LE(m.Index(k).CompareKeys(prior.data(), m.GetRecord(entries[i])), 0) << i;
+      }
+      std::sort(entries.begin(), entries.end());
+      std::vector<int32_t> all(static_cast<size_t>(Count));
+      std::iota(all.begin(), all.end(), 0);
+      EXPECT_EQ(entries, all);
+    }
+  };
+  m.BeginBulkAppend();
+  for (int32_t i = 0; i < 300; ++i) {
+    std::vector<uint8_t> r = Env.Record("n" + std::to_string((i * 37) % 101), (i * 13) % 17);
+    m.edInsertRecord(r.data(), 0);
+    if (i == 150) {
+      for (int32_t k = 0; k < m.IndexCount(); ++k) EXPECT_FALSE(m.Index(k).Built()) << k;
+    }
+  }
+  m.EndBulkAppend();
+  expectSorted(300);
+  std::vector<uint8_t> r = Env.Record("a", 100);
+  m.edInsertRecord(r.data(), 0);
+  expectSorted(301);
+}
 
 class IndexFile : public Indexes {
 protected:

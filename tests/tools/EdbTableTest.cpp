@@ -593,6 +593,71 @@ TEST_P(EdbTableCommands, ProgressBarOnATerminalOnly) {
   EXPECT_EQ(Run({"table", "load", Db, "P", File}).Err, "") << "small files show no bar";
 }
 
+TEST_P(EdbTableCommands, RestructureKeepsEveryRowItsIDAndTheDataOfAFieldRenamedAtItsPlace) {
+  const std::string NewUtf8 = "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD0\xB5";  // Новое
+  Ok({"table", "create", Db, kTableUtf8, "--fields", "ID:AutoInc,Title:String:5," + kYearUtf8 + ":Integer,Old:Integer,Note:Memo",
+      "--index", "ByYear:" + kYearUtf8 + ":descending", "--index", "ByOld:Old", "--blob-compression", "1"});
+  Ok({"table", "load", Db, kTableUtf8,
+      Tsv("in.tsv", "Title\t" + kYearUtf8 + "\tOld\tNote\nabc\t1869\t7\tfirst\nde\t\\N\t8\t\\N\nfghij\t2000\t\\N\tthird\n")});
+  EXPECT_EQ(Ok({"table", "restructure", Db, kTableUtf8, "--fields",
+                "ID:AutoInc,Title:String:20," + kYearUtf8 + ":Integer," + NewUtf8 + ":Integer,Note:Memo,Extra:String:3"}),
+            "index 'ByOld' dropped: it is on a field the table no longer has\n");
+  EXPECT_EQ(Ok({"table", "dump", Db, kTableUtf8}),
+            "Title\t" + kYearUtf8 + "\t" + NewUtf8 + "\tNote\tExtra\tID\n"
+            "abc\t1869\t7\tfirst\t\\N\t1\n"
+            "de\t\\N\t8\t\\N\t\\N\t2\n"
+            "fghij\t2000\t\\N\tthird\t\\N\t3\n");
+  const std::string Info = Ok({"table", "info", Db, kTableUtf8});
+  EXPECT_NE(Info.find("  Title               String:20\n"), std::string::npos) << Info;
+  EXPECT_NE(Info.find("BLOB compression: 1 (fastest)\n"), std::string::npos) << Info;
+  EXPECT_NE(Info.find("  ByYear              " + kYearUtf8 + " desc\n"), std::string::npos) << Info;
+  EXPECT_NE(Info.find("  @Extra "), std::string::npos) << "the automatic indexes stay on: " << Info;
+  EXPECT_EQ(Ok({"table", "list", Db}), kTableUtf8 + "\n");
+  // A new row gets the next ID.
+  Ok({"table", "load", Db, kTableUtf8, Tsv("more.tsv", "Title\nnew\n")});
+  EXPECT_NE(Ok({"table", "dump", Db, kTableUtf8}).find("new\t\\N\t\\N\t\\N\t\\N\t4\n"), std::string::npos);
+}
+
+TEST_P(EdbTableCommands, ARestructureThatFailsLeavesTheTableAsItWas) {
+  Ok({"table", "create", Db, "T", "--fields", "Title:String:10,Year:Integer", "--table-password", "pw"});
+  Ok({"table", "load", Db, "T", Tsv("in.tsv", "Title\tYear\n12\t1\nabc\t2\n"), "--table-password", "pw"});
+  const std::string Before = Ok({"table", "dump", Db, "T", "--table-password", "pw"});
+  const std::string Err = Fails({"table", "restructure", Db, "T", "--fields", "Title:Integer,Year:Integer", "--table-password", "pw"});
+  EXPECT_NE(Err.find("error while saving data. Restructure aborted. 'abc' is not a valid integer value"), std::string::npos) << Err;
+  EXPECT_EQ(Ok({"table", "dump", Db, "T", "--table-password", "pw"}), Before);
+  EXPECT_EQ(Ok({"table", "list", Db}), "T\n");
+  EXPECT_NE(Fails({"table", "restructure", Db, "T", "--fields", "Year:Integer"}).find("give --table-password"), std::string::npos);
+  EXPECT_NE(Ok({"table", "info", Db, "T", "--table-password", "pw"}).find("Encryption:       table password"), std::string::npos);
+}
+
+TEST_P(EdbTableCommands, AddIndexAndDropIndex) {
+  Ok({"table", "create", Db, "T", "--fields", "Title:String:10,Year:Integer", "--no-autoindexes"});
+  Ok({"table", "load", Db, "T", Tsv("in.tsv", "Title\tYear\nb\t2\na\t3\nc\t1\n")});
+  Ok({"table", "add-index", Db, "T", "ByYear:Year:descending"});
+  EXPECT_NE(Ok({"table", "info", Db, "T"}).find("  ByYear              Year desc\n"), std::string::npos);
+  EXPECT_EQ(Ok({"table", "dump", Db, "T", "--index", "ByYear"}), "Title\tYear\tid\na\t3\t2\nb\t2\t1\nc\t1\t3\n");
+  EXPECT_NE(Fails({"table", "add-index", Db, "T", "ByYear:Title"}).find("index \"ByYear\" already exists!"), std::string::npos);
+  EXPECT_NE(Fails({"table", "add-index", Db, "T", "X:Nope"}).find("field \"Nope\" not found!"), std::string::npos);
+  Ok({"table", "drop-index", Db, "T", "ByYear"});
+  EXPECT_EQ(Ok({"table", "info", Db, "T"}).find("ByYear"), std::string::npos);
+  EXPECT_EQ(Fails({"table", "drop-index", Db, "T", "ByYear"}), "edb: 'T': no index 'ByYear' (edb table info lists them)\n");
+  EXPECT_NE(Fails({"table", "drop-index", Db, "T", "@id"}).find("belong to the engine's own indexes"), std::string::npos);
+}
+
+TEST_P(EdbTableCommands, RestructureAndAddIndexShowAProgressBarOnATerminal) {
+  Ok({"table", "create", Db, "P", "--fields", "A:Integer"});
+  Ok({"table", "load", Db, "P", Tsv("p.tsv", "A\n1\n2\n")});
+  EXPECT_EQ(Run({"table", "restructure", Db, "P", "--fields", "A:Integer,B:String:4"}).Err, "");
+  ErrIsTerminal = true;
+  const RunResult Restructured = Run({"table", "restructure", Db, "P", "--fields", "A:Integer,B:String:8"});
+  EXPECT_EQ(Restructured.Status, 0) << Restructured.Err;
+  EXPECT_NE(Restructured.Err.find("\rrestructuring [########################################] 100%"), std::string::npos)
+      << Restructured.Err;
+  const RunResult Indexed = Run({"table", "add-index", Db, "P", "ByB:B"});
+  EXPECT_EQ(Indexed.Status, 0) << Indexed.Err;
+  EXPECT_NE(Indexed.Err.find("\rindexing [########################################] 100%"), std::string::npos) << Indexed.Err;
+}
+
 TEST_P(EdbTableCommands, OptionsAndArgumentsAreChecked) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> Cases = {
       {{"table", "create", Db, "T"}, "--fields is required"},
@@ -607,6 +672,11 @@ TEST_P(EdbTableCommands, OptionsAndArgumentsAreChecked) {
       {{"table", "create", Db, "a/b", "--fields", "A:Integer"}, "a table name holds no path"},
       {{"table", "list", P("missing.edb")}, "no such container or directory"},
       {{"table", "create", Db, "T", "--fields", "A:Integer", "--index", "X:B"}, "field \"B\" not found"},
+      {{"table", "restructure", Db, "T"}, "--fields is required"},
+      {{"table", "restructure", Db, "Missing", "--fields", "A:Integer"}, "no table 'Missing'"},
+      {{"table", "add-index", Db, "T", ":A"}, "no index name"},
+      {{"table", "add-index", Db, "T", "X:A", "--fields", "A:Integer"}, "option '--fields' does not apply to table add-index"},
+      {{"table", "drop-index", Db, "T"}, "table drop-index: missing arguments"},
   };
   for (const auto& [Args, Message] : Cases) {
     const std::string Err = Fails(Args);

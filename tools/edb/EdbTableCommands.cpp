@@ -1,8 +1,10 @@
-// The `edb table` commands over the table storage: create, load, dump, info, list, drop and
-// rename tables of a database kept in a container file or a directory.
+// The `edb table` commands over the table storage and the table component: create, load, dump,
+// info, list, drop, rename and restructure tables of a database kept in a container file or a
+// directory, and add and delete their indexes.
 
 #include "container/TContainerFileSystem.h"
 #include "dataset/TEdbDataset.h"
+#include "dataset/TEdbTable.h"
 #include "edb/EdbFieldList.h"
 #include "edb/EdbFieldText.h"
 #include "edb/EdbTableStore.h"
@@ -438,33 +440,161 @@ private:
   std::string FBuffer;
 };
 
+// The --blob-compression level given, else Default.
+uint8_t CompressionOption(const TCommandRun& Run, uint8_t Default) {
+  if (!Run.Table.BlobCompression) return Default;
+  const std::string& Text = *Run.Table.BlobCompression;
+  if (Text.size() != 1 || Text[0] < '0' || Text[0] > '3') throw ToolError("--blob-compression: a level 0 to 3, not '" + ShownHost(Text) + "'");
+  return static_cast<uint8_t>(Text[0] - '0');
+}
+
+// The --blob-block-size given, else Default.
+int32_t BlockSizeOption(const TCommandRun& Run, int32_t Default) {
+  if (!Run.Table.BlobBlockSize) return Default;
+  const std::string& Text = *Run.Table.BlobBlockSize;
+  int32_t BlockSize = 0;
+  const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), BlockSize);
+  if (Text.empty() || Error != std::errc() || End != Text.data() + Text.size() || BlockSize < 1 || BlockSize > kMaxBlobBlockSize)
+    throw ToolError("--blob-block-size: a number of bytes from 1 to " + std::to_string(kMaxBlobBlockSize) + ", not '" +
+                    ShownHost(Text) + "'");
+  return BlockSize;
+}
+
+// A closed table component on table Name of the run's database, with the run's table password.
+std::unique_ptr<dataset::TEdbTable> ToolTable(TToolDatabase& Database, const TCommandRun& Run, const std::string& Name) {
+  auto Table = std::make_unique<dataset::TEdbTable>();
+  if (Database.Dataset().DatabaseFileName().empty()) Table->SetDatabaseName(Database.Path());
+  else Table->SetDatabaseFileName(Database.Path());
+  Table->SetTableName(Name + ".dat");  // a name with a dot of its own keeps it
+  Table->SetRecordsPerPage(kRecordsPerPage);
+  Table->SetTempTableRecords(kRecordsPerPage);
+  if (Run.Table.TablePassword) Table->SetPassword(*Run.Table.TablePassword);
+  return Table;
+}
+
+// Opens Table, in the tool's words for a table password.
+void OpenToolTable(dataset::TEdbTable& Table, const TCommandRun& Run) {
+  try {
+    Table.Open();
+  } catch (const Exception& E) {
+    const std::string& Message = E.Message();
+    if (Message.find("invalid password") != std::string::npos || Message.find("no password") != std::string::npos)
+      throw ToolError(Run.Table.TablePassword ? Quoted(Table.TableName()) + ": wrong table password"
+                                              : Quoted(Table.TableName()) + ": the table is encrypted; give --table-password");
+    throw;
+  }
+}
+
+// A progress bar for the table component's long operations, on a terminal only.
+class TTableProgress {
+public:
+  TTableProgress(const TCommandRun& Run, const char* Label) : FBar(Run.Context.Err, Label), FShow(Run.Context.ErrIsTerminal) {}
+  ~TTableProgress() { FBar.Finish(); }
+  TTableProgress(const TTableProgress&) = delete;
+  TTableProgress& operator=(const TTableProgress&) = delete;
+  void Show(double Percent) {
+    if (FShow) FBar.Show(Percent);
+  }
+
+private:
+  TProgressBar FBar;
+  bool FShow;
+};
+
 int TableCreate(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   if (!Run.Table.Fields) throw ToolError("table create: --fields is required (see edb table --help)");
   const toolkit::TFieldDefs Fields = ParseFieldList(*Run.Table.Fields);
   toolkit::TIndexDefs Indexes;
   for (const std::string& Text : Run.Table.Indexes) Indexes.push_back(ParseIndexDefinition(Text));
-  uint8_t Compression = 2;
-  if (Run.Table.BlobCompression) {
-    const std::string& Text = *Run.Table.BlobCompression;
-    if (Text.size() != 1 || Text[0] < '0' || Text[0] > '3') throw ToolError("--blob-compression: a level 0 to 3, not '" + ShownHost(Text) + "'");
-    Compression = static_cast<uint8_t>(Text[0] - '0');
-  }
-  int32_t BlockSize = 0;
-  if (Run.Table.BlobBlockSize) {
-    const std::string& Text = *Run.Table.BlobBlockSize;
-    const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), BlockSize);
-    if (Text.empty() || Error != std::errc() || End != Text.data() + Text.size() || BlockSize < 1 || BlockSize > kMaxBlobBlockSize)
-      throw ToolError("--blob-block-size: a number of bytes from 1 to " + std::to_string(kMaxBlobBlockSize) + ", not '" +
-                      ShownHost(Text) + "'");
-  }
+  const uint8_t Compression = CompressionOption(Run, 2);
+  const int32_t BlockSize = BlockSizeOption(Run, dataset::TEdbTable::kDefaultBLOBBlockSize);
   if (Run.Table.TablePassword && Run.Table.TablePassword->empty()) throw ToolError("--table-password: an empty password");
   TToolDatabase Database(Run, Access::Write);
-  Database.Dataset().SetBLOBCompression(Compression);
-  Database.Dataset().SetBLOBBlockSize(BlockSize);
   if (Database.TableExists(Name)) throw ToolError(Database.Path() + ": table " + Quoted(Name) + " exists already");
-  edGetDataManager(Name, &Database.Manager())
-      .CreateTable(Fields, Indexes, kRecordsPerPage, !Run.Table.NoAutoIndexes, &Database.Dataset());
+  const std::unique_ptr<dataset::TEdbTable> Table = ToolTable(Database, Run, Name);
+  Table->FieldDefs() = Fields;
+  Table->SetIndexDefs(Indexes);
+  Table->SetAutoIndexes(!Run.Table.NoAutoIndexes);
+  Table->SetBLOBCompression(static_cast<codec::TCompressionLevel>(Compression));
+  Table->SetBLOBBlockSize(BlockSize);
+  Table->SetEncrypted(Run.Table.TablePassword.has_value());
+  Table->CreateTable();
+  return 0;
+}
+
+int TableRestructure(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  if (!Run.Table.Fields) throw ToolError("table restructure: --fields is required (see edb table --help)");
+  const toolkit::TFieldDefs Fields = ParseFieldList(*Run.Table.Fields);
+  TToolDatabase Database(Run, Access::Write);
+  if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+  const std::unique_ptr<dataset::TEdbTable> Table = ToolTable(Database, Run, Name);
+  // The settings the table has, kept unless given.
+  OpenToolTable(*Table, Run);
+  const TEdbDataManager& Manager = *Table->DataManager();
+  const bool Encrypted = Manager.Encrypted();
+  const uint8_t Compression = CompressionOption(Run, Manager.TableHeader().BLOBCompression);
+  const int32_t BlockSize = BlockSizeOption(Run, Manager.BLOBBlockSize());
+  bool AutoIndexes = false;
+  const std::string IdIndex = std::string(1, kAutoIndexPrefix) + Manager.TableHeader().IDFieldName;
+  for (int32_t I = 0; I < Manager.IndexCount(); ++I) {
+    const std::string& Index = Manager.Index(I).Header().Name;
+    if (Index.front() == kAutoIndexPrefix && !platform::AnsiSameText(Index, IdIndex)) AutoIndexes = true;
+  }
+  toolkit::TIndexDefs Indexes;
+  if (Run.Table.Indexes.empty()) {
+    // Indexes over fields the new list still has.
+    for (const toolkit::TIndexDef& Index : Table->VisibleIndexDefs()) {
+      bool Kept = true;
+      for (const std::string& Field : toolkit::SplitFieldNames(Index.Fields))
+        Kept = Kept && (toolkit::FindFieldDef(Fields, Field) != nullptr || platform::AnsiSameText(Field, Manager.TableHeader().IDFieldName));
+      if (Kept) Indexes.push_back(Index);
+      else Run.Result << "index " << Quoted(Index.Name) << " dropped: it is on a field the table no longer has\n";
+    }
+  } else {
+    for (const std::string& Text : Run.Table.Indexes) Indexes.push_back(ParseIndexDefinition(Text));
+  }
+  Table->Close();
+  Table->FieldDefs() = Fields;
+  Table->SetIndexDefs(Indexes);
+  Table->SetAutoIndexes(AutoIndexes && !Run.Table.NoAutoIndexes);
+  TTableProgress Progress(Run, "restructuring");
+  Table->OnProgress = [&Progress](const void*, double Percent, toolkit::TedProgressProcess, bool&) { Progress.Show(Percent); };
+  Table->RestructureTable(Encrypted, Table->Password(), static_cast<codec::TCompressionLevel>(Compression), BlockSize);
+  return 0;
+}
+
+int TableAddIndex(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  const toolkit::TIndexDef Index = ParseIndexDefinition(Run.Args[3]);
+  TToolDatabase Database(Run, Access::Write);
+  if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+  const std::unique_ptr<dataset::TEdbTable> Table = ToolTable(Database, Run, Name);
+  OpenToolTable(*Table, Run);
+  Table->Close();
+  // The index is built in one piece: the bar shows its start and its end.
+  TTableProgress Progress(Run, "indexing");
+  Progress.Show(0);
+  Table->AddIndex(Index.Name, Index.Fields, Index.CaseInsFields, Index.DescFields, Index.Options);
+  Progress.Show(100);
+  return 0;
+}
+
+int TableDropIndex(TCommandRun& Run) {
+  const std::string Name = TableNameArgument(Run, 2);
+  const std::string Index = ArgumentToAnsi(Run.Args[3], "NAME");
+  if (Index.empty()) throw ToolError("an empty index name");
+  if (Index.front() == kAutoIndexPrefix || Index.front() == kTemporaryIndexPrefix)
+    throw ToolError(Quoted(Index) + ": names beginning with '@' or '$' belong to the engine's own indexes");
+  TToolDatabase Database(Run, Access::Write);
+  if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
+  const std::unique_ptr<dataset::TEdbTable> Table = ToolTable(Database, Run, Name);
+  OpenToolTable(*Table, Run);
+  if (Table->DataManager()->InternalGetIndexNo(Index) < 0)
+    throw ToolError(Quoted(Name) + ": no index " + Quoted(Index) + " (edb table info lists them)");
+  Table->Close();
+  Table->DeleteIndex(Index);
   return 0;
 }
 
@@ -809,7 +939,7 @@ int TableDrop(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   TToolDatabase Database(Run, Access::Write);
   if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
-  DropTable(Database.Manager(), Name);
+  ToolTable(Database, Run, Name)->DeleteTable();
   return 0;
 }
 
@@ -820,7 +950,7 @@ int TableRename(TCommandRun& Run) {
   if (!Database.TableExists(Old)) throw ToolError(Database.Path() + ": no table " + Quoted(Old));
   if (!platform::AnsiSameText(Old, New) && Database.TableExists(New))
     throw ToolError(Database.Path() + ": table " + Quoted(New) + " exists already");
-  RenameTable(Database.Manager(), Old, New);
+  ToolTable(Database, Run, Old)->InternalRenameTable(New);
   return 0;
 }
 
@@ -846,6 +976,11 @@ const TTableCommand kTableCommands[] = {
     {"list", "DB", 1, 0, "list the tables", TableList},
     {"drop", "DB TABLE", 2, toTablePassword, "delete a table and its files", TableDrop},
     {"rename", "DB OLD NEW", 3, toTablePassword, "rename a table", TableRename},
+    {"restructure", "DB TABLE --fields LIST", 2,
+     toFields | toIndex | toNoAutoIndexes | toBlobCompression | toBlobBlockSize | toTablePassword,
+     "give a table new fields, keeping its records", TableRestructure},
+    {"add-index", "DB TABLE NAME:FIELDS[:options]", 3, toTablePassword, "add an index and build it", TableAddIndex},
+    {"drop-index", "DB TABLE NAME", 3, toTablePassword, "delete an index", TableDropIndex},
 };
 
 }  // namespace

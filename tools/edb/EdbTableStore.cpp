@@ -1,4 +1,4 @@
-// BLOB values and table maintenance for the table commands.
+// BLOB values for the table commands.
 
 #include "edb/EdbTableStore.h"
 
@@ -26,12 +26,6 @@ std::string_view ReadBlobValue(TEdbDataManager& Table, int32_t FieldNo, int32_t 
   Table.ReadBLOBValue(Buffer, FieldNo, RecNo);
   const std::vector<uint8_t>& Bytes = Buffer.Bytes();
   return {reinterpret_cast<const char*>(Bytes.data()), Bytes.size()};
-}
-
-void DropTable(TEdbDatabaseManager& Database, const std::string& Name) { edGetDataManager(Name, &Database).DeleteTable(); }
-
-void RenameTable(TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName) {
-  edGetDataManager(OldName, &Database).RenameTable(NewName);
 }
 
 }  // namespace tesvar::edb

@@ -1,10 +1,9 @@
 #pragma once
 // The table storage calls of the table commands that go beyond records and indexes: BLOB
-// values (memo fields) and whole-table maintenance. Each is one small function, so that the
-// commands stay the same whatever the storage offers underneath.
+// values (memo fields). Each is one small function, so that the commands stay the same whatever
+// the storage offers underneath.
 
 #include "storage/TEdbDataManager.h"
-#include "storage/TEdbDatabaseManager.h"
 #include "toolkit/TMemoryStream.h"
 
 #include <cstdint>
@@ -24,12 +23,5 @@ void WriteBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t Re
 // The value of BLOB field FieldNo of record RecNo (empty when it has none), read into Buffer,
 // whose memory later reads reuse. The view is valid until Buffer changes.
 std::string_view ReadBlobValue(storage::TEdbDataManager& Table, int32_t FieldNo, int32_t RecNo, toolkit::TMemoryStream& Buffer);
-
-// Deletes the table Name (which no dataset has open) with all its files; raises the engine's
-// messages.
-void DropTable(storage::TEdbDatabaseManager& Database, const std::string& Name);
-// Renames table OldName (which no dataset has open) and all its files to NewName; raises the
-// engine's messages.
-void RenameTable(storage::TEdbDatabaseManager& Database, const std::string& OldName, const std::string& NewName);
 
 }  // namespace tesvar::edb

@@ -106,6 +106,7 @@ public:
   uint8_t BLOBCompression() const override { return FBLOBCompression; }
   void SetBLOBCompression(uint8_t Value) { FBLOBCompression = Value; }
   int32_t BLOBBlockSize() const override { return FBLOBBlockSize; }
+  void SetBLOBBlockSize(int32_t Value) { FBLOBBlockSize = Value; }
   bool Active() const override { return TDataSet::Active(); }
   void Close() override { TDataSet::Close(); }
 
@@ -334,14 +335,32 @@ protected:
   // Raises "Error in TEdbDataSet.GetRecordCount - no table was opened.".
   int32_t GetRecordCount() override;
 
-private:
-  // The table field number of a dataset field (the table's field count for the record-ID field).
-  int32_t TableFieldNo(const TField& Field) const;
+  // ---- For the components built on the dataset --------------------------------------------
+  // The index definitions a new table is created with (IndexDefs).
+  TIndexDefs& MutableIndexDefs() { return FIndexDefs; }
+  // Fill IndexDefs from the table at open.
+  void SetBuildIndexDefsOnOpen(bool Value) { FBuildIndexDefsOnOpen = Value; }
+  // Close and open the dataset without connecting or disconnecting the table.
+  bool KeepTableOpen() const { return FKeepTableOpen; }
+  void SetKeepTableOpen(bool Value) { FKeepTableOpen = Value; }
+  // IndexDefs rebuilt from the table (connected for the time of it when closed).
   void RebuildIndexDefs();
   // Index 0 as the current index with the view rebuilt (and, when active, the buffers refetched).
   void ResetToFirstIndex();
+  // Index IndexNo (an index of the open table) as the current one, as ResetToFirstIndex.
+  void SelectIndex(int32_t IndexNo) {
+    FCurrentIndexNo = IndexNo;
+    FIndexChosen = true;
+    ViewOrderChanged();
+  }
   // After the current index changed: view, current buffer and window.
   void ViewOrderChanged();
+  // The view counts as current for the table's present ChangeCount.
+  void MarkViewCurrent() { FViewChangeCount = FDataManager->TableHeader().ChangeCount; }
+
+private:
+  // The table field number of a dataset field (the table's field count for the record-ID field).
+  int32_t TableFieldNo(const TField& Field) const;
   // The cursor at Position (clamped to -1 .. ViewCount), remembering the ID of its record.
   void SetCursor(int32_t Position);
   // The cursor at view position Position, whose record's stored image is Record.

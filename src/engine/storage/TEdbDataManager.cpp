@@ -500,6 +500,7 @@ int32_t TEdbDataManager::InternalOpenTable() {
 }
 
 void TEdbDataManager::ReleaseTableState() {
+  FBulkAppend = false;
   FLog.reset();
   FBLOBs.Reset(FBLOBBlockSize, 0, kCurrentVersion);
   FBLOBHeadersChanged = false;
@@ -743,7 +744,17 @@ bool TEdbDataManager::MustMaintainAllIndexes() {
 void TEdbDataManager::PrepareIndexes() {
   if (!FOpen) throw Exception("TEdbDataManager - table \"" + FTableName + "\" is not open.");
   if (FReadOnly) throw Exception("TEdbDataManager - table \"" + FTableName + "\" is read only.");
-  if (FTableHeader.RecordCount > kSmallTableRecords) BuildAllIndexes();
+  if (FTableHeader.RecordCount > kSmallTableRecords && !FBulkAppend) BuildAllIndexes();
+}
+
+void TEdbDataManager::BeginBulkAppend() {
+  for (int32_t i = 0; i < IndexCount(); ++i) Index(i).SetBuilt(false);
+  FBulkAppend = true;
+}
+
+void TEdbDataManager::EndBulkAppend() {
+  FBulkAppend = false;
+  BuildAllIndexes();
 }
 
 TedKeyCache& TEdbDataManager::Keys() {
@@ -914,11 +925,16 @@ int32_t TEdbDataManager::FindRecordInIndex(int32_t IndexNo, int32_t RecNo, int32
 void TEdbDataManager::RebuildIndexes() {
   for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingStarted();
   const int32_t count = IndexCount();
-  for (int32_t i = 0; i < count; ++i) {
-    Index(i).SetBuilt(false);
-    BuildIndex(i);
-    const double done = static_cast<double>(i + 1) / count * 100;
-    for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingProgress(done);
+  try {
+    for (int32_t i = 0; i < count; ++i) {
+      Index(i).SetBuilt(false);
+      BuildIndex(i);
+      const double done = static_cast<double>(i + 1) / count * 100;
+      for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingProgress(done);
+    }
+  } catch (...) {
+    for (IEdbDataset* dataset : FDatasets) dataset->IndexBuildingFinished();
+    throw;
   }
   for (IEdbDataset* dataset : FDatasets) {
     dataset->IndexBuildingProgress(100);

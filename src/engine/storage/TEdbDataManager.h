@@ -129,6 +129,12 @@ public:
     FTableHeader.LastAutoInc = Value;
     ++FTableHeader.ChangeCount;
   }
+  // Bulk appending, for a table being filled from another: from BeginBulkAppend on, inserts
+  // maintain no index (each is marked not built, so nothing uses it stale, and is sorted from the
+  // records when next used); EndBulkAppend sorts every index once. Records, IDs and the log are
+  // as with single inserts. The table must be open.
+  void BeginBulkAppend();
+  void EndBulkAppend();
   // A fresh record buffer: zero, every null flag set, the ID slot LastAutoInc + 1.
   std::vector<uint8_t> NewRecordBuffer() const;
   // The record's plain bytes from the pool (valid until the next pool operation). Raises
@@ -171,7 +177,8 @@ public:
   // file's ChangeCount differs) or damaged are rebuilt from the records (RebuildIndexes).
   void LoadIndexesFromDisk();
   // Marks every index not built and builds it, telling the connected datasets (their
-  // IndexBuilding* calls: started, the percentage after each index, 100 and finished).
+  // IndexBuilding* calls: started, the percentage after each index, 100 and finished; finished
+  // also when a build fails).
   void RebuildIndexes();
   // "@" + IDFieldName, and with AutoIndexes, for every field that is neither ftBytes nor a BLOB
   // field, in order: "@@" + name (case-insensitive, text fields only), then "@" + name.
@@ -266,8 +273,9 @@ public:
   // renamed."; files renamed before a failure keep their new names.
   void RenameTable(const std::string& NewName);
   // For an open in-memory table: flushes, saves the indexes when changed, then copies the memory
-  // files to the database's own store (copy failures are not reported). Raises "TEdbDataManager.
-  // SaveTable - table is not open in memory." otherwise.
+  // files to the database's own store. Raises "TEdbDataManager.SaveTable - table is not open in
+  // memory." otherwise and "TEdbDataManager.SaveTable - <file> file cannot be saved." when a copy
+  // fails (the memory table stays as it was; the store's copy may be incomplete).
   void SaveTable();
   // Upgrades an open table of a version below 2.199 to 2.2 (the open sequence calls it): string
   // fields of tables below 2.099 get their "@@" indexes, indexes over date and time fields are
@@ -406,6 +414,7 @@ private:
   bool FOpen = false;
   bool FFullyOpen = false;
   bool FAutoFlush = true;
+  bool FBulkAppend = false;
   std::string FLastOpenError;
   uint32_t FCommitInterval = kDefaultCommitIntervalMs;
   uint64_t FCommitCount = 0;

@@ -84,7 +84,9 @@ void TEdbDataManager::SaveTable() {
   if (FHasBLOBs) files = {kBdfExt, kBifExt};
   files.push_back(kIdxExt);
   files.push_back(kDatExt);
-  for (const char* ext : files) FDatabaseManager.SaveFileToStore(FileName(ext));
+  for (const char* ext : files)
+    if (!FDatabaseManager.SaveFileToStore(FileName(ext)))
+      throw Exception("TEdbDataManager.SaveTable - " + FileName(ext) + " file cannot be saved.");
 }
 
 void TEdbDataManager::ConvertToCurrentTable() {

@@ -215,25 +215,29 @@ bool TEdbDatabaseManager::RenameFile(const std::string& OldName, const std::stri
   return pfs != nullptr && pfs->RenameFile(OldName, NewName);
 }
 
-void TEdbDatabaseManager::SaveFileToStore(const std::string& FileName) {
+bool TEdbDatabaseManager::SaveFileToStore(const std::string& FileName) {
   try {
     TAbstractPlainFileSystem* memory = GetStore(fsmInMemory);
     TAbstractPlainFileSystem* own = GetStore(FStoreMode);
-    if (memory == nullptr || own == nullptr || memory == own) return;
+    if (memory == nullptr || own == nullptr) return false;
+    if (memory == own) return true;
     TAbstractFile& source = memory->OpenFile(FileName, false, true, false);
     TAbstractFile* target = nullptr;
     try {
       target = &own->OpenFile(FileName, true, false, false);
       target->CopyFrom(source, 0);
+      target->Flush();
     } catch (...) {
       if (target != nullptr) own->CloseFile(*target);
       memory->CloseFile(source);
-      return;
+      return false;
     }
     own->CloseFile(*target);
     memory->CloseFile(source);
+    return true;
   } catch (...) {
-    // Saving a memory copy is best effort: the memory file stays the caller's working copy.
+    // The memory file stays the caller's working copy.
+    return false;
   }
 }
 

@@ -86,9 +86,10 @@ public:
   bool DeleteFile(const std::string& FileName, TFileStoreMode StoreMode);
   bool FileExists(const std::string& FileName, TFileStoreMode StoreMode);
   bool RenameFile(const std::string& OldName, const std::string& NewName, TFileStoreMode StoreMode);
-  // Copies the memory file FileName into the database's own store. Failures are not reported (the
-  // memory copy stays the one the caller works with).
-  void SaveFileToStore(const std::string& FileName);
+  // Copies the memory file FileName into the database's own store, replacing the file there;
+  // true when the copy is complete (or the database's own store is the memory one). On false the
+  // memory copy stays the one the caller works with and the store's file may be partly written.
+  [[nodiscard]] bool SaveFileToStore(const std::string& FileName);
   // Single file: moves the container between memory and disk. Sets InMemory.
   void SetInMemory(bool Value);
 
