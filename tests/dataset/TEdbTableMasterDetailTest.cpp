@@ -158,6 +158,8 @@ TEST_F(MasterDetail, AMasterFieldEditMovesTheDetailAndAnOpenEditIsPostedFirst) {
   detail.Edit();
   detail.FieldByName("Item").SetAsString("a0");
   master.Next();  // the detail's pending edit is posted before it follows
+  EXPECT_EQ(detail.State(), dsBrowse);
+  EXPECT_EQ(detail.FieldByName("Item").AsString(), "b1");
   EXPECT_EQ(items(), (Items{"b1"}));
   master.First();
   EXPECT_EQ(items(), (Items{"a0", "a2"}));
