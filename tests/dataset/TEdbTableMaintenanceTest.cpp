@@ -256,17 +256,23 @@ private:
   TEdbTable& FTable;
 };
 
+// Table T with Count records and an index file whose change count is stale, so that the next
+// open sorts every index again; returns that index file.
+std::vector<uint8_t> tableWithStaleIndexes(TTableStore& Store, int32_t Count) {
+  TEdbTable& t = Store.CreateTestTable();
+  t.Open();
+  for (int32_t i = 0; i < Count; ++i) TTableStore::Append(t, i == 0 ? "alpha" : "row " + std::to_string(i), i);
+  t.Close();
+  std::vector<uint8_t> idx = Store.FMem.ReadAll("db/T.idx");
+  PutInt32(idx.data() + kIHChangeCount, 12345);
+  Store.FMem.WriteAll("db/T.idx", idx);
+  return idx;
+}
+
 TEST(TableIndexBuilds, RebuildsAreShownInTheWindowWithTheControlsDisabled) {
   TTableStore store({pfs::fsmDirectory, false});
-  TEdbTable& t = store.CreateTestTable();
-  t.Open();
-  TTableStore::Append(t, "alpha", 1);
-  t.Close();
-  // A stale change count makes the next open sort every index again.
-  std::vector<uint8_t> idx = store.FMem.ReadAll("db/T.idx");
-  PutInt32(idx.data() + kIHChangeCount, 12345);
-  store.FMem.WriteAll("db/T.idx", idx);
-
+  (void)tableWithStaleIndexes(store, 1);
+  TEdbTable& t = store.NewTable();
   TRecordingWindow window(t);
   t.SetIndexBuildWindow(&window);
   t.Open();
@@ -277,12 +283,8 @@ TEST(TableIndexBuilds, RebuildsAreShownInTheWindowWithTheControlsDisabled) {
 
 TEST(TableIndexBuilds, AFailedRebuildStillClosesTheWindowFault) {
   TTableStore store({pfs::fsmDirectory, false});
-  TEdbTable& t = store.CreateTestTable();
-  t.Open();
-  for (int32_t i = 0; i < 30; ++i) TTableStore::Append(t, "row " + std::to_string(i), i);
-  t.Close();
-  std::vector<uint8_t> idx = store.FMem.ReadAll("db/T.idx");
-  PutInt32(idx.data() + kIHChangeCount, 12345);
+  const std::vector<uint8_t> idx = tableWithStaleIndexes(store, 30);
+  TEdbTable& t = store.NewTable();
   bool failedWhileShown = false;
   for (uint64_t k = 1; k < 200; ++k) {
     SCOPED_TRACE(k);
@@ -314,13 +316,8 @@ TEST(TableIndexBuilds, AFailedRebuildStillClosesTheWindowFault) {
 
 TEST(TableIndexBuilds, WithoutAWindowNothingIsShown) {
   TTableStore store({pfs::fsmDirectory, false});
-  TEdbTable& t = store.CreateTestTable();
-  t.Open();
-  TTableStore::Append(t, "alpha", 1);
-  t.Close();
-  std::vector<uint8_t> idx = store.FMem.ReadAll("db/T.idx");
-  PutInt32(idx.data() + kIHChangeCount, 12345);
-  store.FMem.WriteAll("db/T.idx", idx);
+  (void)tableWithStaleIndexes(store, 1);
+  TEdbTable& t = store.NewTable();
   t.Open();
   EXPECT_FALSE(t.ControlsDisabled());
   EXPECT_EQ(TTableStore::Names(t), (std::vector<std::string>{"alpha"}));

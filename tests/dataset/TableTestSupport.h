@@ -29,12 +29,9 @@ inline TFieldDefs tableFields() {
 }
 inline TIndexDefs tableIndexes() { return {{"ByName", "Name", "", "", {}}, {"ByNum", "Num", "", "", {}}}; }
 
-class TTableStore {
+class TTableStore : public storagetest::TMemoryHost {
 public:
   explicit TTableStore(TStoreCase Case, bool MakeContainer = true) : FCase(Case) {
-    FMem.CreateDirectory("db");
-    FClock.SetTick(1000);
-    FClock.SetAutoAdvance(1);
     if (Case.Mode == pfs::fsmSingleFile && MakeContainer) {
       TEdbDatabase creator;
       creator.CreateDatabase("db.edb");
@@ -89,12 +86,6 @@ public:
   }
 
   TStoreCase FCase;
-  platform::MemoryFileSystem FMem;
-  platform::FaultFileSystem FFaults{FMem};
-  platform::ScopedFileSystem FScope{FFaults};
-  platform::SettableClock FClock;
-  platform::ScopedClock FClockScope{FClock};
-  ScopedStorageEngine FEngine;
 
 private:
   std::vector<std::unique_ptr<TEdbTable>> FTables;

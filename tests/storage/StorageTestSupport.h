@@ -100,14 +100,28 @@ inline TFieldDefs testFields() {
   return {{"Name", ftString, 20, false}, {"Num", ftInteger, 0, false}, {"Amount", ftFloat, 0, false}};
 }
 
-// One table in one store over the in-memory host file system (through the fault wrapper), with a
-// settable clock that advances by 1 ms per reading.
-class TTableEnv {
+// The in-memory host file system with the directory "db" (through the fault wrapper), a settable
+// clock that advances by 1 ms per reading, and the storage engine running over them.
+class TMemoryHost {
 public:
-  explicit TTableEnv(TStoreCase Case, std::string Table = "T") : FCase(Case), FTable(std::move(Table)) {
+  TMemoryHost() {
     FMem.CreateDirectory("db");
     FClock.SetTick(1000);
     FClock.SetAutoAdvance(1);
+  }
+
+  platform::MemoryFileSystem FMem;
+  platform::FaultFileSystem FFaults{FMem};
+  platform::ScopedFileSystem FScope{FFaults};
+  platform::SettableClock FClock;
+  platform::ScopedClock FClockScope{FClock};
+  ScopedStorageEngine FEngine;
+};
+
+// One table in one store over the memory host.
+class TTableEnv : public TMemoryHost {
+public:
+  explicit TTableEnv(TStoreCase Case, std::string Table = "T") : FCase(Case), FTable(std::move(Table)) {
     FDataset.Enc = Case.Encrypted;
     FDataset.Pass = Case.Encrypted ? "secret" : "";
     switch (Case.Mode) {
@@ -190,12 +204,6 @@ public:
 
   TStoreCase FCase;
   std::string FTable;
-  platform::MemoryFileSystem FMem;
-  platform::FaultFileSystem FFaults{FMem};
-  platform::ScopedFileSystem FScope{FFaults};
-  platform::SettableClock FClock;
-  platform::ScopedClock FClockScope{FClock};
-  ScopedStorageEngine FEngine;
   TTestDataset FDataset;
   TEdbDatabaseManager* FDatabase = nullptr;
   TEdbDataManager* FManager = nullptr;

@@ -266,20 +266,17 @@ void TEdbDataset::InternalClose() {
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   if (FTableOpen && !FKeepTableOpen) DisconnectTable();
+  FFieldMapActive = false;
 }
 
 void TEdbDataset::InternalInitFieldDefs() {
+  if (FFieldMapActive) return;
   const bool connect = !FTableOpen;
   if (connect) OpenTable();
   try {
     FieldDefs().clear();
-    for (const storage::TFieldHeader& h : FDataManager->FieldHeaders()) {
-      int32_t size = 0;
-      if (h.FieldType == ftString) size = h.Size - 1;
-      else if (h.FieldType == ftWideString) size = h.Size - 2;
-      else if (h.FieldType == ftBytes) size = h.Size;
-      FieldDefs().push_back({h.Name, h.FieldType, size, h.Required});
-    }
+    for (const storage::TFieldHeader& h : FDataManager->FieldHeaders())
+      FieldDefs().push_back({h.Name, h.FieldType, detail::definitionSize(h), h.Required});
     FieldDefs().push_back({FDataManager->TableHeader().IDFieldName, ftAutoInc, 0, false});
   } catch (...) {
     if (connect) DisconnectTable();
@@ -401,7 +398,7 @@ TField& TEdbDataset::GetIndexField(int32_t I) {
   if (h == nullptr || I < 0 || I >= h->FieldCount())
     throw Exception("Error in TEdbDataSet.GetIndexField - invalid index, index = " + std::to_string(I) + ".");
   const int32_t no = h->FieldNos[static_cast<size_t>(I)];
-  TField* field = no == -1 ? FindField(FDataManager->TableHeader().IDFieldName) : Fields().FieldByNumber(no + 1);
+  TField* field = FieldOfTableField(no);
   if (field == nullptr) {
     const int32_t fieldNo = no == -1 ? FDataManager->TableHeader().FieldCount + 1 : no + 1;
     throw Exception("Error in TEdbDataSet.GetIndexField - no such field, FieldNo = " + std::to_string(fieldNo) + ".");
@@ -423,11 +420,22 @@ void TEdbDataset::RebuildView() {
   } else {
     if (FCurrentIndexNo >= FDataManager->IndexCount()) FCurrentIndexNo = 0;
     FDataManager->BuildIndex(FCurrentIndexNo);
-    // The filter's bit set, when a filter is in force, for the views that drop records.
+    // The filter's bit set, when a filter is in force, and the restriction's, for the views
+    // that drop records.
     const TBitsArray* visible = nullptr;
     if (FilterActive()) {
       CompileFilter();
       visible = &FFilterParser.Parse();
+    }
+    TBitsArray both;
+    if (const TBitsArray* restriction = RestrictionBits()) {
+      if (visible != nullptr) {
+        both = *visible;
+        both.And(*restriction);
+        visible = &both;
+      } else {
+        visible = restriction;
+      }
     }
     if (!FDistinctFields.empty())
       FView = MakeDistinctView(visible);
@@ -820,7 +828,20 @@ void TEdbDataset::InternalRefresh() {
 
 // ---- Field values -------------------------------------------------------------------------------------
 
-int32_t TEdbDataset::TableFieldNo(const TField& Field) const { return Field.FieldNo() - 1; }
+int32_t TEdbDataset::TableFieldNo(const TField& Field) const {
+  const int32_t k = Field.FieldNo() - 1;
+  if (!FFieldMapActive || Field.Calculated()) return k;
+  if (k < 0 || k >= static_cast<int32_t>(FFieldMap.size())) return -1;
+  const int32_t no = FFieldMap[static_cast<size_t>(k)];
+  return no == -1 ? FDataManager->TableHeader().FieldCount : no;
+}
+
+TField* TEdbDataset::FieldOfTableField(int32_t FieldNo) {
+  if (!FFieldMapActive)
+    return FieldNo == -1 ? FindField(FDataManager->TableHeader().IDFieldName) : Fields().FieldByNumber(FieldNo + 1);
+  const auto at = std::find(FFieldMap.begin(), FFieldMap.end(), FieldNo);
+  return at == FFieldMap.end() ? nullptr : Fields().FieldByNumber(static_cast<int32_t>(at - FFieldMap.begin()) + 1);
+}
 
 bool TEdbDataset::GetFieldData(TField& Field, void* Buffer) {
   TRecordBuffer record = GetActiveRecordBuffer();
@@ -956,7 +977,7 @@ bool TEdbDataset::AcceptedByHandler(TRecordBuffer Buffer) {
 }
 
 bool TEdbDataset::IsRecordVisible(const uint8_t* Record, bool AskHandler) {
-  if (!FTableOpen) return false;
+  if (!FTableOpen || !RestrictionAccepts(Record)) return false;
   if (FilterActive()) {
     CompileFilter();
     if (!FFilterParser.IsRecordMatches(Record)) return false;

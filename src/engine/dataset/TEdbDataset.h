@@ -206,6 +206,24 @@ public:
   // then CloseBlob).
   void BlobStreamClosed(TField& Field, bool Modified);
 
+  // ---- Field mapping (TEdbDatasetMapping.cpp) ----------------------------------------------
+  // The dataset shows the table fields FieldNames (the record-ID field by IDFieldName; names
+  // compared in upper case), in that order, named by AliasNames (a missing or empty alias: the
+  // name itself; a name some earlier definition has gets "_1", "_2", ... appended, the first
+  // free). Unless KeepDefs the field definitions and FieldMap are made anew from the table (the
+  // dataset is opened first when its table is not open); with KeepDefs both stay as they are.
+  // Then the dataset is closed and opened again without touching the table; it shows the mapping
+  // until it is next closed. Raises EEdbException 13 "Field not found. Table name =
+  // '<TableName>', Field name = '<name>'." for a name the table lacks; nothing is changed then
+  // (a dataset this call opened is closed again).
+  void SetFieldMapping(const std::vector<std::string>& FieldNames, const std::vector<std::string>& AliasNames,
+                       bool KeepDefs);
+  bool FieldMapActive() const { return FFieldMapActive; }
+  // Dataset field k (0-based) shows table field FieldMap()[k]; -1 is the record-ID field.
+  const std::vector<int32_t>& FieldMap() const { return FFieldMap; }
+  const std::vector<std::string>& MapFieldNames() const { return FMapFieldNames; }
+  const std::vector<std::string>& MapAliasNames() const { return FMapAliasNames; }
+
   // ---- Bulk insert (the SQL engine) ---------------------------------------------------------
   // A fresh record (every field NULL) in a buffer of its own, which is the active buffer until
   // EndBulkInsert posts it (state dsInsert meanwhile) or Cancel drops it.
@@ -357,10 +375,21 @@ protected:
   void ViewOrderChanged();
   // The view counts as current for the table's present ChangeCount.
   void MarkViewCurrent() { FViewChangeCount = FDataManager->TableHeader().ChangeCount; }
+  // A restriction of the view beside the filter (a detail table's master condition): the records
+  // it admits as a bit set over physical record numbers, evaluated when the view is made current
+  // (null: no restriction, the default), and whether it admits one stored record image. The set
+  // stays valid until the next call.
+  virtual const TBitsArray* RestrictionBits() { return nullptr; }
+  virtual bool RestrictionAccepts(const uint8_t* Record) {
+    (void)Record;
+    return true;
+  }
 
 private:
   // The table field number of a dataset field (the table's field count for the record-ID field).
   int32_t TableFieldNo(const TField& Field) const;
+  // The dataset field showing table field FieldNo (-1: the record-ID field), or null.
+  TField* FieldOfTableField(int32_t FieldNo);
   // The cursor at Position (clamped to -1 .. ViewCount), remembering the ID of its record.
   void SetCursor(int32_t Position);
   // The cursor at view position Position, whose record's stored image is Record.
@@ -440,6 +469,10 @@ private:
   uint8_t FBLOBCompression = 0;
   int32_t FBLOBBlockSize = 512;
   bool FKeepTableOpen = false;
+  bool FFieldMapActive = false;
+  std::vector<int32_t> FFieldMap;
+  std::vector<std::string> FMapFieldNames;
+  std::vector<std::string> FMapAliasNames;
 
   bool FTableOpen = false;
   int32_t FRecordSize = 0;        // the table's RecordSize

@@ -73,9 +73,56 @@ std::string busy(const char* Call, const std::string& Table) {
 
 }  // namespace
 
-TEdbTable::TEdbTable() { TEdbDataset::SetBLOBBlockSize(kDefaultBLOBBlockSize); }
+// ---- The master link -----------------------------------------------------------------------------
 
-TEdbTable::~TEdbTable() { CloseForDestroy(); }
+void TEdbMasterDataLink::SetFieldNames(const std::string& Value) {
+  if (Value == FFieldNames) return;
+  FFieldNames = Value;
+  ActiveChanged();
+}
+
+void TEdbMasterDataLink::TakeFields() {
+  FFields.clear();
+  if (!Active()) return;
+  std::vector<TField*> fields;
+  for (const std::string& name : SplitFieldNames(FFieldNames)) fields.push_back(&DataSet()->FieldByName(name));
+  FFields = std::move(fields);
+}
+
+void TEdbMasterDataLink::ActiveChanged() {
+  TakeFields();
+  if (!FDetail.Active() || FDetail.Destroying()) return;
+  if (Active() && !FFields.empty()) {
+    if (OnMasterChange) OnMasterChange();
+  } else if (OnMasterDisable) {
+    OnMasterDisable();
+  }
+}
+
+void TEdbMasterDataLink::LayoutChanged() { ActiveChanged(); }
+
+void TEdbMasterDataLink::CheckBrowseMode() {
+  if (FDetail.Active()) FDetail.CheckBrowseMode();
+}
+
+void TEdbMasterDataLink::RecordChanged(TField* Field) {
+  if (!Active() || FFields.empty() || !FDetail.Active() || DataSource()->State() == dsSetKey) return;
+  if (Field != nullptr && std::find(FFields.begin(), FFields.end(), Field) == FFields.end()) return;
+  if (OnMasterChange) OnMasterChange();
+}
+
+// ---- The table component --------------------------------------------------------------------------
+
+TEdbTable::TEdbTable() {
+  TEdbDataset::SetBLOBBlockSize(kDefaultBLOBBlockSize);
+  FMasterLink.OnMasterChange = [this] { MasterChanged(); };
+  FMasterLink.OnMasterDisable = [this] { MasterDisabled(); };
+}
+
+TEdbTable::~TEdbTable() {
+  CloseForDestroy();
+  FMasterLink.SetDataSource(nullptr);
+}
 
 // ---- Properties ---------------------------------------------------------------------------------
 
@@ -136,6 +183,93 @@ void TEdbTable::SetInMemory(bool Value) {
   if (leaveMemory) InternalDeleteTable();
   TEdbDataset::SetInMemory(Value);
   Open();
+}
+
+// ---- Master/detail ----------------------------------------------------------------------------------
+
+void TEdbTable::SetMasterSource(TDataSource* Value) {
+  if (Value != nullptr && IsLinkedTo(Value)) throw Exception("TEdbDataSet.SetDataSource - Invalid DataSource");
+  FMasterLink.SetDataSource(Value);
+}
+
+bool TEdbTable::MasterRestricts() {
+  if (!FMasterLink.Active() || FMasterLink.Fields().empty() || !TableOpen()) return false;
+  if (CurrentIndexNo() >= DataManager()->IndexCount()) return false;
+  return platform::AnsiLowerCase(DataManager()->Index(CurrentIndexNo()).Header().Name) ==
+         platform::AnsiLowerCase(IndexName());
+}
+
+void TEdbTable::BuildMasterCondition() {
+  const bool connect = !TableOpen();
+  if (connect) OpenTable();
+  std::string condition;
+  try {
+    const auto& masters = FMasterLink.Fields();
+    const int32_t keyCount =
+        CurrentIndexNo() < DataManager()->IndexCount() ? DataManager()->Index(CurrentIndexNo()).Header().FieldCount() : 0;
+    for (size_t i = 0; keyCount > 0 && i < masters.size(); ++i) {
+      const TField& master = *masters[i];
+      TField& detail = GetIndexField(static_cast<int32_t>(i));
+      std::string value = master.AsString();
+      if (detail.DataType() == ftString || detail.DataType() == ftWideString) {
+        std::string quoted = "'";
+        for (const char c : value) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        value = quoted + "'";
+      }
+      const std::string joint = i == 0 ? "" : " and ";
+      if (!master.IsNull() && !value.empty() && value != "''")
+        condition += joint + "(" + detail.FieldName() + " = " + value + ")";
+      else
+        condition += joint + "(" + detail.FieldName() + (i == 0 ? " IS NULL )" : " IS NULL)");
+    }
+  } catch (...) {
+    if (connect) DisconnectTable();
+    throw;
+  }
+  if (connect) DisconnectTable();
+  FMasterCondition = condition;
+}
+
+const TBitsArray* TEdbTable::RestrictionBits() {
+  if (!MasterRestricts()) return nullptr;
+  BuildMasterCondition();
+  if (FMasterCondition.empty()) return nullptr;
+  FMasterParser.SetTable(DataManager());
+  if (FMasterParser.Expression() != FMasterCondition) FMasterParser.SetExpression(FMasterCondition);
+  return &FMasterParser.Parse();
+}
+
+bool TEdbTable::RestrictionAccepts(const uint8_t* Record) {
+  if (!MasterRestricts() || FMasterCondition.empty()) return true;
+  FMasterParser.SetTable(DataManager());
+  if (FMasterParser.Expression() != FMasterCondition) FMasterParser.SetExpression(FMasterCondition);
+  return FMasterParser.IsRecordMatches(Record);
+}
+
+void TEdbTable::MasterChanged() {
+  if (FMasterLink.Active() && !FMasterLink.Fields().empty()) BuildMasterCondition();
+  MasterDisabled();
+}
+
+void TEdbTable::MasterDisabled() {
+  if (!TableOpen()) return;
+  ViewOrderChanged();
+  if (Active() && State() == dsBrowse) First();
+}
+
+void TEdbTable::DoOnNewRecord() {
+  // Only while the master selects by the current index are its key fields the master's.
+  if (MasterRestricts()) {
+    const auto& masters = FMasterLink.Fields();
+    for (size_t i = 0; i < masters.size(); ++i) {
+      TField& key = GetIndexField(static_cast<int32_t>(i));
+      if (masters[i]->IsNull())
+        key.Clear();
+      else
+        key.SetValue(masters[i]->Value());
+    }
+  }
+  TEdbDataset::DoOnNewRecord();
 }
 
 // ---- Maintenance ------------------------------------------------------------------------------------

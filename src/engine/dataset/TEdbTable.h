@@ -12,11 +12,14 @@
 #include "codec/EdbCompress.h"
 #include "dataset/TEdbDataset.h"
 #include "toolkit/Progress.h"
+#include "toolkit/TDataLink.h"
 #include "toolkit/TDataSource.h"
 #include "toolkit/TFieldDefs.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace tesvar::dataset {
 
@@ -35,6 +38,42 @@ public:
   virtual void Start(const std::string& TableName) = 0;
   virtual void Progress(int32_t PercentDone) = 0;
   virtual void Finish() = 0;
+};
+
+// The link of a detail dataset to its master through the master's data source. FieldNames names
+// the master's fields (separated by ";") whose values select the detail's records. When the
+// link becomes active or inactive, or the master's layout changes, and the detail is open (not
+// being destroyed): OnMasterChange with an active master and master fields, else
+// OnMasterDisable. A change of the master's record (not while it fills a search key) for no
+// particular field or for one of the master fields runs OnMasterChange; the master leaving edit
+// mode or moving first makes the detail leave its edit mode. Raises, when it becomes active,
+// the master's FieldByName error for a name the master lacks.
+class TEdbMasterDataLink : public toolkit::TDetailDataLink {
+public:
+  explicit TEdbMasterDataLink(TEdbDataset& Detail) : FDetail(Detail) {}
+
+  toolkit::TDataSet* DetailDataSet() const override { return &FDetail; }
+  const std::string& FieldNames() const { return FFieldNames; }
+  // A different text takes the fields anew and runs the activation logic above.
+  void SetFieldNames(const std::string& Value);
+  // The master's fields named by FieldNames while the link is active, else none.
+  const std::vector<TField*>& Fields() const { return FFields; }
+
+  std::function<void()> OnMasterChange;
+  std::function<void()> OnMasterDisable;
+
+protected:
+  void ActiveChanged() override;
+  void CheckBrowseMode() override;
+  void LayoutChanged() override;
+  void RecordChanged(TField* Field) override;
+
+private:
+  void TakeFields();
+
+  TEdbDataset& FDetail;
+  std::string FFieldNames;
+  std::vector<TField*> FFields;
 };
 
 class TEdbTable : public TEdbDataset {
@@ -94,6 +133,23 @@ public:
   // Progress of long operations: Sender is this dataset (a TEdbDataset*), PercentDone 0..100,
   // the remembered kind; the handler sets Cancel to ask import and restructure to stop.
   TedProgressEvent OnProgress;
+
+  // ---- Master/detail -------------------------------------------------------------------------
+  // While the current index is the one IndexName names and the master is open, the view shows
+  // only the records whose first key fields of the current index equal the master's MasterFields
+  // values in order (a NULL or empty master value: the key field is NULL), and a new record
+  // takes those values into its key fields before OnNewRecord. The detail follows every move
+  // of the master. Setting a source that leads back to this dataset raises "TEdbDataSet.
+  // SetDataSource - Invalid DataSource". The source is not owned.
+  toolkit::TDataSource* MasterSource() const { return FMasterLink.DataSource(); }
+  void SetMasterSource(toolkit::TDataSource* Value);
+  const std::string& MasterFields() const { return FMasterLink.FieldNames(); }
+  void SetMasterFields(const std::string& Value) { FMasterLink.SetFieldNames(Value); }
+  TEdbMasterDataLink& MasterLink() { return FMasterLink; }
+  toolkit::TDataSource* GetDataSource() const override { return MasterSource(); }
+  // The condition over the detail's key fields that the master's current values make, as the
+  // master parser takes it (empty: none).
+  const std::string& MasterCondition() const { return FMasterCondition; }
 
   // ---- Maintenance ---------------------------------------------------------------------------
   // InternalCreateTable; the variant taking a name sets TableName first (an extension is cut).
@@ -174,6 +230,11 @@ public:
 protected:
   // A random number below 2^31 - 1, where MakeInMemoryTempTable starts its search for a name.
   virtual uint32_t TempTableRandom();
+  // The master condition's records while it restricts the view.
+  const TBitsArray* RestrictionBits() override;
+  bool RestrictionAccepts(const uint8_t* Record) override;
+  // The master's values into the key fields, then OnNewRecord.
+  void DoOnNewRecord() override;
 
 private:
   // The database name the dataset reaches its database by.
@@ -186,6 +247,15 @@ private:
   void WhileOpen(TCall&& Call);
   // Whether a table of the in-memory database has TableName (files or a table manager).
   bool TempTableNameTaken();
+  // The master link's handlers: the condition made anew (MasterChanged only), then the view and
+  // the window from the first record.
+  void MasterChanged();
+  void MasterDisabled();
+  // The link is active with master fields and the current index is the one IndexName names.
+  bool MasterRestricts();
+  // FMasterCondition from the master's current values and the current index (the table is
+  // connected for the time of it when closed).
+  void BuildMasterCondition();
 
   bool FStoreDefs = false;
   bool FExclusive = false;
@@ -195,6 +265,9 @@ private:
   double FPercentDone = 0;
   IIndexBuildWindow* FIndexBuildWindow = nullptr;
   bool FIndexBuildShown = false;
+  TEdbMasterDataLink FMasterLink{*this};
+  TSearchParser FMasterParser;
+  std::string FMasterCondition;
 };
 
 }  // namespace tesvar::dataset
