@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 #include <optional>
 
@@ -312,6 +313,65 @@ TEST_F(Indexes, BurstsOfChangesToSmallTablesSkipTheOtherIndexes) {
   std::vector<int32_t> ids;
   for (int32_t recNo : entriesOf(m.Index(0))) ids.push_back(Env.IdOf(recNo));
   EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+}
+
+TEST_F(Indexes, AnUpdateLeavesTheEntriesOfIndexesWhoseKeyItKeeps) {
+  Env.Create(testFields(), {}, true);
+  TEdbDataManager& m = Env.Open();
+  ASSERT_EQ(indexNames(m), (std::vector<std::string>{"@id", "@@Name", "@Name", "@Num", "@Amount"}));
+  // Long runs of equal keys, where a search for an equal key lands anywhere in the run.
+  const std::string names[] = {"abc", "ABC", "xyz"};
+  for (int i = 0; i < 60; ++i) Env.Insert(names[i % 3], i % 4);
+  auto snapshot = [&] {
+    std::vector<std::vector<int32_t>> all;
+    for (int32_t i = 0; i < m.IndexCount(); ++i) all.push_back(entriesOf(m.Index(i)));
+    return all;
+  };
+  auto expectSortedAndComplete = [&](int32_t IndexNo) {
+    SCOPED_TRACE(m.Index(IndexNo).Header().Name);
+    std::vector<int32_t> entries = entriesOf(m.Index(IndexNo));
+    std::vector<int32_t> sorted = entries;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<int32_t> all(static_cast<size_t>(m.RecordCount()));
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(sorted, all) << "every record once";
+    for (size_t k = 1; k < entries.size(); ++k) {
+      const uint8_t* p = m.GetRecord(entries[k - 1]);
+      const std::vector<uint8_t> before(p, p + m.RecordSize());
+      EXPECT_LE(m.Index(IndexNo).CompareKeys(before.data(), m.GetRecord(entries[k])), 0) << "position " << k;
+    }
+  };
+  auto update = [&](int32_t RecNo, const std::string& Name, int32_t Num, int32_t Current) {
+    std::vector<uint8_t> r = Env.Record(Name, Num);
+    PutInt32(r.data() + m.DataSize(), Env.IdOf(RecNo));
+    return m.edUpdateRecord(r.data(), Current, RecNo);
+  };
+
+  // New numbers, the same names: the ID and name indexes keep every entry where it was; the
+  // result in the current index is where the record's entry stayed.
+  std::vector<std::vector<int32_t>> before = snapshot();
+  for (int32_t recNo = 0; recNo < m.RecordCount(); ++recNo) {
+    const int32_t got = update(recNo, Env.NameOf(recNo), (recNo * 7) % 5, 2);
+    EXPECT_EQ(got, m.FindRecordInIndex(2, recNo, m.RecordCount())) << recNo;
+  }
+  std::vector<std::vector<int32_t>> after = snapshot();
+  for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(after[static_cast<size_t>(i)], before[static_cast<size_t>(i)]) << i;
+  EXPECT_NE(after[3], before[3]) << "the number index follows the new numbers";
+  for (int32_t i = 0; i < m.IndexCount(); ++i) expectSortedAndComplete(i);
+
+  // Only the letter case changes: the case-insensitive index keeps its entries, the
+  // case-sensitive one moves the names that changed.
+  before = after;
+  for (int32_t recNo = 0; recNo < m.RecordCount(); ++recNo) {
+    std::string name = Env.NameOf(recNo);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const int32_t got = update(recNo, name, Env.NumOf(recNo), 3);
+    EXPECT_EQ(got, m.FindRecordInIndex(3, recNo, m.RecordCount())) << recNo;
+  }
+  after = snapshot();
+  for (const int32_t i : {0, 1, 3, 4}) EXPECT_EQ(after[static_cast<size_t>(i)], before[static_cast<size_t>(i)]) << i;
+  EXPECT_NE(after[2], before[2]);
+  for (int32_t i = 0; i < m.IndexCount(); ++i) expectSortedAndComplete(i);
 }
 
 // The index file.

@@ -772,7 +772,7 @@ int32_t TEdbDataManager::MaintainIndexes(int32_t CurrentIndexNo, bool All, TChan
     for (int32_t i = 0; i < IndexCount(); ++i) {
       TEdbIndex& index = Index(i);
       if (index.Built() && (i == CurrentIndexNo || All)) {
-        const int32_t pos = Change(index);
+        const int32_t pos = Change(index, i == CurrentIndexNo);
         if (i == CurrentIndexNo) result = pos;
       } else {
         index.SetBuilt(false);
@@ -799,7 +799,7 @@ int32_t TEdbDataManager::edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo)
   try {
     keys.SetCount(n + 1);
     keys.Put(n, Buffer);
-    result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [n](TEdbIndex& Index) { return Index.RecordInserted(n); });
+    result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [n](TEdbIndex& Index, bool) { return Index.RecordInserted(n); });
   } catch (...) {
     // Index upkeep failed (a record it compares could not be read): the record goes again, and
     // the indexes, marked not built, are sorted from the records when next used.
@@ -824,7 +824,7 @@ int32_t TEdbDataManager::edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIn
     TedKeyCache& keys = Keys();
     keys.Put(TedKeyCache::kProbe, Buffer);
     result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(),
-                             [RecNo](TEdbIndex& Index) { return Index.RecordUpdated(RecNo); });
+                             [RecNo](TEdbIndex& Index, bool Current) { return Index.RecordUpdated(RecNo, Current); });
     keys.Put(RecNo, Buffer);
     std::memcpy(FRecordsArray->GetRecord(RecNo), Buffer, static_cast<size_t>(FRecordSize));
     LogRecordImage(RecNo, Buffer);
@@ -845,7 +845,7 @@ int32_t TEdbDataManager::edDeleteRecord(int32_t CurrentIndexNo, int32_t RecNo) {
   const uint8_t* p = GetRecord(n - 1);
   const std::vector<uint8_t> last(p, p + FRecordSize);
   ++FTableHeader.ChangeCount;
-  const int32_t result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [RecNo, n](TEdbIndex& Index) {
+  const int32_t result = MaintainIndexes(CurrentIndexNo, MustMaintainAllIndexes(), [RecNo, n](TEdbIndex& Index, bool) {
     const int32_t pos = Index.RecordDeleted(RecNo, n - 1);
     if (pos == -2)
       throw Exception("TEdbDataManager.edDeleteRecord - invalid record Number, recPos = " + std::to_string(RecNo));

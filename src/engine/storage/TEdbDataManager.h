@@ -115,9 +115,10 @@ public:
   int32_t InternalGetFieldNo(const std::string& Name) const;
 
   // Records. Buffer holds RecordSize bytes (the ID slot is set by the insert). Results: the
-  // position in index CurrentIndexNo (see the index list). When index upkeep fails (a record it
-  // compares cannot be read), the change is not made, every index is marked not built and the
-  // error is raised.
+  // position in index CurrentIndexNo (see the index list). An update leaves the entry of every
+  // index whose key it does not change where it is (its result there is that entry's position).
+  // When index upkeep fails (a record it compares cannot be read), the change is not made, every
+  // index is marked not built and the error is raised.
   int32_t edInsertRecord(uint8_t* Buffer, int32_t CurrentIndexNo);
   int32_t edUpdateRecord(const uint8_t* Buffer, int32_t CurrentIndexNo, int32_t RecNo);
   // Raises "TEdbDataManager.edDeleteRecord - invalid record Number, recPos = <n>" / "..., last =
@@ -358,8 +359,9 @@ private:
   void PrepareIndexes();
   // The key cache, created for the current layout on first use.
   TedKeyCache& Keys();
-  // Runs Change over every index that is built and either CurrentIndexNo or, when All, any;
-  // marks the others not built. Change's result for CurrentIndexNo is returned (0 if none). If
+  // Runs Change(index, whether it is CurrentIndexNo) over every index that is built and either
+  // CurrentIndexNo or, when All, any; marks the others not built. Change's result for
+  // CurrentIndexNo is returned (0 if none). If
   // Change raises, every index is marked not built (to be sorted from the records) and the
   // exception goes on.
   template <class TChange>

@@ -220,7 +220,9 @@ int32_t TEdbIndex::RecordInserted(int32_t RecNo) {
   return pos;
 }
 
-int32_t TEdbIndex::RecordUpdated(int32_t RecNo) {
+int32_t TEdbIndex::RecordUpdated(int32_t RecNo, bool Position) {
+  // Most updates change few fields: most indexes keep their key, and their entry.
+  if (CompareSlots(RecNo, TedKeyCache::kProbe) == 0) return Position ? FindRecord(RecNo) : -1;
   const int32_t oldPos = FindRecord(RecNo);
   const int32_t newPos = InsertPosition(TedKeyCache::kProbe);
   if (oldPos >= 0 && newPos != oldPos && newPos != oldPos + 1) {

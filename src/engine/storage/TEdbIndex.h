@@ -119,8 +119,10 @@ public:
   int32_t RecordInserted(int32_t RecNo);
   // RecNo's new key is the cache's probe, its old key still under RecNo: the insertion position
   // of the new key is returned; unless it is the old position or the one after, the entry moves
-  // there (landing before the entry that was there).
-  int32_t RecordUpdated(int32_t RecNo);
+  // there (landing before the entry that was there). When the new key equals the old one the
+  // entry stays where it is (equal keys have no order among themselves, so the index stays
+  // sorted) and, when Position, its position is returned, else -1 without looking for it.
+  int32_t RecordUpdated(int32_t RecNo, bool Position);
   // RecNo is deleted and record LastRecNo takes its number. Returns the position LastRecNo had
   // (0 when RecNo is LastRecNo); -2 / -3 when RecNo / LastRecNo is not found.
   int32_t RecordDeleted(int32_t RecNo, int32_t LastRecNo);
