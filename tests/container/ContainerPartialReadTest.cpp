@@ -2,7 +2,8 @@
 // verified once answers the next reads of it without a host transfer, for as long as the host
 // bytes stay as they were; every change through any handle or of the host itself is what the next
 // read returns, and a read that failed (damaged page, failed or short transfer) leaves nothing
-// behind that a later read could take for the page.
+// behind that a later read could take for the page. A write that continues in the page the last
+// write ended in takes that page's bytes from memory, for as long as nothing changed the host.
 
 #include "ContainerTestSupport.h"
 
@@ -179,6 +180,88 @@ TEST_P(ContainerPartialReadTest, AFailedTransferIsNotKept) {
     EXPECT_EQ(Faulty.Count(platform::FaultKind::Read) - Before, 1u) << "the page is read again";
     EXPECT_EQ(ReadAt(At + kValue, kValue), Slice(Data, At + kValue, kValue));
     EXPECT_EQ(Cfs->LastError(), ceOk);
+    EXPECT_TRUE(Cfs->FileClose(Handle));
+    Cfs.reset();
+  }
+}
+
+// ---- Writes that continue in the page the last write ended in ----------------------------------
+
+// Values appended one after another (a write log's records, BLOB values): the page a write ended
+// in is not read back from the host by the write that continues in it.
+TEST_P(ContainerPartialReadTest, AppendsInPiecesReadNoPageBack) {
+  Open();
+  std::vector<uint8_t> After = Data;
+  const int64_t End = static_cast<int64_t>(Data.size()) - 1000;  // inside the last page
+  ASSERT_EQ(Cfs->FileSetSize(Handle, End), End);
+  After.resize(static_cast<size_t>(End));
+  ASSERT_EQ(Cfs->FileSeek(Handle, 0, End), End);
+  const uint64_t Before = Faulty.Count(platform::FaultKind::Read);
+  for (uint32_t Piece = 0; Piece < 40; ++Piece) {
+    const std::vector<uint8_t> New = Pattern(kValue, 100 + Piece);
+    ASSERT_EQ(Cfs->FileWrite(Handle, New.data(), kValue), kValue) << Piece;
+    After.insert(After.end(), New.begin(), New.end());
+  }
+  // Forty writes over four pages: no read of a page a write ended in, only the host reads of
+  // taking the four pages (where a read back per write would be more than forty).
+  EXPECT_LE(Faulty.Count(platform::FaultKind::Read) - Before, 12u);
+  EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After);
+  EXPECT_TRUE(Cfs->FileClose(Handle));
+  Cfs.reset();
+  Open();
+  EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After) << "after reopening";
+}
+
+// Whatever changed the file between two appends, the second one builds its first page from the
+// bytes as they are now.
+TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
+  const int64_t Tail = static_cast<int64_t>(Data.size()) + 500;  // the first append ends here
+  struct Case {
+    const char* Name;
+    std::function<void(ContainerPartialReadTest&, std::vector<uint8_t>&)> Change;
+  };
+  const Case Cases[] = {
+      {"write into the page through another handle",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
+         const int32_t H = T.Cfs->FileOpen(kFile, kModeReadWrite);
+         ASSERT_GE(H, 0);
+         const std::vector<uint8_t> New = Pattern(200, 41);
+         ASSERT_EQ(T.Cfs->FileSeek(H, 0, Tail - 300), Tail - 300);
+         ASSERT_EQ(T.Cfs->FileWrite(H, New.data(), 200), 200);
+         std::copy(New.begin(), New.end(), After.begin() + (Tail - 300));
+         EXPECT_TRUE(T.Cfs->FileClose(H));
+       }},
+      {"cut inside the page",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
+         const int64_t Cut = Tail - 400;
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Cut), Cut);
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Tail), Tail);  // grown again: zeros
+         std::fill(After.begin() + Cut, After.end(), 0);
+       }},
+      {"cut before the page",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
+         const int64_t Cut = static_cast<int64_t>(T.Data.size()) - 10;
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Cut), Cut);
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Tail), Tail);
+         std::fill(After.begin() + Cut, After.end(), 0);
+       }},
+      {"flushed", [](ContainerPartialReadTest& T, std::vector<uint8_t>&) { EXPECT_TRUE(T.Cfs->FileFlush(T.Handle)); }},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    SetUp();
+    Open();
+    std::vector<uint8_t> After = Data;
+    const std::vector<uint8_t> First = Pattern(static_cast<size_t>(Tail) - Data.size(), 40);
+    ASSERT_EQ(Cfs->FileSeek(Handle, 0, static_cast<int64_t>(Data.size())), static_cast<int64_t>(Data.size()));
+    ASSERT_EQ(Cfs->FileWrite(Handle, First.data(), static_cast<int32_t>(First.size())), static_cast<int32_t>(First.size()));
+    After.insert(After.end(), First.begin(), First.end());
+    C.Change(*this, After);
+    const std::vector<uint8_t> Second = Pattern(kValue, 42);
+    ASSERT_EQ(Cfs->FileSeek(Handle, 0, Tail), Tail);
+    ASSERT_EQ(Cfs->FileWrite(Handle, Second.data(), kValue), kValue);
+    After.insert(After.end(), Second.begin(), Second.end());
+    EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After);
     EXPECT_TRUE(Cfs->FileClose(Handle));
     Cfs.reset();
   }

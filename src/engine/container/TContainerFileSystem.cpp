@@ -38,6 +38,7 @@ TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t
   if (!IsEncrypted()) FPassword.clear();
   FPageBuffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
   FTailBuffer.resize(FPageBuffer.size());
+  FWrittenTail.resize(FPageBuffer.size());
   FPageRuns = std::make_unique<TPageRunIO>(*FPageFile);
   FVerifiedPages = std::make_unique<TVerifiedPageCache>(FPageFile->PageDataSize());
 }
@@ -292,6 +293,13 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   const int64_t D = FPageFile->PageDataSize();
   const int64_t Start = H->Position;
   const int64_t End = Start + Count;
+  // The page the last write ended in, when nothing changed the host since; it is taken out now
+  // and comes back below only when this write ends in a partial page and succeeds.
+  const int32_t HeldTail =
+      FWrittenTailPage >= 0 && FWrittenTailChange == FPageFile->HostFile().ChangeCount() && FWrittenTailKey == H->Key
+          ? FWrittenTailPage
+          : -1;
+  FWrittenTailPage = -1;
   const TDirItem Former = FDirectory->ReadItem(H->ItemID);
   TDirItem Item = Former;
   const int64_t OldSize = Item.Size;
@@ -337,6 +345,7 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   // from its stored content (or zeros for a new page) and the new bytes.
   const uint8_t* Sources[TPageRunIO::kMaxRunPages];
   int32_t Lengths[TPageRunIO::kMaxRunPages];
+  int32_t TailPage = -1;  // the partial page this write ended in, once written
   for (size_t I = 0; Ok && I < Pages.size();) {
     const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(Pages.size() - I));
     int32_t Offset = Done;
@@ -350,12 +359,16 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
         std::vector<uint8_t>& Scratch = I + K == 0 ? FPageBuffer : FTailBuffer;
         if (Index >= OldPages) {
           std::fill(Scratch.begin(), Scratch.end(), 0);
-        } else if (FPageRuns->ReadRun(Pages[I + K], 1, Scratch.data(), H->Key) != 1) {
-          FLastError = FPageFile->LastError();
-          Ok = false;
-          break;
-        } else if (Index == OldLastIndex && OldTail != 0 && End > OldSize) {
-          std::fill(Scratch.begin() + OldTail, Scratch.end(), 0);
+        } else {
+          if (Pages[I + K] == HeldTail) {
+            std::copy(FWrittenTail.begin(), FWrittenTail.end(), Scratch.begin());
+          } else if (FPageRuns->ReadRun(Pages[I + K], 1, Scratch.data(), H->Key) != 1) {
+            FLastError = FPageFile->LastError();
+            Ok = false;
+            break;
+          }
+          if (Index == OldLastIndex && OldTail != 0 && End > OldSize)
+            std::fill(Scratch.begin() + OldTail, Scratch.end(), 0);
         }
         std::memcpy(Scratch.data() + PageStart, Source + Offset, static_cast<size_t>(Lengths[K]));
         Sources[K] = Scratch.data();
@@ -370,6 +383,10 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
       break;
     }
     I += static_cast<size_t>(Run);
+    if (I == Pages.size() && Lengths[Run - 1] != D) {
+      std::memcpy(FWrittenTail.data(), Sources[Run - 1], FWrittenTail.size());
+      TailPage = Pages[I - 1];
+    }
   }
 
   H->Position = Start + Done;
@@ -380,11 +397,15 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   }
   if (Done > 0) Item.LastWriteTime = platform::NowDosResolutionUtc();
   // The stored item changes only when its size, map or (two-second) write time does.
-  if (Item.Size == Former.Size && Item.FirstMapPageNo == Former.FirstMapPageNo &&
-      Item.LastWriteTime == Former.LastWriteTime) {
-    return Done;
+  if (Item.Size != Former.Size || Item.FirstMapPageNo != Former.FirstMapPageNo ||
+      Item.LastWriteTime != Former.LastWriteTime) {
+    StoreGrownItem(H->ItemID, Item, Former.Size);
   }
-  StoreGrownItem(H->ItemID, Item, Former.Size);
+  if (Done == Count && TailPage >= 0) {
+    FWrittenTailPage = TailPage;
+    FWrittenTailKey = H->Key;
+    FWrittenTailChange = FPageFile->HostFile().ChangeCount();
+  }
   return Done;
 }
 

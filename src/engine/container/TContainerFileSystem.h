@@ -200,6 +200,15 @@ private:
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)
   std::vector<uint8_t> FTailBuffer;  // scratch page (a partial last page)
+  // The data of the partial page the last FileWrite ended in, as it wrote it (host page
+  // FWrittenTailPage, -1 none, with key FWrittenTailKey), while the host's ChangeCount was
+  // FWrittenTailChange: a write that continues in that page (the next records or BLOB value
+  // appended) takes it from here instead of reading the page back. Any host change since (any
+  // handle, flush, transaction end, size change) makes it stale.
+  std::vector<uint8_t> FWrittenTail;
+  int32_t FWrittenTailPage = -1;
+  std::string FWrittenTailKey;
+  uint64_t FWrittenTailChange = 0;
   // Where the last FileRead ended (item, position): a read that starts there reads ahead.
   int32_t FLastReadItem = -1;
   int64_t FLastReadEnd = -1;
