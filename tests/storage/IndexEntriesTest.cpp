@@ -33,6 +33,13 @@ void expectSame(const TedIndexEntries& Entries, const std::vector<int32_t>& Mode
   if (!Model.empty()) {
     ASSERT_EQ(Entries.Last(), Model.back());
   }
+  // Every partition point: Below holds for the entries before position k and for none after.
+  std::vector<int32_t> positions(Model.empty() ? 0 : static_cast<size_t>(*std::max_element(Model.begin(), Model.end())) + 1);
+  for (size_t i = 0; i < Model.size(); ++i) positions[static_cast<size_t>(Model[i])] = static_cast<int32_t>(i);
+  for (int32_t k = 0; k <= static_cast<int32_t>(Model.size()); ++k) {
+    ASSERT_EQ(Entries.PartitionPoint([&](int32_t RecNo) { return positions[static_cast<size_t>(RecNo)] < k; }), k)
+        << "partition point " << k;
+  }
 }
 
 TEST(IndexEntries, MatchFlatArrayThroughRandomChanges) {

@@ -89,6 +89,23 @@ int32_t searchKey(int32_t Count, bool ExactOnly, bool Forward, TCompare&& Compar
   return position;
 }
 
+// Of Candidates (distinct record numbers), the one that comes first in View, the view of Index,
+// and that Accept takes, its view position in Position; -1 when there is none.
+template <class TAccept>
+int32_t firstInView(const TEdbView& View, const TEdbIndex& Index, const std::vector<int32_t>& Candidates,
+                    int32_t& Position, TAccept&& Accept) {
+  int32_t found = -1;
+  const auto positionOf = [&](int32_t RecNo) { return View.PositionOf(RecNo); };
+  VisitInPositionOrder(Index, Candidates, positionOf, [&](int32_t RecNo) {
+    const int32_t position = View.PositionOf(RecNo);
+    if (position < 0 || !Accept(RecNo)) return true;
+    Position = position;
+    found = RecNo;
+    return false;
+  });
+  return found;
+}
+
 }  // namespace
 
 // ---- Locate and Lookup ------------------------------------------------------------------------------
@@ -99,9 +116,10 @@ bool TEdbDataset::Locate(const std::string& KeyFields, const TValue& KeyValues, 
   if (Options.Contains(loCaseInsensitive)) options.Include(foCaseInsensitive);
   if (!Options.Contains(loPartialKey)) options.Include(foNoPartialCompare);
   int32_t position = -1;
-  if (PrepareAndLocate(KeyFields, KeyValues, options, soEqual, position) < 0) return false;
+  const int32_t recNo = PrepareAndLocate(KeyFields, KeyValues, options, soEqual, position);
+  if (recNo < 0) return false;
   DoBeforeScroll();
-  SetCursor(position);
+  SetCursorTo(position, FDataManager->GetRecord(recNo));
   Resync(TResyncMode{rmExact, rmCenter});
   DoAfterScroll();
   return true;
@@ -221,21 +239,19 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
   } else {
     GetMatchedRecordsArray(*FDataManager, Conditions[driver], Options, matches, recNos, mmAll);
   }
-  // The candidates that meet the other conditions and are in the view, in view order.
-  std::vector<std::pair<int32_t, int32_t>> kept;  // (view position, record number)
-  for (int32_t recNo : recNos) {
-    if (!meets(FDataManager->GetRecord(recNo), driver)) continue;
-    const int32_t position = FView->PositionOf(recNo);
-    if (position >= 0) kept.emplace_back(position, recNo);
+  // The candidates that meet the other conditions; of those in the view, the first in view order
+  // that the filter handler accepts. A record is read only when another condition or the handler
+  // asks about it.
+  if (testers.size() > 1) {
+    size_t kept = 0;
+    for (int32_t recNo : recNos)
+      if (meets(FDataManager->GetRecord(recNo), driver)) recNos[kept++] = recNo;
+    recNos.resize(kept);
   }
-  std::sort(kept.begin(), kept.end());
-  for (const auto& [position, recNo] : kept) {
-    if (FilterHandlerAccepts(FDataManager->GetRecord(recNo))) {
-      Position = position;
-      return recNo;
-    }
-  }
-  return -1;
+  const bool handler = Filtered() && OnFilterRecord;
+  return firstInView(*FView, FDataManager->Index(FCurrentIndexNo), recNos, Position, [&](int32_t RecNo) {
+    return !handler || FilterHandlerAccepts(FDataManager->GetRecord(RecNo));
+  });
 }
 
 int32_t TEdbDataset::WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester) {

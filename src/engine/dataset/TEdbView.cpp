@@ -1,47 +1,41 @@
 #include "dataset/TEdbView.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 namespace tesvar::dataset {
 
 namespace {
 
-// Below one visible record in this many the view is made from the visible records' index
-// positions (each O(log n)) instead of a walk over the whole index.
-constexpr int32_t kSparseRatio = 32;
+// Below one visible record in this many the view is put in order from the visible records
+// themselves (by their integer keys, or by their positions, each a block search) instead of a walk
+// over the whole index.
+constexpr int32_t kSparseByKeyRatio = 16;
+constexpr int32_t kSparseByPositionRatio = 256;
 
 }  // namespace
 
 TEdbFilteredView::TEdbFilteredView(const storage::TEdbIndex& Index, const TBitsArray& Visible) {
   const int32_t count = Index.Count();
   const int32_t bitCount = std::min(Visible.Count(), count);
-
-  // Few visible records: their positions in the index, sorted.
-  const size_t sparseMost = static_cast<size_t>(count / kSparseRatio);
-  std::vector<std::pair<int32_t, int32_t>> sparse;  // (index position, record number)
-  bool isSparse = true;
-  for (int32_t recNo = Visible.NextSet(0); recNo >= 0 && recNo < bitCount; recNo = Visible.NextSet(recNo + 1)) {
-    if (sparse.size() >= sparseMost) {
-      isSparse = false;
-      break;
-    }
-    sparse.emplace_back(Index.FindRecord(recNo), recNo);
-  }
+  const int32_t visible = Visible.CountSet();
   std::vector<int32_t> order;
-  if (isSparse) {
-    std::sort(sparse.begin(), sparse.end());
-    order.reserve(sparse.size());
-    for (const auto& [position, recNo] : sparse)
-      if (position >= 0) order.push_back(recNo);
+  order.reserve(static_cast<size_t>(visible));
+  if (visible <= count / (Index.HasIntegerKey() ? kSparseByKeyRatio : kSparseByPositionRatio)) {
+    std::vector<int32_t> recNos;
+    recNos.reserve(static_cast<size_t>(visible));
+    for (int32_t recNo = Visible.NextSet(0); recNo >= 0 && recNo < bitCount; recNo = Visible.NextSet(recNo + 1))
+      recNos.push_back(recNo);
+    VisitInPositionOrder(
+        Index, recNos, [&](int32_t RecNo) { return Index.FindRecord(RecNo); },
+        [&](int32_t RecNo) {
+          order.push_back(RecNo);
+          return true;
+        });
   } else {
-    order.resize(static_cast<size_t>(count));
-    Index.CopyTo(order.data());
-    size_t kept = 0;
-    for (const int32_t recNo : order)
-      if (recNo >= 0 && recNo < bitCount && Visible.Items(recNo)) order[kept++] = recNo;
-    order.resize(kept);
+    Index.ForEach([&](int32_t RecNo) {
+      if (RecNo < bitCount && Visible.Items(RecNo)) order.push_back(RecNo);
+    });
   }
   FEntries.Assign(order.data(), static_cast<int32_t>(order.size()));
 }

@@ -12,9 +12,66 @@
 #include "storage/TEdbDataManager.h"
 #include "storage/TedIndexEntries.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace tesvar::dataset {
+
+// Visit(RecNo) for the records RecNos (distinct records of Index's table) in the order of
+// Position(RecNo), until Visit returns false. Position gives a record's place in a sequence in
+// the order of Index's keys (Index itself, or a view of it), or -1 for a record the sequence does
+// not hold (those come first). With integer keys (TEdbIndex::HasIntegerKey) the records go by
+// their keys from the key cache, and only records sharing a key ask Position; otherwise every
+// record asks it. (A position costs a block search in counted blocks, a cached key much less.)
+template <class TPosition, class TVisit>
+void VisitInPositionOrder(const storage::TEdbIndex& Index, const std::vector<int32_t>& RecNos, TPosition&& Position,
+                          TVisit&& Visit) {
+  std::vector<std::pair<int32_t, int32_t>> ordered;  // (position, record number)
+  const auto visitOrdered = [&] {
+    std::sort(ordered.begin(), ordered.end());
+    for (const auto& entry : ordered)
+      if (!Visit(entry.second)) return false;
+    return true;
+  };
+  if (!Index.HasIntegerKey()) {
+    for (int32_t recNo : RecNos) ordered.emplace_back(Position(recNo), recNo);
+    visitOrdered();
+    return;
+  }
+  struct TKeyed {
+    bool HasValue;  // NULL comes before every value
+    int64_t Key;
+    int32_t RecNo;
+    bool SameKey(const TKeyed& Other) const { return HasValue == Other.HasValue && Key == Other.Key; }
+    bool operator<(const TKeyed& Other) const {
+      if (HasValue != Other.HasValue) return !HasValue;
+      return Key != Other.Key ? Key < Other.Key : RecNo < Other.RecNo;
+    }
+  };
+  for (int32_t recNo : RecNos) Index.PrefetchKey(recNo);
+  std::vector<TKeyed> keyed;
+  keyed.reserve(RecNos.size());
+  for (int32_t recNo : RecNos) {
+    TKeyed k{false, 0, recNo};
+    k.HasValue = Index.IntegerKey(recNo, k.Key);
+    keyed.push_back(k);
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (size_t start = 0; start < keyed.size();) {
+    size_t end = start + 1;
+    while (end < keyed.size() && keyed[end].SameKey(keyed[start])) ++end;
+    if (end - start == 1) {
+      if (!Visit(keyed[start].RecNo)) return;
+    } else {
+      ordered.clear();
+      for (size_t i = start; i < end; ++i) ordered.emplace_back(Position(keyed[i].RecNo), keyed[i].RecNo);
+      if (!visitOrdered()) return;
+    }
+    start = end;
+  }
+}
 
 class TEdbView {
 public:

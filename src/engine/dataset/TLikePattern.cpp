@@ -49,13 +49,57 @@ const TClasses& engineClasses(bool CaseInsensitive) {
 }  // namespace
 
 TAnsiLikePattern::TAnsiLikePattern(std::string Pattern, bool CaseInsensitive)
-    : FPattern(std::move(Pattern)), FClasses(&engineClasses(CaseInsensitive)) {}
+    : FClasses(&engineClasses(CaseInsensitive)) {
+  const TClasses& classes = *FClasses;
+  uint32_t start = 0;
+  for (const char c : Pattern) {
+    if (c == '%') {
+      const auto length = static_cast<uint32_t>(FUnits.size()) - start;
+      // The piece before the first "%" stands even when empty; empty pieces between "%"s do not.
+      if (!FHasPercent || length > 0) FPieces.push_back({start, length});
+      FHasPercent = true;
+      start = static_cast<uint32_t>(FUnits.size());
+    } else {
+      FUnits.push_back(c == '_' ? kAnyByte : classes[static_cast<uint8_t>(c)]);
+    }
+  }
+  FPieces.push_back({start, static_cast<uint32_t>(FUnits.size()) - start});
+}
+
+bool TAnsiLikePattern::MatchesAt(const TPiece& Piece, const uint8_t* Text) const {
+  const TClasses& classes = *FClasses;
+  const uint16_t* units = FUnits.data() + Piece.From;
+  for (uint32_t i = 0; i < Piece.Length; ++i)
+    if (units[i] != kAnyByte && units[i] != classes[Text[i]]) return false;
+  return true;
+}
 
 bool TAnsiLikePattern::Matches(std::string_view Text) const {
+  const auto* text = reinterpret_cast<const uint8_t*>(Text.data());
+  const size_t n = Text.size();
+  const TPiece& head = FPieces.front();
+  if (!FHasPercent) return n == head.Length && MatchesAt(head, text);
+  const TPiece& tail = FPieces.back();
+  if (static_cast<size_t>(head.Length) + tail.Length > n) return false;
+  if (!MatchesAt(head, text) || !MatchesAt(tail, text + n - tail.Length)) return false;
+  // The pieces between, each at its leftmost place in what head and tail leave.
   const TClasses& classes = *FClasses;
-  return LikeMatches<char>(FPattern, Text, [&](char P, char T) {
-    return classes[static_cast<uint8_t>(P)] == classes[static_cast<uint8_t>(T)];
-  });
+  size_t at = head.Length;
+  const size_t end = n - tail.Length;
+  for (size_t p = 1; p + 1 < FPieces.size(); ++p) {
+    const TPiece& piece = FPieces[p];
+    const uint16_t first = FUnits[piece.From];
+    bool found = false;
+    for (; at + piece.Length <= end; ++at) {
+      if ((first == kAnyByte || first == classes[text[at]]) && MatchesAt(piece, text + at)) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+    at += piece.Length;
+  }
+  return true;
 }
 
 TWideLikePattern::TWideLikePattern(std::u16string Pattern, bool CaseInsensitive)

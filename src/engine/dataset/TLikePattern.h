@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tesvar::dataset {
 
@@ -45,6 +46,13 @@ bool LikeMatches(std::basic_string_view<TChar> Pattern, std::basic_string_view<T
 
 // A LIKE pattern over ANSI text: characters are equal when the engine's collation compares the
 // one-character texts equal (case-insensitively when asked).
+//
+// The pattern is taken apart once into its pieces, the runs between its "%"s, each character as
+// the class of bytes equal to it: the first piece must match at the start of a text and the last
+// at its end, and each piece between them matches at its leftmost place after the one before. As
+// every piece has a fixed length, the leftmost place leaves the most room for the pieces after
+// it, so this finds a match exactly when the definition does, in O(pattern x text) steps at worst
+// and about one table look-up per text byte for a pattern such as "%abc%".
 class TAnsiLikePattern {
 public:
   // Reads the engine's collation (platform/AnsiCollation.h) and raises as it does.
@@ -52,9 +60,22 @@ public:
   bool Matches(std::string_view Text) const;
 
 private:
-  std::string FPattern;
+  // A pattern character: the class of the bytes it matches, or kAnyByte for "_".
+  static constexpr uint16_t kAnyByte = 256;
+  struct TPiece {
+    uint32_t From;    // in FUnits
+    uint32_t Length;
+  };
+
+  bool MatchesAt(const TPiece& Piece, const uint8_t* Text) const;
+
   // Class of each byte: bytes the collation compares equal share one.
   const std::array<uint8_t, 256>* FClasses;
+  std::vector<uint16_t> FUnits;
+  // Without a "%": one piece, the whole text. Else the piece before the first "%" (perhaps
+  // empty), the non-empty pieces between, and the piece after the last "%" (perhaps empty).
+  std::vector<TPiece> FPieces;
+  bool FHasPercent = false;
 };
 
 // A LIKE pattern over UTF-16 text: code units are equal when the user locale's collator

@@ -196,21 +196,21 @@ int32_t TConditionTester::CompareValue(TKeyValue Field) const {
   return storage::CompareKeyValues(FType, FCaseInsensitive, Field, FValue);
 }
 
-bool TConditionTester::Matches(const uint8_t* Record) const {
+bool TConditionTester::MatchesValue(const TKeyValue& Field) const {
   switch (FOperation) {
     case soLike:
     case soNotLike: {
-      const TKeyValue field = storage::RecordKeyValue(FLayout, FFieldNo, Record);
+      const TKeyValue& field = Field;
       if (field.Null || FValue.Null) return false;
       const bool like = FAnsiPattern ? FAnsiPattern->Matches(std::string_view(reinterpret_cast<const char*>(field.Data), field.Length))
                                      : FWidePattern && FWidePattern->Matches(wideText(field));
       return like == (FOperation == soLike);
     }
-    case soIsNull: return storage::RecordKeyValue(FLayout, FFieldNo, Record).Null;
-    case soIsNotNull: return !storage::RecordKeyValue(FLayout, FFieldNo, Record).Null;
+    case soIsNull: return Field.Null;
+    case soIsNotNull: return !Field.Null;
     default: break;
   }
-  const int32_t r = Compare(Record);
+  const int32_t r = CompareValue(Field);
   switch (FOperation) {
     case soEqual: return r == 0;
     case soNotEqual: return r != 0;
@@ -240,12 +240,43 @@ int32_t conditionIndex(TEdbDataManager& Table, const TSearchOperation& Operation
 
 constexpr int32_t kPrefetchRecords = 8;
 
+// Tests records by their numbers: the field's value from the key cache where it holds it (an
+// index ordered by the field first keeps the field's values there), else from the record.
+class TRecordTester {
+public:
+  TRecordTester(TEdbDataManager& Table, const TConditionTester& Tester) : FTable(Table), FTester(Tester) {
+    for (int32_t no = 0; no < Table.IndexCount() && FCached == nullptr; ++no) {
+      const storage::TIndexHeader& header = Table.Index(no).Header();
+      if (header.FieldCount() > 0 && header.FieldNos[0] == Tester.FieldNo()) FCached = &Table.Index(no);
+    }
+  }
+
+  // Whether the field's values are in the key cache (when it has filled them).
+  bool Cached() const { return FCached != nullptr; }
+  bool Matches(int32_t RecNo) const {
+    TKeyValue value;
+    if (FCached != nullptr && FCached->CachedFirstPartValue(RecNo, value)) return FTester.MatchesValue(value);
+    return FTester.Matches(FTable.GetRecord(RecNo));
+  }
+
+private:
+  TEdbDataManager& FTable;
+  const TConditionTester& FTester;
+  const TEdbIndex* FCached = nullptr;
+};
+
 // Calls Visit(RecNo) for the records meeting the condition, through index IndexNo (index order)
 // or, with -1, by testing every record (physical order), until Visit returns false.
 template <class TVisit>
 void visitMatches(TEdbDataManager& Table, int32_t IndexNo, const TConditionTester& Tester, TVisit&& Visit) {
   if (IndexNo < 0) {
     const int32_t count = Table.RecordCount();
+    const TRecordTester records(Table, Tester);
+    if (records.Cached()) {
+      for (int32_t recNo = 0; recNo < count; ++recNo)
+        if (records.Matches(recNo) && !Visit(recNo)) return;
+      return;
+    }
     // Records of one pool page lie one after the other: the field of a record a few places on is
     // fetched into the cache while this one is tested (a prefetch never faults, so an address
     // past the page is harmless; it is formed as an integer, never as a pointer).
@@ -329,6 +360,24 @@ void MarkMatches(TEdbDataManager& Table, const TSearchOperation& Operation, cons
     Bits.SetItems(RecNo, true);
     return true;
   });
+}
+
+void KeepMatches(TEdbDataManager& Table, const TSearchOperation& Operation, const TConditionTester& Tester,
+                 TBitsArray& Bits) {
+  const int32_t indexNo = Tester.IsLike() ? -1 : conditionIndex(Table, Operation, Tester);
+  if (indexNo < 0) {
+    const TRecordTester records(Table, Tester);
+    for (int32_t recNo = Bits.NextSet(0); recNo >= 0; recNo = Bits.NextSet(recNo + 1))
+      if (!records.Matches(recNo)) Bits.SetItems(recNo, false);
+    return;
+  }
+  std::vector<int32_t> kept;
+  visitMatches(Table, indexNo, Tester, [&](int32_t RecNo) {
+    if (Bits.Items(RecNo)) kept.push_back(RecNo);
+    return true;
+  });
+  Bits.FillAll(false);
+  for (int32_t recNo : kept) Bits.SetItems(recNo, true);
 }
 
 }  // namespace tesvar::dataset

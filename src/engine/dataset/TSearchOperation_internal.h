@@ -20,7 +20,9 @@ public:
   TConditionTester(const TConditionTester&) = delete;
   TConditionTester& operator=(const TConditionTester&) = delete;
 
-  bool Matches(const uint8_t* Record) const;
+  bool Matches(const uint8_t* Record) const { return MatchesValue(storage::RecordKeyValue(FLayout, FFieldNo, Record)); }
+  // The same for the field's value (a record's or the key cache's).
+  bool MatchesValue(const storage::TKeyValue& Field) const;
   // The record's field against the value: < 0, 0, > 0.
   int32_t Compare(const uint8_t* Record) const { return CompareValue(storage::RecordKeyValue(FLayout, FFieldNo, Record)); }
   // A value of the field (a record's or the key cache's) against the value.
@@ -51,6 +53,11 @@ private:
 // through the automatic index of the field as GetMatchedRecordsArray does, or, for LIKE / NOT
 // LIKE and fields without one, by testing every record; other entries are left as they are.
 void MarkMatches(storage::TEdbDataManager& Table, const TSearchOperation& Operation, const TConditionTester& Tester,
+                 TBitsArray& Bits);
+// Clears the entry of every record not meeting the condition in Bits (sized to the record count):
+// through the automatic index of the field as MarkMatches, its matches that Bits holds kept; or,
+// for LIKE / NOT LIKE and fields without one, by testing the records whose entries are set.
+void KeepMatches(storage::TEdbDataManager& Table, const TSearchOperation& Operation, const TConditionTester& Tester,
                  TBitsArray& Bits);
 
 }  // namespace tesvar::dataset

@@ -191,7 +191,9 @@ private:
 
 // Evaluation over the tokens with the precedence they were compiled with. TValues supplies the
 // values: Condition(token index) sets the topmost value, Not() inverts it, Push() makes room
-// for the right operand of AND / OR and Combine(kind) folds it into the value below.
+// for the right operand of AND / OR and Combine(kind) folds it into the value below;
+// CombineCondition(kind, token index) folds a right operand that is one condition straight into
+// the topmost value.
 template <class TValues>
 class TEvaluator {
 public:
@@ -209,10 +211,22 @@ private:
     (this->*Operand)();
     while (Is(Kind) && !IsLast()) {
       ++FAt;
+      if (LoneCondition(Kind)) {
+        FValues.CombineCondition(Kind, FAt++);
+        continue;
+      }
       FValues.Push();
       (this->*Operand)();
       FValues.Combine(Kind);
     }
+  }
+  // Whether the operand of Kind at the current token is that condition alone: always after AND;
+  // after OR unless an AND that binds tighter follows it (an AND as the last token binds nothing).
+  bool LoneCondition(uint8_t Kind) const {
+    if (FTokens[FAt].Kind != skCondition) return false;
+    if (Kind == skAnd) return true;
+    const size_t next = FAt + 1;
+    return !(next + 1 < FTokens.size() && FTokens[next].Kind == skAnd);
   }
   void Factor() {
     if (FAt >= FTokens.size()) return;
@@ -265,6 +279,12 @@ public:
     top.FillAll(false);
     MarkMatches(FTable, FTokens[Index], *FTesters[Index], top);
   }
+  void CombineCondition(uint8_t Kind, size_t Index) {
+    if (Kind == skOr)
+      MarkMatches(FTable, FTokens[Index], *FTesters[Index], FStack[FTop]);
+    else
+      KeepMatches(FTable, FTokens[Index], *FTesters[Index], FStack[FTop]);
+  }
 
 private:
   void Size(size_t Entry) {
@@ -293,6 +313,10 @@ public:
   }
   void Not() { FStack.back() = !FStack.back(); }
   void Condition(size_t Index) { FStack.back() = FTesters[Index]->Matches(FRecord); }
+  void CombineCondition(uint8_t Kind, size_t Index) {
+    const bool match = FTesters[Index]->Matches(FRecord);
+    FStack.back() = Kind == skOr ? (FStack.back() || match) : (FStack.back() && match);
+  }
   bool Result() const { return FStack.front(); }
 
 private:

@@ -111,40 +111,77 @@ int32_t TEdbIndex::CompareSlots(int32_t A, int32_t B) const {
   return 0;
 }
 
-void TEdbIndex::EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last) {
-  FKeys.Put(TedKeyCache::kProbe, Key);
-  const int32_t n = FEntries.Count();
-  int32_t low = 0, high = n;
-  while (low < high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (CompareSlots(FEntries.At(mid), TedKeyCache::kProbe) < 0)
-      low = mid + 1;
-    else
-      high = mid;
+int32_t TEdbIndex::CompareToKey(int32_t RecNo, const TKeyValue* Key) const {
+  for (size_t i = 0; i < FParts.size(); ++i) {
+    const TPart& part = FParts[i];
+    const int32_t r = CompareKeyValues(part.Type, part.CaseInsensitive, FKeys.Value(part.Column, RecNo), Key[i]);
+    if (r != 0) return part.Ascending ? r : -r;
   }
-  First = low;
-  Last = First < n && CompareSlots(FEntries.At(First), TedKeyCache::kProbe) == 0 ? RunEnd(First) : First;
+  return 0;
 }
 
-int32_t TEdbIndex::RunEnd(int32_t Position) const {
+void TEdbIndex::EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last) const {
+  // The key's values, taken once from the image as the cache would hold them.
+  constexpr size_t kInlineParts = 8;
+  TKeyValue inlineKey[kInlineParts];
+  std::vector<TKeyValue> moreKey;
+  TKeyValue* key = inlineKey;
+  if (FParts.size() > kInlineParts) {
+    moreKey.resize(FParts.size());
+    key = moreKey.data();
+  }
+  const TKeyLayout& layout = FKeys.Layout();
+  for (size_t i = 0; i < FParts.size(); ++i) key[i] = RecordKeyValue(layout, FParts[i].FieldNo, Key);
+  First = FEntries.PartitionPoint([&](int32_t RecNo) { return CompareToKey(RecNo, key) < 0; },
+                                  [&](int32_t RecNo) { PrefetchKey(RecNo); });
+  Last = First;
+  TedIndexEntries::TCursor cursor;
+  if (First < FEntries.Count() && CompareToKey(FEntries.At(First, cursor), key) == 0)
+    Last = GallopEnd(First, [&](int32_t Position) { return CompareToKey(FEntries.At(Position, cursor), key) == 0; });
+}
+
+template <class TSame>
+int32_t TEdbIndex::GallopEnd(int32_t Position, TSame&& Same) const {
   const int32_t n = FEntries.Count();
-  const int32_t slot = FEntries.At(Position);
-  const auto same = [&](int32_t At) { return CompareSlots(FEntries.At(At), slot) == 0; };
   int32_t equal = Position;  // the last position known to hold the key
   int32_t step = 1;
-  while (equal + step < n && same(equal + step)) {
+  while (equal + step < n && Same(equal + step)) {
     equal += step;
     step *= 2;
   }
   int32_t low = equal + 1, high = std::min(equal + step, n);  // the run ends in low .. high
   while (low < high) {
     const int32_t mid = low + (high - low) / 2;
-    if (same(mid))
+    if (Same(mid))
       low = mid + 1;
     else
       high = mid;
   }
   return low;
+}
+
+int32_t TEdbIndex::RunEnd(int32_t Position) const {
+  TedIndexEntries::TCursor cursor;
+  const int32_t slot = FEntries.At(Position, cursor);
+  return GallopEnd(Position, [&](int32_t At) { return CompareSlots(FEntries.At(At, cursor), slot) == 0; });
+}
+
+bool TEdbIndex::HasIntegerKey() const {
+  if (FParts.size() != 1 || !FParts[0].Ascending) return false;
+  const TFieldType type = FParts[0].Type;
+  return type == ftInteger || type == ftSmallint || type == ftWord || type == ftLargeint;
+}
+
+bool TEdbIndex::IntegerKey(int32_t RecNo, int64_t& Key) const {
+  const TKeyValue v = FKeys.Value(FParts[0].Column, RecNo);
+  if (v.Null) return false;
+  switch (FParts[0].Type) {
+    case ftSmallint: Key = load<int16_t>(v.Data); break;
+    case ftWord: Key = load<uint16_t>(v.Data); break;
+    case ftLargeint: Key = load<int64_t>(v.Data); break;
+    default: Key = load<int32_t>(v.Data); break;
+  }
+  return true;
 }
 
 int32_t TEdbIndex::InsertPosition(int32_t Slot) const {

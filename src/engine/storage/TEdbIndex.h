@@ -82,30 +82,43 @@ public:
   // The position at which the key of Slot would be inserted.
   int32_t InsertPosition(int32_t Slot) const;
   // The first position whose entry's value of key part 0 (from the key cache) makes Below false,
-  // or Count(); Below(TKeyValue) must hold for a prefix of the positions and not after it. A
-  // bisection as over a flat array, reading no record that the key cache holds.
+  // or Count(); Below(TKeyValue) must hold for a prefix of the positions and not after it. The
+  // position a bisection over a flat array finds, reading no record that the key cache holds.
   template <class TBelow>
   int32_t PartitionPoint(TBelow&& Below) const {
-    int32_t low = 0;
-    int32_t high = FEntries.Count();
-    if (FParts.empty()) return high;
+    if (FParts.empty()) return FEntries.Count();
     const int32_t column = FParts.front().Column;
-    TedIndexEntries::TCursor cursor;
-    while (low < high) {
-      const int32_t mid = low + (high - low) / 2;
-      if (Below(FKeys.Value(column, FEntries.At(mid, cursor))))
-        low = mid + 1;
-      else
-        high = mid;
-    }
-    return low;
+    return FEntries.PartitionPoint([&](int32_t RecNo) { return Below(FKeys.Value(column, RecNo)); },
+                                   [&](int32_t RecNo) { FKeys.Prefetch(column, RecNo); });
   }
   // The positions First .. Last - 1 of the entries whose key equals the key of the record image
-  // Key, found by bisection over the key cache (whose probe it takes); the index must be built.
-  void EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last);
+  // Key: the first by bisection over the key cache, the end of the run by galloping from it (a
+  // run of R equal keys costs O(log R) comparisons more). The index must be built.
+  void EqualRange(const uint8_t* Key, int32_t& First, int32_t& Last) const;
   // The first position after Position (0 .. Count - 1) whose key differs from the key there, or
   // Count: galloping, then bisection, so that a run of R equal keys costs O(log R) comparisons.
   int32_t RunEnd(int32_t Position) const;
+  // A hint that RecNo's key is about to be compared: its key cache slot of key part 0 is brought
+  // towards the processor. Changes nothing.
+  void PrefetchKey(int32_t RecNo) const {
+    if (!FParts.empty()) FKeys.Prefetch(FParts.front().Column, RecNo);
+  }
+  // The value of key part 0 for record RecNo when the key cache holds it (no record is read);
+  // false when it does not, or the index has no key parts.
+  bool CachedFirstPartValue(int32_t RecNo, TKeyValue& Value) const {
+    return !FParts.empty() && FKeys.Peek(FParts.front().Column, RecNo, Value);
+  }
+  // Visit(RecNo) for every entry in key order; nothing may change meanwhile.
+  template <class TVisit>
+  void ForEach(TVisit&& Visit) const {
+    FEntries.ForEach(Visit);
+  }
+  // Whether the index has a single ascending key part of an integer type (the record-ID index
+  // among them): its order is then that of IntegerKey's values.
+  bool HasIntegerKey() const;
+  // RecNo's key as a number (HasIntegerKey), from the key cache; false for a NULL key, which
+  // comes before every number.
+  bool IntegerKey(int32_t RecNo, int64_t& Key) const;
   // Position of RecNo, or -1.
   int32_t FindRecord(int32_t RecNo) const { return FEntries.PositionOf(RecNo); }
   // Unless built: the entries 0 .. RecordCount - 1 sorted into key order by quicksort (pivot
@@ -137,6 +150,13 @@ private:
     bool CaseInsensitive;
     bool Ascending;
   };
+
+  // The first position after Position whose entry makes Same false, where Same holds at
+  // Position and for a run of positions from it.
+  template <class TSame>
+  int32_t GallopEnd(int32_t Position, TSame&& Same) const;
+  // The cached key of RecNo against Key (one value per key part): < 0, 0, > 0.
+  int32_t CompareToKey(int32_t RecNo, const TKeyValue* Key) const;
 
   TIndexHeader FHeader;
   TedKeyCache& FKeys;

@@ -9,6 +9,8 @@
 // ScopedIndexBlockCapacity is in force when the object is made: tests use small blocks so that
 // few entries make many blocks).
 
+#include "storage/Prefetch.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -53,8 +55,65 @@ public:
   void Set(int32_t Position, int32_t RecNo);
   // The position of RecNo, or -1 when it is not held.
   int32_t PositionOf(int32_t RecNo) const;
+  // The first position whose entry makes Below(RecNo) false, or Count(); Below must hold for a
+  // prefix of the positions and for none after it. The same position a bisection over the flat
+  // array finds, but found by bisection over the blocks' first entries and then within one
+  // block, so that no probe costs a search for its block. While one entry is tested, the entries
+  // of both probes that can follow are handed to Prefetch(RecNo) (and the blocks of the next
+  // probes are fetched), so that what Below reads about them is on its way.
+  template <class TBelow, class TPrefetch>
+  int32_t PartitionPoint(TBelow&& Below, TPrefetch&& Prefetch) const {
+    // The first block whose first entry is not below.
+    int32_t low = 0;
+    int32_t high = static_cast<int32_t>(FOrder.size());
+    const auto prefetchBlock = [&](int32_t Low, int32_t High) {
+      if (Low < High) PrefetchLine(FOrder[static_cast<size_t>(Low + (High - Low) / 2)]);
+    };
+    while (low < high) {
+      const int32_t mid = low + (high - low) / 2;
+      prefetchBlock(low, mid);
+      prefetchBlock(mid + 1, high);
+      const TBlock& block = *FOrder[static_cast<size_t>(mid)];
+      if (block.Count > 0 && Below(block.Items()[0]))
+        low = mid + 1;
+      else
+        high = mid;
+    }
+    if (low == 0) return 0;
+    // Within the block before it, whose first entry is below.
+    const int32_t rank = low - 1;
+    const TBlock& block = *FOrder[static_cast<size_t>(rank)];
+    const int32_t* items = block.Items();
+    const auto prefetchEntry = [&](int32_t Low, int32_t High) {
+      if (Low < High) Prefetch(items[Low + (High - Low) / 2]);
+    };
+    int32_t first = 1;
+    int32_t last = block.Count;
+    while (first < last) {
+      const int32_t mid = first + (last - first) / 2;
+      prefetchEntry(first, mid);
+      prefetchEntry(mid + 1, last);
+      if (Below(items[mid]))
+        first = mid + 1;
+      else
+        last = mid;
+    }
+    return BlockStart(rank) + first;
+  }
+  template <class TBelow>
+  int32_t PartitionPoint(TBelow&& Below) const {
+    return PartitionPoint(Below, [](int32_t) {});
+  }
   // All entries in order into Dest (Count items).
   void CopyTo(int32_t* Dest) const;
+  // Visit(RecNo) for every entry in order, block by block; nothing may change meanwhile.
+  template <class TVisit>
+  void ForEach(TVisit&& Visit) const {
+    for (const TBlock* block : FOrder) {
+      const int32_t* items = block->Items();
+      for (int32_t i = 0; i < block->Count; ++i) Visit(items[i]);
+    }
+  }
 
   // Bytes held, for memory figures.
   size_t MemoryBytes() const;

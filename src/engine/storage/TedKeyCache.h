@@ -8,16 +8,13 @@
 // Slots are physical record numbers 0 .. Count - 1, plus kProbe: the values of a record being
 // placed (an updated record's new contents while its old ones still stand under its number).
 
+#include "storage/Prefetch.h"
 #include "toolkit/FieldType.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-#include <xmmintrin.h>
-#endif
 
 namespace tesvar::storage {
 
@@ -88,31 +85,30 @@ public:
     return c.Get(Slot);
   }
 
+  // The value of column Column for Slot when the cache holds it, reading no record: false for a
+  // slot not cached yet (or not in the table). Valid as Value's.
+  bool Peek(int32_t Column, int32_t Slot, TKeyValue& Value) const {
+    const TColumn& c = *FColumns[static_cast<size_t>(Column)];
+    if (Slot < 0 || !c.Cached(Slot)) return false;
+    Value = c.Get(Slot);
+    return true;
+  }
+
   // A hint that the value of column Column for Slot is about to be asked for: its slot is
   // brought towards the processor. Changes nothing; slots not held are passed over.
   void Prefetch(int32_t Column, int32_t Slot) const {
     const TColumn& c = *FColumns[static_cast<size_t>(Column)];
     if (Slot < 0 || Slot >= c.Sized) return;
     if (c.Text)
-      prefetchLine(&c.Texts[static_cast<size_t>(Slot)]);
+      PrefetchLine(&c.Texts[static_cast<size_t>(Slot)]);
     else
-      prefetchLine(&c.Fixed[static_cast<size_t>(Slot) * static_cast<size_t>(c.Stride)]);
+      PrefetchLine(&c.Fixed[static_cast<size_t>(Slot) * static_cast<size_t>(c.Stride)]);
   }
 
   // Bytes held, for memory figures.
   size_t MemoryBytes() const;
 
 private:
-  static void prefetchLine(const void* Address) {
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-    _mm_prefetch(static_cast<const char*>(Address), _MM_HINT_T0);
-#elif defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(Address);
-#else
-    (void)Address;
-#endif
-  }
-
   // A text lives in a slot of its own: its length and its first kInlineText bytes; a longer one
   // also lives whole in a chunk of the column's arena (chunks never move; a reference is
   // chunk << kChunkBits | offset). Most key texts fit into the slot, so comparing them reads one

@@ -1,0 +1,21 @@
+#pragma once
+// A hint to the processor that the cache line at an address is about to be read: it changes
+// nothing and never faults, so any address may be given.
+
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+#include <xmmintrin.h>
+#endif
+
+namespace tesvar::storage {
+
+inline void PrefetchLine(const void* Address) {
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+  _mm_prefetch(static_cast<const char*>(Address), _MM_HINT_T0);
+#elif defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(Address);
+#else
+  (void)Address;
+#endif
+}
+
+}  // namespace tesvar::storage
