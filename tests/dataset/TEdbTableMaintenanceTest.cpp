@@ -198,6 +198,27 @@ TEST_F(TableInMemory, ClosedSwitchOnlyStoresTheValue) {
   EXPECT_FALSE(inMemoryCopyExists());
 }
 
+TEST_F(TableInMemory, OpeningAnInMemoryTableThatDoesNotExistCreatesIt) {
+  TEdbTable& m = store.NewTable("M");
+  m.FieldDefs() = tableFields();
+  m.SetInMemory(true);
+  m.Open();
+  ASSERT_TRUE(m.Active());
+  EXPECT_EQ(m.DataManager()->FileStoreMode(), pfs::fsmInMemory);
+  TTableStore::Append(m, "kept in memory", 7);
+  EXPECT_EQ(TTableStore::Names(m), std::vector<std::string>{"kept in memory"});
+  m.Close();
+  EXPECT_FALSE(m.Exists()) << "nothing in the database's own store";
+  m.Open();  // the table in memory is opened again, not made anew
+  EXPECT_EQ(TTableStore::Names(m), std::vector<std::string>{"kept in memory"});
+  m.Close();
+  // A table of the database's own store opens as its memory copy.
+  t.Close();
+  t.SetInMemory(true);
+  t.Open();
+  EXPECT_EQ(TTableStore::Names(t), std::vector<std::string>{"on disk"});
+}
+
 // ---- Result tables ---------------------------------------------------------------------------------
 
 // A table component whose random start is always the same number.

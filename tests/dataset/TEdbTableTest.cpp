@@ -43,9 +43,18 @@ TEST_P(TableStoreTest, CreateReplacesAnExistingTable) {
 
 TEST_P(TableStoreTest, DeleteRemovesTheTable) {
   TEdbTable& t = store.CreateTestTable();
+  t.Open();
+  TTableStore::Append(t, "gone", 1);
+  t.Close();
   t.DeleteTable();
   EXPECT_FALSE(t.Exists());
-  EXPECT_ANY_THROW(t.Open());
+  if (t.InMemory()) {
+    // An in-memory table that does not exist is made anew, empty, when it opens.
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), 0);
+  } else {
+    EXPECT_ANY_THROW(t.Open());
+  }
 }
 
 TEST_P(TableStoreTest, RenameKeepsTheRecordsUnderTheNewName) {

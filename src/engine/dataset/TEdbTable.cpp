@@ -373,6 +373,24 @@ bool TEdbTable::TempTableNameTaken() {
 void TEdbTable::InternalCreateTable() {
   if (Active() || TableOpen())
     throw Exception("TEdbDataSet.InternalCreateTable - Cannot perform this operation on an open DataSet.");
+  CreateTableFiles();
+}
+
+void TEdbTable::InternalOpen() {
+  // Not in the database's own store and not in memory either: a reopened in-memory table keeps
+  // its records instead of being made anew over them.
+  if (!KeepTableOpen() && InMemory() && !Exists()) {
+    bool inMemory;
+    {
+      TMaintenanceManagers managers(DatabaseKey(), TableName(), *this);
+      inMemory = managers.Database().FileExists(TableName() + storage::kDatExt, pfs::fsmInMemory);
+    }
+    if (!inMemory) CreateTableFiles();
+  }
+  TEdbDataset::InternalOpen();
+}
+
+void TEdbTable::CreateTableFiles() {
   auto managers = std::make_unique<TMaintenanceManagers>(DatabaseKey(), TableName(), *this);
   if (!managers->Database().DatabaseExists()) managers->Database().CreateDatabase();
   if (!managers->Table().Datasets().empty()) throw Exception(busy("InternalCreateTable", TableName()));

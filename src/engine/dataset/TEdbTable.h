@@ -228,6 +228,9 @@ public:
   void IndexBuildingFinished() override;
 
 protected:
+  // An in-memory table that exists neither in the database's store nor in memory is created
+  // first (unless KeepTableOpen).
+  void InternalOpen() override;
   // A random number below 2^31 - 1, where MakeInMemoryTempTable starts its search for a name.
   virtual uint32_t TempTableRandom();
   // The master condition's records while it restricts the view.
@@ -237,6 +240,8 @@ protected:
   void DoOnNewRecord() override;
 
 private:
+  // InternalCreateTable's work from step 2 on, for a dataset whose table is not open.
+  void CreateTableFiles();
   // The database name the dataset reaches its database by.
   std::string DatabaseKey() const;
   // The store mode of the table's files: in memory when InMemory, temporary files when
