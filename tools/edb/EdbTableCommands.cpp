@@ -472,8 +472,9 @@ std::unique_ptr<dataset::TEdbTable> ToolTable(TToolDatabase& Database, const TCo
   return Table;
 }
 
-// Opens Table, in the tool's words for a table password.
-void OpenToolTable(dataset::TEdbTable& Table, const TCommandRun& Run) {
+// Opens Table, in the tool's words for a table password; the engine's other messages (a
+// filter's among them) pass on.
+void OpenToolTable(dataset::TEdbDataset& Table, const TCommandRun& Run) {
   try {
     Table.Open();
   } catch (const Exception& E) {
@@ -674,15 +675,9 @@ void AppendDumpRow(const TFieldTextWriter& Text, TEdbDataManager& Table, int32_t
 int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
   TToolDatabase Database(Run, Access::Read);
   if (!Database.TableExists(Name)) throw ToolError(Database.Path() + ": no table " + Quoted(Name));
-  dataset::TEdbDataset Dataset;
-  if (platform::FileSystem().DirectoryExists(Database.Path()))
-    Dataset.SetDatabaseName(Database.Path());
-  else
-    Dataset.SetDatabaseFileName(Database.Path());
-  Dataset.SetTableName(Name);
+  const std::unique_ptr<dataset::TEdbTable> Component = ToolTable(Database, Run, Name);
+  dataset::TEdbTable& Dataset = *Component;
   Dataset.SetReadOnly(true);
-  Dataset.SetRecordsPerPage(kRecordsPerPage);
-  if (Run.Table.TablePassword) Dataset.SetPassword(*Run.Table.TablePassword);
   std::string Order;
   if (!Run.Table.Indexes.empty()) {
     Order = ArgumentToAnsi(Run.Table.Indexes[0], "--index");
@@ -699,17 +694,7 @@ int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
   toolkit::TFilterOptions Options;
   if (Run.Table.CaseInsensitive) Options.Include(toolkit::foCaseInsensitive);
   Dataset.SetFilterOptions(Options);
-  try {
-    Dataset.Open();
-  } catch (const Exception& E) {
-    // The same words as the other table commands for a table password; the filter's and the
-    // engine's messages pass on.
-    const std::string& Message = E.Message();
-    if (Message.find("invalid password") != std::string::npos || Message.find("no password") != std::string::npos)
-      throw ToolError(Run.Table.TablePassword ? Quoted(Name) + ": wrong table password"
-                                              : Quoted(Name) + ": the table is encrypted; give --table-password");
-    throw;
-  }
+  OpenToolTable(Dataset, Run);
   if (!Run.Table.Indexes.empty() && Dataset.IndexName().empty())
     throw ToolError(Quoted(Name) + ": no index " + Quoted(Order) + " (edb table info lists them)");
   if (Run.Table.IndexFields && Dataset.IndexFieldNames().empty())
@@ -847,12 +832,8 @@ int TableLocate(TCommandRun& Run) {
   if (Run.Table.Partial) Options.Include(toolkit::loPartialKey);
   int32_t RecNo = -1;
   {
-    dataset::TEdbDataset Dataset;
-    if (Database.Dataset().DatabaseFileName().empty())
-      Dataset.SetDatabaseName(Database.Path());
-    else
-      Dataset.SetDatabaseFileName(Database.Path());
-    Dataset.SetTableName(Name + ".dat");  // a name with a dot of its own keeps it
+    const std::unique_ptr<dataset::TEdbTable> Located = ToolTable(Database, Run, Name);
+    dataset::TEdbTable& Dataset = *Located;
     Dataset.SetPassword(Database.Dataset().Password());
     Dataset.Open();
     if (Dataset.Locate(KeyFields, Values.size() == 1 ? Values[0] : toolkit::TValue::FromArray(Values), Options))
