@@ -137,9 +137,11 @@ pfs::TFileStoreMode TEdbTable::StoreMode() const {
   return Temporary() ? pfs::fsmTemporary : pfs::fsmDefault;
 }
 
-bool TEdbTable::Exists() {
+bool TEdbTable::Exists() { return ExistsIn(pfs::fsmDefault); }
+
+bool TEdbTable::ExistsIn(pfs::TFileStoreMode Mode) {
   TMaintenanceManagers managers(DatabaseKey(), TableName(), *this);
-  return managers.Database().FileExists(TableName() + storage::kDatExt, pfs::fsmDefault);
+  return managers.Database().FileExists(TableName() + storage::kDatExt, Mode);
 }
 
 void TEdbTable::SetIndexDefs(const TIndexDefs& Value) { MutableIndexDefs() = Value; }
@@ -379,14 +381,7 @@ void TEdbTable::InternalCreateTable() {
 void TEdbTable::InternalOpen() {
   // Not in the database's own store and not in memory either: a reopened in-memory table keeps
   // its records instead of being made anew over them.
-  if (!KeepTableOpen() && InMemory() && !Exists()) {
-    bool inMemory;
-    {
-      TMaintenanceManagers managers(DatabaseKey(), TableName(), *this);
-      inMemory = managers.Database().FileExists(TableName() + storage::kDatExt, pfs::fsmInMemory);
-    }
-    if (!inMemory) CreateTableFiles();
-  }
+  if (!KeepTableOpen() && InMemory() && !Exists() && !ExistsIn(pfs::fsmInMemory)) CreateTableFiles();
   TEdbDataset::InternalOpen();
 }
 

@@ -240,6 +240,8 @@ protected:
   void DoOnNewRecord() override;
 
 private:
+  // Whether the table's data file is in the database's store of that mode.
+  bool ExistsIn(pfs::TFileStoreMode Mode);
   // InternalCreateTable's work from step 2 on, for a dataset whose table is not open.
   void CreateTableFiles();
   // The database name the dataset reaches its database by.
