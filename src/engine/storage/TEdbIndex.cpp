@@ -189,32 +189,32 @@ int32_t TEdbIndex::InsertPosition(int32_t Slot) const {
   if (n == 0) return 0;
   // Appending in key order (new record IDs) is the common case: one comparison.
   if (CompareSlots(Slot, FEntries.Last()) > 0) return n;
-  // Bisection over the positions, as over a flat array; consecutive probes soon fall into one
-  // block, which the cursor keeps.
-  TedIndexEntries::TCursor cursor;
-  // The first key part decides most comparisons: while one probe is compared, the first key
-  // values of both probes that can follow it are fetched, when the cursor's block holds them.
+  // The first entry not below the key: a bisection over the blocks' first entries, then within
+  // one block, with the first key values of the probes that can follow fetched meanwhile.
   const int32_t firstColumn = FParts.empty() ? -1 : FParts.front().Column;
-  auto prefetchProbe = [&](int32_t Low, int32_t High) {
-    if (Low > High || firstColumn < 0) return;
-    const int32_t offset = Low + (High - Low) / 2 - cursor.Start;
-    if (offset >= 0 && offset < cursor.Count) FKeys.Prefetch(firstColumn, cursor.Items[offset]);
-  };
+  const int32_t lower = FEntries.PartitionPoint([&](int32_t RecNo) { return CompareSlots(RecNo, Slot) < 0; },
+                                                [&](int32_t RecNo) {
+                                                  if (firstColumn >= 0) FKeys.Prefetch(firstColumn, RecNo);
+                                                });
+  TedIndexEntries::TCursor cursor;
+  if (lower == n || CompareSlots(Slot, FEntries.At(lower, cursor)) != 0) return lower;
+  // Equal keys start at lower. The position is the first probe of the bisection over the flat
+  // positions (middle first, halving) that lands on one of them: a probe before lower goes on
+  // to the right without a comparison, one at or after it is compared (equal: found; greater:
+  // to the left). Probing lower itself finds an equal key, so the search ends there at the latest.
   int32_t low = 0;
   int32_t high = n - 1;
   while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
-    const int32_t entry = FEntries.At(mid, cursor);
-    prefetchProbe(low, mid - 1);
-    prefetchProbe(mid + 1, high);
-    const int32_t r = CompareSlots(Slot, entry);
-    if (r == 0) return mid;
-    if (r < 0)
-      high = mid - 1;
-    else
+    if (mid < lower) {
       low = mid + 1;
+    } else if (CompareSlots(Slot, FEntries.At(mid, cursor)) == 0) {
+      return mid;
+    } else {
+      high = mid - 1;
+    }
   }
-  return low;
+  return lower;
 }
 
 void TEdbIndex::Build(int32_t RecordCount) {

@@ -79,7 +79,9 @@ public:
   int32_t CompareKeys(const uint8_t* A, const uint8_t* B, int32_t PartCount) const;
   // The same for two slots of the key cache (record numbers or TedKeyCache::kProbe).
   int32_t CompareSlots(int32_t A, int32_t B) const;
-  // The position at which the key of Slot would be inserted.
+  // The position at which the key of Slot would be inserted: that of a bisection over the flat
+  // array, middle first and halving, which stops at the first probe with an equal key (the new
+  // entry goes before it), else lands after the last entry below the key.
   int32_t InsertPosition(int32_t Slot) const;
   // The first position whose entry's value of key part 0 (from the key cache) makes Below false,
   // or Count(); Below(TKeyValue) must hold for a prefix of the positions and not after it. The
@@ -121,6 +123,9 @@ public:
   bool IntegerKey(int32_t RecNo, int64_t& Key) const;
   // Position of RecNo, or -1.
   int32_t FindRecord(int32_t RecNo) const { return FEntries.PositionOf(RecNo); }
+  // Hints that FindRecord(RecNo) follows (see TedIndexEntries::PrefetchLocation).
+  void PrefetchLocation(int32_t RecNo) const { FEntries.PrefetchLocation(RecNo); }
+  void PrefetchBlockOf(int32_t RecNo) const { FEntries.PrefetchBlockOf(RecNo); }
   // Unless built: the entries 0 .. RecordCount - 1 sorted into key order by quicksort (pivot
   // the entry at (low + high) div 2; from the left while below the pivot, from the right while
   // above it, swapping and stepping while the two have not crossed; then both parts). Built

@@ -55,6 +55,15 @@ public:
   void Set(int32_t Position, int32_t RecNo);
   // The position of RecNo, or -1 when it is not held.
   int32_t PositionOf(int32_t RecNo) const;
+  // Hints that PositionOf(RecNo) follows; they change nothing. PrefetchLocation fetches what
+  // says which block holds RecNo; PrefetchBlockOf reads it (so it should come a while after
+  // PrefetchLocation) and fetches the start of that block. Several records' look-ups hinted
+  // first, stage by stage, wait for memory together instead of one after another.
+  void PrefetchLocation(int32_t RecNo) const {
+    if (FLocationsValid && RecNo >= 0 && static_cast<size_t>(RecNo) < FLocation.size())
+      PrefetchLine(FLocation.data() + RecNo);
+  }
+  void PrefetchBlockOf(int32_t RecNo) const;
   // The first position whose entry makes Below(RecNo) false, or Count(); Below must hold for a
   // prefix of the positions and for none after it. The same position a bisection over the flat
   // array finds, but found by bisection over the blocks' first entries and then within one
@@ -63,18 +72,18 @@ public:
   // probes are fetched), so that what Below reads about them is on its way.
   template <class TBelow, class TPrefetch>
   int32_t PartitionPoint(TBelow&& Below, TPrefetch&& Prefetch) const {
-    // The first block whose first entry is not below.
+    // The first block whose first entry is not below: the first entries lie side by side, so
+    // that a probe waits for the key it tests and not for its block.
     int32_t low = 0;
     int32_t high = static_cast<int32_t>(FOrder.size());
-    const auto prefetchBlock = [&](int32_t Low, int32_t High) {
-      if (Low < High) PrefetchLine(FOrder[static_cast<size_t>(Low + (High - Low) / 2)]);
+    const auto prefetchFirst = [&](int32_t Low, int32_t High) {
+      if (Low < High) Prefetch(FFirst[static_cast<size_t>(Low + (High - Low) / 2)]);
     };
     while (low < high) {
       const int32_t mid = low + (high - low) / 2;
-      prefetchBlock(low, mid);
-      prefetchBlock(mid + 1, high);
-      const TBlock& block = *FOrder[static_cast<size_t>(mid)];
-      if (block.Count > 0 && Below(block.Items()[0]))
+      prefetchFirst(low, mid);
+      prefetchFirst(mid + 1, high);
+      if (Below(FFirst[static_cast<size_t>(mid)]))
         low = mid + 1;
       else
         high = mid;
@@ -156,6 +165,7 @@ private:
   std::vector<TBlockPtr> FById;
   std::vector<int32_t> FFreeIds;
   std::vector<TBlock*> FOrder;     // blocks in key order
+  std::vector<int32_t> FFirst;     // per block in key order: its first entry (blocks are never empty)
   std::vector<int32_t> FFenwick;   // 1-based Fenwick tree of block counts
   int32_t FCount = 0;
   // Record number -> block id (-1: not held): built by the first PositionOf, then kept up, so
