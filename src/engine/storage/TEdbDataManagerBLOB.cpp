@@ -222,7 +222,7 @@ void TEdbDataManager::SaveBLOBHeaders(bool Force) {
   // Without records the directory is written empty and T.bdf is cut when it is committed; the
   // log's blocks go first so that none of them lands behind the cut.
   if (FBLOBs.MapCount() == 0 && FLog && FLog->BLOBCount() > 0) FLog->FlushBuffers();
-  const std::vector<uint8_t> block = FBLOBs.Serialize();
+  const std::vector<uint8_t>& block = FBLOBs.Serialize();
   std::vector<uint8_t> packed;
   int32_t packedSize = 0;
   if (!codec::edCompressBuffer(block.data(), static_cast<int32_t>(block.size()), packed, codec::clFastest, packedSize))

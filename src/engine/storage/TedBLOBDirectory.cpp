@@ -21,6 +21,7 @@ void TedBLOBDirectory::Clear() {
   FPool.clear();
   FFree.clear();
   FPending.clear();
+  FBlock = {};
   FWrittenPending = 0;
   FWrittenEmpty = false;
 }
@@ -86,8 +87,7 @@ void TedBLOBDirectory::Parse(const uint8_t* Block, size_t Length, int32_t Expect
   FTotalBlocks = static_cast<int32_t>(endBlock);
 }
 
-std::vector<uint8_t> TedBLOBDirectory::Serialize() {
-  // Headers and parts in map order, as the file will hold them.
+void TedBLOBDirectory::Compact() {
   std::vector<TBLOBHeader> headers;
   TedBLOBPartsArray pool;
   headers.reserve(static_cast<size_t>(FMap.Count()) * static_cast<size_t>(FFieldCount));
@@ -107,14 +107,29 @@ std::vector<uint8_t> TedBLOBDirectory::Serialize() {
   FHeaders = std::move(headers);
   FPool = std::move(pool);
   for (int32_t r = 0; r < FMap.Count(); ++r) FMap[r] = r * FFieldCount;
+}
+
+const std::vector<uint8_t>& TedBLOBDirectory::Serialize() {
+  // The parts the block lists for its headers, and what deleted records and replaced values
+  // left behind in the headers and the pool.
+  size_t liveParts = 0;
+  for (int32_t r = 0; r < FMap.Count(); ++r)
+    for (int32_t k = 0; k < FFieldCount; ++k) {
+      const TBLOBHeader& h = FHeaders[static_cast<size_t>(FMap[r] + k)];
+      if (h.StoredSize > 0 && h.PartCount > 0) liveParts += static_cast<size_t>(h.PartCount);
+    }
+  const size_t liveHeaders = static_cast<size_t>(FMap.Count()) * static_cast<size_t>(FFieldCount);
+  if (FHeaders.size() - liveHeaders > liveHeaders / 2 + 64 || FPool.size() - liveParts > liveParts / 2 + 64)
+    Compact();
   FWrittenPending = 0;
   FWrittenEmpty = false;
 
   // Without records nothing refers to any block: the directory starts again empty.
   const size_t freeCount = FMap.Count() == 0 ? 0 : FFree.size() + FPending.size();
-  const size_t partsFrom = kFileHeaderSize + FHeaders.size() * kHeaderSize;
-  std::vector<uint8_t> block(partsFrom + (FPool.size() + freeCount) * kPartSize, 0);
-  uint8_t* b = block.data();
+  const size_t partsFrom = kFileHeaderSize + liveHeaders * kHeaderSize;
+  FBlock.resize(partsFrom + (liveParts + freeCount) * kPartSize);
+  uint8_t* b = FBlock.data();
+  std::memset(b, 0, kFileHeaderSize);
   PutInt32(b + kFHBlockSize, FBlockSize);
   PutInt32(b + kFHFreePartCount, static_cast<int32_t>(freeCount));
   PutInt32(b + kFHFieldCount, FFieldCount);
@@ -124,27 +139,34 @@ std::vector<uint8_t> TedBLOBDirectory::Serialize() {
     PutInt32(p + kPartFirstBlock, Part.FirstBlock);
     PutInt32(p + kPartBlockCount, Part.BlockCount);
   };
-  for (size_t i = 0; i < FHeaders.size(); ++i) {
-    const TBLOBHeader& h = FHeaders[i];
-    uint8_t* p = b + kFileHeaderSize + i * kHeaderSize;
-    PutInt32(p + kBHPartCount, h.PartCount);
-    PutInt32(p + kBHPartsOffset,
-             h.PartCount > 0 ? static_cast<int32_t>(partsFrom + static_cast<size_t>(h.PartsAt) * kPartSize) : 0);
-    PutInt32(p + kBHStoredSize, h.StoredSize);
-    PutInt32(p + kBHSize, h.Size);
-    std::memcpy(p + kBHCrc, h.Crc, kCrcBytes);
-  }
-  // The pool now holds the parts in header order, so each header's parts lie at PartsAt.
-  for (size_t k = 0; k < FPool.size(); ++k) putPart(b + partsFrom + k * kPartSize, FPool[k]);
-  if (freeCount > 0) {
-    uint8_t* at = b + partsFrom + FPool.size() * kPartSize;
-    for (const TedBLOBPartsArray* list : {&FFree, &FPending})
-      for (const TBLOBPart& part : *list) {
-        putPart(at, part);
-        at += kPartSize;
+  // Headers in map order, each header's parts after those of the headers before it.
+  uint8_t* header = b + kFileHeaderSize;
+  size_t partAt = partsFrom;
+  for (int32_t r = 0; r < FMap.Count(); ++r) {
+    for (int32_t k = 0; k < FFieldCount; ++k, header += kHeaderSize) {
+      const TBLOBHeader& h = FHeaders[static_cast<size_t>(FMap[r] + k)];
+      if (h.StoredSize <= 0 || h.PartCount <= 0) {
+        std::memset(header, 0, kHeaderSize);
+        continue;
       }
+      std::memset(header, 0, kHeaderSize);
+      PutInt32(header + kBHPartCount, h.PartCount);
+      PutInt32(header + kBHPartsOffset, static_cast<int32_t>(partAt));
+      PutInt32(header + kBHStoredSize, h.StoredSize);
+      PutInt32(header + kBHSize, h.Size);
+      std::memcpy(header + kBHCrc, h.Crc, kCrcBytes);
+      const TBLOBPart* parts = FPool.data() + h.PartsAt;
+      for (int32_t i = 0; i < h.PartCount; ++i, partAt += kPartSize) putPart(b + partAt, parts[i]);
+    }
   }
-  return block;
+  for (const TedBLOBPartsArray* list : {&FFree, &FPending}) {
+    if (freeCount == 0) break;
+    for (const TBLOBPart& part : *list) {
+      putPart(b + partAt, part);
+      partAt += kPartSize;
+    }
+  }
+  return FBlock;
 }
 
 void TedBLOBDirectory::DirectoryWritten() {

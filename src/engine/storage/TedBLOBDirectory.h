@@ -51,11 +51,13 @@ public:
   // Lays the directory block out, the groups in map order, a header without parts (or with a
   // stored size of 0 or less) written cleared, the free list followed by the pending parts as its
   // free parts; without records the block is the file header alone, with no free parts (T.bdf
-  // goes when that directory is committed). Afterwards the map is 0, FieldCount, 2 x FieldCount,
-  // ... as after loading the block, and what deleted records and replaced values left behind is
-  // gone. Forgets an earlier DirectoryWritten: until the block is known to be written, none of
-  // the pending parts is released.
-  std::vector<uint8_t> Serialize();
+  // goes when that directory is committed). When what deleted records and replaced values left
+  // behind has grown to half the live headers or parts, it is dropped first and the map becomes
+  // 0, FieldCount, 2 x FieldCount, ... as after loading the block. Forgets an earlier
+  // DirectoryWritten: until the block is known to be written, none of the pending parts is
+  // released. The block is the directory's own, valid until the next Serialize; its memory is
+  // kept, so that saving a large directory again and again does not take fresh memory each time.
+  const std::vector<uint8_t>& Serialize();
   // The block the last Serialize made is in T.bif: the parts pending now are free in it.
   void DirectoryWritten();
   // The table's files were committed: the parts a written directory lists as free join the end
@@ -96,6 +98,8 @@ public:
 
 private:
   void Clear();
+  // Drops what deleted records and replaced values left behind: headers and parts in map order.
+  void Compact();
 
   int32_t FBlockSize = blobformat::kDefaultBlockSize;
   int32_t FFieldCount = 0;
@@ -107,6 +111,7 @@ private:
   TedBLOBPartsArray FPool;
   TedBLOBPartsArray FFree;
   TedBLOBPartsArray FPending;
+  std::vector<uint8_t> FBlock;  // Serialize's block
   // Of the pending parts, how many from the front a written directory lists as free, and whether
   // that directory had no records.
   size_t FWrittenPending = 0;
