@@ -189,21 +189,37 @@ int32_t TEdbIndex::InsertPosition(int32_t Slot) const {
   if (n == 0) return 0;
   // Appending in key order (new record IDs) is the common case: one comparison.
   if (CompareSlots(Slot, FEntries.Last()) > 0) return n;
-  // The first entry not below the key: a bisection over the blocks' first entries, then within
-  // one block, with the first key values of the probes that can follow fetched meanwhile.
+  // A bisection over the flat positions, middle first and halving, that stops at the first
+  // probe with an equal key. Its first probes lie at nearly the same positions for every search,
+  // so their entries and keys stay at hand, and a long run of equal keys is mostly met by one
+  // of them.
+  constexpr int32_t kFlatProbes = 5;
+  TedIndexEntries::TCursor cursor;
+  int32_t low = 0;
+  int32_t high = n - 1;
+  for (int32_t probe = 0; probe < kFlatProbes && low <= high; ++probe) {
+    const int32_t mid = low + (high - low) / 2;
+    const int32_t r = CompareSlots(Slot, FEntries.At(mid, cursor));
+    if (r == 0) return mid;
+    if (r < 0)
+      high = mid - 1;
+    else
+      low = mid + 1;
+  }
+  if (low > high) return low;
+  // The rest finds the first entry not below the key by a bisection over the blocks' first
+  // entries, then within one block (fetching ahead the keys of the probes that can follow),
+  // rather than looking each flat position up.
   const int32_t firstColumn = FParts.empty() ? -1 : FParts.front().Column;
   const int32_t lower = FEntries.PartitionPoint([&](int32_t RecNo) { return CompareSlots(RecNo, Slot) < 0; },
                                                 [&](int32_t RecNo) {
                                                   if (firstColumn >= 0) FKeys.Prefetch(firstColumn, RecNo);
                                                 });
-  TedIndexEntries::TCursor cursor;
   if (lower == n || CompareSlots(Slot, FEntries.At(lower, cursor)) != 0) return lower;
-  // Equal keys start at lower. The position is the first probe of the bisection over the flat
-  // positions (middle first, halving) that lands on one of them: a probe before lower goes on
-  // to the right without a comparison, one at or after it is compared (equal: found; greater:
-  // to the left). Probing lower itself finds an equal key, so the search ends there at the latest.
-  int32_t low = 0;
-  int32_t high = n - 1;
+  // Equal keys start at lower (within low .. high + 1, by the probes so far). The flat
+  // bisection goes on: a probe before lower goes to the right without a comparison, one at or
+  // after it is compared (equal: found; greater: to the left). Probing lower itself finds an
+  // equal key, so the search ends there at the latest.
   while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
     if (mid < lower) {
