@@ -210,11 +210,14 @@ TEST(DatasetLocateRandom, IndexedAndTestedLocateAgreeWithAScan) {
     for (const TModel& r : rows) env.Add(r.Name, r.Num);
     // Deletes move the last records into the holes: record numbers no longer follow the IDs.
     for (int32_t id = 7; id <= static_cast<int32_t>(rows.size()); id += 23) env.Delete(id);
-    const char* const indexNames[] = {"", "ByNumName", "ByName"};
-    for (int variant = 0; variant < 9; ++variant) {
+    // The automatic indexes as the current index: the located field's own order is the view's.
+    std::vector<std::string> indexNames = {"", "ByNumName", "ByName"};
+    if (autoIndexes) indexNames.insert(indexNames.end(), {"@Name", "@@Name", "@Num"});
+    const auto indexCount = static_cast<int>(indexNames.size());
+    for (int variant = 0; variant < 3 * indexCount; ++variant) {
       // 0 unfiltered; 1 filtered (matches outside the view); 2 filtered, a handler refusing some.
-      const int filtering = variant / 3;
-      const char* const index = indexNames[variant % 3];
+      const int filtering = variant / indexCount;
+      const std::string& index = indexNames[static_cast<size_t>(variant % indexCount)];
       TEdbDataset& ds = env.NewDataset();
       ds.SetIndexName(index);
       if (filtering > 0) {

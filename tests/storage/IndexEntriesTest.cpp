@@ -33,6 +33,26 @@ void expectSame(const TedIndexEntries& Entries, const std::vector<int32_t>& Mode
   if (!Model.empty()) {
     ASSERT_EQ(Entries.Last(), Model.back());
   }
+  // Ranges from every position, short enough to stay cheap but crossing block ends; and a visit
+  // that stops halfway through the whole range.
+  const auto n = static_cast<int32_t>(Model.size());
+  for (int32_t from = 0; from <= n; ++from) {
+    const int32_t to = std::min(n, from + 2 + from % 9);
+    std::vector<int32_t> seen;
+    ASSERT_TRUE(Entries.ForRange(from, to, [&](int32_t RecNo) {
+      seen.push_back(RecNo);
+      return true;
+    }));
+    ASSERT_EQ(seen, std::vector<int32_t>(Model.begin() + from, Model.begin() + to)) << "range from " << from;
+  }
+  // The visit stops after the entry that makes it at least n / 2 (at least one) entries long.
+  std::vector<int32_t> half;
+  const bool whole = Entries.ForRange(0, n, [&](int32_t RecNo) {
+    half.push_back(RecNo);
+    return static_cast<int32_t>(half.size()) < n / 2;
+  });
+  ASSERT_EQ(whole, n == 0) << "count " << n;
+  ASSERT_EQ(half, std::vector<int32_t>(Model.begin(), Model.begin() + std::min(n, std::max(n / 2, 1))));
   // Every partition point: Below holds for the entries before position k and for none after.
   std::vector<int32_t> positions(Model.empty() ? 0 : static_cast<size_t>(*std::max_element(Model.begin(), Model.end())) + 1);
   for (size_t i = 0; i < Model.size(); ++i) positions[static_cast<size_t>(Model[i])] = static_cast<int32_t>(i);

@@ -420,8 +420,8 @@ private:
   int32_t LocateConditions(const std::vector<TSearchOperation>& Conditions, TFilterOptions Options,
                            int32_t& Position);
   // The automatic index whose own order answers Condition (whole-value equality with the index's
-  // case rule), built; -1 when there is none.
-  int32_t WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester);
+  // case rule), built; -1 when there is none. Type and CaseInsensitive: how the condition compares.
+  int32_t WholeValueIndex(const TSearchOperation& Condition, toolkit::TFieldType Type, bool CaseInsensitive);
   // Whether OnFilterRecord (when Filtered) accepts the record with image Record.
   bool FilterHandlerAccepts(const uint8_t* Record);
   // A fresh record buffer holding the record with image Record, its bookmark and calculated fields.

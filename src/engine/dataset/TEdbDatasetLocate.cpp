@@ -94,6 +94,14 @@ int32_t searchKey(int32_t Count, bool ExactOnly, bool Forward, TCompare&& Compar
 template <class TAccept>
 int32_t firstInView(const TEdbView& View, const TEdbIndex& Index, const std::vector<int32_t>& Candidates,
                     int32_t& Position, TAccept&& Accept) {
+  if (Candidates.size() == 1) {
+    // One candidate has no order to be put in.
+    const int32_t recNo = Candidates.front();
+    const int32_t position = View.PositionOf(recNo);
+    if (position < 0 || !Accept(recNo)) return -1;
+    Position = position;
+    return recNo;
+  }
   int32_t found = -1;
   const auto positionOf = [&](int32_t RecNo) { return View.PositionOf(RecNo); };
   VisitInPositionOrder(Index, Candidates, positionOf, [&](int32_t RecNo) {
@@ -181,6 +189,32 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
                                       int32_t& Position) {
   RefreshViewIfStale();
   if (ViewCount() == 0 || Conditions.empty()) return -1;
+  const bool handler = Filtered() && OnFilterRecord;
+  const auto accepts = [&](int32_t RecNo) { return !handler || FilterHandlerAccepts(FDataManager->GetRecord(RecNo)); };
+  std::vector<int32_t> recNos;
+  if (Conditions.size() == 1) {
+    // Whole-value equality on an indexed field: the index's equal range holds the matches, and
+    // no record is read to find them.
+    const TSearchOperation& condition = Conditions.front();
+    const bool caseInsensitive = ConditionCaseInsensitive(*FDataManager, condition, Options);
+    const int32_t wholeIndex =
+        WholeValueIndex(condition, ConditionFieldType(*FDataManager, condition.FieldNo), caseInsensitive);
+    if (wholeIndex >= 0 && (!caseInsensitive || FDataManager->InternalGetIndexNo(std::string(
+                                                    1, storage::kAutoIndexPrefix) + condition.FieldName) >= 0)) {
+      const TEdbIndex& index = FDataManager->Index(wholeIndex);
+      int32_t first = 0, last = 0;
+      index.EqualRange(condition.ValueBuffer.data(), first, last);
+      if (last == first) return -1;
+      if (wholeIndex == FCurrentIndexNo && FView->FollowsTable() && !handler) {
+        // The view is the index itself: the range's first entry is the first match in view order.
+        Position = first;
+        return index.At(first);
+      }
+      recNos.resize(static_cast<size_t>(last - first));
+      index.CopyRange(first, last - first, recNos.data());
+      return firstInView(*FView, FDataManager->Index(FCurrentIndexNo), recNos, Position, accepts);
+    }
+  }
   std::vector<std::unique_ptr<TConditionTester>> testers;
   std::vector<size_t> indexed;  // the conditions an automatic index answers
   for (size_t i = 0; i < Conditions.size(); ++i) {
@@ -212,7 +246,6 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
   // The driving condition: the first whose matches are at most a twentieth of the table, else the
   // one with the fewest (the first of equals).
   size_t driver = indexed[0];
-  std::vector<int32_t> recNos;
   int32_t matches = 0;
   if (indexed.size() > 1) {
     int32_t fewest = -1;
@@ -228,7 +261,8 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
       }
     }
   }
-  const int32_t wholeIndex = WholeValueIndex(Conditions[driver], *testers[driver]);
+  const int32_t wholeIndex =
+      WholeValueIndex(Conditions[driver], testers[driver]->FieldType(), testers[driver]->CaseInsensitive());
   if (wholeIndex >= 0) {
     // Whole-value equality is the index's own comparison: its compact keys answer it.
     TEdbIndex& index = FDataManager->Index(wholeIndex);
@@ -248,16 +282,13 @@ int32_t TEdbDataset::LocateConditions(const std::vector<TSearchOperation>& Condi
       if (meets(FDataManager->GetRecord(recNo), driver)) recNos[kept++] = recNo;
     recNos.resize(kept);
   }
-  const bool handler = Filtered() && OnFilterRecord;
-  return firstInView(*FView, FDataManager->Index(FCurrentIndexNo), recNos, Position, [&](int32_t RecNo) {
-    return !handler || FilterHandlerAccepts(FDataManager->GetRecord(RecNo));
-  });
+  return firstInView(*FView, FDataManager->Index(FCurrentIndexNo), recNos, Position, accepts);
 }
 
-int32_t TEdbDataset::WholeValueIndex(const TSearchOperation& Condition, const TConditionTester& Tester) {
+int32_t TEdbDataset::WholeValueIndex(const TSearchOperation& Condition, TFieldType Type, bool CaseInsensitive) {
   if (Condition.Operation != soEqual || Condition.PartialCompare != 0 || Condition.FieldNo < 0) return -1;
-  const bool text = Tester.FieldType() == ftString || Tester.FieldType() == ftWideString;
-  const bool caseInsensitive = text && Tester.CaseInsensitive();
+  const bool text = Type == ftString || Type == ftWideString;
+  const bool caseInsensitive = text && CaseInsensitive;
   const std::string prefix(caseInsensitive ? 2 : 1, storage::kAutoIndexPrefix);
   const int32_t no = FDataManager->InternalGetIndexNo(prefix + Condition.FieldName);
   if (no < 0) return -1;

@@ -154,23 +154,29 @@ void PrepareValueBuffer(TEdbDataManager& Table, int32_t FieldNo, uint8_t& Operat
   if (FieldNo >= 0 && !Text.empty()) convertValue(Table, FieldNo, buffer, Text);
 }
 
+TFieldType ConditionFieldType(const TEdbDataManager& Table, int32_t FieldNo) {
+  return FieldNo < 0 ? ftInteger : fieldType(Table, FieldNo);
+}
+
+bool ConditionCaseInsensitive(const TEdbDataManager& Table, const TSearchOperation& Operation,
+                              TFilterOptions Options) {
+  if (!isText(ConditionFieldType(Table, Operation.FieldNo))) return false;
+  if (Options.Contains(toolkit::foCaseInsensitive)) return true;
+  const int32_t own =
+      autoIndex(Table, std::string(1, storage::kAutoIndexPrefix) + Operation.FieldName, Operation.FieldNo);
+  return own >= 0 && Table.Index(own).Header().CaseInsensitive(0);
+}
+
 TConditionTester::TConditionTester(TEdbDataManager& Table, const TSearchOperation& Operation, TFilterOptions Options)
     : FLayout(layoutOf(Table)),
       FFieldNo(Operation.FieldNo),
-      FType(Operation.FieldNo < 0 ? ftInteger : fieldType(Table, Operation.FieldNo)),
+      FType(ConditionFieldType(Table, Operation.FieldNo)),
       FOperation(Operation.Operation),
-      FCaseInsensitive(false),
+      FCaseInsensitive(ConditionCaseInsensitive(Table, Operation, Options)),
       FPartial(Operation.PartialCompare != 0 && isText(FType)),
       FValueBytes(Operation.ValueBuffer) {
   if (static_cast<int32_t>(FValueBytes.size()) < Table.RecordSize())
     throw Exception("TEdbDataSet.IsRecordMatches - the condition on \"" + Operation.FieldName + "\" has no value.");
-  if (isText(FType)) {
-    FCaseInsensitive = Options.Contains(toolkit::foCaseInsensitive);
-    if (!FCaseInsensitive) {
-      const int32_t own = autoIndex(Table, std::string(1, storage::kAutoIndexPrefix) + Operation.FieldName, FFieldNo);
-      FCaseInsensitive = own >= 0 && Table.Index(own).Header().CaseInsensitive(0);
-    }
-  }
   if (FFieldNo < 0 && idValueNull(FLayout, FValueBytes.data()))
     FValue = {};
   else
@@ -312,17 +318,9 @@ void visitMatches(TEdbDataManager& Table, int32_t IndexNo, const TConditionTeste
     case soGreaterOrEqual: ranges[0][0] = first, ranges[0][1] = n; break;
     default: break;
   }
-  // The entries are read in chunks: a search per chunk, not per position.
-  constexpr int32_t kChunk = 1024;
-  int32_t entries[kChunk];
-  for (const auto& range : ranges) {
-    for (int32_t from = range[0]; from < range[1]; from += kChunk) {
-      const int32_t count = std::min(kChunk, range[1] - from);
-      index.CopyRange(from, count, entries);
-      for (int32_t i = 0; i < count; ++i)
-        if (!Visit(entries[i])) return;
-    }
-  }
+  // The entries are read block by block: one search per range, not per position.
+  for (const auto& range : ranges)
+    if (!index.ForRange(range[0], range[1], Visit)) return;
 }
 
 void requireNotLike(const TConditionTester& Tester) {

@@ -49,6 +49,13 @@ private:
   std::optional<TWideLikePattern> FWidePattern;
 };
 
+// The type of table field FieldNo as conditions compare it (the record-ID field, -1, as ftInteger).
+toolkit::TFieldType ConditionFieldType(const storage::TEdbDataManager& Table, int32_t FieldNo);
+// Whether the condition's comparisons ignore case: for a text field, when Options ask for it or
+// the field's automatic index "@" + FieldName is case-insensitive; never for other types.
+bool ConditionCaseInsensitive(const storage::TEdbDataManager& Table, const TSearchOperation& Operation,
+                              TFilterOptions Options);
+
 // Sets the entry of every record meeting the condition in Bits (sized to the record count),
 // through the automatic index of the field as GetMatchedRecordsArray does, or, for LIKE / NOT
 // LIKE and fields without one, by testing every record; other entries are left as they are.

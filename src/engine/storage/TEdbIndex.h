@@ -110,6 +110,12 @@ public:
   bool CachedFirstPartValue(int32_t RecNo, TKeyValue& Value) const {
     return !FParts.empty() && FKeys.Peek(FParts.front().Column, RecNo, Value);
   }
+  // Visit(RecNo) for the entries at positions From .. To - 1 (within 0 .. Count()) in key order,
+  // until Visit returns false; false then, else true. Nothing may change meanwhile.
+  template <class TVisit>
+  bool ForRange(int32_t From, int32_t To, TVisit&& Visit) const {
+    return FEntries.ForRange(From, To, Visit);
+  }
   // Visit(RecNo) for every entry in key order; nothing may change meanwhile.
   template <class TVisit>
   void ForEach(TVisit&& Visit) const {

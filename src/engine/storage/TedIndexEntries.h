@@ -11,6 +11,7 @@
 
 #include "storage/Prefetch.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -67,22 +68,25 @@ public:
   // The first position whose entry makes Below(RecNo) false, or Count(); Below must hold for a
   // prefix of the positions and for none after it. The same position a bisection over the flat
   // array finds, but found by bisection over the blocks' first entries and then within one
-  // block, so that no probe costs a search for its block. While one entry is tested, the entries
-  // of both probes that can follow are handed to Prefetch(RecNo) (and the blocks of the next
-  // probes are fetched), so that what Below reads about them is on its way.
+  // block, so that no probe costs a search for its block. While one entry is tested, what the
+  // probes after it read is fetched ahead: the entries (or block headers) of the four probes two
+  // steps on, and, through Prefetch(RecNo), what Below reads about the entries of the two probes
+  // that can follow, whose entries were fetched one step before; so each probe waits for one
+  // memory access at most, not for a chain of them.
   template <class TBelow, class TPrefetch>
   int32_t PartitionPoint(TBelow&& Below, TPrefetch&& Prefetch) const {
-    // The first block whose first entry is not below: the first entries lie side by side, so
-    // that a probe waits for the key it tests and not for its block.
+    // The first block whose first entry is not below. The first entries lie side by side, so a
+    // probe waits for the key it tests only, and the keys of the probes two steps on are fetched
+    // at once.
     int32_t low = 0;
     int32_t high = static_cast<int32_t>(FOrder.size());
     const auto prefetchFirst = [&](int32_t Low, int32_t High) {
-      if (Low < High) Prefetch(FFirst[static_cast<size_t>(Low + (High - Low) / 2)]);
+      if (Low < High) Prefetch(FFirst[static_cast<size_t>(Middle(Low, High))]);
     };
+    prefetchFirst(low, high);
     while (low < high) {
-      const int32_t mid = low + (high - low) / 2;
-      prefetchFirst(low, mid);
-      prefetchFirst(mid + 1, high);
+      const int32_t mid = Middle(low, high);
+      PrefetchAhead(low, mid, high, prefetchFirst, prefetchFirst);
       if (Below(FFirst[static_cast<size_t>(mid)]))
         low = mid + 1;
       else
@@ -93,15 +97,18 @@ public:
     const int32_t rank = low - 1;
     const TBlock& block = *FOrder[static_cast<size_t>(rank)];
     const int32_t* items = block.Items();
+    const auto prefetchItem = [&](int32_t Low, int32_t High) {
+      if (Low < High) PrefetchLine(&items[Middle(Low, High)]);
+    };
     const auto prefetchEntry = [&](int32_t Low, int32_t High) {
-      if (Low < High) Prefetch(items[Low + (High - Low) / 2]);
+      if (Low < High) Prefetch(items[Middle(Low, High)]);
     };
     int32_t first = 1;
     int32_t last = block.Count;
+    prefetchItem(first, last);
     while (first < last) {
-      const int32_t mid = first + (last - first) / 2;
-      prefetchEntry(first, mid);
-      prefetchEntry(mid + 1, last);
+      const int32_t mid = Middle(first, last);
+      PrefetchAhead(first, mid, last, prefetchItem, prefetchEntry);
       if (Below(items[mid]))
         first = mid + 1;
       else
@@ -124,10 +131,45 @@ public:
     }
   }
 
+  // Visit(RecNo) for the entries at positions From .. To - 1 (within 0 .. Count) in order, block
+  // by block after one search for the first, until Visit returns false; false then, else true.
+  // Nothing may change meanwhile.
+  template <class TVisit>
+  bool ForRange(int32_t From, int32_t To, TVisit&& Visit) const {
+    if (From >= To) return true;
+    int32_t rank = 0, offset = 0;
+    Locate(From, rank, offset);
+    for (int32_t left = To - From; left > 0; ++rank, offset = 0) {
+      const TBlock& block = *FOrder[static_cast<size_t>(rank)];
+      const int32_t* items = block.Items() + offset;
+      const int32_t n = std::min(block.Count - offset, left);
+      for (int32_t i = 0; i < n; ++i)
+        if (!Visit(items[i])) return false;
+      left -= n;
+    }
+    return true;
+  }
+
   // Bytes held, for memory figures.
   size_t MemoryBytes() const;
 
 private:
+  // The probe of a bisection over Low .. High - 1.
+  static int32_t Middle(int32_t Low, int32_t High) { return Low + (High - Low) / 2; }
+  // The fetches ahead of the probe Mid of a bisection over Low .. High - 1: Far(L, H) for the
+  // ranges of the four probes two steps on, Near(L, H) for those of the two that can follow.
+  template <class TFar, class TNear>
+  static void PrefetchAhead(int32_t Low, int32_t Mid, int32_t High, TFar&& Far, TNear&& Near) {
+    const int32_t left = Middle(Low, Mid);
+    const int32_t right = Middle(Mid + 1, High);
+    Far(Low, left);
+    Far(left + 1, Mid);
+    Far(Mid + 1, right);
+    Far(right + 1, High);
+    Near(Low, Mid);
+    Near(Mid + 1, High);
+  }
+
   // A block header followed, in the same allocation, by room for FCapacity entries.
   struct TBlock {
     int32_t Id = 0;    // slot in FById, stable while the block lives
