@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 
 using namespace tesvar;
@@ -606,6 +607,35 @@ TEST_P(BLOBStorage, CallsCheckTheirFieldAndRecord) {
   EXPECT_EQ(Env.Read(0, kNotes), noise(10, 1));
   EXPECT_EQ(messageOf([&] { Env.Write(0, kNotes, noise(3, 3)); }),
             "TEdbDataManager.WriteBLOBValue - table \"T\" is read only.");
+}
+
+// The read-ahead hints of a walk read no file, load no page into the pool and take any record
+// number, also one outside the table; the values and records read afterwards are the stored ones.
+TEST_P(BLOBStorage, PrefetchHintsReadNothing) {
+  Env.FDataset.PerPage = 4;
+  Env.CreateBlobTable();
+  Env.Open();
+  constexpr int32_t kRecords = 40;
+  const auto notes = [](int32_t I) { return noise(20 + static_cast<size_t>(I), 1); };
+  const auto pic = [](int32_t I) { return I % 3 ? noise(700, 2) : std::vector<uint8_t>{}; };
+  for (int32_t i = 0; i < kRecords; ++i) Env.Add("r" + std::to_string(i), notes(i), pic(i));
+  Env.Close();
+  Env.Open();
+  (void)Env.M().GetRecord(0);  // one page in the pool
+  const int32_t pages = Env.M().RecordsArray()->LoadedPages();
+  const uint64_t reads = Env.FFaults.Count(platform::FaultKind::Read);
+  for (const int32_t recNo : {std::numeric_limits<int32_t>::min(), -1, 0, 1, 5, kRecords - 1, kRecords, kRecords + 1000,
+                              std::numeric_limits<int32_t>::max()}) {
+    Env.M().PrefetchRecord(recNo);
+    Env.M().PrefetchBLOBHeaders(recNo);
+    Env.M().PrefetchBLOBParts(recNo);
+  }
+  EXPECT_EQ(Env.FFaults.Count(platform::FaultKind::Read), reads);
+  EXPECT_EQ(Env.M().RecordsArray()->LoadedPages(), pages);
+  for (int32_t i = kRecords - 1; i >= 0; --i) {
+    ASSERT_EQ(Env.Read(i, kNotes), notes(i));
+    ASSERT_EQ(Env.Read(i, kPic), pic(i));
+  }
 }
 
 TEST_P(BLOBStorage, DamagedDirectoryOrMissingBlocks) {

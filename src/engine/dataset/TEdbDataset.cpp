@@ -30,6 +30,11 @@ namespace {
 constexpr int32_t kBookmarkOffset = 0;
 constexpr int32_t kFlagOffset = storage::kRecordIdSize;
 constexpr int32_t kBookmarkSize = 8;
+// How many records ahead of a walk its records and their BLOB directory entries are asked for
+// (PrefetchAhead): far enough for memory to answer before the walk gets there.
+constexpr int32_t kPrefetchRecordDistance = 8;
+constexpr int32_t kPrefetchHeaderDistance = 4;
+constexpr int32_t kPrefetchPartsDistance = 2;
 constexpr double kMsPerDay = 86400000.0;
 // The table manager's open result for an encrypted table opened without a password (the managers
 // of this engine report a missing password as a wrong one).
@@ -695,7 +700,12 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
         break;
     }
     if (result != grOK) break;
-    std::memcpy(Buffer, FDataManager->GetRecord(FView->At(target)), static_cast<size_t>(FRecordSize));
+    const int32_t recNo = FView->At(target);
+    std::memcpy(Buffer, FDataManager->GetRecord(recNo), static_cast<size_t>(FRecordSize));
+    if (GetMode != gmCurrent)
+      PrefetchAhead(target, GetMode == gmNext ? 1 : -1);
+    else
+      FDataManager->PrefetchBLOBHeaders(recNo);  // a record gone to directly: its values are read next
     SetCursorTo(target, Buffer);
     const int32_t id = FCurrentID;
     PutInt32(Buffer + FRecordSize + kBookmarkOffset, id);
@@ -706,6 +716,16 @@ TGetResult TEdbDataset::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool D
   } while (result == grOK && !accepted);
   if (result == grError && DoCheck) throw Exception("TEdbDataSet.GetRecord - No records");
   return result;
+}
+
+void TEdbDataset::PrefetchAhead(int32_t Position, int32_t Step) {
+  const int32_t count = ViewCount();
+  const int32_t far = Position + Step * kPrefetchRecordDistance;
+  if (far >= 0 && far < count) FDataManager->PrefetchRecord(FView->At(far));
+  const int32_t near = Position + Step * kPrefetchHeaderDistance;
+  if (near >= 0 && near < count) FDataManager->PrefetchBLOBHeaders(FView->At(near));
+  const int32_t next = Position + Step * kPrefetchPartsDistance;
+  if (next >= 0 && next < count) FDataManager->PrefetchBLOBParts(FView->At(next));
 }
 
 void TEdbDataset::InternalFirst() { SetCursor(-1); }

@@ -405,6 +405,9 @@ private:
   // The physical record number of the record with ID RecordID, or -1.
   int32_t PhysRecNoOfID(int32_t RecordID);
   static int32_t BufferID(const uint8_t* Buffer, int32_t RecordSize);
+  // A walk that fetched view position Position and goes on by Step (1 or -1): the records some
+  // positions further on are asked for ahead of their fetch (a hint only: nothing changes).
+  void PrefetchAhead(int32_t Position, int32_t Step);
   // Filters: the filter parser compiled for Filter and FilterOptions (when they changed since).
   void CompileFilter();
   // Filter, FilterOptions and Filtered := the values given, applied as SetFilter describes.

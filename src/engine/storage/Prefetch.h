@@ -8,6 +8,9 @@
 
 namespace tesvar::storage {
 
+// The cache line size the hints assume.
+inline constexpr int kPrefetchLineBytes = 64;
+
 inline void PrefetchLine(const void* Address) {
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
   _mm_prefetch(static_cast<const char*>(Address), _MM_HINT_T0);

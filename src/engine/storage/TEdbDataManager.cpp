@@ -712,6 +712,12 @@ void TEdbDataManager::ChangeBufferEncryption(uint8_t* Buffer, bool Encrypt) {
 // ---------------------------------------------------------------------------------------------
 // Records
 
+void TEdbDataManager::PrefetchRecord(int32_t RecNo) const {
+  if (!FRecordsArray || RecNo < 0 || RecNo >= FTableHeader.RecordCount) return;
+  FRecordsArray->PrefetchRecord(RecNo, FRecordSize);
+  if (FHasBLOBs) FBLOBs.PrefetchMapEntry(RecNo);
+}
+
 void TEdbDataManager::RaiseInvalidRecord(int32_t RecNo) {
   throw Exception("TEdbDataManager.GetRecord - invalid record number " + std::to_string(RecNo) + ".");
 }

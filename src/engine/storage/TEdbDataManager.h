@@ -146,6 +146,19 @@ public:
     return FRecordsArray->GetRecord(RecNo);
   }
 
+  // Hints to the processor that record RecNo is read soon: its image (when its page is in the
+  // pool) and its entry in the BLOB directory's map; PrefetchBLOBHeaders, asked some reads later,
+  // its BLOB headers. They change nothing; any RecNo may be given.
+  void PrefetchRecord(int32_t RecNo) const;
+  void PrefetchBLOBHeaders(int32_t RecNo) const {
+    if (FHasBLOBs) FBLOBs.PrefetchHeaders(RecNo);
+  }
+  // The same for the parts lists of record RecNo's BLOB values, some reads after
+  // PrefetchBLOBHeaders.
+  void PrefetchBLOBParts(int32_t RecNo) const {
+    if (FHasBLOBs) FBLOBs.PrefetchParts(RecNo);
+  }
+
   // Writes the log, the headers and the file size when the log is due (auto flush on, writable).
   void FlushIfDue();
   // Writes everything pending when the table changed since the header on disk was written.

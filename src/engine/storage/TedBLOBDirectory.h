@@ -18,8 +18,10 @@
 
 #include "storage/BLOBFormat.h"
 #include "storage/TedBufferLogArray.h"
+#include "storage/Prefetch.h"
 #include "storage/TedIntArray.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,6 +85,31 @@ public:
   TBLOBHeader& Header(int32_t RecNo, int32_t K) { return FHeaders[static_cast<size_t>(FMap[RecNo] + K)]; }
   const TBLOBHeader& Header(int32_t RecNo, int32_t K) const { return FHeaders[static_cast<size_t>(FMap[RecNo] + K)]; }
   const TBLOBPart* Parts(const TBLOBHeader& H) const { return FPool.data() + H.PartsAt; }
+  // Hints to the processor that record RecNo's map entry, or its group of headers (read through
+  // the map entry, so asked for some reads after the entry), is read soon. Change nothing; any
+  // RecNo may be given.
+  void PrefetchMapEntry(int32_t RecNo) const {
+    if (RecNo >= 0 && RecNo < FMap.Count()) PrefetchLine(FMap.Data() + RecNo);
+  }
+  void PrefetchHeaders(int32_t RecNo) const {
+    if (RecNo < 0 || RecNo >= FMap.Count()) return;
+    const auto first = static_cast<size_t>(FMap[RecNo]);
+    if (first >= FHeaders.size()) return;
+    const auto last = std::min(first + static_cast<size_t>(std::max(FFieldCount, 1)), FHeaders.size()) - 1;
+    PrefetchLine(&FHeaders[first]);
+    PrefetchLine(&FHeaders[last]);
+  }
+  // The same for the parts of record RecNo's values (read through its headers, so asked for
+  // some reads after PrefetchHeaders).
+  void PrefetchParts(int32_t RecNo) const {
+    if (RecNo < 0 || RecNo >= FMap.Count()) return;
+    const auto first = static_cast<size_t>(FMap[RecNo]);
+    for (size_t i = first; i < first + static_cast<size_t>(FFieldCount) && i < FHeaders.size(); ++i) {
+      const TBLOBHeader& h = FHeaders[i];
+      if (h.HasValue() && h.PartsAt >= 0 && static_cast<size_t>(h.PartsAt) < FPool.size())
+        PrefetchLine(FPool.data() + h.PartsAt);
+    }
+  }
 
   // Appends a group of cleared headers for a new record.
   void AddRecord();

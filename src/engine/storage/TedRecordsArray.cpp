@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 #include "platform/IClock.h"
 #include "platform/SystemInfo.h"
+#include "storage/Prefetch.h"
 #include "storage/TEdbDataManager.h"
 
 #include <algorithm>
@@ -226,6 +227,19 @@ int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
     throw;
   }
   return slot;
+}
+
+void TedRecordsArray::PrefetchRecord(int32_t RecNo, int32_t RecordSize) const {
+  if (RecNo < 0 || FPageSize <= 0) return;
+  const int32_t slot = SlotOf(RecNo / FPageSize);
+  if (slot < 0) return;
+  const TRecordsPage* page = FSlots[static_cast<size_t>(slot)].get();
+  if (page == nullptr || !page->Holds(RecNo)) return;
+  // The first lines only: the processor's own prefetcher follows a copy that runs on from
+  // them, and more requests in flight than it has room for would stall the walk.
+  const uint8_t* record = page->PeekRecordPtr(RecNo);
+  PrefetchLine(record);
+  if (RecordSize > kPrefetchLineBytes) PrefetchLine(record + kPrefetchLineBytes);
 }
 
 uint8_t* TedRecordsArray::LookUpRecord(int32_t RecNo) {

@@ -49,6 +49,11 @@ public:
     return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
   }
 
+  // The bytes of a record the page holds, without counting an access.
+  const uint8_t* PeekRecordPtr(int32_t RecNo) const {
+    return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+  }
+
   int32_t MaxRecordCount() const { return FMaxRecordCount; }
   int32_t StartRecNo() const { return FStartRecNo; }
   int32_t RecordCount() const { return FRecordCount; }
@@ -114,6 +119,9 @@ public:
     if (FHitPage != nullptr && FHitPage->Holds(RecNo)) return FHitPage->HeldRecordPtr(RecNo);
     return LookUpRecord(RecNo);
   }
+  // Hints to the processor that record RecNo (RecordSize bytes) is read soon, when its page is
+  // in the pool. Changes nothing (no load, no access count); any RecNo may be given.
+  void PrefetchRecord(int32_t RecNo, int32_t RecordSize) const;
   // Pin / unpin the page of RecNo. Raise "TedRecordsArray.LockRecordPage - Page is already
   // unloaded." / "TedRecordsArray.UnlockRecordPage - Page is already unloaded.".
   void LockRecordPage(int32_t RecNo);
