@@ -6,6 +6,11 @@
 // machine is shared). Also the table insert with the periodic commit switched off (the commit
 // rule's cost) and the peak resident memory after each size.
 //
+// On a shared machine the wall time of a phase also holds the time other processes took the
+// processor from it: each timed phase starts after the same short pause (so that none starts
+// with the processor time the one before used up), and the processor time of the process during
+// each phase is printed too (figures ending in "_cpu"), reference and table alike.
+//
 // Usage: bench_storage [rounds (default 3)] [folder (default: the current one)]
 // Output: name<TAB>value<TAB>unit lines, reference first, then the table, then ratios.
 
@@ -24,7 +29,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -36,10 +43,25 @@ using Clock = std::chrono::steady_clock;
 constexpr int32_t kRecordSize = 600;
 constexpr int32_t kChunk = 1 << 20;
 
-double seconds(const std::function<void()>& Run) {
+// Wall and processor seconds of one timed phase.
+struct Span {
+  double Wall = 1e30;
+  double Cpu = 1e30;
+  void Keep(const Span& Other) {
+    Wall = std::min(Wall, Other.Wall);
+    Cpu = std::min(Cpu, Other.Cpu);
+  }
+};
+
+Span measure(const std::function<void()>& Run) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::clock_t CpuStart = std::clock();
   const auto Start = Clock::now();
   Run();
-  return std::chrono::duration<double>(Clock::now() - Start).count();
+  Span s;
+  s.Wall = std::chrono::duration<double>(Clock::now() - Start).count();
+  s.Cpu = static_cast<double>(std::clock() - CpuStart) / CLOCKS_PER_SEC;
+  return s;
 }
 
 void print(const std::string& Name, double Value, const char* Unit) {
@@ -64,15 +86,15 @@ std::vector<uint8_t> chunkData() {
 }
 
 struct Times {
-  double Write = 0;
-  double Read = 0;
+  Span Write;
+  Span Read;
 };
 
 Times referenceRound(const std::string& Path, int64_t Bytes, const std::vector<uint8_t>& Chunk) {
   Times t;
   platform::IFileSystem& fs = platform::OsFileSystem();
   fs.DeleteFile(Path);
-  t.Write = seconds([&] {
+  t.Write = measure([&] {
     auto file = fs.Open(Path, {platform::FileAccess::ReadWrite, platform::FileShare::None,
                                platform::FileCreation::CreateAlways, false, true});
     if (!file) fail("cannot create " + Path);
@@ -84,7 +106,7 @@ Times referenceRound(const std::string& Path, int64_t Bytes, const std::vector<u
   });
   std::vector<uint8_t> buffer(kChunk);
   uint64_t sum = 0;
-  t.Read = seconds([&] {
+  t.Read = measure([&] {
     auto file = fs.Open(Path, {platform::FileAccess::Read, platform::FileShare::ReadWrite,
                                platform::FileCreation::OpenExisting, false, true});
     if (!file) fail("cannot open " + Path);
@@ -100,9 +122,9 @@ Times referenceRound(const std::string& Path, int64_t Bytes, const std::vector<u
 }
 
 struct TableTimes {
-  double Insert = 0;  // inserts and the close
-  double Open = 0;
-  double Read = 0;
+  Span Insert;  // inserts and the close
+  Span Open;
+  Span Read;
 };
 
 TableTimes tableRound(const std::string& Path, int32_t Records, uint32_t CommitInterval) {
@@ -125,20 +147,20 @@ TableTimes tableRound(const std::string& Path, int32_t Records, uint32_t CommitI
   std::vector<uint8_t> record = table->NewRecordBuffer();
   for (int32_t i = 0; i < 567; ++i) record[static_cast<size_t>(i)] = static_cast<uint8_t>('a' + i % 26);
   record[table->DataSize() + 4] = 0;
-  t.Insert = seconds([&] {
+  t.Insert = measure([&] {
     for (int32_t i = 0; i < Records; ++i) {
       std::memcpy(record.data(), &i, sizeof i);
       table->edInsertRecord(record.data(), 0);
     }
     table->DisconnectDataset(dataset);
   });
-  t.Open = seconds([&] {
+  t.Open = measure([&] {
     table = &edGetDataManager("Catalog", &database);
     if (table->ConnectDataset(dataset) != otrOk) fail("cannot open the table again");
   });
   if (table->RecordCount() != Records) fail("record count " + std::to_string(table->RecordCount()));
   int64_t check = 0;
-  t.Read = seconds([&] {
+  t.Read = measure([&] {
     for (int32_t i = 0; i < Records; ++i) {
       int32_t v;
       std::memcpy(&v, table->GetRecord(i), sizeof v);
@@ -162,45 +184,52 @@ int main(int argc, char** argv) {
   const std::string plainPath = platform::JoinPath(folder, "bench_storage_plain.bin");
   const std::string dbPath = platform::JoinPath(folder, "bench_storage.edb");
   const std::vector<uint8_t> chunk = chunkData();
-  double insertAt[2] = {0, 0};
-  double readAt[2] = {0, 0};
+  Span insertAt[2];
+  Span readAt[2];
   for (int s = 0; s < 2; ++s) {
     const int32_t records = s == 0 ? 100000 : 1000000;
     const std::string tag = s == 0 ? "100k" : "1m";
     const int64_t bytes = static_cast<int64_t>(records) * kRecordSize;
-    Times bestRef{1e30, 1e30};
-    TableTimes best{1e30, 1e30, 1e30};
-    double bestNoCommit = 1e30;
+    Times bestRef;
+    TableTimes best;
+    Span bestNoCommit;
     for (int r = 0; r < rounds; ++r) {
       const Times ref = referenceRound(plainPath, bytes, chunk);
       const TableTimes table = tableRound(dbPath, records, TEdbDataManager::kDefaultCommitIntervalMs);
       const TableTimes noCommit = tableRound(dbPath, records, UINT32_MAX);
       if (std::getenv("BENCH_VERBOSE") != nullptr)
-        std::fprintf(stderr, "%s round %d: ref %.3f/%.3f table %.3f/%.3f/%.3f nocommit %.3f\n", tag.c_str(), r,
-                     ref.Write, ref.Read, table.Insert, table.Open, table.Read, noCommit.Insert);
-      bestRef.Write = std::min(bestRef.Write, ref.Write);
-      bestRef.Read = std::min(bestRef.Read, ref.Read);
-      best.Insert = std::min(best.Insert, table.Insert);
-      best.Open = std::min(best.Open, table.Open);
-      best.Read = std::min(best.Read, table.Read);
-      bestNoCommit = std::min(bestNoCommit, noCommit.Insert);
+        std::fprintf(stderr, "%s round %d: ref %.3f/%.3f table %.3f/%.3f/%.3f nocommit %.3f (cpu: ref %.3f/%.3f table %.3f/%.3f)\n",
+                     tag.c_str(), r, ref.Write.Wall, ref.Read.Wall, table.Insert.Wall, table.Open.Wall, table.Read.Wall,
+                     noCommit.Insert.Wall, ref.Write.Cpu, ref.Read.Cpu, table.Insert.Cpu, table.Read.Cpu);
+      bestRef.Write.Keep(ref.Write);
+      bestRef.Read.Keep(ref.Read);
+      best.Insert.Keep(table.Insert);
+      best.Open.Keep(table.Open);
+      best.Read.Keep(table.Read);
+      bestNoCommit.Keep(noCommit.Insert);
     }
     insertAt[s] = best.Insert;
     readAt[s] = best.Read;
-    print("ref_plain_write_" + tag, mbPerSecond(bytes, bestRef.Write), "MB/s");
-    print("ref_plain_read_" + tag, mbPerSecond(bytes, bestRef.Read), "MB/s");
-    print("table_insert_close_" + tag, mbPerSecond(bytes, best.Insert), "MB/s");
-    print("table_insert_close_" + tag + "_s", best.Insert, "s");
-    print("table_insert_close_nocommit_" + tag + "_s", bestNoCommit, "s");
-    print("table_open_" + tag, best.Open * 1000, "ms");
-    print("table_read_pool_" + tag, mbPerSecond(bytes, best.Read), "MB/s");
-    print("ratio_insert_vs_plain_write_" + tag, bestRef.Write / best.Insert, "x");
-    print("ratio_read_vs_plain_read_" + tag, bestRef.Read / best.Read, "x");
-    print("commit_rule_cost_" + tag, (best.Insert - bestNoCommit) / bestNoCommit * 100, "%");
+    print("ref_plain_write_" + tag, mbPerSecond(bytes, bestRef.Write.Wall), "MB/s");
+    print("ref_plain_read_" + tag, mbPerSecond(bytes, bestRef.Read.Wall), "MB/s");
+    print("table_insert_close_" + tag, mbPerSecond(bytes, best.Insert.Wall), "MB/s");
+    print("table_insert_close_" + tag + "_s", best.Insert.Wall, "s");
+    print("table_insert_close_nocommit_" + tag + "_s", bestNoCommit.Wall, "s");
+    print("table_open_" + tag, best.Open.Wall * 1000, "ms");
+    print("table_read_pool_" + tag, mbPerSecond(bytes, best.Read.Wall), "MB/s");
+    print("ratio_insert_vs_plain_write_" + tag, bestRef.Write.Wall / best.Insert.Wall, "x");
+    print("ratio_read_vs_plain_read_" + tag, bestRef.Read.Wall / best.Read.Wall, "x");
+    print("ref_plain_write_" + tag + "_cpu", bestRef.Write.Cpu, "s");
+    print("ref_plain_read_" + tag + "_cpu", bestRef.Read.Cpu, "s");
+    print("table_insert_close_" + tag + "_cpu", best.Insert.Cpu, "s");
+    print("table_read_pool_" + tag + "_cpu", best.Read.Cpu, "s");
+    print("ratio_read_vs_plain_read_" + tag + "_cpu", bestRef.Read.Cpu / best.Read.Cpu, "x");
+    print("commit_rule_cost_" + tag, (best.Insert.Wall - bestNoCommit.Wall) / bestNoCommit.Wall * 100, "%");
     print("peak_rss_after_" + tag, peakMegabytes(), "MB");
     print("table_data_" + tag, static_cast<double>(bytes) / (1 << 20), "MB");
   }
-  print("ratio_insert_time_1m_vs_100k", insertAt[1] / insertAt[0], "x");
-  print("ratio_read_time_1m_vs_100k", readAt[1] / readAt[0], "x");
+  print("ratio_insert_time_1m_vs_100k", insertAt[1].Wall / insertAt[0].Wall, "x");
+  print("ratio_read_time_1m_vs_100k", readAt[1].Wall / readAt[0].Wall, "x");
+  print("ratio_read_time_1m_vs_100k_cpu", readAt[1].Cpu / readAt[0].Cpu, "x");
   return 0;
 }

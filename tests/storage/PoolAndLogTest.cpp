@@ -158,6 +158,34 @@ TEST_F(Pool, AppendsNeverLoadAPageBack) {
   for (int i = 0; i < 400; ++i) ASSERT_EQ(Env.NameOf(i), "a" + std::to_string(i));
 }
 
+// With every page used just now, a new page takes the slot of the first page in slot order that
+// is neither pinned nor the current one; pinned pages and the others stay loaded.
+TEST_F(Pool, ANewPageTakesTheFirstUnpinnedSlotWhenAllWereUsedJustNow) {
+  Env.FDataset.PerPage = 4;
+  Env.Create();
+  Env.Open();
+  for (int i = 0; i < 400; ++i) Env.Insert("", i);
+  Env.Close();
+  TEdbDataManager& m = Env.Open();
+  Env.FClock.SetAutoAdvance(0);
+  TedRecordsArray& pool = *m.RecordsArray();
+  // The last page (the current one) takes slot 0, pages 0..48 the other 49 slots.
+  for (int32_t page = 0; page < 49; ++page) ASSERT_EQ(Env.NumOf(page * 4), page * 4);
+  ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+  pool.LockRecordPage(0);
+  pool.LockRecordPage(4);
+  const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
+  EXPECT_EQ(Env.NumOf(200), 200);  // page 50 replaces page 2
+  const uint64_t loaded = Env.FFaults.Count(FaultKind::Read);
+  EXPECT_GT(loaded, reads);
+  for (int32_t recNo : {0, 4, 12, 192, 399}) EXPECT_EQ(Env.NumOf(recNo), recNo);
+  EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), loaded) << "pinned, later and current pages stay loaded";
+  EXPECT_EQ(Env.NumOf(8), 8);
+  EXPECT_GT(Env.FFaults.Count(FaultKind::Read), loaded) << "page 2 was replaced";
+  pool.UnlockRecordPage(0);
+  pool.UnlockRecordPage(4);
+}
+
 // Records visited out of their stored order (a walk in index order) read replaced pages again:
 // the pool grows until the table's pages stay, while a read in stored order keeps the small pool.
 TEST_F(Pool, GrowsWhenPagesAreReadAgainNotForReadsInOrder) {

@@ -389,6 +389,11 @@ int64_t TCFSHugeFile::rawWrite(int64_t Position, const void* Buffer, int64_t Cou
     if (at + put > FSize) FSize = at + put;
     if (put < chunk) break;
   }
+  FUnstartedBytes += done;
+  if (FUnstartedBytes >= kStartFlushBytes) {
+    FUnstartedBytes = 0;
+    StartFlush();
+  }
   return done;
 }
 

@@ -223,6 +223,10 @@ private:
   bool rawFlush(bool Names);
   std::string folder() const;
   class THostAccess;
+  // Written bytes after which the device is asked to start writing them (StartFlush): a long
+  // run of writes then reaches the device while more are produced, and the flush that ends it
+  // waits only for the last ones.
+  static constexpr int64_t kStartFlushBytes = int64_t{8} << 20;
 
   std::string FFileName;
   bool FExclusive;
@@ -241,6 +245,8 @@ private:
   std::unique_ptr<THostAccess> FHostAccess;
   std::unique_ptr<TCFSTransaction> FTransaction;
   uint64_t FChangeCount = 0;
+  // Bytes written to the parts since the device was last asked to start writing them.
+  int64_t FUnstartedBytes = 0;
 };
 
 }  // namespace tesvar::container

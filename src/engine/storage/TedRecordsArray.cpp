@@ -12,17 +12,25 @@
 
 namespace tesvar::storage {
 
-TRecordsPage::TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount)
-    : FManager(Manager), FRecordSize(Manager.RecordSize()) {
+TRecordsPage::TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount, TPageState* State)
+    : FManager(Manager), FRecordSize(Manager.RecordSize()), FState(State != nullptr ? State : &FOwnState) {
+  *FState = TPageState{};
   SetMaxRecordCount(MaxRecordCount);
 }
 
 void TRecordsPage::SetMaxRecordCount(int32_t Value) {
+  const size_t bytes = static_cast<size_t>(std::max(Value, 0)) * static_cast<size_t>(FRecordSize);
+  std::unique_ptr<uint8_t[]> grown;
   try {
-    FBuffer.resize(static_cast<size_t>(Value) * static_cast<size_t>(FRecordSize));
+    grown = std::make_unique_for_overwrite<uint8_t[]>(bytes);
   } catch (const std::bad_alloc&) {
     throw Exception("TRecordsPage.SetMaxRecordCount - Unable to realloc memory.");
   }
+  // The records held stay (as far as they fit).
+  FRecordCount = std::min(FRecordCount, std::max(Value, 0));
+  if (FRecordCount > 0)
+    std::memcpy(grown.get(), FBuffer.get(), static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize));
+  FBuffer = std::move(grown);
   FMaxRecordCount = Value;
 }
 
@@ -37,7 +45,7 @@ void TRecordsPage::AppendRecord(const uint8_t* Buffer) {
   if (FRecordCount >= FMaxRecordCount) throw Exception("TRecordsPage.AppendRecord - Page overflow.");
   Touch();
   if (Buffer != nullptr)
-    std::memcpy(FBuffer.data() + static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize), Buffer,
+    std::memcpy(FBuffer.get() + static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize), Buffer,
                 static_cast<size_t>(FRecordSize));
   ++FRecordCount;
 }
@@ -46,7 +54,7 @@ void TRecordsPage::CopyRecords(int32_t StartRecNo, uint8_t* Dest, int32_t Count)
   if (StartRecNo < FStartRecNo || StartRecNo >= FStartRecNo + FRecordCount)
     throw Exception("TRecordsPage.CopyRecords - StartRecNo is not in this page.");
   if (Count > FRecordCount) throw Exception("TRecordsPage.CopyRecords - Copy more records than available.");
-  std::memcpy(Dest, FBuffer.data() + static_cast<size_t>(StartRecNo - FStartRecNo) * static_cast<size_t>(FRecordSize),
+  std::memcpy(Dest, FBuffer.get() + static_cast<size_t>(StartRecNo - FStartRecNo) * static_cast<size_t>(FRecordSize),
               static_cast<size_t>(Count) * static_cast<size_t>(FRecordSize));
 }
 
@@ -67,7 +75,7 @@ void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
   TAbstractFile* file = FManager.DataFile();
   const int64_t wanted = recordSize * Count;
   if (file != nullptr && file->Seek(FManager.DataStart() + StartRecNo * recordSize, platform::SeekOrigin::Begin) >= 0)
-    got = std::max<int64_t>(0, file->Read(FBuffer.data(), wanted));
+    got = std::max<int64_t>(0, file->Read(FBuffer.get(), wanted));
   const int32_t onFile = static_cast<int32_t>(got / recordSize);
   const TedBufferLogArray* log = FManager.Log();
   // Without logged images every record comes from the file.
@@ -75,7 +83,7 @@ void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
   for (int32_t i = logged ? 0 : onFile; i < Count; ++i) {
     const uint8_t* image = logged ? log->FindLoggedRecord(StartRecNo + i) : nullptr;
     if (image != nullptr)
-      std::memcpy(FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), image,
+      std::memcpy(FBuffer.get() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), image,
                   static_cast<size_t>(FRecordSize));
     else if (i >= onFile)
       throw Exception("TRecordsPage.ReadRecords - Cannot read record " + std::to_string(StartRecNo + i) +
@@ -83,21 +91,21 @@ void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
   }
   if (FManager.Encrypted())
     for (int32_t i = 0; i < Count; ++i)
-      FManager.ChangeBufferEncryption(FBuffer.data() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), false);
+      FManager.ChangeBufferEncryption(FBuffer.get() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), false);
   FRecordCount = Count;
 }
 
 void TRecordsPage::LoadPage(int32_t PageNo) {
-  FPageNo = PageNo;
-  FAccessCount = 0;
+  FState->PageNo = PageNo;
+  FState->AccessCount = 0;
   const int32_t start = PageNo * FMaxRecordCount;
   ReadRecords(start, std::min(FMaxRecordCount, FManager.RecordCount() - start));
 }
 
 void TRecordsPage::InitPage(int32_t PageNo) {
-  FPageNo = PageNo;
-  FAccessCount = 0;
-  FLastAccess = platform::Clock().TickCount();
+  FState->PageNo = PageNo;
+  FState->AccessCount = 0;
+  FState->LastAccess = platform::Clock().TickCount();
   FStartRecNo = PageNo * FMaxRecordCount;
   FRecordCount = 0;
 }
@@ -134,6 +142,8 @@ void TedRecordsArray::ConfigurePool() {
   FReloads = 0;
   FSlots.clear();
   FSlots.resize(static_cast<size_t>(FSlotCount));
+  FStates.clear();
+  FStates.resize(static_cast<size_t>(FSlotCount));
   FMap.Clear();
   FCurrentSlot = -1;
   FLastSlot = -1;
@@ -154,24 +164,33 @@ int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
   int32_t leastAccessed = -1;
   int32_t oldest = -1;
   const uint32_t now = platform::Clock().TickCount();
+  // The states are read, not the pages: see TPageState.
+  int32_t leastCount = 0;
+  uint32_t oldestAge = 0;
   for (int32_t i = 0; i < FSlotCount && chosen < 0; ++i) {
     if (i == FCurrentSlot) continue;
     std::unique_ptr<TRecordsPage>& slot = FSlots[static_cast<size_t>(i)];
     if (!slot) {
-      slot = std::make_unique<TRecordsPage>(FManager, FPageSize);
+      slot = std::make_unique<TRecordsPage>(FManager, FPageSize, &FStates[static_cast<size_t>(i)]);
       chosen = i;
       break;
     }
-    if (slot->LockCount() > 0) continue;
-    if (slot->PageNo() == -1) {
+    const TPageState& state = FStates[static_cast<size_t>(i)];
+    if (state.LockCount > 0) continue;
+    if (state.PageNo == -1) {
       chosen = i;
       break;
     }
-    if (leastAccessed < 0 || slot->AccessCount() < Slot(leastAccessed).AccessCount()) leastAccessed = i;
-    const bool recent = now - slot->LastAccess() < kRecentAccessMs;
-    if (oldest < 0 ? (!recent || leastAccessed == i)
-                   : (!recent && (now - slot->LastAccess() > now - Slot(oldest).LastAccess())))
+    if (leastAccessed < 0 || state.AccessCount < leastCount) {
+      leastAccessed = i;
+      leastCount = state.AccessCount;
+    }
+    const uint32_t age = now - state.LastAccess;
+    const bool recent = age < kRecentAccessMs;
+    if (oldest < 0 ? (!recent || leastAccessed == i) : (!recent && age > oldestAge)) {
       oldest = i;
+      oldestAge = age;
+    }
   }
   if (chosen < 0) chosen = oldest >= 0 ? oldest : leastAccessed;
   if (chosen < 0) throw Exception("TedRecordsArray.GetPageToUse - There are no free pages.");
@@ -211,6 +230,7 @@ void TedRecordsArray::NoteLoad(int32_t PageNo) {
   if (++FReloads < FSlotCount / 2) return;
   FSlotCount = static_cast<int32_t>(std::min<int64_t>(int64_t{FSlotCount} * 2, FMaxSlots));
   FSlots.resize(static_cast<size_t>(FSlotCount));
+  FStates.resize(static_cast<size_t>(FSlotCount));
   FReloads = 0;
   if (FSlotCount >= FMaxSlots) FLoadedOnce = {};
 }

@@ -5,6 +5,7 @@
 #include "storage/TedIntArray.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -12,10 +13,23 @@ namespace tesvar::storage {
 
 class TEdbDataManager;
 
+// What the pool's choice of a page to reuse reads of a page. The pool keeps these of all its
+// pages in one array apart from the pages' records, so that the choice walks a compact array
+// however many slots the pool has (and not one page object, and its cache line, per slot).
+struct TPageState {
+  int32_t PageNo = -1;
+  int32_t AccessCount = 0;
+  uint32_t LastAccess = 0;
+  int32_t LockCount = 0;
+};
+
 // One page of the pool.
 class TRecordsPage {
 public:
-  TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount);
+  // State: where the page keeps its TPageState (it must outlive the page); null: in the page.
+  TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount, TPageState* State = nullptr);
+  TRecordsPage(const TRecordsPage&) = delete;
+  TRecordsPage& operator=(const TRecordsPage&) = delete;
 
   // Resizes the buffer; raises "TRecordsPage.SetMaxRecordCount - Unable to realloc memory." when
   // the memory cannot be had.
@@ -24,7 +38,7 @@ public:
   // outside the page.
   uint8_t* GetRecordPtr(int32_t RecNo);
   // Raises "TRecordsPage.AppendRecord - Page overflow." on a full page. Buffer null: the new
-  // record's bytes are left as they are.
+  // record's bytes are left as they are (undefined in a page that never held that record).
   void AppendRecord(const uint8_t* Buffer);
   // Raises "TRecordsPage.CopyRecords - StartRecNo is not in this page." and "TRecordsPage.
   // CopyRecords - Copy more records than available.".
@@ -46,7 +60,7 @@ public:
   // GetRecordPtr of a record the page holds.
   uint8_t* HeldRecordPtr(int32_t RecNo) {
     Touch();
-    return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+    return FBuffer.get() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
   }
 
   // The bytes of a record the page holds, without counting an access.
@@ -57,12 +71,12 @@ public:
   int32_t MaxRecordCount() const { return FMaxRecordCount; }
   int32_t StartRecNo() const { return FStartRecNo; }
   int32_t RecordCount() const { return FRecordCount; }
-  int32_t PageNo() const { return FPageNo; }
-  int32_t AccessCount() const { return FAccessCount; }
-  uint32_t LastAccess() const { return FLastAccess; }
-  int32_t LockCount() const { return FLockCount; }
-  void Lock() { ++FLockCount; }
-  void Unlock() { --FLockCount; }
+  int32_t PageNo() const { return FState->PageNo; }
+  int32_t AccessCount() const { return FState->AccessCount; }
+  uint32_t LastAccess() const { return FState->LastAccess; }
+  int32_t LockCount() const { return FState->LockCount; }
+  void Lock() { ++FState->LockCount; }
+  void Unlock() { --FState->LockCount; }
 
 private:
   // The tick count for access times, read from the clock once every kTickReuse accesses: a
@@ -75,8 +89,8 @@ private:
   }
   static uint32_t ReadTick();
   void Touch() {
-    ++FAccessCount;
-    FLastAccess = AccessTick();
+    ++FState->AccessCount;
+    FState->LastAccess = AccessTick();
   }
 
   static inline uint32_t FTickCalls = 0;
@@ -84,13 +98,14 @@ private:
   TEdbDataManager& FManager;
   int32_t FRecordSize;
   int32_t FMaxRecordCount = 0;
-  std::vector<uint8_t> FBuffer;
+  // MaxRecordCount records; only the first RecordCount hold bytes put there (the rest is not
+  // initialised: every page is filled before it is read, and zeroing it would cost as much as
+  // reading the records into it).
+  std::unique_ptr<uint8_t[]> FBuffer;
   int32_t FStartRecNo = 0;
   int32_t FRecordCount = 0;
-  int32_t FPageNo = -1;
-  int32_t FAccessCount = 0;
-  uint32_t FLastAccess = 0;
-  int32_t FLockCount = 0;
+  TPageState FOwnState;
+  TPageState* FState;
 };
 
 class TedRecordsArray {
@@ -156,6 +171,9 @@ private:
   TRecordsPage& Slot(int32_t Index) { return *FSlots[static_cast<size_t>(Index)]; }
 
   TEdbDataManager& FManager;
+  // The state of the page in slot i (default for an empty slot); declared before the slots, so
+  // that the pages go first. A deque: growing the pool leaves the states where they are.
+  std::deque<TPageState> FStates;
   std::vector<std::unique_ptr<TRecordsPage>> FSlots;  // null = empty slot
   TedSortedIntArray FMap;                             // PageNo -> slot
   int32_t FSlotCount = 0;
