@@ -291,7 +291,9 @@ TEST_P(BLOBLevels, ReadOnlyTableReadsValuesInAnyOrder) {
   }
   notes[3] = noise(700, 77);
   Env.Write(3, kNotes, notes[3]);
-  if (GetParam().Level == 0) ASSERT_EQ(Env.HeaderOf(3, kNotes).PartCount, 2);
+  if (GetParam().Level == 0) {
+    ASSERT_EQ(Env.HeaderOf(3, kNotes).PartCount, 2);
+  }
   Env.Close();
   Env.FDataset.RO = true;
   Env.Open();
