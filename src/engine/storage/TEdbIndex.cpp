@@ -189,48 +189,33 @@ int32_t TEdbIndex::InsertPosition(int32_t Slot) const {
   if (n == 0) return 0;
   // Appending in key order (new record IDs) is the common case: one comparison.
   if (CompareSlots(Slot, FEntries.Last()) > 0) return n;
-  // A bisection over the flat positions, middle first and halving, that stops at the first
-  // probe with an equal key. Its first probes lie at nearly the same positions for every search,
-  // so their entries and keys stay at hand, and a long run of equal keys is mostly met by one
-  // of them.
-  constexpr int32_t kFlatProbes = 5;
+  // Bisection over the positions, as over a flat array; consecutive probes soon fall into one
+  // block, which the cursor keeps. A probe with an equal key ends it: a long run of equal keys
+  // is met within a few probes.
   TedIndexEntries::TCursor cursor;
+  // The first key part decides most comparisons: while one probe is compared, the first key
+  // values of both probes that can follow it are fetched, when the cursor's block holds them.
+  const int32_t firstColumn = FParts.empty() ? -1 : FParts.front().Column;
+  auto prefetchProbe = [&](int32_t Low, int32_t High) {
+    if (Low > High || firstColumn < 0) return;
+    const int32_t offset = Low + (High - Low) / 2 - cursor.Start;
+    if (offset >= 0 && offset < cursor.Count) FKeys.Prefetch(firstColumn, cursor.Items[offset]);
+  };
   int32_t low = 0;
   int32_t high = n - 1;
-  for (int32_t probe = 0; probe < kFlatProbes && low <= high; ++probe) {
+  while (low <= high) {
     const int32_t mid = low + (high - low) / 2;
-    const int32_t r = CompareSlots(Slot, FEntries.At(mid, cursor));
+    const int32_t entry = FEntries.At(mid, cursor);
+    prefetchProbe(low, mid - 1);
+    prefetchProbe(mid + 1, high);
+    const int32_t r = CompareSlots(Slot, entry);
     if (r == 0) return mid;
     if (r < 0)
       high = mid - 1;
     else
       low = mid + 1;
   }
-  if (low > high) return low;
-  // The rest finds the first entry not below the key by a bisection over the blocks' first
-  // entries, then within one block (fetching ahead the keys of the probes that can follow),
-  // rather than looking each flat position up.
-  const int32_t firstColumn = FParts.empty() ? -1 : FParts.front().Column;
-  const int32_t lower = FEntries.PartitionPoint([&](int32_t RecNo) { return CompareSlots(RecNo, Slot) < 0; },
-                                                [&](int32_t RecNo) {
-                                                  if (firstColumn >= 0) FKeys.Prefetch(firstColumn, RecNo);
-                                                });
-  if (lower == n || CompareSlots(Slot, FEntries.At(lower, cursor)) != 0) return lower;
-  // Equal keys start at lower (within low .. high + 1, by the probes so far). The flat
-  // bisection goes on: a probe before lower goes to the right without a comparison, one at or
-  // after it is compared (equal: found; greater: to the left). Probing lower itself finds an
-  // equal key, so the search ends there at the latest.
-  while (low <= high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (mid < lower) {
-      low = mid + 1;
-    } else if (CompareSlots(Slot, FEntries.At(mid, cursor)) == 0) {
-      return mid;
-    } else {
-      high = mid - 1;
-    }
-  }
-  return lower;
+  return low;
 }
 
 void TEdbIndex::Build(int32_t RecordCount) {
