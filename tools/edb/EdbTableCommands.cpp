@@ -990,7 +990,8 @@ int TableInfo(TCommandRun& Run) {
       const int32_t FieldNo = Index.FieldNos[static_cast<size_t>(K)];
       const std::string& FieldName =
           FieldNo < 0 ? Header.IDFieldName : Table->FieldHeaders()[static_cast<size_t>(FieldNo)].Name;
-      Parts += (K ? ";" : "") + Shown(FieldName);
+      if (K > 0) Parts += ';';
+      Parts += Shown(FieldName);
       if (!Index.Ascending(K)) Parts += " desc";
       if (FieldNo >= 0 && Index.CaseInsensitive(K)) {
         const TFieldType Type = Table->FieldHeaders()[static_cast<size_t>(FieldNo)].FieldType;

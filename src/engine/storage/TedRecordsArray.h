@@ -65,7 +65,7 @@ public:
 
   // The bytes of a record the page holds, without counting an access.
   const uint8_t* PeekRecordPtr(int32_t RecNo) const {
-    return FBuffer.data() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
+    return FBuffer.get() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
   }
 
   int32_t MaxRecordCount() const { return FMaxRecordCount; }
