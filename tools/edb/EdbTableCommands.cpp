@@ -975,9 +975,14 @@ int TableInfo(TCommandRun& Run) {
   Out << "Fields:\n";
   for (const TFieldHeader& Field : Table->FieldHeaders()) {
     std::string Type = edb::FieldTypeName(Field.FieldType);
-    if (Field.FieldType == toolkit::ftString) Type += ":" + std::to_string(Field.Size - 1);
-    else if (Field.FieldType == toolkit::ftWideString) Type += ":" + std::to_string(Field.Size - 2);
-    else if (Field.FieldType == toolkit::ftBytes) Type += ":" + std::to_string(Field.Size);
+    const int32_t Length = Field.FieldType == toolkit::ftString       ? Field.Size - 1
+                          : Field.FieldType == toolkit::ftWideString ? Field.Size - 2
+                          : Field.FieldType == toolkit::ftBytes      ? Field.Size
+                                                                     : -1;
+    if (Length >= 0) {
+      Type += ':';
+      Type += std::to_string(Length);
+    }
     Out << "  " << Padded(Shown(Field.Name), 20) << Type << (Field.Required ? " required" : "") << '\n';
   }
   Out << "  " << Padded(Shown(Header.IDFieldName), 20) << "AutoInc (record ID, last " << Header.LastAutoInc << ")\n"
