@@ -201,7 +201,7 @@ void TedIndexEntries::PrefetchBlockOf(int32_t RecNo) const {
   if (id < 0) return;
   // The header and the first entries; the processor streams the rest once the scan runs.
   const auto* start = reinterpret_cast<const char*>(FById[static_cast<size_t>(id)].get());
-  for (int line = 0; line < 4; ++line) PrefetchLine(start + line * 64);
+  for (int line = 0; line < 4; ++line) PrefetchLine(start + line * kPrefetchLineBytes);
 }
 
 void TedIndexEntries::CopyTo(int32_t* Dest) const {
