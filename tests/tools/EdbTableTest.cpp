@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 namespace tesvar::edb::test {
 namespace {
@@ -240,6 +241,53 @@ TEST(EdbFieldText, LongCodePageTextAppendsWholeOrNotAtAll) {
   }
 }
 
+// Texts convert many bytes at a time where they can: whatever mix of letters, other code page
+// characters, escapes and plain ASCII a text holds, at whatever length and alignment, each byte
+// comes out as it does alone. In windows-1253 the bytes 0xC0..0xFF are Greek, not Cyrillic.
+TEST(EdbFieldText, TextsConvertAsTheirBytesDoOneByOne) {
+  for (const char* CodePage : {"windows-1251", "windows-1253"}) {
+    platform::ScopedEngineCodePage Scoped(CodePage);
+    const TFieldTextWriter Writer;
+    std::string Alone[256];
+    std::vector<char> Defined;
+    for (int B = 0; B < 256; ++B) {
+      const char Byte = static_cast<char>(B);
+      try {
+        Writer.AnsiText(std::string_view(&Byte, 1), Alone[B]);
+        Defined.push_back(Byte);
+      } catch (const ToolError&) {
+        // a byte the code page leaves undefined
+      }
+    }
+    std::mt19937 Random(20261211);  // fixed seed: a failure repeats
+    const auto Pick = [&]() -> char {
+      switch (Random() % 8) {
+        case 0: return static_cast<char>(0xC0 + Random() % 64);
+        case 1: return static_cast<char>(0x20 + Random() % 95);
+        case 2: return "\\\t\n\r"[Random() % 4];
+        case 3: return Defined[Random() % Defined.size()];
+        default: return Random() % 5 == 0 ? ' ' : static_cast<char>(0xC0 + Random() % 64);
+      }
+    };
+    for (int Round = 0; Round < 3000; ++Round) {
+      const size_t Length = Round < 2900 ? Round % 70 : 1000 + Random() % 2200;
+      // Runs of one kind as well as mixes: plain runs long enough to take whole.
+      const int Kind = Round % 4;
+      std::string Ansi;
+      for (size_t I = 0; I < Length; ++I) {
+        Ansi += Kind == 0   ? static_cast<char>(0xC0 + Random() % 64)
+                : Kind == 1 ? static_cast<char>(0x20 + Random() % 95)
+                            : Pick();
+      }
+      std::string Expected = "head";
+      for (const char C : Ansi) Expected += Alone[static_cast<uint8_t>(C)];
+      std::string Out = "head";
+      Writer.AnsiText(Ansi, Out);
+      ASSERT_EQ(Out, Expected) << CodePage << ", round " << Round;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The commands end to end, over a container and over a directory
 
@@ -345,6 +393,28 @@ TEST_P(EdbTableCommands, MemoAndBlobValuesRoundTripAtEveryCompressionLevelAndBlo
   }
 }
 
+// A dump reads the rows in batches while it writes the text of the batch before: thousands of
+// rows with memo values, NULLs and empty values come out whole and in order, and a value that
+// cannot be written in the code page in force fails the dump, however far into it.
+TEST_P(EdbTableCommands, ADumpOfManyRowsWritesEveryRowInOrder) {
+  Ok({"table", "create", Db, "T", "--fields", "Name:String:10,Notes:Memo,Year:Integer"});
+  std::string Rows = "Name\tNotes\tYear\n";
+  std::string Dump = "Name\tNotes\tYear\tid\n";
+  for (int I = 1; I <= 7000; ++I) {
+    std::string Notes;
+    for (int J = 0; J < I % 9; ++J) Notes += kTitleRu + " \\\\ " + std::to_string(I * J) + "\\t";
+    if (I % 5 == 0) Notes = "\\N";
+    if (I == 6001) Notes = "\xD0\xA2";  // a letter Greek code pages lack
+    const std::string Line = "n" + std::to_string(I) + "\t" + Notes + "\t" + std::to_string(I % 13 == 0 ? -I : I);
+    Rows += Line + "\n";
+    Dump += Line + "\t" + std::to_string(I) + "\n";
+  }
+  Ok({"table", "load", Db, "T", Tsv("many.tsv", Rows)});
+  EXPECT_EQ(Ok({"table", "dump", Db, "T"}), Dump);
+  platform::ScopedEngineCodePage Greek("windows-1253");
+  EXPECT_NE(Fails({"table", "dump", Db, "T"}).find("is no character of code page windows-1253"), std::string::npos);
+}
+
 TEST_P(EdbTableCommands, ABadRowStopsTheLoadNamingItsLineAndFieldAndTheRowsBeforeItStay) {
   Ok({"table", "create", Db, "T", "--fields", "Name:String:10,Year:Integer"});
   const std::string Err = Fails({"table", "load", Db, "T", Tsv("bad.tsv", "Name\tYear\na\t1\nb\t2\nc\tnineteen\nd\t4\n")});
@@ -366,6 +436,18 @@ TEST_P(EdbTableCommands, ABadRowStopsTheLoadNamingItsLineAndFieldAndTheRowsBefor
     EXPECT_NE(Line.find(Message), std::string::npos) << Line;
   }
   EXPECT_EQ(Ok({"table", "dump", Db, "T"}), "Name\tYear\tid\na\t1\t1\nb\t2\t2\nok\t\\N\t3\n");
+
+  // A load into an empty table sorts the indexes after its rows, also when a row stops it; a
+  // small file added to the table then goes into them row by row.
+  Ok({"table", "create", Db, "U", "--fields", "Name:String:10,Year:Integer", "--index", "ByYear:Year:descending"});
+  Fails({"table", "load", Db, "U", Tsv("u.tsv", "Name\tYear\nb\t1\nc\t3\na\t2\nd\tx\n")});
+  EXPECT_EQ(Ok({"table", "dump", Db, "U", "--index", "@Name"}), "Name\tYear\tid\na\t2\t3\nb\t1\t1\nc\t3\t2\n");
+  EXPECT_EQ(Ok({"table", "dump", Db, "U", "--index", "ByYear"}), "Name\tYear\tid\nc\t3\t2\na\t2\t3\nb\t1\t1\n");
+  Ok({"table", "load", Db, "U", Tsv("u2.tsv", "Name\tYear\nbb\t5\n")});
+  EXPECT_EQ(Ok({"table", "dump", Db, "U", "--index", "@Name"}),
+            "Name\tYear\tid\na\t2\t3\nb\t1\t1\nbb\t5\t4\nc\t3\t2\n");
+  EXPECT_EQ(Ok({"table", "dump", Db, "U", "--index", "ByYear"}),
+            "Name\tYear\tid\nbb\t5\t4\nc\t3\t2\na\t2\t3\nb\t1\t1\n");
 }
 
 TEST_P(EdbTableCommands, InfoListsFieldsIndexesCountAndEncryption) {

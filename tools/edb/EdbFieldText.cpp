@@ -11,8 +11,16 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#include <immintrin.h>
+#define TESVAR_EDB_VECTOR_TEXT 1
+#else
+#define TESVAR_EDB_VECTOR_TEXT 0
+#endif
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -165,6 +173,9 @@ struct TAnsiToUtf8 {
   std::string CodePage;
   std::array<uint32_t, 256> Text{};    // the escape or the UTF-8 character, in memory order
   std::array<uint8_t, 256> Length{};   // 0: the code page leaves the byte undefined
+  // Bytes 0xC0..0xFF are the letters U+0410..U+044F in order (as in Windows-1251): their UTF-8
+  // follows by arithmetic, many bytes at a time.
+  bool CyrillicLetters = false;
 };
 
 namespace {
@@ -186,6 +197,12 @@ std::shared_ptr<const TAnsiToUtf8> AnsiTable() {
     Table->Length[Index] = static_cast<uint8_t>(std::min<size_t>(Text.size(), 4));
     std::memcpy(&Table->Text[Index], Text.data(), Table->Length[Index]);
   }
+  Table->CyrillicLetters = true;
+  for (int B = 0xC0; B < 0x100; ++B) {
+    const auto Index = static_cast<size_t>(B);
+    const char Expected[2] = {static_cast<char>(B < 0xF0 ? 0xD0 : 0xD1), static_cast<char>(0x80 | ((B + 0x10) & 0x3F))};
+    Table->CyrillicLetters = Table->CyrillicLetters && Table->Length[Index] == 2 && std::memcmp(&Table->Text[Index], Expected, 2) == 0;
+  }
   Table->CodePage = Current;
   Cached = std::move(Table);
   return Cached;
@@ -195,12 +212,129 @@ std::shared_ptr<const TAnsiToUtf8> AnsiTable() {
 
 TFieldTextWriter::TFieldTextWriter() : FTable(AnsiTable()) {}
 
+namespace {
+
+#if TESVAR_EDB_VECTOR_TEXT
+// For each mask of the letters among 8 bytes: the shuffle that takes their 16 bytes of (letter's
+// lead byte or the plain byte, letter's trail byte) pairs to the text, dropping the pair's second
+// byte after a plain byte, and the length of that text.
+struct TPairShuffles {
+  alignas(16) uint8_t Mask[256][16];
+  uint8_t Length[256];
+};
+
+const TPairShuffles& PairShuffles() {
+  static const TPairShuffles Shuffles = [] {
+    TPairShuffles Made{};
+    for (int M = 0; M < 256; ++M) {
+      int Used = 0;
+      for (int I = 0; I < 8; ++I) {
+        Made.Mask[M][Used++] = static_cast<uint8_t>(2 * I);
+        if ((M >> I) & 1) Made.Mask[M][Used++] = static_cast<uint8_t>(2 * I + 1);
+      }
+      for (int I = Used; I < 16; ++I) Made.Mask[M][I] = 0x80;  // zero
+      Made.Length[M] = static_cast<uint8_t>(Used);
+    }
+    return Made;
+  }();
+  return Shuffles;
+}
+
+bool HasSsse3() {
+  static const bool Has = __builtin_cpu_supports("ssse3");
+  return Has;
+}
+
+// Converts the text at At (within the text from Begin) 16 bytes at a time for as long as every
+// byte needs neither an escape nor the table: ASCII from 0x20 on other than the backslash, and
+// with Letters the letters 0xC0..0xFF. Writes to Dest (room for 2 bytes per byte taken and 32
+// more), advances At and returns the bytes written; ByTable tells how many bytes after At go
+// through the table next: up to the byte that stopped the run, or all that are left (none when
+// the run reached End; a text shorter than 16 bytes goes through the table whole).
+__attribute__((target("ssse3"))) size_t ConvertPlainRuns(const char*& At, const char* Begin, const char* End, char* Dest,
+                                                         bool Letters, size_t& ByTable) {
+  const TPairShuffles& Shuffles = PairShuffles();
+  const __m128i Zero = _mm_setzero_si128();
+  const __m128i Space = _mm_set1_epi8(0x20);
+  const __m128i Backslash = _mm_set1_epi8('\\');
+  const __m128i BeforeLetters = _mm_set1_epi8(static_cast<char>(0xBF));
+  const __m128i BeforeSecondRow = _mm_set1_epi8(static_cast<char>(0xEF));
+  const __m128i Lead = _mm_set1_epi8(static_cast<char>(0xD0));
+  const __m128i Low6 = _mm_set1_epi8(0x3F);
+  const __m128i Sixteen = _mm_set1_epi8(0x10);
+  const __m128i Continuation = _mm_set1_epi8(static_cast<char>(0x80));
+  // Index 16 - n on: the shuffle that moves the last n bytes of 16 to the front and zeroes the
+  // rest; and the spaces that then fill the rest.
+  alignas(16) static const uint8_t kSlide[32] = {0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+                                                 11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                                 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+  alignas(16) static const uint8_t kPad[32] = {0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+                                               0,    0,    0,    0,    0,    0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+                                               0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
+  size_t Used = 0;
+  while (At < End) {
+    const size_t Count = std::min<size_t>(16, static_cast<size_t>(End - At));
+    __m128i X;
+    if (Count == 16) {
+      X = _mm_loadu_si128(reinterpret_cast<const __m128i*>(At));
+    } else if (End - Begin >= 16) {
+      // The last bytes: the 16 that end the text, moved down and padded with spaces, which
+      // convert to themselves and are not counted.
+      const __m128i Last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(End - 16));
+      X = _mm_or_si128(_mm_shuffle_epi8(Last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSlide + 16 - Count))),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPad + 16 - Count)));
+    } else {
+      break;  // a short text: the table is quicker
+    }
+    // Signed compares: 0x80..0xFF are below zero, the letters 0xC0..0xFF above 0xBF.
+    const __m128i Letter = Letters ? _mm_and_si128(_mm_cmpgt_epi8(X, BeforeLetters), _mm_cmplt_epi8(X, Zero)) : Zero;
+    const __m128i Bad = _mm_or_si128(_mm_andnot_si128(Letter, _mm_cmplt_epi8(X, Space)), _mm_cmpeq_epi8(X, Backslash));
+    const int BadBytes = _mm_movemask_epi8(Bad);
+    if (BadBytes != 0) {
+      ByTable = static_cast<size_t>(std::countr_zero(static_cast<unsigned>(BadBytes))) + 1;
+      return Used;
+    }
+    const int LetterBytes = _mm_movemask_epi8(Letter);
+    if (LetterBytes == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + Used), X);
+      Used += Count;
+    } else {
+      // U+0410 + (b - 0xC0): lead 0xD0 (0xD1 from 0xF0 on), trail 0x80 | ((b + 0x10) & 0x3F).
+      const __m128i LeadBytes = _mm_sub_epi8(Lead, _mm_cmpgt_epi8(X, BeforeSecondRow));
+      const __m128i Trail = _mm_or_si128(Continuation, _mm_and_si128(_mm_add_epi8(X, Sixteen), Low6));
+      const __m128i First = _mm_or_si128(_mm_and_si128(Letter, LeadBytes), _mm_andnot_si128(Letter, X));
+      const int Low = LetterBytes & 0xFF;
+      const int High = LetterBytes >> 8;
+      // The text of 8 bytes with m letters is 8 + m bytes long.
+      const size_t Written = Used + Count + Shuffles.Length[Low] + Shuffles.Length[High] - 16;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + Used),
+                       _mm_shuffle_epi8(_mm_unpacklo_epi8(First, Trail),
+                                        _mm_load_si128(reinterpret_cast<const __m128i*>(Shuffles.Mask[Low]))));
+      Used += Shuffles.Length[Low];
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + Used),
+                       _mm_shuffle_epi8(_mm_unpackhi_epi8(First, Trail),
+                                        _mm_load_si128(reinterpret_cast<const __m128i*>(Shuffles.Mask[High]))));
+      Used = Written;
+    }
+    At += Count;
+  }
+  ByTable = static_cast<size_t>(End - At);
+  return Used;
+}
+#endif
+
+}  // namespace
+
 void TFieldTextWriter::AnsiText(std::string_view Ansi, std::string& Out) const {
   const TAnsiToUtf8& Table = *FTable;
   // Converted through a buffer on the stack, a piece at a time: growing Out by the longest result
   // first would fill four bytes per byte only to cut them off again.
   constexpr size_t kPiece = 1024;
-  char Buffer[kPiece * 4];
+  // Three bytes per byte at most, and room for the last 16-byte store of a run.
+  char Buffer[kPiece * 3 + 32];
+#if TESVAR_EDB_VECTOR_TEXT
+  const bool Vector = HasSsse3();
+#endif
   const size_t Start = Out.size();
   const char* At = Ansi.data();
   const char* const End = At + Ansi.size();
@@ -209,13 +343,19 @@ void TFieldTextWriter::AnsiText(std::string_view Ansi, std::string& Out) const {
     const char* const PieceEnd = At + std::min<size_t>(kPiece, static_cast<size_t>(End - At));
     size_t Used = 0;
     uint8_t Undefined = 0;
-    // Every byte the same way, without a branch: its text is copied whole and Used advances by
-    // its length (text is a mix of plain and converted bytes that no branch predicts well).
-    for (; At < PieceEnd; ++At) {
-      const auto B = static_cast<uint8_t>(*At);
-      std::memcpy(Buffer + Used, &Table.Text[B], 4);
-      Used += Table.Length[B];
-      Undefined |= static_cast<uint8_t>(Table.Length[B] == 0);
+    while (At < PieceEnd) {
+      size_t ByTable = static_cast<size_t>(PieceEnd - At);
+#if TESVAR_EDB_VECTOR_TEXT
+      if (Vector && PieceEnd - At >= 16) Used += ConvertPlainRuns(At, Ansi.data(), PieceEnd, Buffer + Used, Table.CyrillicLetters, ByTable);
+#endif
+      // Every byte the same way, without a branch: its text is copied whole and Used advances by
+      // its length (text is a mix of plain and converted bytes that no branch predicts well).
+      for (const char* const Stop = At + ByTable; At < Stop; ++At) {
+        const auto B = static_cast<uint8_t>(*At);
+        std::memcpy(Buffer + Used, &Table.Text[B], 4);
+        Used += Table.Length[B];
+        Undefined |= static_cast<uint8_t>(Table.Length[B] == 0);
+      }
     }
     if (Undefined) {
       Out.resize(Start);

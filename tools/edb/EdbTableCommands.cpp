@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <ostream>
 
@@ -42,6 +43,9 @@ constexpr size_t kReadChunk = 4 << 20;
 constexpr int32_t kMaxBlobBlockSize = 1 << 20;
 // Dump output goes out in pieces of about this size.
 constexpr size_t kWriteChunk = 1 << 20;
+// A load sorts the indexes after its last row when the table holds at most one record per this
+// many bytes of the file.
+constexpr int64_t kBulkBytesPerRecord = 64;
 
 // The dataset through which the tool opens a table.
 class TToolDataset : public toolkit::IEdbDataset {
@@ -351,6 +355,11 @@ void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& F
   std::vector<uint8_t> Scratch(Fresh.size());
   const std::vector<int32_t> Unique = UniqueIndexes(Table);
   const bool HasBLOBs = Table.HasBLOBFields();
+  // Without unique keys to check row by row, a file large beside the table gets its indexes
+  // sorted once after the last row (a small one added to a large table is cheaper put in row by
+  // row). Should a row fail, the close sorts them before it saves them.
+  const bool Bulk = Unique.empty() && static_cast<int64_t>(Table.RecordCount()) <= File.Size() / kBulkBytesPerRecord;
+  if (Bulk) Table.BeginBulkAppend();
   std::vector<TTsvField> Fields;
   std::string Text;
   struct TBlobValue {
@@ -418,6 +427,7 @@ void LoadRows(const TCommandRun& Run, TEdbDataManager& Table, platform::IFile& F
     }
     ++Loaded;
   }
+  if (Bulk) Table.EndBulkAppend();
   Progress.Update(Reader.BytesRead());
 }
 
@@ -738,6 +748,105 @@ int TableDumpThroughDataset(TCommandRun& Run, const std::string& Name) {
   return 0;
 }
 
+// Rows of a dump on their way from the table to the text: their records' bytes and their BLOB
+// values, gathered from the table by one thread and turned into text by another.
+struct TDumpBatch {
+  std::vector<uint8_t> Records;  // RecordSize bytes per row
+  std::string Blobs;             // the rows' BLOB values one after another
+  std::vector<size_t> BlobEnds;  // per row and BLOB field: where its value ends in Blobs
+  int32_t Rows = 0;
+};
+
+// What the text of a row needs of its table, copied so that the thread writing text never
+// touches the table.
+struct TDumpLayout {
+  explicit TDumpLayout(const TEdbDataManager& Table)
+      : Fields(Table.FieldHeaders()), DataSize(Table.DataSize()), RecordSize(Table.RecordSize()) {
+    for (size_t FieldNo = 0; FieldNo < Fields.size(); ++FieldNo) {
+      Offsets.push_back(Table.FieldOffset(static_cast<int32_t>(FieldNo)));
+      Blob.push_back(toolkit::IsBlobFieldType(Fields[FieldNo].FieldType));
+    }
+  }
+  std::vector<TFieldHeader> Fields;
+  std::vector<int32_t> Offsets;
+  std::vector<bool> Blob;
+  int32_t DataSize;
+  int32_t RecordSize;
+};
+
+// Fills Batch with the rows at positions From..To-1 of Index.
+void GatherDumpRows(TEdbDataManager& Table, const TDumpLayout& Layout, const TEdbIndex& Index, int32_t From, int32_t To,
+                    toolkit::TMemoryStream& Blob, TDumpBatch& Batch) {
+  Batch.Records.resize(static_cast<size_t>(To - From) * static_cast<size_t>(Layout.RecordSize));
+  Batch.Blobs.clear();
+  Batch.BlobEnds.clear();
+  Batch.Rows = To - From;
+  const auto FieldCount = static_cast<int32_t>(Layout.Fields.size());
+  for (int32_t Position = From; Position < To; ++Position) {
+    const int32_t RecNo = Index.At(Position);
+    // The record is copied first: a BLOB read may use the page pool the record lies in.
+    uint8_t* Record = Batch.Records.data() + static_cast<size_t>(Position - From) * static_cast<size_t>(Layout.RecordSize);
+    std::memcpy(Record, Table.GetRecord(RecNo), static_cast<size_t>(Layout.RecordSize));
+    for (int32_t FieldNo = 0; FieldNo < FieldCount; ++FieldNo) {
+      if (!Layout.Blob[static_cast<size_t>(FieldNo)]) continue;
+      if (!IsNull(Table, Record, FieldNo)) Batch.Blobs += ReadBlobValue(Table, FieldNo, RecNo, Blob);
+      Batch.BlobEnds.push_back(Batch.Blobs.size());
+    }
+  }
+}
+
+// Appends the text of the rows of Batch to the writer's buffer, writing it out as it fills.
+void WriteDumpRows(const TDumpLayout& Layout, const TFieldTextWriter& Text, const TDumpBatch& Batch, TDumpWriter& Writer) {
+  std::string& Out = Writer.Buffer();
+  const std::string_view Blobs = Batch.Blobs;
+  size_t BlobNo = 0;
+  size_t BlobStart = 0;
+  for (int32_t Row = 0; Row < Batch.Rows; ++Row) {
+    const uint8_t* Record = Batch.Records.data() + static_cast<size_t>(Row) * static_cast<size_t>(Layout.RecordSize);
+    const uint8_t* Nulls = Record + Layout.DataSize + 4;
+    for (size_t FieldNo = 0; FieldNo < Layout.Fields.size(); ++FieldNo) {
+      const TFieldHeader& Field = Layout.Fields[FieldNo];
+      const bool Null = (Nulls[FieldNo / 8] >> (FieldNo % 8)) & 1;
+      if (Layout.Blob[FieldNo]) {
+        const size_t End = Batch.BlobEnds[BlobNo++];
+        if (Null) AppendTsvNull(Out);
+        else Text.BlobText(Field, Blobs.substr(BlobStart, End - BlobStart), Out);
+        BlobStart = End;
+      } else if (Null) {
+        AppendTsvNull(Out);
+      } else {
+        Text.FieldText(Field, Record + Layout.Offsets[FieldNo], Out);
+      }
+      Out += '\t';
+    }
+    AppendNumber32(GetInt32(Record + Layout.DataSize), Out);
+    Out += '\n';
+    Writer.FlushIfFull();
+  }
+}
+
+// Rows a dump gathers from the table while the text of the rows before them is written.
+constexpr int32_t kDumpBatchRows = 2048;
+
+// The rows of Table in the order of Index as dump lines. The table's rows are read on this
+// thread, and their text is made and written on another (or on this one when no thread can be
+// had), one batch behind; a failure of either is raised here.
+void DumpRows(TEdbDataManager& Table, const TEdbIndex& Index, const TFieldTextWriter& Text, TDumpWriter& Writer) {
+  const TDumpLayout Layout(Table);
+  toolkit::TMemoryStream Blob;
+  TDumpBatch Batches[2];
+  std::future<void> Writing;  // after what it uses: it is waited for before they go
+  const int32_t Count = Index.Count();
+  for (int32_t From = 0, BatchNo = 0; From < Count; From += kDumpBatchRows, ++BatchNo) {
+    TDumpBatch& Batch = Batches[BatchNo % 2];
+    GatherDumpRows(Table, Layout, Index, From, std::min(Count, From + kDumpBatchRows), Blob, Batch);
+    if (Writing.valid()) Writing.get();
+    Writing = std::async(std::launch::async | std::launch::deferred,
+                         [&Layout, &Text, &Batch, &Writer] { WriteDumpRows(Layout, Text, Batch, Writer); });
+  }
+  if (Writing.valid()) Writing.get();
+}
+
 int TableDump(TCommandRun& Run) {
   const std::string Name = TableNameArgument(Run, 2);
   if (Run.Table.Indexes.size() > 1) throw ToolError("table dump: one --index at most");
@@ -756,16 +865,10 @@ int TableDump(TCommandRun& Run) {
     if (IndexNo < 0) IndexNo = 0;
   }
   Table->BuildIndex(IndexNo);
-  const TEdbIndex& Index = Table->Index(IndexNo);
   TDumpWriter Writer(Run.Context.Out);
   const TFieldTextWriter Text;
-  std::string& Out = Writer.Buffer();
-  AppendDumpHeader(Text, *Table, Out);
-  toolkit::TMemoryStream Blob;
-  for (int32_t Position = 0; Position < Index.Count(); ++Position) {
-    AppendDumpRow(Text, *Table, Index.At(Position), Blob, Out);
-    Writer.FlushIfFull();
-  }
+  AppendDumpHeader(Text, *Table, Writer.Buffer());
+  DumpRows(*Table, Table->Index(IndexNo), Text, Writer);
   Writer.Flush();
   Table.Close();
   return 0;

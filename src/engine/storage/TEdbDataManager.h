@@ -360,6 +360,10 @@ private:
   // Reads Bytes bytes of T.bdf from Offset into Dest; false when the file holds fewer or the
   // read fails.
   bool ReadBdf(int64_t Offset, int64_t Bytes, uint8_t* Dest);
+  // The Bytes bytes of T.bdf from Offset in the read window of a read-only table (Bytes at most
+  // the window's size), read into it when it does not hold them; valid until the next read of
+  // T.bdf. nullptr when the file holds fewer or the read fails.
+  const uint8_t* WindowBdf(int64_t Offset, int64_t Bytes);
   // Raises "TEdbDataManager.<Call> - table "<name>" is open." when it is.
   void RequireClosed(const char* Call) const;
   // Flushes the table's files (a container commits them), then releases the BLOB blocks the
@@ -418,6 +422,11 @@ private:
   std::vector<uint8_t> FBdfWindow;
   int64_t FBdfWindowStart = 0;
   int64_t FBdfWindowBytes = 0;  // bytes of FBdfWindow that hold file bytes from FBdfWindowStart
+  // The blocks of a value being read and its bytes after decompression, kept for the next value
+  // unless they grew large.
+  std::unique_ptr<uint8_t[]> FBLOBScratch;
+  size_t FBLOBScratchSize = 0;
+  std::vector<uint8_t> FBLOBUnpacked;
 
   std::unique_ptr<TedRecordsArray> FRecordsArray;
   std::unique_ptr<TedBufferLogArray> FLog;

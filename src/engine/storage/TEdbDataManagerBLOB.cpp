@@ -22,9 +22,11 @@ namespace {
 const std::string kWrite = "Error in TEdbDataManager.edWriteBLOBValue - ";
 const std::string kRead = "Error in TEdbDataManager.edReadBLOBValue - ";
 
-// Bytes of T.bdf a read-only table reads at once: sixteen 4 KB container pages, 128 values of
-// one 512-byte block.
-constexpr int64_t kBdfWindowSize = int64_t{64} << 10;
+// Bytes of T.bdf a read-only table reads at once (512 values of one 512-byte block): reading
+// the values in block order costs one file read per window.
+constexpr int64_t kBdfWindowSize = int64_t{256} << 10;
+// A value read keeps its buffers for the next one up to this size; a larger one frees them.
+constexpr size_t kKeptReadBuffer = size_t{4} << 20;
 
 }  // namespace
 
@@ -114,21 +116,25 @@ void TEdbDataManager::WriteBLOBValue(toolkit::TMemoryStream& Stream, int32_t Fie
   FlushIfDue();
 }
 
-bool TEdbDataManager::ReadBdf(int64_t Offset, int64_t Bytes, uint8_t* Dest) {
-  const bool windowed = FReadOnly && Bytes <= kBdfWindowSize;
-  if (!windowed) {
-    return FBdfFile->Seek(Offset, platform::SeekOrigin::Begin) >= 0 && FBdfFile->Read(Dest, Bytes) == Bytes;
-  }
+const uint8_t* TEdbDataManager::WindowBdf(int64_t Offset, int64_t Bytes) {
   if (Offset < FBdfWindowStart || Offset + Bytes > FBdfWindowStart + FBdfWindowBytes) {
     FBdfWindowBytes = 0;
     FBdfWindow.resize(static_cast<size_t>(kBdfWindowSize));
-    if (FBdfFile->Seek(Offset, platform::SeekOrigin::Begin) < 0) return false;
+    if (FBdfFile->Seek(Offset, platform::SeekOrigin::Begin) < 0) return nullptr;
     const int64_t read = FBdfFile->Read(FBdfWindow.data(), kBdfWindowSize);
-    if (read < Bytes) return false;
+    if (read < Bytes) return nullptr;
     FBdfWindowStart = Offset;
     FBdfWindowBytes = read;
   }
-  std::memcpy(Dest, FBdfWindow.data() + (Offset - FBdfWindowStart), static_cast<size_t>(Bytes));
+  return FBdfWindow.data() + (Offset - FBdfWindowStart);
+}
+
+bool TEdbDataManager::ReadBdf(int64_t Offset, int64_t Bytes, uint8_t* Dest) {
+  if (!(FReadOnly && Bytes <= kBdfWindowSize))
+    return FBdfFile->Seek(Offset, platform::SeekOrigin::Begin) >= 0 && FBdfFile->Read(Dest, Bytes) == Bytes;
+  const uint8_t* bytes = WindowBdf(Offset, Bytes);
+  if (!bytes) return false;
+  std::memcpy(Dest, bytes, static_cast<size_t>(Bytes));
   return true;
 }
 
@@ -144,36 +150,55 @@ void TEdbDataManager::ReadBLOBValue(toolkit::TMemoryStream& Stream, int32_t Fiel
   int64_t total = 0;
   for (int32_t i = 0; i < header.PartCount; ++i) total += static_cast<int64_t>(parts[i].BlockCount) * FBLOBBlockSize;
   if (header.StoredSize <= 0 || header.StoredSize > total || header.Size < 0) throw Exception(kRead + "crc error");
-  std::vector<uint8_t> buffer(static_cast<size_t>(total));
-  uint8_t* at = buffer.data();
-  for (int32_t i = 0; i < header.PartCount; ++i) {
-    const int64_t bytes = static_cast<int64_t>(parts[i].BlockCount) * FBLOBBlockSize;
-    if (!ReadBdf(static_cast<int64_t>(parts[i].FirstBlock) * FBLOBBlockSize, bytes, at))
-      throw Exception(kRead + "blob data is missing.");
-    at += bytes;
-  }
-  if (FTableHeader.Encrypted) {
-    if (FPassword.empty()) throw Exception(kRead + "no password specified.");
-    try {
-      Cipher().DecodeBuffer(buffer.data(), buffer.data(), static_cast<size_t>(header.StoredSize));
-    } catch (const std::exception&) {
-      throw Exception(kRead + "decoding error.");
+  // A value of one run of blocks that nothing changes in place is used where the read window
+  // holds it; the others are gathered in the scratch buffer, reused from value to value.
+  const uint8_t* stored = nullptr;
+  std::unique_ptr<uint8_t[]> large;
+  if (header.PartCount == 1 && !FTableHeader.Encrypted && FReadOnly && total <= kBdfWindowSize) {
+    stored = WindowBdf(static_cast<int64_t>(parts[0].FirstBlock) * FBLOBBlockSize, total);
+    if (!stored) throw Exception(kRead + "blob data is missing.");
+  } else {
+    uint8_t* scratch = nullptr;
+    if (static_cast<size_t>(total) > kKeptReadBuffer) {
+      large.reset(new uint8_t[static_cast<size_t>(total)]);
+      scratch = large.get();
+    } else {
+      if (FBLOBScratchSize < static_cast<size_t>(total)) {
+        FBLOBScratch.reset(new uint8_t[static_cast<size_t>(total)]);
+        FBLOBScratchSize = static_cast<size_t>(total);
+      }
+      scratch = FBLOBScratch.get();
     }
+    uint8_t* at = scratch;
+    for (int32_t i = 0; i < header.PartCount; ++i) {
+      const int64_t bytes = static_cast<int64_t>(parts[i].BlockCount) * FBLOBBlockSize;
+      if (!ReadBdf(static_cast<int64_t>(parts[i].FirstBlock) * FBLOBBlockSize, bytes, at))
+        throw Exception(kRead + "blob data is missing.");
+      at += bytes;
+    }
+    if (FTableHeader.Encrypted) {
+      if (FPassword.empty()) throw Exception(kRead + "no password specified.");
+      try {
+        Cipher().DecodeBuffer(scratch, scratch, static_cast<size_t>(header.StoredSize));
+      } catch (const std::exception&) {
+        throw Exception(kRead + "decoding error.");
+      }
+    }
+    stored = scratch;
   }
   const uint8_t level = FTableHeader.BLOBCompression;
-  std::vector<uint8_t> unpacked;
-  const uint8_t* value = buffer.data();
+  const uint8_t* value = stored;
   if (level != codec::clNone) {
     int32_t produced = header.Size;
     bool unpackedOk = false;
     try {
-      unpackedOk = codec::edDecompressBuffer(buffer.data(), header.StoredSize, unpacked, level, produced);
+      unpackedOk = codec::edDecompressBuffer(stored, header.StoredSize, FBLOBUnpacked, level, produced);
     } catch (const std::exception&) {
       unpackedOk = false;
     }
-    if (!unpackedOk || produced != header.Size || unpacked.size() < static_cast<size_t>(header.Size))
+    if (!unpackedOk || produced != header.Size || FBLOBUnpacked.size() < static_cast<size_t>(header.Size))
       throw Exception(kRead + "decompressing error, mode=" + std::to_string(level) + ".");
-    value = unpacked.data();
+    value = FBLOBUnpacked.data();
   } else if (header.Size != header.StoredSize) {
     throw Exception(kRead + "crc error");
   }
@@ -183,6 +208,7 @@ void TEdbDataManager::ReadBLOBValue(toolkit::TMemoryStream& Stream, int32_t Fiel
   if (GetShortString(crc, kCrcCapacity) != header.CrcText()) throw Exception(kRead + "crc error");
   Stream.Write(value, static_cast<size_t>(header.Size));
   Stream.SetPosition(0);
+  if (FBLOBUnpacked.capacity() > kKeptReadBuffer) std::vector<uint8_t>().swap(FBLOBUnpacked);
 }
 
 void TEdbDataManager::DeleteBLOBValue(int32_t FieldNo, int32_t RecNo) {
