@@ -212,6 +212,38 @@ TEST_P(ContainerPartialReadTest, AppendsInPiecesReadNoPageBack) {
   EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After) << "after reopening";
 }
 
+// Two files appended in turn (a table's records and its BLOB values, say): each write continues in
+// its own file's last page, which is not read back although the other file was written between.
+TEST_P(ContainerPartialReadTest, AppendsToFilesInTurnReadNoPageBack) {
+  constexpr char kOther[] = "\\records.dat";
+  Open();
+  const int32_t Other = Cfs->FileOpen(kOther, kModeCreate);
+  ASSERT_GE(Other, 0);
+  std::vector<uint8_t> After = Data;
+  std::vector<uint8_t> OtherAfter;
+  ASSERT_EQ(Cfs->FileSeek(Handle, 0, static_cast<int64_t>(Data.size())), static_cast<int64_t>(Data.size()));
+  const uint64_t Before = Faulty.Count(platform::FaultKind::Read);
+  for (uint32_t Piece = 0; Piece < 40; ++Piece) {
+    const std::vector<uint8_t> New = Pattern(kValue, 100 + Piece);
+    ASSERT_EQ(Cfs->FileWrite(Handle, New.data(), kValue), kValue) << Piece;
+    After.insert(After.end(), New.begin(), New.end());
+    const std::vector<uint8_t> Record = Pattern(kValue / 2, 200 + Piece);
+    ASSERT_EQ(Cfs->FileWrite(Other, Record.data(), kValue / 2), kValue / 2) << Piece;
+    OtherAfter.insert(OtherAfter.end(), Record.begin(), Record.end());
+  }
+  // Eighty writes over six new pages: at most the host reads of taking them and of the files'
+  // page maps, where a read back per write would be more than seventy.
+  EXPECT_LE(Faulty.Count(platform::FaultKind::Read) - Before, 16u);
+  EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After);
+  EXPECT_EQ(ReadWholeFile(*Cfs, kOther), OtherAfter);
+  EXPECT_TRUE(Cfs->FileClose(Other));
+  EXPECT_TRUE(Cfs->FileClose(Handle));
+  Cfs.reset();
+  Open();
+  EXPECT_EQ(ReadAt(0, static_cast<int32_t>(After.size())), After) << "after reopening";
+  EXPECT_EQ(ReadWholeFile(*Cfs, kOther), OtherAfter) << "after reopening";
+}
+
 // Whatever changed the file between two appends, the second one builds its first page from the
 // bytes as they are now.
 TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
@@ -246,6 +278,34 @@ TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
          std::fill(After.begin() + Cut, After.end(), 0);
        }},
       {"flushed", [](ContainerPartialReadTest& T, std::vector<uint8_t>&) { EXPECT_TRUE(T.Cfs->FileFlush(T.Handle)); }},
+      // Another file's writes keep the page held; whatever changed this file meanwhile does not.
+      {"another file appended to, then the page written through another handle",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
+         const std::vector<uint8_t> Record = Pattern(100, 43);
+         ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Record));
+         const int32_t H = T.Cfs->FileOpen(kFile, kModeReadWrite);
+         ASSERT_GE(H, 0);
+         const std::vector<uint8_t> New = Pattern(200, 44);
+         ASSERT_EQ(T.Cfs->FileSeek(H, 0, Tail - 250), Tail - 250);
+         ASSERT_EQ(T.Cfs->FileWrite(H, New.data(), 200), 200);
+         std::copy(New.begin(), New.end(), After.begin() + (Tail - 250));
+         EXPECT_TRUE(T.Cfs->FileClose(H));
+         ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Pattern(300, 45)));
+       }},
+      {"another file written, then this one cut inside the page",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
+         ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Pattern(100, 46)));
+         const int64_t Cut = Tail - 450;
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Cut), Cut);
+         ASSERT_EQ(T.Cfs->FileSetSize(T.Handle, Tail), Tail);
+         std::fill(After.begin() + Cut, After.end(), 0);
+         ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Pattern(100, 47)));
+       }},
+      {"another file written, then deleted",
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>&) {
+         ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Pattern(5000, 48)));
+         ASSERT_TRUE(T.Cfs->DeleteFile("\\other.dat"));
+       }},
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Name);

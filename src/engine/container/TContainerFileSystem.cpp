@@ -38,7 +38,7 @@ TContainerFileSystem::TContainerFileSystem(const std::string& FileName, uint16_t
   if (!IsEncrypted()) FPassword.clear();
   FPageBuffer.resize(static_cast<size_t>(FPageFile->PageDataSize()));
   FTailBuffer.resize(FPageBuffer.size());
-  FWrittenTail.resize(FPageBuffer.size());
+  for (TWrittenTail& Tail : FWrittenTails) Tail.Data.resize(FPageBuffer.size());
   FPageRuns = std::make_unique<TPageRunIO>(*FPageFile);
   FVerifiedPages = std::make_unique<TVerifiedPageCache>(FPageFile->PageDataSize());
 }
@@ -293,13 +293,17 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   const int64_t D = FPageFile->PageDataSize();
   const int64_t Start = H->Position;
   const int64_t End = Start + Count;
-  // The page the last write ended in, when nothing changed the host since; it is taken out now
-  // and comes back below only when this write ends in a partial page and succeeds.
-  const int32_t HeldTail =
-      FWrittenTailPage >= 0 && FWrittenTailChange == FPageFile->HostFile().ChangeCount() && FWrittenTailKey == H->Key
-          ? FWrittenTailPage
-          : -1;
-  FWrittenTailPage = -1;
+  // The page the file's last write ended in, when nothing else changed the host since. Every
+  // held page counts as stale from now on; they are carried forward below only when this write
+  // succeeds.
+  const uint64_t ChangeBefore = FPageFile->HostFile().ChangeCount();
+  TWrittenTail* HeldTail = nullptr;
+  for (TWrittenTail& Tail : FWrittenTails) {
+    if (Tail.PageNo >= 0 && Tail.ItemID == H->ItemID && Tail.Change == ChangeBefore && Tail.Key == H->Key) HeldTail = &Tail;
+  }
+  const auto DropTails = [this] {
+    for (TWrittenTail& Tail : FWrittenTails) Tail.PageNo = -1;
+  };
   const TDirItem Former = FDirectory->ReadItem(H->ItemID);
   TDirItem Item = Former;
   const int64_t OldSize = Item.Size;
@@ -346,6 +350,7 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
   const uint8_t* Sources[TPageRunIO::kMaxRunPages];
   int32_t Lengths[TPageRunIO::kMaxRunPages];
   int32_t TailPage = -1;  // the partial page this write ended in, once written
+  TWrittenTail* Tail = nullptr;  // its entry, holding its data
   for (size_t I = 0; Ok && I < Pages.size();) {
     const int32_t Run = ConsecutiveRun(Pages, I, static_cast<int64_t>(Pages.size() - I));
     int32_t Offset = Done;
@@ -360,8 +365,8 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
         if (Index >= OldPages) {
           std::fill(Scratch.begin(), Scratch.end(), 0);
         } else {
-          if (Pages[I + K] == HeldTail) {
-            std::copy(FWrittenTail.begin(), FWrittenTail.end(), Scratch.begin());
+          if (HeldTail != nullptr && Pages[I + K] == HeldTail->PageNo) {
+            std::copy(HeldTail->Data.begin(), HeldTail->Data.end(), Scratch.begin());
           } else if (FPageRuns->ReadRun(Pages[I + K], 1, Scratch.data(), H->Key) != 1) {
             FLastError = FPageFile->LastError();
             Ok = false;
@@ -384,7 +389,17 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
     }
     I += static_cast<size_t>(Run);
     if (I == Pages.size() && Lengths[Run - 1] != D) {
-      std::memcpy(FWrittenTail.data(), Sources[Run - 1], FWrittenTail.size());
+      // Into this file's entry, else the one stored longest ago; it counts once the write is done.
+      Tail = &FWrittenTails[0];
+      for (TWrittenTail& Other : FWrittenTails) {
+        if (Other.ItemID == H->ItemID) {
+          Tail = &Other;
+          break;
+        }
+        if (Other.Used < Tail->Used) Tail = &Other;
+      }
+      Tail->PageNo = -1;
+      std::memcpy(Tail->Data.data(), Sources[Run - 1], Tail->Data.size());
       TailPage = Pages[I - 1];
     }
   }
@@ -401,10 +416,24 @@ int32_t TContainerFileSystem::FileWrite(int32_t Handle, const void* Buffer, int3
       Item.LastWriteTime != Former.LastWriteTime) {
     StoreGrownItem(H->ItemID, Item, Former.Size);
   }
-  if (Done == Count && TailPage >= 0) {
-    FWrittenTailPage = TailPage;
-    FWrittenTailKey = H->Key;
-    FWrittenTailChange = FPageFile->HostFile().ChangeCount();
+  if (Done != Count) {
+    DropTails();
+    return Done;
+  }
+  // Every change since ChangeBefore was this write's: the other files' pages are as held.
+  const uint64_t ChangeAfter = FPageFile->HostFile().ChangeCount();
+  for (TWrittenTail& Other : FWrittenTails) {
+    if (Other.PageNo >= 0 && Other.Change == ChangeBefore && Other.ItemID != H->ItemID)
+      Other.Change = ChangeAfter;
+    else
+      Other.PageNo = -1;
+  }
+  if (TailPage >= 0) {
+    Tail->PageNo = TailPage;
+    Tail->ItemID = H->ItemID;
+    Tail->Key = H->Key;
+    Tail->Change = ChangeAfter;
+    Tail->Used = ++FTailWrites;
   }
   return Done;
 }

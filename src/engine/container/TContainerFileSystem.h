@@ -200,15 +200,24 @@ private:
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)
   std::vector<uint8_t> FTailBuffer;  // scratch page (a partial last page)
-  // The data of the partial page the last FileWrite ended in, as it wrote it (host page
-  // FWrittenTailPage, -1 none, with key FWrittenTailKey), while the host's ChangeCount was
-  // FWrittenTailChange: a write that continues in that page (the next records or BLOB value
-  // appended) takes it from here instead of reading the page back. Any host change since (any
-  // handle, flush, transaction end, size change) makes it stale.
-  std::vector<uint8_t> FWrittenTail;
-  int32_t FWrittenTailPage = -1;
-  std::string FWrittenTailKey;
-  uint64_t FWrittenTailChange = 0;
+  // The data of the partial pages the last FileWrites ended in, as they wrote them, one per
+  // file for the last few files written: a write that continues in such a page (the next
+  // records or BLOB value appended) takes it from here instead of reading the page back. An
+  // entry is good while the host's ChangeCount is its Change. A FileWrite that succeeds carries
+  // the others forward over its own changes: they touch only the written file's pages and
+  // the container's own, never a page of another file. Any other host change (any handle's
+  // size change, a flush, a transaction's end) makes them all stale.
+  struct TWrittenTail {
+    int32_t PageNo = -1;  // host page, -1: none
+    int32_t ItemID = -1;
+    std::string Key;
+    uint64_t Change = 0;
+    uint64_t Used = 0;  // FileWrite count when last stored, for choosing the entry to replace
+    std::vector<uint8_t> Data;
+  };
+  static constexpr size_t kWrittenTails = 4;
+  TWrittenTail FWrittenTails[kWrittenTails];
+  uint64_t FTailWrites = 0;
   // Where the last FileRead ended (item, position): a read that starts there reads ahead.
   int32_t FLastReadItem = -1;
   int64_t FLastReadEnd = -1;
