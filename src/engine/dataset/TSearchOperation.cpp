@@ -3,6 +3,7 @@
 #include "dataset/TSearchOperation_internal.h"
 #include "platform/AnsiCase.h"
 #include "platform/CodePage.h"
+#include "storage/Prefetch.h"
 #include "storage/TableFormat.h"
 #include "toolkit/Conversions.h"
 #include "toolkit/DateTime.h"
@@ -290,7 +291,7 @@ void visitMatches(TEdbDataManager& Table, int32_t IndexNo, const TConditionTeste
                        static_cast<uintptr_t>(Tester.FieldOffset());
     for (int32_t recNo = 0; recNo < count; ++recNo) {
       const uint8_t* record = Table.GetRecord(recNo);
-      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(record) + ahead));
+      storage::PrefetchLine(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(record) + ahead));
       if (Tester.Matches(record) && !Visit(recNo)) return;
     }
     return;
