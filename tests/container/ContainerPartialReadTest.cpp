@@ -167,10 +167,13 @@ TEST_P(ContainerPartialReadTest, AFailedTransferIsNotKept) {
   for (const platform::FaultMode Mode : {platform::FaultMode::Fail, platform::FaultMode::Short}) {
     SCOPED_TRACE(Mode == platform::FaultMode::Short ? "short read" : "failed read");
     Open();
-    constexpr int64_t At = 3 * int64_t{D} + 700;
-    // A value of another page first: the file's page map is read with it.
-    ASSERT_EQ(ReadAt(10 * int64_t{D}, kValue), Slice(Data, 10 * int64_t{D}, kValue));
-    Faulty.FailAt(platform::FaultKind::Read, 1, Mode);
+    // In the second half of the pages a transfer brings along with it, so that a short transfer
+    // stops before it.
+    constexpr int64_t At = 14 * int64_t{D} + 700;
+    // A value of a page far from it first: the file's page map is read with it (and the pages
+    // around that page).
+    ASSERT_EQ(ReadAt(20 * int64_t{D}, kValue), Slice(Data, 20 * int64_t{D}, kValue));
+    Faulty.FailFrom(platform::FaultKind::Read, 1, Mode);
     EXPECT_LT(ReadAt(At, kValue).size(), static_cast<size_t>(kValue));
     EXPECT_GT(Faulty.Injected(), 0u);
     EXPECT_NE(Cfs->LastError(), ceOk);
@@ -179,6 +182,7 @@ TEST_P(ContainerPartialReadTest, AFailedTransferIsNotKept) {
     EXPECT_EQ(ReadAt(At, kValue), Slice(Data, At, kValue));
     EXPECT_EQ(Faulty.Count(platform::FaultKind::Read) - Before, 1u) << "the page is read again";
     EXPECT_EQ(ReadAt(At + kValue, kValue), Slice(Data, At + kValue, kValue));
+    EXPECT_EQ(ReadAt(At + int64_t{D}, kValue), Slice(Data, At + int64_t{D}, kValue)) << "the next page";
     EXPECT_EQ(Cfs->LastError(), ceOk);
     EXPECT_TRUE(Cfs->FileClose(Handle));
     Cfs.reset();
@@ -326,6 +330,83 @@ TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
     Cfs.reset();
   }
 }
+
+// Two files appended a page at a time in turn (a table's records and its BLOB values), so that
+// their pages alternate in the host file; then values of one are read out of their stored order,
+// more than the cache's first size holds: once the cache has had to read pages again, a page
+// not held brings the file's pages around it along in one transfer.
+class ContainerValuesOutOfOrderTest : public ContainerPartialReadTest {
+public:
+  static constexpr int32_t kRounds = 200;
+  // Appends kRounds pages to the values file and to another file in turn; Values: the values
+  // file's bytes after. Reopens the container, so that the cache starts empty.
+  void Interleave() {
+    Open();
+    Values = Data;
+    const int32_t Other = Cfs->FileOpen("\\records.dat", kModeCreate);
+    ASSERT_GE(Other, 0);
+    ASSERT_EQ(Cfs->FileSeek(Handle, 0, static_cast<int64_t>(Data.size())), static_cast<int64_t>(Data.size()));
+    for (int32_t Round = 0; Round < kRounds; ++Round) {
+      const std::vector<uint8_t> Page = Pattern(D, 500 + static_cast<uint32_t>(Round));
+      ASSERT_EQ(Cfs->FileWrite(Handle, Page.data(), D), D);
+      Values.insert(Values.end(), Page.begin(), Page.end());
+      const std::vector<uint8_t> Record = Pattern(D, 900 + static_cast<uint32_t>(Round));
+      ASSERT_EQ(Cfs->FileWrite(Other, Record.data(), D), D);
+    }
+    ASSERT_TRUE(Cfs->FileClose(Other));
+    ASSERT_TRUE(Cfs->FileClose(Handle));
+    Cfs.reset();
+    Open();
+  }
+  // Value offsets inside the pages First .. Last - 1, in a fixed shuffle (every 37th in turn).
+  static std::vector<int64_t> Shuffled(int64_t First, int64_t Last) {
+    std::vector<int64_t> Offsets;
+    for (int64_t Page = First; Page < Last; ++Page)
+      for (int64_t At = Page * D + 40; At + kValue <= (Page + 1) * D; At += 1200) Offsets.push_back(At);
+    std::vector<int64_t> Order;
+    for (size_t Start = 0; Start < 37; ++Start)
+      for (size_t I = Start; I < Offsets.size(); I += 37) Order.push_back(Offsets[I]);
+    return Order;
+  }
+  std::vector<uint8_t> Values;
+};
+
+TEST_P(ContainerValuesOutOfOrderTest, ComeInFewHostReadsAndReadRight) {
+  Interleave();
+  const int64_t Pages = static_cast<int64_t>(Values.size()) / D;
+  const uint64_t Before = Faulty.Count(platform::FaultKind::Read);
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    for (const int64_t At : Shuffled(0, Pages))
+      ASSERT_EQ(ReadAt(At, kValue), Slice(Values, At, kValue)) << "pass " << Pass << ", value at " << At;
+  }
+  EXPECT_EQ(Cfs->LastError(), ceOk);
+  // Page by page the two passes would read each of the 224 pages at least once, and the pages
+  // that left the first small cache again.
+  EXPECT_LE(Faulty.Count(platform::FaultKind::Read) - Before, static_cast<uint64_t>(Pages / 2));
+}
+
+// A damaged page among those a transfer brings along fails only the reads that want it.
+TEST_P(ContainerValuesOutOfOrderTest, ADamagedNeighbourFailsOnlyItsOwnReads) {
+  Interleave();
+  constexpr int64_t Bad = 100;  // in the group of pages 96 .. 111
+  FlipHostByte(HostOffset(Bad * D + 50));
+  // Values of pages 128 on, twice, so that the cache has had to read pages again.
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    for (const int64_t At : Shuffled(128, 224)) ASSERT_EQ(ReadAt(At, kValue), Slice(Values, At, kValue)) << At;
+  }
+  for (const int64_t Page : {int64_t{97}, Bad + 1, Bad, Bad - 1, Bad + 5, Bad}) {
+    const int64_t At = Page * D + 400;
+    if (Page == Bad) {
+      EXPECT_EQ(ReadAt(At, kValue).size(), 0u);
+      EXPECT_EQ(Cfs->LastError(), cePageChecksum);
+    } else {
+      EXPECT_EQ(ReadAt(At, kValue), Slice(Values, At, kValue)) << "page " << Page;
+      EXPECT_EQ(Cfs->LastError(), ceOk) << "page " << Page;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, ContainerValuesOutOfOrderTest, testing::ValuesIn(kContainerVariants), VariantName);
 
 // The cache itself: a page is found only with the key and the host change it was stored at; a
 // full cache lets the entry the clock passes go and keeps the ones read since; pages stored again

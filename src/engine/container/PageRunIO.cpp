@@ -134,6 +134,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
     // Decoding leaves the images as they are: Dests never lie in the staging buffer.
     uint8_t* Images = FBuffer + static_cast<int64_t>(FirstPage + Done - FHeldFirst) * PageSize;
     for (int32_t I = 0; I < Held; ++I) {
+      if (Dests[Done + I] == nullptr) continue;
       if (!FPageFile.DecodePage(Images + I * PageSize, Header, Dests[Done + I], false, Key, D)) return Done + I;
     }
     Done += Held;
@@ -178,6 +179,7 @@ int32_t TPageRunIO::ReadDirect(int32_t FirstPage, int32_t Count, uint8_t* const*
         FPageFile.SetLastError(TPageFileManager::ShortReadError(Got - Start));
         return First + I;
       }
+      if (Dests[First + I] == nullptr) continue;
       if (!FPageFile.DecodePage(Images + Start, Header, Dests[First + I], false, Key, D)) return First + I;
     }
     First += Batch;

@@ -67,6 +67,8 @@ public:
   // the pages read completely; LastError cePageHeaderRead, cePageDataRead, cePageChecksum or
   // cePageDecrypt at the first page that failed. The destinations of that page and of the pages
   // after it are undefined then (they may hold page images). Dests must not overlap one another.
+  // A null Dests[i] skips page i: it is transferred with the others but neither verified nor
+  // decoded, and counts as read.
   //
   // Read-ahead: AheadPages > 0 says that the AheadPages pages after the run may be read as well
   // (they follow it in the host file and the caller is likely to want them next). The images of

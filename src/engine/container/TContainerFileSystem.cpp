@@ -203,8 +203,17 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   int32_t Done = 0;
   size_t Begin = 0;
   size_t End = Pages.size();
+  // A small read (a value within a page or two) that misses brings the neighbours of its page
+  // along; the file's map is cached (FilePages read it).
+  const auto Around = [&](size_t Index, int32_t PageNo) -> const uint8_t* {
+    const uint8_t* Held = FVerifiedPages->Find(PageNo, H->Key, Change);
+    if (Held != nullptr || Pages.size() > 2) return Held;
+    HoldPagesAround(FPageMaps->GetMaps(Item).DataPages, Index, H->Key, Change);
+    return FVerifiedPages->Find(PageNo, H->Key, Change);
+  };
+  const auto FirstIndex = static_cast<size_t>(H->Position / D);
   if (FirstPartial) {
-    if (const uint8_t* Held = FVerifiedPages->Find(Pages[0], H->Key, Change)) {
+    if (const uint8_t* Held = Around(FirstIndex, Pages[0])) {
       std::memcpy(Dest, Held + FirstStart, static_cast<size_t>(FirstLength));
       Done = FirstLength;
       Begin = 1;
@@ -214,7 +223,7 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   // room); it counts as read once every page before it was.
   bool LastHeld = false;
   if (LastPartial) {
-    if (const uint8_t* Held = FVerifiedPages->Find(Pages.back(), H->Key, Change)) {
+    if (const uint8_t* Held = Around(FirstIndex + Pages.size() - 1, Pages.back())) {
       std::memcpy(Dest + Wanted - LastLength, Held, static_cast<size_t>(LastLength));
       LastHeld = true;
       --End;
@@ -255,6 +264,47 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   FLastReadItem = H->ItemID;
   FLastReadEnd = H->Position;
   return Done;
+}
+
+void TContainerFileSystem::HoldPagesAround(const std::vector<int32_t>& Map, size_t Index, const std::string& Key,
+                                           uint64_t Change) {
+  if (Index >= Map.size() || Map.size() > static_cast<size_t>(FVerifiedPages->MostPages() / 2)) return;
+  // The aligned group of kPagesAround file pages holding Index, as far as they lie within
+  // kHostReach host pages of Map[Index]: one transfer brings the host pages from the lowest to
+  // the highest of them, and only the file's own are verified and kept (the pages between them
+  // are other files', written in turn with this one).
+  constexpr auto Group = static_cast<size_t>(kPagesAround);
+  const size_t GroupStart = Index / Group * Group;
+  const size_t GroupEnd = std::min(GroupStart + Group, Map.size());
+  const int32_t Center = Map[Index];
+  // One transfer (of larger pages a shorter reach).
+  const int32_t Reach = std::min(kHostReach, (FPageRuns->MaxPages() - 1) / 2);
+  const auto Near = [&](int32_t PageNo) { return PageNo >= Center - Reach && PageNo <= Center + Reach; };
+  int32_t Low = Center;
+  int32_t High = Center;
+  for (size_t J = GroupStart; J < GroupEnd; ++J) {
+    if (!Near(Map[J])) continue;
+    Low = std::min(Low, Map[J]);
+    High = std::max(High, Map[J]);
+  }
+  const int32_t Count = High - Low + 1;
+  if (Count == 1) return;  // the caller's own read does as well
+  const auto D = static_cast<size_t>(FPageFile->PageDataSize());
+  FAroundBuffer.resize(Group * D);
+  uint8_t* Dests[2 * kHostReach + 1] = {};
+  size_t Used = 0;
+  for (size_t J = GroupStart; J < GroupEnd; ++J) {
+    if (!Near(Map[J]) || Dests[Map[J] - Low] != nullptr) continue;
+    Dests[Map[J] - Low] = FAroundBuffer.data() + Used++ * D;
+  }
+  // A page that fails is only left out (with those after it): the page file's error stays as it
+  // was, and the caller reads its own page on its own.
+  const int32_t Error = FPageFile->LastError();
+  const int32_t Read = FPageRuns->ReadRun(Low, Count, Dests, Key);
+  FPageFile->SetLastError(Error);
+  for (int32_t K = 0; K < Read; ++K) {
+    if (Dests[K] != nullptr) FVerifiedPages->Store(Low + K, Key, Change, Dests[K]);
+  }
 }
 
 int32_t TContainerFileSystem::ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const {

@@ -174,6 +174,13 @@ private:
   // Length of the run of consecutive page numbers at Pages[First], at most Limit pages and one
   // transfer's worth.
   int32_t ConsecutiveRun(std::span<const int32_t> Pages, size_t First, int64_t Limit) const;
+  // For a part of file page Index (of Map, the file's data pages) that the verified pages do not
+  // hold (a BLOB value, read out of the stored order more often than not): reads the file's pages
+  // around it in one transfer, as far as they lie near it in the host file, and keeps those it
+  // verified there, so that the values in them need no transfer of their own. The page with the
+  // wanted part is then held unless it failed (the caller reads it on its own and reports it);
+  // nothing else changes. Only while the whole file would fit into the verified pages.
+  void HoldPagesAround(const std::vector<int32_t>& Map, size_t Index, const std::string& Key, uint64_t Change);
   // Compaction's steps (TContainerFileSystem_Repair.cpp).
   class TRepairRun;
   // True when TContainerChecker finds no problem; otherwise false with Log saying why.
@@ -200,6 +207,11 @@ private:
   int32_t FLastError = ceOk;
   std::vector<uint8_t> FPageBuffer;  // scratch page (a partial first page)
   std::vector<uint8_t> FTailBuffer;  // scratch page (a partial last page)
+  // HoldPagesAround: the file's pages come in aligned groups of kPagesAround, those of a group
+  // within kHostReach host pages either side of the wanted one; FAroundBuffer holds a group.
+  static constexpr int32_t kPagesAround = 16;
+  static constexpr int32_t kHostReach = 2 * kPagesAround;
+  std::vector<uint8_t> FAroundBuffer;
   // The data of the partial pages the last FileWrites ended in, as they wrote them, one per
   // file for the last few files written: a write that continues in such a page (the next
   // records or BLOB value appended) takes it from here instead of reading the page back. An

@@ -84,7 +84,7 @@ void TVerifiedPageCache::NoteStore(int32_t PageNo) {
     FStoredOnce[page] = true;
     return;
   }
-  if (++FReloads < FCapacity / 2) return;
+  if (++FReloads < FCapacity / 8) return;
   FCapacity = static_cast<int32_t>(std::min<int64_t>(int64_t{FCapacity} * 2, FMostPages));
   FReloads = 0;
   if (FCapacity >= FMostPages) FStoredOnce = {};

@@ -12,8 +12,9 @@
 // read that wants the page, as without the cache.
 //
 // Size: it starts with kFirstPages entries and doubles, up to an eighth of the available memory
-// and kMostBytes, whenever as many pages as half its entries had to be read again after they left
-// it (values wanted out of their stored order, such as the memos of a walk in index order).
+// and kMostBytes, whenever as many pages as an eighth of its entries had to be read again after
+// they left it (values wanted out of their stored order, such as the memos of a walk in index
+// order).
 // Reads that never come back to a page keep it small. Entries leave in clock order.
 
 #include <cstdint>
@@ -41,6 +42,8 @@ public:
   void Store(int32_t PageNo, const std::string& Key, uint64_t Change, const uint8_t* Data);
 
   int32_t Capacity() const { return FCapacity; }
+  // The most entries it grows to.
+  int32_t MostPages() const { return FMostPages; }
   int32_t Count() const { return FCount; }
 
 private:

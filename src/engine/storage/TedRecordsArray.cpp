@@ -151,6 +151,19 @@ void TedRecordsArray::ConfigurePool() {
   FEvicted = false;
 }
 
+void TPageSlotMap::Add(int32_t PageNo, int32_t Slot) {
+  const auto page = static_cast<size_t>(PageNo);
+  if (page >= FSlots.size()) FSlots.resize(std::max(page + 1, FSlots.size() * 2), -1);
+  if (FSlots[page] < 0) ++FCount;
+  FSlots[page] = Slot;
+}
+
+void TPageSlotMap::Delete(int32_t PageNo) {
+  if (ValueOf(PageNo) < 0) return;
+  FSlots[static_cast<size_t>(PageNo)] = -1;
+  --FCount;
+}
+
 int32_t TedRecordsArray::SlotOf(int32_t PageNo) const {
   if (FLastSlot >= 0) {
     const TRecordsPage* last = FSlots[static_cast<size_t>(FLastSlot)].get();
@@ -227,7 +240,7 @@ void TedRecordsArray::NoteLoad(int32_t PageNo) {
     FLoadedOnce[page] = true;
     return;
   }
-  if (++FReloads < FSlotCount / 2) return;
+  if (++FReloads < FSlotCount / 8) return;
   FSlotCount = static_cast<int32_t>(std::min<int64_t>(int64_t{FSlotCount} * 2, FMaxSlots));
   FSlots.resize(static_cast<size_t>(FSlotCount));
   FStates.resize(static_cast<size_t>(FSlotCount));

@@ -108,6 +108,28 @@ private:
   TPageState* FState;
 };
 
+// Which slot holds each loaded page of a pool: a slot number per page number, -1 where none, so
+// that finding a page takes one read (a sorted array would take a bisection of dependent reads).
+class TPageSlotMap {
+public:
+  int32_t ValueOf(int32_t PageNo) const {
+    return static_cast<uint32_t>(PageNo) < FSlots.size() ? FSlots[static_cast<size_t>(PageNo)] : -1;
+  }
+  // PageNo >= 0; an existing entry takes the new slot.
+  void Add(int32_t PageNo, int32_t Slot);
+  // No change when PageNo has no entry.
+  void Delete(int32_t PageNo);
+  void Clear() {
+    FSlots.clear();
+    FCount = 0;
+  }
+  int32_t Count() const { return FCount; }
+
+private:
+  std::vector<int32_t> FSlots;
+  int32_t FCount = 0;
+};
+
 class TedRecordsArray {
 public:
   static constexpr int32_t kBigPageSlots = 50;
@@ -115,8 +137,8 @@ public:
   // A page holds at most this many bytes (RecordsPerPage records when they fit).
   static constexpr int64_t kMaxPageBytes = 64 << 10;
   // Pages of many records: the pool starts with kBigPageSlots slots and doubles them, up to a
-  // third of the available memory and kMaxBigPageSlots, whenever as many pages as half its slots
-  // had to be read again after they were replaced (records visited out of their stored order,
+  // third of the available memory and kMaxBigPageSlots, whenever as many pages as an eighth of its
+  // slots had to be read again after they were replaced (records visited out of their stored order,
   // such as a walk in index order). Reads in stored order and appends never read a page again,
   // so they keep the small pool and reuse its buffers.
   static constexpr int32_t kMaxBigPageSlots = 16384;
@@ -175,7 +197,7 @@ private:
   // that the pages go first. A deque: growing the pool leaves the states where they are.
   std::deque<TPageState> FStates;
   std::vector<std::unique_ptr<TRecordsPage>> FSlots;  // null = empty slot
-  TedSortedIntArray FMap;                             // PageNo -> slot
+  TPageSlotMap FMap;                                  // PageNo -> slot
   int32_t FSlotCount = 0;
   int32_t FPageSize = 1;
   int32_t FCurrentSlot = -1;
