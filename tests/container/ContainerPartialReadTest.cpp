@@ -256,17 +256,20 @@ TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
     const char* Name;
     std::function<void(ContainerPartialReadTest&, std::vector<uint8_t>&)> Change;
   };
+  // Writes 200 bytes at Offset through a handle of its own.
+  const auto writeThroughAnother = [](ContainerPartialReadTest& T, std::vector<uint8_t>& After, int64_t Offset,
+                                      uint32_t Seed) {
+    const int32_t H = T.Cfs->FileOpen(kFile, kModeReadWrite);
+    ASSERT_GE(H, 0);
+    const std::vector<uint8_t> New = Pattern(200, Seed);
+    ASSERT_EQ(T.Cfs->FileSeek(H, 0, Offset), Offset);
+    ASSERT_EQ(T.Cfs->FileWrite(H, New.data(), 200), 200);
+    std::copy(New.begin(), New.end(), After.begin() + Offset);
+    EXPECT_TRUE(T.Cfs->FileClose(H));
+  };
   const Case Cases[] = {
       {"write into the page through another handle",
-       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
-         const int32_t H = T.Cfs->FileOpen(kFile, kModeReadWrite);
-         ASSERT_GE(H, 0);
-         const std::vector<uint8_t> New = Pattern(200, 41);
-         ASSERT_EQ(T.Cfs->FileSeek(H, 0, Tail - 300), Tail - 300);
-         ASSERT_EQ(T.Cfs->FileWrite(H, New.data(), 200), 200);
-         std::copy(New.begin(), New.end(), After.begin() + (Tail - 300));
-         EXPECT_TRUE(T.Cfs->FileClose(H));
-       }},
+       [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) { writeThroughAnother(T, After, Tail - 300, 41); }},
       {"cut inside the page",
        [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
          const int64_t Cut = Tail - 400;
@@ -287,13 +290,7 @@ TEST_P(ContainerPartialReadTest, AContinuedWriteSeesEveryChangeSinceTheLast) {
        [&](ContainerPartialReadTest& T, std::vector<uint8_t>& After) {
          const std::vector<uint8_t> Record = Pattern(100, 43);
          ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Record));
-         const int32_t H = T.Cfs->FileOpen(kFile, kModeReadWrite);
-         ASSERT_GE(H, 0);
-         const std::vector<uint8_t> New = Pattern(200, 44);
-         ASSERT_EQ(T.Cfs->FileSeek(H, 0, Tail - 250), Tail - 250);
-         ASSERT_EQ(T.Cfs->FileWrite(H, New.data(), 200), 200);
-         std::copy(New.begin(), New.end(), After.begin() + (Tail - 250));
-         EXPECT_TRUE(T.Cfs->FileClose(H));
+         writeThroughAnother(T, After, Tail - 250, 44);
          ASSERT_TRUE(WriteWholeFile(*T.Cfs, "\\other.dat", Pattern(300, 45)));
        }},
       {"another file written, then this one cut inside the page",
