@@ -269,21 +269,23 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
 void TContainerFileSystem::HoldPagesAround(const std::vector<int32_t>& Map, size_t Index, const std::string& Key,
                                            uint64_t Change) {
   if (Index >= Map.size() || Map.size() > static_cast<size_t>(FVerifiedPages->MostPages() / 2)) return;
-  // The aligned group of kPagesAround file pages holding Index, as far as they lie within
-  // kHostReach host pages of Map[Index]: one transfer brings the host pages from the lowest to
-  // the highest of them, and only the file's own are verified and kept (the pages between them
-  // are other files', written in turn with this one).
+  // The aligned group of kPagesAround file pages holding Index, those not held yet that lie
+  // within kHostReach host pages of Map[Index]: one transfer brings the host pages from the
+  // lowest to the highest of them, and only those are verified and kept (the pages between them
+  // are held ones or other files', written in turn with this one).
   constexpr auto Group = static_cast<size_t>(kPagesAround);
   const size_t GroupStart = Index / Group * Group;
   const size_t GroupEnd = std::min(GroupStart + Group, Map.size());
   const int32_t Center = Map[Index];
   // One transfer (of larger pages a shorter reach).
   const int32_t Reach = std::min(kHostReach, (FPageRuns->MaxPages() - 1) / 2);
-  const auto Near = [&](int32_t PageNo) { return PageNo >= Center - Reach && PageNo <= Center + Reach; };
+  const auto Wanted = [&](int32_t PageNo) {
+    return PageNo >= Center - Reach && PageNo <= Center + Reach && !FVerifiedPages->Holds(PageNo, Key, Change);
+  };
   int32_t Low = Center;
   int32_t High = Center;
   for (size_t J = GroupStart; J < GroupEnd; ++J) {
-    if (!Near(Map[J])) continue;
+    if (!Wanted(Map[J])) continue;
     Low = std::min(Low, Map[J]);
     High = std::max(High, Map[J]);
   }
@@ -294,7 +296,7 @@ void TContainerFileSystem::HoldPagesAround(const std::vector<int32_t>& Map, size
   uint8_t* Dests[2 * kHostReach + 1] = {};
   size_t Used = 0;
   for (size_t J = GroupStart; J < GroupEnd; ++J) {
-    if (!Near(Map[J]) || Dests[Map[J] - Low] != nullptr) continue;
+    if (!Wanted(Map[J]) || Dests[Map[J] - Low] != nullptr) continue;
     Dests[Map[J] - Low] = FAroundBuffer.data() + Used++ * D;
   }
   // A page that fails is only left out (with those after it): the page file's error stays as it

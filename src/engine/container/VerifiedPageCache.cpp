@@ -77,17 +77,15 @@ int32_t TVerifiedPageCache::TakeSlot() {
 }
 
 void TVerifiedPageCache::NoteStore(int32_t PageNo) {
-  if (FCapacity >= FMostPages) return;
-  const auto page = static_cast<size_t>(PageNo);
-  if (page >= FStoredOnce.size()) FStoredOnce.resize(std::max(page + 1, FStoredOnce.size() * 2));
-  if (!FStoredOnce[page]) {
-    FStoredOnce[page] = true;
-    return;
-  }
-  if (++FReloads < FCapacity / 8) return;
+  if (FCapacity >= FMostPages || !FReloads.NoteStore(PageNo, FCapacity)) return;
   FCapacity = static_cast<int32_t>(std::min<int64_t>(int64_t{FCapacity} * 2, FMostPages));
-  FReloads = 0;
-  if (FCapacity >= FMostPages) FStoredOnce = {};
+  if (FCapacity >= FMostPages) FReloads.Clear();
+}
+
+bool TVerifiedPageCache::Holds(int32_t PageNo, const std::string& Key, uint64_t Change) const {
+  if (Change != FChange || PageNo < 0 || static_cast<size_t>(PageNo) >= FSlotOf.size()) return false;
+  const int32_t at = FSlotOf[static_cast<size_t>(PageNo)];
+  return at >= 0 && FSlots[static_cast<size_t>(at)].Key == Key;
 }
 
 void TVerifiedPageCache::Store(int32_t PageNo, const std::string& Key, uint64_t Change, const uint8_t* Data) {

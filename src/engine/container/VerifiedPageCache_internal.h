@@ -12,10 +12,11 @@
 // read that wants the page, as without the cache.
 //
 // Size: it starts with kFirstPages entries and doubles, up to an eighth of the available memory
-// and kMostBytes, whenever as many pages as an eighth of its entries had to be read again after
-// they left it (values wanted out of their stored order, such as the memos of a walk in index
-// order).
-// Reads that never come back to a page keep it small. Entries leave in clock order.
+// and kMostBytes, as platform::TReloadCounter says when pages had to be read again after they
+// left it (values wanted out of their stored order, such as the memos of a walk in index order).
+// Entries leave in clock order.
+
+#include "platform/ReloadCounter.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,8 @@ public:
   // The data (DataSize bytes) of host page PageNo read with Key, when it was stored while the
   // host's ChangeCount was Change; else null. Valid until the next call.
   const uint8_t* Find(int32_t PageNo, const std::string& Key, uint64_t Change);
+  // Whether Find would give the page, without counting it as used.
+  bool Holds(int32_t PageNo, const std::string& Key, uint64_t Change) const;
   // Keeps Data, the page's verified data read with Key while the host's ChangeCount was Change.
   void Store(int32_t PageNo, const std::string& Key, uint64_t Change, const uint8_t* Data);
 
@@ -74,8 +77,7 @@ private:
   static constexpr int32_t kChunkSlots = 64;
   std::vector<std::unique_ptr<uint8_t[]>> FChunks;
   int32_t FHand = 0;
-  std::vector<bool> FStoredOnce;  // by page: stored since the cache was made
-  int32_t FReloads = 0;           // pages stored again since the cache last grew
+  platform::TReloadCounter FReloads;  // pages stored again, for growing
 };
 
 }  // namespace tesvar::container

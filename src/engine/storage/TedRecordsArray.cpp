@@ -138,15 +138,13 @@ void TedRecordsArray::ConfigurePool() {
     FSlotCount = kOneRecordSlots;
     FMaxSlots = kOneRecordSlots;
   }
-  FLoadedOnce.clear();
-  FReloads = 0;
+  FReloads.Clear();
   FSlots.clear();
   FSlots.resize(static_cast<size_t>(FSlotCount));
   FStates.clear();
   FStates.resize(static_cast<size_t>(FSlotCount));
   FMap.Clear();
   FCurrentSlot = -1;
-  FLastSlot = -1;
   FHitPage = nullptr;
   FEvicted = false;
 }
@@ -164,13 +162,7 @@ void TPageSlotMap::Delete(int32_t PageNo) {
   --FCount;
 }
 
-int32_t TedRecordsArray::SlotOf(int32_t PageNo) const {
-  if (FLastSlot >= 0) {
-    const TRecordsPage* last = FSlots[static_cast<size_t>(FLastSlot)].get();
-    if (last != nullptr && last->PageNo() == PageNo) return FLastSlot;
-  }
-  return FMap.ValueOf(PageNo);
-}
+int32_t TedRecordsArray::SlotOf(int32_t PageNo) const { return FMap.ValueOf(PageNo); }
 
 int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
   int32_t chosen = -1;
@@ -216,7 +208,6 @@ int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
   }
   FMap.Add(PageNo, chosen);
   page.InitPage(PageNo);
-  if (FLastSlot == chosen) FLastSlot = -1;
   return chosen;
 }
 
@@ -233,19 +224,11 @@ void TedRecordsArray::ChooseCurrentPage() {
 }
 
 void TedRecordsArray::NoteLoad(int32_t PageNo) {
-  if (FSlotCount >= FMaxSlots) return;
-  const auto page = static_cast<size_t>(PageNo);
-  if (page >= FLoadedOnce.size()) FLoadedOnce.resize(std::max(page + 1, FLoadedOnce.size() * 2));
-  if (!FLoadedOnce[page]) {
-    FLoadedOnce[page] = true;
-    return;
-  }
-  if (++FReloads < FSlotCount / 8) return;
+  if (FSlotCount >= FMaxSlots || !FReloads.NoteStore(PageNo, FSlotCount)) return;
   FSlotCount = static_cast<int32_t>(std::min<int64_t>(int64_t{FSlotCount} * 2, FMaxSlots));
   FSlots.resize(static_cast<size_t>(FSlotCount));
   FStates.resize(static_cast<size_t>(FSlotCount));
-  FReloads = 0;
-  if (FSlotCount >= FMaxSlots) FLoadedOnce = {};
+  if (FSlotCount >= FMaxSlots) FReloads.Clear();
 }
 
 int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
@@ -280,7 +263,6 @@ uint8_t* TedRecordsArray::LookUpRecord(int32_t RecNo) {
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
   if (slot < 0) slot = LoadPageIntoSlot(pageNo);
-  FLastSlot = slot;
   uint8_t* record = Slot(slot).GetRecordPtr(RecNo);
   FHitPage = &Slot(slot);
   return record;
@@ -327,7 +309,6 @@ void TedRecordsArray::DeletePoolRecord(int32_t RecNo) {
     const int32_t previousPage = current.PageNo() - 1;
     FMap.Delete(current.PageNo());
     current.InitPage(-1);
-    if (FLastSlot == FCurrentSlot) FLastSlot = -1;
     // The previous page becomes current when it is loaded; otherwise the next access loads it
     // (so that a failed read there belongs to that access, not to this finished delete).
     FCurrentSlot = FMap.ValueOf(previousPage);

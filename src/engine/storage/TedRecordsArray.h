@@ -2,7 +2,7 @@
 // The page pool of a table: recently used records in memory, decrypted, in pages of PageSize
 // consecutive records kept in a fixed number of slots.
 
-#include "storage/TedIntArray.h"
+#include "platform/ReloadCounter.h"
 
 #include <cstdint>
 #include <deque>
@@ -137,10 +137,10 @@ public:
   // A page holds at most this many bytes (RecordsPerPage records when they fit).
   static constexpr int64_t kMaxPageBytes = 64 << 10;
   // Pages of many records: the pool starts with kBigPageSlots slots and doubles them, up to a
-  // third of the available memory and kMaxBigPageSlots, whenever as many pages as an eighth of its
-  // slots had to be read again after they were replaced (records visited out of their stored order,
-  // such as a walk in index order). Reads in stored order and appends never read a page again,
-  // so they keep the small pool and reuse its buffers.
+  // third of the available memory and kMaxBigPageSlots, as platform::TReloadCounter says when
+  // pages had to be read again after they were replaced (records visited out of their stored
+  // order, such as a walk in index order). Reads in stored order and appends never read a page
+  // again, so they keep the small pool and reuse its buffers.
   static constexpr int32_t kMaxBigPageSlots = 16384;
   // A page accessed within this many milliseconds is not taken as the oldest one.
   static constexpr uint32_t kRecentAccessMs = 100;
@@ -204,10 +204,8 @@ private:
   bool FBigPages = true;
   bool FEvicted = false;
   bool FForceOnePerPage;
-  int32_t FLastSlot = -1;  // slot of the last GetRecord, checked first
   int32_t FMaxSlots = 0;          // the most slots the pool may grow to
-  std::vector<bool> FLoadedOnce;  // by page number: read into a slot since the pool was set up
-  int32_t FReloads = 0;           // pages read again since the pool last grew
+  platform::TReloadCounter FReloads;  // pages read again, for growing
   // The page of the last GetRecord, while the current page is chosen; it answers for the records
   // it holds (a page always holds records of its own PageNo, whichever slot it moves to).
   TRecordsPage* FHitPage = nullptr;
