@@ -6,6 +6,7 @@
 #include "container/TCFSDiskFile.h"
 #include "container/TCFSHugeFile.h"
 #include "container/TCFSMemoryFile.h"
+#include "container/TCFSTransaction.h"
 #include "platform/Exception.h"
 #include "platform/FaultFileSystem.h"
 #include "platform/MemoryFileSystem.h"
@@ -677,6 +678,65 @@ TEST_F(HugeFileTest, FaultWriteFailuresShowAsShortCounts) {
   faulty.Reset();
   EXPECT_TRUE(file.SetSize(450));
   EXPECT_EQ(file.PartCount(), 5);
+}
+
+// A read in the background gives what a read at its place gives, across parts and with a
+// transaction's pages laid over; a change made meanwhile (a write, a commit) voids it, a read
+// meanwhile does not, and a buffer it does not read into has nothing to finish.
+TEST_F(HugeFileTest, BackgroundReadGivesWhatAReadGivesUntilAChange) {
+  const std::vector<uint8_t> data = pattern(1000);
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "plain");
+    makeFile("bg.edb", data);
+    TCFSTransaction::ScopedEnabled enabled(true);
+    TCFSHugeFile file("bg.edb", true, false, false);
+    ASSERT_TRUE(file.InternalOpen(false, false));
+    if (inTransaction) {
+      file.BeginTransactions(256);
+      ASSERT_TRUE(file.InTransaction());
+    }
+    std::vector<uint8_t> expected = data;
+    // Not yet committed: the transaction keeps these bytes in memory.
+    const std::vector<uint8_t> changed = pattern(150, 9);
+    file.Seek(420, 0);
+    file.WriteBuffer(changed.data(), static_cast<int64_t>(changed.size()));
+    std::copy(changed.begin(), changed.end(), expected.begin() + 420);
+
+    std::vector<uint8_t> back(700, 0);
+    file.StartReadAt(250, back.data(), 700);
+    std::vector<uint8_t> between(10);
+    file.Seek(0, 0);
+    file.ReadBuffer(between.data(), 10);  // a read meanwhile waits, and leaves it standing
+    EXPECT_EQ(file.FinishReadAt(back.data()), 700);
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), expected.begin() + 250));
+    EXPECT_EQ(file.FinishReadAt(back.data()), -1) << "finished twice";
+
+    // Past the end: the bytes up to it.
+    file.StartReadAt(900, back.data(), 700);
+    EXPECT_EQ(file.FinishReadAt(back.data()), 100);
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 100, expected.begin() + 900));
+
+    file.StartReadAt(0, back.data(), 100);
+    EXPECT_EQ(file.FinishReadAt(between.data()), -1) << "another buffer";
+    EXPECT_EQ(file.FinishReadAt(back.data()), 100);
+
+    const std::function<void()> changes[] = {
+        [&] {
+          file.Seek(10, 0);
+          file.WriteBuffer("x", 1);
+        },
+        [&] { EXPECT_TRUE(file.Flush()); },
+        [&] { EXPECT_TRUE(file.SetSize(file.GetSize())); },
+    };
+    for (const auto& change : changes) {
+      file.StartReadAt(0, back.data(), 700);
+      change();
+      EXPECT_EQ(file.FinishReadAt(back.data()), -1);
+    }
+    file.StartReadAt(0, back.data(), 700);
+    file.Close();
+    EXPECT_EQ(file.FinishReadAt(back.data()), -1);
+  }
 }
 
 }  // namespace

@@ -41,7 +41,9 @@ size_t TPageRunIO::LineLead(const uint8_t* Memory, int32_t PageNo) const {
   return (Want + kCacheLine - Have) % kCacheLine;
 }
 
-TPageRunIO::~TPageRunIO() = default;
+TPageRunIO::~TPageRunIO() {
+  if (FNextPages != 0) (void)FPageFile.FinishReadImages(FNextBuffer);
+}
 
 int32_t TPageRunIO::WriteRun(int32_t FirstPage, int32_t Count, const uint8_t* const* Sources, uint8_t EncryptionType,
                              const std::string& Key) {
@@ -126,10 +128,18 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
       // long transfers).
       if (AheadPages <= 0 || Count - Done >= FAheadPages) break;
       const int64_t Wanted = std::min<int64_t>(int64_t{Count - Done} + AheadPages, FAheadPages);
-      const int64_t Got = ReadAhead(FirstPage + Done, static_cast<int32_t>(Wanted));
+      // The background transfer may have brought the pages; it stands for the transfer the run
+      // would make now, failures included.
+      bool Complete = false;
+      int64_t Got = TakeNext(FirstPage + Done, Complete);
+      if (Got < 0) Got = ReadAhead(FirstPage + Done, static_cast<int32_t>(Wanted));
       Held = HeldPages(FirstPage + Done, Count - Done);
-      // The run fails where the transfer stopped, as a direct read does (no second try).
-      if (Held < Count - Done) StoppedAt = Got - int64_t{Held} * PageSize;
+      // The run fails where the transfer stopped, as a direct read does (no second try); a run
+      // beyond a complete background transfer goes on with the next.
+      if (Held < Count - Done && !Complete) StoppedAt = Got - int64_t{Held} * PageSize;
+      // A reader that goes on (it asked for most of a transfer, all of which came) wants the pages
+      // after these next: they come while these are decoded.
+      if (StoppedAt < 0 && 2 * Wanted >= FAheadPages && FHeldPages >= Wanted) StartNext(FHeldFirst + FHeldPages);
     }
     // Decoding leaves the images as they are: Dests never lie in the staging buffer.
     uint8_t* Images = FBuffer + static_cast<int64_t>(FirstPage + Done - FHeldFirst) * PageSize;
@@ -145,6 +155,42 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   }
   if (Done == Count) return Count;
   return Done + ReadDirect(FirstPage + Done, Count - Done, Dests + Done, Key);
+}
+
+void TPageRunIO::StartNext(int32_t PageNo) {
+  if (FNextPages != 0) {
+    (void)FPageFile.FinishReadImages(FNextBuffer);
+    FNextPages = 0;
+  }
+  if (FNextBufferPages < FAheadPages) {
+    FNextStorage = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(FAheadPages) *
+                                                                 static_cast<size_t>(FPageFile.Header().PageSize) +
+                                                             kCacheLine);
+    FNextBuffer = FNextStorage.get() + LineLead(FNextStorage.get(), 0);
+    FNextBufferPages = FAheadPages;
+  }
+  FNextFirst = PageNo;
+  FNextPages = FAheadPages;
+  FPageFile.StartReadImages(PageNo, FNextBuffer, int64_t{FAheadPages} * FPageFile.Header().PageSize);
+}
+
+int64_t TPageRunIO::TakeNext(int32_t PageNo, bool& Complete) {
+  Complete = false;
+  if (FNextPages == 0 || PageNo < FNextFirst || PageNo - FNextFirst >= FNextPages) return -1;
+  const int64_t PageSize = FPageFile.Header().PageSize;
+  const int32_t Asked = FNextPages;
+  FNextPages = 0;
+  const int64_t Got = FPageFile.FinishReadImages(FNextBuffer);
+  if (Got < 0) return -1;
+  std::swap(FStorage, FNextStorage);
+  std::swap(FBuffer, FNextBuffer);
+  std::swap(FBufferPages, FNextBufferPages);
+  FHeldFirst = FNextFirst;
+  FHeldPages = static_cast<int32_t>(std::min<int64_t>(Got / PageSize, Asked));
+  FHeldChange = FPageFile.HostFile().ChangeCount();
+  Complete = FHeldPages == Asked;
+  // A transfer that stopped before PageNo stopped at its start, as far as PageNo's run is concerned.
+  return std::max<int64_t>(Got - int64_t{PageNo - FNextFirst} * PageSize, 0);
 }
 
 int32_t TPageRunIO::ReadDirect(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key) {

@@ -40,6 +40,7 @@ public:
   // PageFile must outlive the object. MaxPages: the longest run it transfers, at most
   // kMaxRunBytes of pages. The buffer grows with the transfers to the longest run's size.
   explicit TPageRunIO(TPageFileManager& PageFile, int32_t MaxPages = kMaxRunPages);
+  // Waits for a background transfer into its buffer.
   ~TPageRunIO();
 
   // The longest run WriteRun and ReadRun transfer.
@@ -75,7 +76,11 @@ public:
   // such a longer transfer, up to kReadAheadBytes, stay in the staging buffer, and later runs
   // among them are verified and decoded from there without a host read, for as long as the host
   // file's bytes do not change (TCFSHugeFile::ChangeCount) and the buffer serves nothing else.
-  // Only the pages of a run are ever verified: a damaged page read ahead fails the run that
+  // While a reader goes on this way (each run with its read-ahead asks for a whole transfer), the
+  // transfer after the held pages runs in the background (TCFSHugeFile::StartReadAt) into a
+  // second buffer while the run decodes, and the run that reaches those pages takes that buffer
+  // over without a transfer of its own, when the host file did not change meanwhile; otherwise it
+  // reads ahead itself. Only the pages of a run are ever verified: a damaged page read ahead fails the run that
   // wants it, as it would have without read-ahead; a read-ahead transfer that stops short of the
   // run's own pages fails the run there, as a direct read does.
   [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key,
@@ -98,6 +103,14 @@ private:
   // Reads Count pages from PageNo into the staging buffer as read ahead (the whole pages that
   // came are held); the bytes the host gave.
   int64_t ReadAhead(int32_t PageNo, int32_t Count);
+  // Starts the background transfer of a read-ahead's worth of pages from PageNo into the second
+  // buffer (first waiting for one still outstanding).
+  void StartNext(int32_t PageNo);
+  // When the background transfer covers PageNo: waits for it and, when it counts, makes its
+  // buffer the staging buffer holding its whole pages, and returns the bytes it gave from
+  // PageNo's place on (0 when it stopped before), with Complete telling whether every page it
+  // was to read came. -1 when there is no such transfer.
+  int64_t TakeNext(int32_t PageNo, bool& Complete);
 
   TPageFileManager& FPageFile;
   // Makes the buffer hold at least Pages page images (at most FMaxPages).
@@ -117,6 +130,13 @@ private:
   int32_t FHeldPages = 0;
   uint64_t FHeldChange = 0;
   int32_t FAheadPages;  // pages of kReadAheadBytes
+  // The second buffer, of FNextBufferPages page images, and the background transfer into it of
+  // FNextPages pages from FNextFirst (0: none outstanding).
+  std::unique_ptr<uint8_t[]> FNextStorage;
+  uint8_t* FNextBuffer = nullptr;
+  int32_t FNextBufferPages = 0;
+  int32_t FNextFirst = 0;
+  int32_t FNextPages = 0;
   // The page pointers the contiguous-buffer variants hand to the pointer-array ones.
   std::vector<const uint8_t*> FSources;
   std::vector<uint8_t*> FDests;

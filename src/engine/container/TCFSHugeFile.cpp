@@ -165,13 +165,15 @@ private:
   TCFSHugeFile& FFile;
 };
 
-TCFSHugeFile::~TCFSHugeFile() = default;
+// The background read ends before the parts it reads.
+TCFSHugeFile::~TCFSHugeFile() { settle(true); }
 
 std::string TCFSHugeFile::JournalPath() const { return TCFSJournal::PathFor(FFileName); }
 
 std::string TCFSHugeFile::folder() const { return platform::ExtractFileDir(FFileName); }
 
 TCFSTransaction::TRecovery TCFSHugeFile::Recover(bool ReadOnly, std::string& Message) {
+  settle(true);
   ++FChangeCount;
   Message.clear();
   if (FInMemory || FParts.empty()) return TCFSTransaction::trNothing;
@@ -182,12 +184,14 @@ TCFSTransaction::TRecovery TCFSHugeFile::Recover(bool ReadOnly, std::string& Mes
 }
 
 void TCFSHugeFile::BeginTransactions(int32_t PageSize) {
+  settle(true);
   FTransaction.reset();
   if (FInMemory || FReadOnly || !FOpen || PageSize <= 0 || !TCFSTransaction::Enabled()) return;
   FTransaction = std::make_unique<TCFSTransaction>(*FHostAccess, JournalPath(), folder(), PageSize);
 }
 
 void TCFSHugeFile::EndTransactions() {
+  settle(true);
   ++FChangeCount;
   FTransaction.reset();
 }
@@ -209,6 +213,7 @@ std::unique_ptr<TCFSAbstractFile> TCFSHugeFile::openPart(const std::string& Path
 }
 
 bool TCFSHugeFile::InternalOpen(bool Create, bool Tolerant) {
+  settle(true);
   ++FChangeCount;
   if (FOpen) throw Exception("TCFSHugeFile.InternalOpen - File is already open.");
   if (FInMemory && !FParts.empty() && !Create) {
@@ -322,10 +327,43 @@ void TCFSHugeFile::recalcSize() {
 }
 
 int64_t TCFSHugeFile::Read(void* Buffer, int64_t Count) {
+  settle(false);
   if (FPosition > FSize) throw Exception("TCFSHugeFile.Read - Stream read error.");
   const int64_t got = FTransaction ? FTransaction->Read(FPosition, Buffer, Count) : rawRead(FPosition, Buffer, Count);
   if (got > 0) FPosition += got;
   return std::max<int64_t>(got, 0);
+}
+
+void TCFSHugeFile::StartReadAt(int64_t Position, void* Buffer, int64_t Count) {
+  settle(true);
+  FAheadPending = false;
+  if (!FOpen || Position < 0 || Position > FSize || Count <= 0) return;
+  if (!FAheadWorker) FAheadWorker = std::make_unique<platform::TWorkerThread>();
+  FAheadPending = true;
+  FAheadStale = false;
+  FAheadPosition = Position;
+  FAheadBuffer = Buffer;
+  FAheadGot = -1;
+  FAheadError.clear();
+  FAheadWorker->Start([this, Position, Buffer, Count] {
+    try {
+      FAheadGot = rawRead(Position, Buffer, Count);
+      // The system's word on a transfer that stopped short, for the caller's thread.
+      if (FAheadGot < Count) FAheadError = platform::LastErrorText();
+    } catch (...) {
+      FAheadGot = -1;
+    }
+  });
+}
+
+int64_t TCFSHugeFile::FinishReadAt(const void* Buffer) {
+  if (!FAheadPending || Buffer != FAheadBuffer) return -1;
+  FAheadWorker->Wait();
+  FAheadPending = false;
+  if (FAheadStale || FAheadGot < 0) return -1;
+  if (!FAheadError.empty()) platform::SetLastErrorText(FAheadError);
+  if (FTransaction) FTransaction->LayOver(FAheadPosition, FAheadBuffer, FAheadGot);
+  return FAheadGot;
 }
 
 int64_t TCFSHugeFile::rawRead(int64_t Position, void* Buffer, int64_t Count) {
@@ -352,6 +390,7 @@ int64_t TCFSHugeFile::rawRead(int64_t Position, void* Buffer, int64_t Count) {
 }
 
 int64_t TCFSHugeFile::Write(const void* Buffer, int64_t Count) {
+  settle(true);
   ++FChangeCount;
   if (Count <= 0 || FParts.empty()) return 0;
   if (FPosition > FSize) {
@@ -422,6 +461,7 @@ int64_t TCFSHugeFile::Seek(int64_t Offset, int Origin) {
 }
 
 bool TCFSHugeFile::SetSize(int64_t NewSize) {
+  settle(true);
   ++FChangeCount;
   if (FParts.empty() || NewSize < 0) return false;
   const bool ok = FTransaction ? FTransaction->SetSize(NewSize) : rawSetSize(NewSize);
@@ -449,10 +489,14 @@ bool TCFSHugeFile::rawSetSize(int64_t NewSize) {
 }
 
 void TCFSHugeFile::StartFlush() {
+  settle(false);
   for (auto& part : FParts) part->StartFlush();
 }
 
-bool TCFSHugeFile::Flush() { return FTransaction ? FTransaction->Commit() : rawFlush(false); }
+bool TCFSHugeFile::Flush() {
+  settle(true);
+  return FTransaction ? FTransaction->Commit() : rawFlush(false);
+}
 
 bool TCFSHugeFile::rawFlush(bool Names) {
   bool ok = true;
@@ -466,6 +510,7 @@ bool TCFSHugeFile::rawFlush(bool Names) {
 }
 
 void TCFSHugeFile::Close() {
+  settle(true);
   ++FChangeCount;
   if (!FInMemory) {
     FTransaction.reset();
@@ -480,6 +525,7 @@ bool TCFSHugeFile::writeNextName(size_t Index, const std::string& Name) {
 }
 
 bool TCFSHugeFile::AppendPartFile() {
+  settle(true);
   std::string path = FFileName;
   if (!FParts.empty()) {
     auto taken = [&](const std::string& candidate) {
@@ -518,6 +564,7 @@ bool TCFSHugeFile::AppendPartFile() {
 }
 
 void TCFSHugeFile::DeleteLastPartFile() {
+  settle(true);
   if (FParts.size() <= 1) throw Exception("TCFSHugeFile.DeleteLastPartFile - No parts to delete.");
   const std::string path = FParts.back()->FileName();
   FParts.back()->Close();
@@ -530,6 +577,7 @@ void TCFSHugeFile::DeleteLastPartFile() {
 }
 
 bool TCFSHugeFile::RenameFile(const std::string& NewName) {
+  settle(true);
   const std::string oldBase = platform::ExtractFileName(FFileName);
   const std::string newBase = platform::ExtractFileName(NewName);
   const std::string newPath = partPath(newBase);
@@ -573,6 +621,7 @@ bool TCFSHugeFile::RenameFile(const std::string& NewName) {
 }
 
 bool TCFSHugeFile::DeleteFiles(bool Quick) {
+  settle(true);
   ++FChangeCount;
   FTransaction.reset();
   for (auto& part : FParts) part->Close();
@@ -595,6 +644,7 @@ bool TCFSHugeFile::DeleteFiles(bool Quick) {
 }
 
 bool TCFSHugeFile::SetInMemory(bool Value) {
+  settle(true);
   ++FChangeCount;
   if (Value == FInMemory) return true;
   if (!Value) return moveToDisk();

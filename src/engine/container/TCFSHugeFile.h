@@ -26,6 +26,7 @@
 #include "container/ContainerFormat.h"
 #include "container/TCFSAbstractFile.h"
 #include "container/TCFSTransaction.h"
+#include "platform/WorkerThread.h"
 
 #include <cstdint>
 #include <functional>
@@ -92,6 +93,19 @@ public:
   // Bytes written at the position; a position beyond the size first extends the file to it.
   // Appends part files as the position crosses part boundaries. Stops at a short write.
   int64_t Write(const void* Buffer, int64_t Count);
+  // A read in the background (read-ahead): reads up to Count bytes at logical Position into
+  // Buffer on the file's own thread while the caller goes on. One runs at a time, and every
+  // member that uses the parts waits for it first (a later StartReadAt too), so the parts never
+  // serve two threads at once. Buffer must stay valid and untouched until FinishReadAt, the next
+  // StartReadAt or the destruction.
+  void StartReadAt(int64_t Position, void* Buffer, int64_t Count);
+  // Waits for the read StartReadAt began into Buffer and gives what Read would have given at its
+  // position (the transaction's pages laid over): the bytes read (fewer than asked when the host
+  // stopped short, with platform::LastErrorText() as that read left it), or -1 when none into
+  // Buffer is outstanding, when it raised, or when a member that may change the bytes or the pages kept in
+  // memory ran in the meantime (Write, SetSize, Flush, Close and the like: the bytes may not be
+  // the file's now).
+  int64_t FinishReadAt(const void* Buffer);
   // Exact transfers; raise "TCFSHugeFile.ReadBuffer - Stream read error" /
   // "TCFSHugeFile.WriteBuffer - Stream write error".
   void ReadBuffer(void* Buffer, int64_t Count);
@@ -166,7 +180,10 @@ public:
   int64_t MaxPartSize() const { return FMaxPartSize; }
   int64_t PartDataSize() const { return FPartDataSize; }
   int PartCount() const { return static_cast<int>(FParts.size()); }
-  TCFSAbstractFile& Part(int Index) { return *FParts.at(static_cast<size_t>(Index)); }
+  TCFSAbstractFile& Part(int Index) {
+    settle(true);
+    return *FParts.at(static_cast<size_t>(Index));
+  }
 
   // The maximum part size given to new host files: kPartMaxSizeDefault, except while a
   // ScopedMaxPartSize guard lowers it (tests reach the part boundary with small files).
@@ -222,6 +239,13 @@ private:
   // Names: also make the folder's names durable when parts were created or deleted since.
   bool rawFlush(bool Names);
   std::string folder() const;
+  // Waits for a background read in hand; Changes: the caller may change the bytes or the pages a
+  // transaction keeps, so the read's bytes no longer count.
+  void settle(bool Changes) {
+    if (!FAheadPending) return;
+    FAheadWorker->Wait();
+    if (Changes) FAheadStale = true;
+  }
   class THostAccess;
   // Written bytes after which the device is asked to start writing them (StartFlush): a long
   // run of writes then reaches the device while more are produced, and the flush that ends it
@@ -247,6 +271,16 @@ private:
   uint64_t FChangeCount = 0;
   // Bytes written to the parts since the device was last asked to start writing them.
   int64_t FUnstartedBytes = 0;
+  // The background read (StartReadAt): its thread (started with the first), whether one is
+  // outstanding (FinishReadAt not called), whether a change made it void, where it reads and what
+  // the thread got (set by the thread; read after the wait).
+  std::unique_ptr<platform::TWorkerThread> FAheadWorker;
+  bool FAheadPending = false;
+  bool FAheadStale = false;
+  int64_t FAheadPosition = 0;
+  void* FAheadBuffer = nullptr;
+  int64_t FAheadGot = -1;
+  std::string FAheadError;  // platform::LastErrorText() after a short transfer
 };
 
 }  // namespace tesvar::container

@@ -110,16 +110,20 @@ bool TCFSTransaction::mustHold(int64_t Page, int64_t Count) const {
 
 int64_t TCFSTransaction::Read(int64_t Position, void* Buffer, int64_t Count) {
   const int64_t got = FHost.RawRead(Position, Buffer, Count);
-  if (got <= 0 || FPages.empty()) return got;
+  LayOver(Position, Buffer, got);
+  return got;
+}
+
+void TCFSTransaction::LayOver(int64_t Position, void* Buffer, int64_t Got) const {
+  if (Got <= 0 || FPages.empty()) return;
   auto* out = static_cast<uint8_t*>(Buffer);
-  const int64_t end = Position + got;
+  const int64_t end = Position + Got;
   for (auto it = FPages.lower_bound(Position / FPageSize); it != FPages.end() && pageStart(it->first) < end; ++it) {
     const int64_t from = std::max(Position, pageStart(it->first));
     const int64_t to = std::min(end, pageStart(it->first) + FPageSize);
     std::memcpy(out + (from - Position), it->second.Bytes + (from - pageStart(it->first)),
                 static_cast<size_t>(to - from));
   }
-  return got;
 }
 
 int64_t TCFSTransaction::Write(int64_t Position, const void* Buffer, int64_t Count) {

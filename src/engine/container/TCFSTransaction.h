@@ -67,6 +67,9 @@ public:
   // part to the host. SetSize is false when the host's size did not come out right (or the
   // journal could not take the committed images a cut needs).
   int64_t Read(int64_t Position, void* Buffer, int64_t Count);
+  // Lays the pages kept in memory over Got bytes that the host gave for Position (what Read adds
+  // to the host's bytes); the pages must be those kept when the host read them.
+  void LayOver(int64_t Position, void* Buffer, int64_t Got) const;
   int64_t Write(int64_t Position, const void* Buffer, int64_t Count);
   [[nodiscard]] bool SetSize(int64_t NewSize);
   // Makes every change since the last commit durable. False (with platform::LastErrorText())

@@ -371,6 +371,13 @@ int64_t TPageFileManager::ReadImages(int32_t PageNo, uint8_t* Images, int64_t By
   return std::max<int64_t>(FFile->Read(Images, Bytes), 0);
 }
 
+void TPageFileManager::StartReadImages(int32_t PageNo, uint8_t* Images, int64_t Bytes) {
+  if (PageNo < 0) return;
+  FFile->StartReadAt(int64_t{PageNo} * FHeader.PageSize, Images, Bytes);
+}
+
+int64_t TPageFileManager::FinishReadImages(const uint8_t* Images) { return FFile->FinishReadAt(Images); }
+
 bool TPageFileManager::ReadPage(TPageHeader& PageHeader, int32_t PageNo, bool NoDecrypt, const std::string& Key,
                                 int32_t Size) {
   FLastError = ceOk;

@@ -115,6 +115,11 @@ public:
   // container), less than Bytes when the host stops short.
   [[nodiscard]] int64_t WriteImages(int32_t PageNo, const uint8_t* Images, int64_t Bytes);
   [[nodiscard]] int64_t ReadImages(int32_t PageNo, uint8_t* Images, int64_t Bytes);
+  // ReadImages in the background (TCFSHugeFile::StartReadAt): Images must stay valid and
+  // untouched until FinishReadImages(Images); that returns the bytes ReadImages would have given,
+  // or -1 when the transfer failed or no longer counts (the host file changed meanwhile).
+  void StartReadImages(int32_t PageNo, uint8_t* Images, int64_t Bytes);
+  [[nodiscard]] int64_t FinishReadImages(const uint8_t* Images);
   // The error of a transfer that stopped short at byte Moved of a page's image.
   static TContainerError ShortReadError(int64_t Moved) {
     return Moved < kPageHeaderSize ? cePageHeaderRead : cePageDataRead;

@@ -55,6 +55,7 @@ private:
 }  // namespace
 
 void FaultFileSystem::FailAt(FaultKind kind, uint64_t n, FaultMode mode) {
+  std::lock_guard<std::mutex> lock(FLock);
   KindState& state = FState[static_cast<size_t>(kind)];
   state.at = state.count + n;
   state.from = false;
@@ -62,16 +63,21 @@ void FaultFileSystem::FailAt(FaultKind kind, uint64_t n, FaultMode mode) {
 }
 
 void FaultFileSystem::FailFrom(FaultKind kind, uint64_t n, FaultMode mode) {
-  FailAt(kind, n, mode);
-  FState[static_cast<size_t>(kind)].from = true;
+  std::lock_guard<std::mutex> lock(FLock);
+  KindState& state = FState[static_cast<size_t>(kind)];
+  state.at = state.count + n;
+  state.from = true;
+  state.mode = mode;
 }
 
 void FaultFileSystem::Reset() {
+  std::lock_guard<std::mutex> lock(FLock);
   FState = {};
   FInjected = 0;
 }
 
 bool FaultFileSystem::Hit(FaultKind kind, FaultMode& mode) {
+  std::lock_guard<std::mutex> lock(FLock);
   KindState& state = FState[static_cast<size_t>(kind)];
   ++state.count;
   if (state.at == 0 || state.count < state.at || (!state.from && state.count != state.at)) return false;

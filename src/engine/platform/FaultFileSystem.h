@@ -10,12 +10,14 @@
 // Everything else passes through to the wrapped file system unchanged. Counted operations:
 // IFile::Read, Write, Flush and SetSize (SizeChange), and the file system's RenameFile (Rename),
 // DeleteFile and DeleteFileQuick (Delete) and SyncDirectory (DirSync); a write that extends the
-// file counts as a write only. A failed rename or delete changes nothing. Files opened through the wrapper refer to it: it must outlive them.
+// file counts as a write only. A failed rename or delete changes nothing. The plan and the
+// counters may be used from several threads (a file read in the background counts in turn). Files opened through the wrapper refer to it: it must outlive them.
 
 #include "platform/IFileSystem.h"
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 
 namespace tesvar::platform {
 
@@ -38,9 +40,15 @@ public:
   // Clears all planned faults and counters (Injected() included).
   void Reset();
   // Operations of the kind seen so far (failed ones included).
-  uint64_t Count(FaultKind kind) const { return FState[static_cast<size_t>(kind)].count; }
+  uint64_t Count(FaultKind kind) const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FState[static_cast<size_t>(kind)].count;
+  }
   // Faults actually injected so far.
-  uint64_t Injected() const { return FInjected; }
+  uint64_t Injected() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FInjected;
+  }
 
   std::unique_ptr<IFile> Open(const std::string& path, const FileOpenOptions& options) override;
   bool FileExists(const std::string& path) override { return FInner.FileExists(path); }
@@ -77,6 +85,7 @@ private:
     FaultMode mode = FaultMode::Fail;
   };
   IFileSystem& FInner;
+  mutable std::mutex FLock;  // guards FState and FInjected
   std::array<KindState, static_cast<size_t>(FaultKind::Count_)> FState{};
   uint64_t FInjected = 0;
 };
