@@ -164,8 +164,8 @@ TEST_P(ContainerReadAheadTest, ADamagedPageFailsOnlyTheReadThatWantsIt) {
 // A host read that fails or comes back short while reading ahead (on the caller's thread or in
 // the background) fails the file read at the page it stopped on, whichever read that is (no
 // second attempt hides it); the read again from there gets the bytes, and the pass goes on. The
-// fault hits the next host read after the given step: whatever thread makes it, the reads
-// follow one another in the same order.
+// fault hits the next host read after the given step: the background transfer started before it,
+// when that has not run yet, or else the one after; either holds pages the pass reads.
 TEST_P(ContainerReadAheadTest, AFailedTransferFailsTheReadThatNeedsIt) {
   // Steps before the fault: at the start, inside the first transfer's pages, inside the second's.
   for (const int32_t Before : {1, 6, 12}) {

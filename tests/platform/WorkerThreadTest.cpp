@@ -4,12 +4,27 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 using namespace tesvar::platform;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Polls Done for up to five seconds (a loaded machine may keep a thread off the processor for a
+// while); whether it came true.
+template <typename Condition>
+bool within5s(const Condition& Done) {
+  const auto Until = Clock::now() + std::chrono::seconds(5);
+  while (!Done()) {
+    if (Clock::now() >= Until) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  return true;
+}
 
 // Jobs in quick succession run one at a time and in order, and what each wrote is seen once
 // Wait returns, whether the thread took it up or Wait ran it (which of the two varies with the
@@ -39,24 +54,69 @@ TEST(WorkerThread, JobsRunInTurnAndTheirResultsAreSeenAfterWait) {
   for (int i = 0; i < 2000; ++i) ASSERT_EQ(seen[static_cast<size_t>(i)], i);
 }
 
-// A job handed over after the thread went to sleep is still run; the destructor waits for a job
-// in hand before the thread ends.
-TEST(WorkerThread, SleepingThreadWakesAndDestructorWaitsForTheJob) {
-  bool first = false;
-  bool last = false;
+// The thread runs a job on its own, without anybody waiting: at once after another job, and
+// after it went to sleep for want of one.
+TEST(WorkerThread, TheThreadRunsJobsOnItsOwnAwakeOrAsleep) {
+  TWorkerThread worker;
+  std::atomic<int> done{0};
+  worker.Start([&] { done = 1; });
+  ASSERT_TRUE(within5s([&] { return !worker.Busy(); }));
+  EXPECT_EQ(done, 1);
+  worker.Start([&] { done = 2; });
+  ASSERT_TRUE(within5s([&] { return !worker.Busy(); }));
+  EXPECT_EQ(done, 2);
+  // Longer than the thread keeps looking for a job before it sleeps.
+  std::this_thread::sleep_for(std::chrono::microseconds(20 * TWorkerThread::kIdleLookMicroseconds));
+  worker.Start([&] { done = 3; });
+  ASSERT_TRUE(within5s([&] { return !worker.Busy(); }));
+  EXPECT_EQ(done, 3);
+}
+
+// A job longer than Wait looks for its end: Wait sleeps and is woken when it ends, and the
+// destructor waits for such a job too.
+TEST(WorkerThread, WaitAndTheDestructorOutlastALongJob) {
+  const auto longJob = [](std::atomic<bool>& started, std::atomic<bool>& ended) {
+    return [&] {
+      started = true;
+      std::this_thread::sleep_for(std::chrono::microseconds(50 * TWorkerThread::kWaitLookMicroseconds));
+      ended = true;
+    };
+  };
   {
     TWorkerThread worker;
-    worker.Start([&] { first = true; });
-    worker.Wait();
-    EXPECT_TRUE(first);
-    // Longer than the thread keeps looking for a job before it sleeps.
-    std::this_thread::sleep_for(std::chrono::microseconds(20 * TWorkerThread::kIdleLookMicroseconds));
-    worker.Start([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      last = true;
-    });
+    for (int i = 0; i < 3; ++i) {
+      std::atomic<bool> started{false};
+      std::atomic<bool> ended{false};
+      worker.Start(longJob(started, ended));
+      // The thread took it up (otherwise Wait would run it itself, waking nobody).
+      ASSERT_TRUE(within5s([&] { return started.load(); }));
+      worker.Wait();
+      EXPECT_TRUE(ended);
+      EXPECT_FALSE(worker.Busy());
+    }
   }
-  EXPECT_TRUE(last);
+  std::atomic<bool> started{false};
+  std::atomic<bool> ended{false};
+  {
+    TWorkerThread worker;
+    worker.Start(longJob(started, ended));
+    ASSERT_TRUE(within5s([&] { return started.load(); }));
+  }
+  EXPECT_TRUE(ended);
+}
+
+// A job that raises still ends: nobody waits for it forever, and the next job runs.
+TEST(WorkerThread, AJobThatRaisesStillEnds) {
+  TWorkerThread worker;
+  for (int i = 0; i < 50; ++i) {
+    worker.Start([] { throw std::runtime_error("job"); });
+    if (i % 2 == 0) worker.Wait();  // sometimes run by Wait itself
+  }
+  bool ran = false;
+  worker.Start([&] { ran = true; });
+  worker.Wait();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(worker.Busy());
 }
 
 // Without a job there is nothing to wait for, and no thread to end.

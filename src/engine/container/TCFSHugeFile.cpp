@@ -348,8 +348,8 @@ void TCFSHugeFile::StartReadAt(int64_t Position, void* Buffer, int64_t Count) {
   FAheadWorker->Start([this, Position, Buffer, Count] {
     try {
       FAheadGot = rawRead(Position, Buffer, Count);
-      // The system's word on a transfer that stopped short, for the caller's thread.
-      if (FAheadGot < Count) FAheadError = platform::LastErrorText();
+      // The system's word on a transfer that stopped short of the end, for the caller's thread.
+      if (FAheadGot < std::min(Count, FSize - Position)) FAheadError = platform::LastErrorText();
     } catch (...) {
       FAheadGot = -1;
     }

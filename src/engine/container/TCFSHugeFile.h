@@ -82,8 +82,8 @@ public:
   // (callers flush first). Closing and deleting the file end it too.
   void EndTransactions();
   bool InTransaction() const { return FTransaction != nullptr; }
-  // The transaction in force, or null.
-  TCFSTransaction* Transaction() { return FTransaction.get(); }
+  // The transaction in force, or null (to look at: its changes go through this file).
+  const TCFSTransaction* Transaction() const { return FTransaction.get(); }
   // The rollback journal's path.
   std::string JournalPath() const;
 
@@ -280,7 +280,7 @@ private:
   int64_t FAheadPosition = 0;
   void* FAheadBuffer = nullptr;
   int64_t FAheadGot = -1;
-  std::string FAheadError;  // platform::LastErrorText() after a short transfer
+  std::string FAheadError;  // platform::LastErrorText() after a transfer that stopped short
 };
 
 }  // namespace tesvar::container

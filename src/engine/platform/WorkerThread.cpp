@@ -1,6 +1,7 @@
 #include "platform/WorkerThread.h"
 
 #include <chrono>
+#include <system_error>
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
@@ -50,7 +51,11 @@ void TWorkerThread::Start(std::function<void()> Job) {
   FJob = std::move(Job);
   FState.store(kPosted);
   if (!FThread.joinable()) {
-    FThread = std::thread([this] { run(); });
+    try {
+      FThread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had (a limit of the system): the owner runs the job when it waits.
+    }
     return;
   }
   if (FThreadSleeps.load()) {
@@ -60,7 +65,11 @@ void TWorkerThread::Start(std::function<void()> Job) {
 }
 
 void TWorkerThread::runJob() {
-  FJob();
+  try {
+    FJob();
+  } catch (...) {
+    // Dropped (see Start): the job still ends, so that nobody waits for it forever.
+  }
   FJob = nullptr;
   FState.store(kIdle);
 }

@@ -24,9 +24,10 @@ public:
   TWorkerThread(const TWorkerThread&) = delete;
   TWorkerThread& operator=(const TWorkerThread&) = delete;
 
-  // Hands Job to the thread (first waiting for the job before it to end). Job must not throw:
-  // it runs outside any caller, so it catches what it raises itself. What Job writes is seen by
-  // the owner once Wait returns.
+  // Hands Job to the thread (first waiting for the job before it to end). Job should catch what
+  // it raises: it runs outside any caller, and an exception that leaves it is dropped. What Job
+  // writes is seen by the owner once Wait returns. When no thread can be started, the job waits
+  // for Wait (or the next Start) to run it.
   void Start(std::function<void()> Job);
   // Returns once no job is in hand: runs the job itself when the thread has not taken it up yet,
   // otherwise waits for its end.
