@@ -60,6 +60,29 @@ TEST_P(ContainerReadAheadTest, SequentialStepsComeFromLongTransfers) {
   EXPECT_LE(HostReads * 4, static_cast<uint64_t>(Steps)) << HostReads << " host reads for " << Steps << " steps";
 }
 
+// Reading ahead, in the background too, reads only the file's own pages: a pass over the file
+// followed in the host by another file's pages transfers no more than the file's pages.
+TEST_P(ContainerReadAheadTest, APassReadsNoPagesPastTheFile) {
+  {
+    Open();
+    ASSERT_TRUE(WriteWholeFile(*Cfs, "\\after.dat", Pattern(size_t{400} * D, 5)));
+    ASSERT_TRUE(Cfs->FileClose(Handle));
+    Cfs.reset();
+  }
+  Open();
+  const uint64_t Before = Faulty.BytesRead();
+  for (int64_t Total = 0; Total < static_cast<int64_t>(Data.size());) {
+    const int32_t Got = Step(Data);
+    ASSERT_GT(Got, 0) << Cfs->LastError();
+    Total += Got;
+  }
+  const uint64_t Bytes = Faulty.BytesRead() - Before;
+  const auto PageSize = static_cast<uint64_t>(Cfs->PageFile().Header().PageSize);
+  // The file's pages, and a few of its map's.
+  EXPECT_LE(Bytes, (uint64_t{kPages} + 8) * PageSize) << Bytes / PageSize << " pages for " << kPages;
+  EXPECT_TRUE(Cfs->FileClose(Handle));
+}
+
 // Every change of the host bytes after pages were read ahead is what the next reads return:
 // writes through another handle of the file, in a transaction or not, a size change that frees
 // the pages and a write that takes them again, and a change of the host file itself (a damaged

@@ -137,9 +137,13 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
       // The run fails where the transfer stopped, as a direct read does (no second try); a run
       // beyond a complete background transfer goes on with the next.
       if (Held < Count - Done && !Complete) StoppedAt = Got - int64_t{Held} * PageSize;
-      // A reader that goes on (it asked for most of a transfer, all of which came) wants the pages
-      // after these next: they come while these are decoded.
-      if (StoppedAt < 0 && 2 * Wanted >= FAheadPages && FHeldPages >= Wanted) StartNext(FHeldFirst + FHeldPages);
+      // The reader's pages after the held ones (as far as the caller knows them) come while
+      // these are decoded, when all that was asked for came.
+      const int32_t Next = FHeldFirst + FHeldPages;
+      const int32_t Known = FirstPage + Count + AheadPages - Next;
+      if (StoppedAt < 0 && Known > 0 && (Complete || FHeldPages >= Wanted)) {
+        StartNext(Next, std::min(Known, FAheadPages));
+      }
     }
     // Decoding leaves the images as they are: Dests never lie in the staging buffer.
     uint8_t* Images = FBuffer + static_cast<int64_t>(FirstPage + Done - FHeldFirst) * PageSize;
@@ -157,7 +161,7 @@ int32_t TPageRunIO::ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* De
   return Done + ReadDirect(FirstPage + Done, Count - Done, Dests + Done, Key);
 }
 
-void TPageRunIO::StartNext(int32_t PageNo) {
+void TPageRunIO::StartNext(int32_t PageNo, int32_t Count) {
   if (FNextPages != 0) {
     (void)FPageFile.FinishReadImages(FNextBuffer);
     FNextPages = 0;
@@ -170,8 +174,8 @@ void TPageRunIO::StartNext(int32_t PageNo) {
     FNextBufferPages = FAheadPages;
   }
   FNextFirst = PageNo;
-  FNextPages = FAheadPages;
-  FPageFile.StartReadImages(PageNo, FNextBuffer, int64_t{FAheadPages} * FPageFile.Header().PageSize);
+  FNextPages = Count;
+  FPageFile.StartReadImages(PageNo, FNextBuffer, int64_t{Count} * FPageFile.Header().PageSize);
 }
 
 int64_t TPageRunIO::TakeNext(int32_t PageNo, bool& Complete) {

@@ -72,17 +72,17 @@ public:
   // decoded, and counts as read.
   //
   // Read-ahead: AheadPages > 0 says that the AheadPages pages after the run may be read as well
-  // (they follow it in the host file and the caller is likely to want them next). The images of
-  // such a longer transfer, up to kReadAheadBytes, stay in the staging buffer, and later runs
-  // among them are verified and decoded from there without a host read, for as long as the host
-  // file's bytes do not change (TCFSHugeFile::ChangeCount) and the buffer serves nothing else.
-  // While a reader goes on this way (each run with its read-ahead asks for a whole transfer), the
-  // transfer after the held pages runs in the background (TCFSHugeFile::StartReadAt) into a
-  // second buffer while the run decodes, and the run that reaches those pages takes that buffer
-  // over without a transfer of its own, when the host file did not change meanwhile; otherwise it
-  // reads ahead itself. Only the pages of a run are ever verified: a damaged page read ahead fails the run that
-  // wants it, as it would have without read-ahead; a read-ahead transfer that stops short of the
-  // run's own pages fails the run there, as a direct read does.
+  // (they follow it in the host file and the caller is likely to want them next; up to two
+  // transfers' worth). The images of such a longer transfer, up to kReadAheadBytes, stay in the
+  // staging buffer, and later runs among them are verified and decoded from there without a host
+  // read, for as long as the host file's bytes do not change (TCFSHugeFile::ChangeCount) and the
+  // buffer serves nothing else. The pages after those held, as far as AheadPages reaches and one
+  // transfer's worth, come in the background (TCFSHugeFile::StartReadAt) into a second buffer
+  // while the run decodes; the run that reaches them takes that buffer over without a transfer of
+  // its own, when the host file did not change meanwhile, and otherwise reads ahead itself.
+  // Only the pages of a run are ever verified: a damaged page read ahead fails the run that
+  // wants it, as it would have without read-ahead; a read-ahead transfer (in the background or
+  // not) that stops short of the run's own pages fails the run there, as a direct read does.
   [[nodiscard]] int32_t ReadRun(int32_t FirstPage, int32_t Count, uint8_t* const* Dests, const std::string& Key,
                                 int32_t AheadPages = 0);
   // The same into Data, the pages one after another.
@@ -103,9 +103,9 @@ private:
   // Reads Count pages from PageNo into the staging buffer as read ahead (the whole pages that
   // came are held); the bytes the host gave.
   int64_t ReadAhead(int32_t PageNo, int32_t Count);
-  // Starts the background transfer of a read-ahead's worth of pages from PageNo into the second
+  // Starts the background transfer of Count (<= FAheadPages) pages from PageNo into the second
   // buffer (first waiting for one still outstanding).
-  void StartNext(int32_t PageNo);
+  void StartNext(int32_t PageNo, int32_t Count);
   // When the background transfer covers PageNo: waits for it and, when it counts, makes its
   // buffer the staging buffer holding its whole pages, and returns the bytes it gave from
   // PageNo's place on (0 when it stopped before), with Complete telling whether every page it

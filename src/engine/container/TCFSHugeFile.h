@@ -102,9 +102,9 @@ public:
   // Waits for the read StartReadAt began into Buffer and gives what Read would have given at its
   // position (the transaction's pages laid over): the bytes read (fewer than asked when the host
   // stopped short, with platform::LastErrorText() as that read left it), or -1 when none into
-  // Buffer is outstanding, when it raised, or when a member that may change the bytes or the pages kept in
-  // memory ran in the meantime (Write, SetSize, Flush, Close and the like: the bytes may not be
-  // the file's now).
+  // Buffer is outstanding, when it raised, or when a member that may change the bytes or the
+  // pages kept in memory ran in the meantime (Write, SetSize, Flush, Close and the like: the
+  // bytes may not be the file's now).
   int64_t FinishReadAt(const void* Buffer);
   // Exact transfers; raise "TCFSHugeFile.ReadBuffer - Stream read error" /
   // "TCFSHugeFile.WriteBuffer - Stream write error".

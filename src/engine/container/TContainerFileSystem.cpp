@@ -181,9 +181,10 @@ int32_t TContainerFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Cou
   auto* Dest = static_cast<uint8_t*>(Buffer);
   const int32_t FirstStart = static_cast<int32_t>(H->Position % D);
   // A read that continues the last one of the file reads ahead the file's pages that follow
-  // its last page in the host file.
+  // its last page in the host file (as far as a read-ahead transfer and the one after reach).
   int32_t Ahead = 0;
-  const auto Most = static_cast<int32_t>(FPageRuns->ReadAheadPages() - std::min<size_t>(Pages.size(), FPageRuns->ReadAheadPages()));
+  const size_t Transfer = FPageRuns->ReadAheadPages();
+  const auto Most = static_cast<int32_t>(Pages.size() < Transfer ? 2 * Transfer - Pages.size() : 0);
   if (Most > 0 && H->ItemID == FLastReadItem && H->Position == FLastReadEnd && !FPageRuns->Holds(Pages.back())) {
     const std::vector<int32_t>& Map = FPageMaps->GetMaps(Item).DataPages;
     const size_t Next = static_cast<size_t>((H->Position + Wanted - 1) / D) + 1;

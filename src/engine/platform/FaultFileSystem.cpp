@@ -11,10 +11,14 @@ public:
 
   int64_t Read(void* buffer, int64_t count) override {
     FaultMode mode = FaultMode::Fail;
-    if (!FOwner.Hit(FaultKind::Read, mode)) return FInner->Read(buffer, count);
-    if (mode == FaultMode::Short) return FInner->Read(buffer, count / 2);
-    SetLastErrorText("Injected read fault");
-    return -1;
+    const bool hit = FOwner.Hit(FaultKind::Read, mode);
+    if (hit && mode != FaultMode::Short) {
+      SetLastErrorText("Injected read fault");
+      return -1;
+    }
+    const int64_t got = FInner->Read(buffer, hit ? count / 2 : count);
+    FOwner.NoteRead(got);
+    return got;
   }
 
   int64_t Write(const void* buffer, int64_t count) override {
@@ -74,6 +78,7 @@ void FaultFileSystem::Reset() {
   std::lock_guard<std::mutex> lock(FLock);
   FState = {};
   FInjected = 0;
+  FBytesRead = 0;
 }
 
 bool FaultFileSystem::Hit(FaultKind kind, FaultMode& mode) {
@@ -84,6 +89,12 @@ bool FaultFileSystem::Hit(FaultKind kind, FaultMode& mode) {
   ++FInjected;
   mode = state.mode;
   return true;
+}
+
+void FaultFileSystem::NoteRead(int64_t got) {
+  if (got <= 0) return;
+  std::lock_guard<std::mutex> lock(FLock);
+  FBytesRead += static_cast<uint64_t>(got);
 }
 
 bool FaultFileSystem::failed(FaultKind kind, const char* text) {

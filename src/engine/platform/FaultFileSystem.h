@@ -11,7 +11,8 @@
 // IFile::Read, Write, Flush and SetSize (SizeChange), and the file system's RenameFile (Rename),
 // DeleteFile and DeleteFileQuick (Delete) and SyncDirectory (DirSync); a write that extends the
 // file counts as a write only. A failed rename or delete changes nothing. The plan and the
-// counters may be used from several threads (a file read in the background counts in turn). Files opened through the wrapper refer to it: it must outlive them.
+// counters may be used from several threads (a file read in the background counts in turn).
+// Files opened through the wrapper refer to it: it must outlive them.
 
 #include "platform/IFileSystem.h"
 
@@ -44,6 +45,11 @@ public:
     std::lock_guard<std::mutex> lock(FLock);
     return FState[static_cast<size_t>(kind)].count;
   }
+  // Bytes the files' reads gave so far (Reset clears it too).
+  uint64_t BytesRead() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FBytesRead;
+  }
   // Faults actually injected so far.
   uint64_t Injected() const {
     std::lock_guard<std::mutex> lock(FLock);
@@ -73,6 +79,8 @@ public:
   // Called by the wrapped files: counts one operation and tells whether (and how) it fails.
   // Returns true when the operation must fail; mode says how.
   bool Hit(FaultKind kind, FaultMode& mode);
+  // Called by the wrapped files: what a read gave (counted when positive).
+  void NoteRead(int64_t got);
 
 private:
   // Counts one operation of the kind; true (with the last error text set) when it must fail.
@@ -88,6 +96,7 @@ private:
   mutable std::mutex FLock;  // guards FState and FInjected
   std::array<KindState, static_cast<size_t>(FaultKind::Count_)> FState{};
   uint64_t FInjected = 0;
+  uint64_t FBytesRead = 0;
 };
 
 }  // namespace tesvar::platform
