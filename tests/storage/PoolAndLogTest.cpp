@@ -186,6 +186,30 @@ TEST_F(Pool, ANewPageTakesTheFirstUnpinnedSlotWhenAllWereUsedJustNow) {
   pool.UnlockRecordPage(4);
 }
 
+// A slot freed in a full pool (here by deleting the records of the last page) is the next one
+// taken, though the loaded pages were not used for long: the page loaded then replaces none.
+TEST_F(Pool, ASlotFreedInAFullPoolIsTakenBeforeAnyPageIsReplaced) {
+  Env.FDataset.PerPage = 4;
+  Env.Create();
+  Env.Open();
+  for (int i = 0; i < 400; ++i) Env.Insert("", i);
+  Env.Close();
+  TEdbDataManager& m = Env.Open();
+  Env.FClock.SetAutoAdvance(0);
+  TedRecordsArray& pool = *m.RecordsArray();
+  for (int32_t page = 0; page < 49; ++page) ASSERT_EQ(Env.NumOf(page * 4), page * 4);
+  ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+  Env.FClock.AdvanceTick(1000);  // the loaded pages are old ones now, the first to be replaced
+  for (int32_t recNo = 399; recNo >= 396; --recNo) m.edDeleteRecord(0, recNo);
+  ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots - 1) << "the emptied last page left";
+  EXPECT_EQ(Env.NumOf(392), 392);  // the new last page, into the freed slot
+  EXPECT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+  EXPECT_FALSE(pool.Evicted());
+  const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
+  for (int32_t page = 0; page < 49; ++page) ASSERT_EQ(Env.NumOf(page * 4), page * 4);
+  EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), reads) << "every page loaded before stays";
+}
+
 // Records visited out of their stored order (a walk in index order) read replaced pages again:
 // the pool grows until the table's pages stay, while a read in stored order keeps the small pool.
 TEST_F(Pool, GrowsWhenPagesAreReadAgainNotForReadsInOrder) {

@@ -145,6 +145,7 @@ void TedRecordsArray::ConfigurePool() {
   FStates.resize(static_cast<size_t>(FSlotCount));
   FMap.Clear();
   FCurrentSlot = -1;
+  FFreeFrom = 0;
   FHitPage = nullptr;
   FEvicted = false;
 }
@@ -172,7 +173,9 @@ int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
   // The states are read, not the pages: see TPageState.
   int32_t leastCount = 0;
   uint32_t oldestAge = 0;
-  for (int32_t i = 0; i < FSlotCount && chosen < 0; ++i) {
+  // The first free slot is the scan's choice: it is looked for from FFreeFrom on (no slot before
+  // it is free), so that filling a large pool does not scan its filled slots again at every load.
+  for (int32_t i = FFreeFrom; i < FSlotCount; ++i) {
     if (i == FCurrentSlot) continue;
     std::unique_ptr<TRecordsPage>& slot = FSlots[static_cast<size_t>(i)];
     if (!slot) {
@@ -181,11 +184,17 @@ int32_t TedRecordsArray::GetPageToUse(int32_t PageNo) {
       break;
     }
     const TPageState& state = FStates[static_cast<size_t>(i)];
-    if (state.LockCount > 0) continue;
-    if (state.PageNo == -1) {
+    if (state.LockCount == 0 && state.PageNo == -1) {
       chosen = i;
       break;
     }
+  }
+  FFreeFrom = chosen >= 0 ? chosen + 1 : FSlotCount;
+  // No slot is free: the page to reuse.
+  for (int32_t i = 0; i < FSlotCount && chosen < 0; ++i) {
+    if (i == FCurrentSlot) continue;
+    const TPageState& state = FStates[static_cast<size_t>(i)];
+    if (state.LockCount > 0) continue;
     if (leastAccessed < 0 || state.AccessCount < leastCount) {
       leastAccessed = i;
       leastCount = state.AccessCount;
@@ -225,6 +234,7 @@ void TedRecordsArray::ChooseCurrentPage() {
 
 void TedRecordsArray::NoteLoad(int32_t PageNo) {
   if (FSlotCount >= FMaxSlots || !FReloads.NoteStore(PageNo, FSlotCount)) return;
+  FFreeFrom = std::min(FFreeFrom, FSlotCount);
   FSlotCount = static_cast<int32_t>(std::min<int64_t>(int64_t{FSlotCount} * 2, FMaxSlots));
   FSlots.resize(static_cast<size_t>(FSlotCount));
   FStates.resize(static_cast<size_t>(FSlotCount));
@@ -240,6 +250,7 @@ int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
     // The page was not read: no slot stands for it, and the next access loads it again.
     FMap.Delete(PageNo);
     Slot(slot).InitPage(-1);
+    FFreeFrom = std::min(FFreeFrom, slot);
     throw;
   }
   return slot;
@@ -279,6 +290,7 @@ void TedRecordsArray::UnlockRecordPage(int32_t RecNo) {
   const int32_t slot = FMap.ValueOf(RecNo / FPageSize);
   if (slot < 0) throw Exception("TedRecordsArray.UnlockRecordPage - Page is already unloaded.");
   Slot(slot).Unlock();
+  FFreeFrom = std::min(FFreeFrom, slot);
 }
 
 void TedRecordsArray::AppendPoolRecord(const uint8_t* Buffer) {
@@ -309,6 +321,7 @@ void TedRecordsArray::DeletePoolRecord(int32_t RecNo) {
     const int32_t previousPage = current.PageNo() - 1;
     FMap.Delete(current.PageNo());
     current.InitPage(-1);
+    FFreeFrom = std::min(FFreeFrom, FCurrentSlot);
     // The previous page becomes current when it is loaded; otherwise the next access loads it
     // (so that a failed read there belongs to that access, not to this finished delete).
     FCurrentSlot = FMap.ValueOf(previousPage);

@@ -201,6 +201,8 @@ private:
   int32_t FSlotCount = 0;
   int32_t FPageSize = 1;
   int32_t FCurrentSlot = -1;
+  // No slot below it is free (empty, or an unpinned page of PageNo -1) but perhaps CurrentSlot.
+  int32_t FFreeFrom = 0;
   bool FBigPages = true;
   bool FEvicted = false;
   bool FForceOnePerPage;
