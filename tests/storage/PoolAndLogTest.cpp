@@ -236,6 +236,39 @@ TEST_F(Pool, GrowsWhenPagesAreReadAgainNotForReadsInOrder) {
   EXPECT_EQ(Env.FFaults.Count(FaultKind::Read), reads) << "no page read again";
 }
 
+// A record read out of turn loads only the read granules of T.dat around it (here system pages
+// of 4,096 bytes); the page's other records come in when asked for, without the held ones read
+// again, and a failed read of them leaves the held ones readable.
+TEST_F(Pool, AReadOutOfTurnLoadsPartOfAPage) {
+  Env.Create();
+  Env.Open();
+  for (int i = 0; i < 3000; ++i) Env.Insert("p" + std::to_string(i), i);
+  Env.Close();
+  TEdbDataManager& m = Env.Open();
+  const int64_t pageBytes = int64_t{1000} * m.RecordSize();
+  ASSERT_GT(pageBytes, 4 * 4096);
+  EXPECT_EQ(Env.NumOf(2999), 2999);  // the last page, read whole
+  uint64_t bytes = Env.FFaults.BytesRead();
+  EXPECT_EQ(Env.NumOf(1500), 1500);
+  EXPECT_LE(Env.FFaults.BytesRead() - bytes, 2u * 4096) << "only the granules around record 1500";
+  // The rest of page 1 fails to come in: the records held stay readable, the others fail.
+  Env.FFaults.FailAt(FaultKind::Read, 1);
+  EXPECT_EQ(messageOf([&] { (void)Env.NumOf(1000); }), "TRecordsPage.ReadRecords - Cannot read record 1000 from the table file.");
+  EXPECT_EQ(Env.NumOf(1501), 1501);
+  bytes = Env.FFaults.BytesRead();
+  for (int i = 1000; i < 2000; ++i) ASSERT_EQ(Env.NameOf(i), "p" + std::to_string(i));
+  EXPECT_LT(Env.FFaults.BytesRead() - bytes, static_cast<uint64_t>(pageBytes)) << "the held records are not read again";
+  bytes = Env.FFaults.BytesRead();
+  for (int i = 1000; i < 2000; ++i) ASSERT_EQ(Env.NumOf(i), i);
+  EXPECT_EQ(Env.FFaults.BytesRead(), bytes) << "the page is whole now";
+  // Reads in stored order read each page whole at once.
+  Env.Close();
+  Env.Open();
+  const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(Env.NumOf(i), i);
+  EXPECT_LE(Env.FFaults.Count(FaultKind::Read) - reads, 3u);
+}
+
 TEST_F(Pool, OneRecordPagesOnRequest) {
   Env.FDataset.OnePerPage = true;
   Env.Create();

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+
 using namespace tesvar;
 using namespace tesvar::storagetest;
 using tesvar::testsupport::messageOf;
@@ -85,6 +89,63 @@ TEST_P(TableStoreModes, ManyRecordsKeepPagesOfManyRecords) {
   EXPECT_EQ(Env.M().RecordsArray()->PageSize(), 1000);
   EXPECT_EQ(Env.M().RecordsArray()->SlotCount(), 50);
   EXPECT_LE(Env.M().RecordsArray()->LoadedPages(), 50);
+}
+
+// Records read, changed, deleted and added in random order, with the log flushed now and then
+// and the table reopened: pages loaded in part (a read out of turn) and whole give what a model
+// of the table holds.
+TEST_P(TableStoreModes, RecordsInRandomOrderMatchAModelThroughChanges) {
+  Env.FDataset.PerPage = 300;
+  Env.Create();
+  Env.Open();
+  struct TRow {
+    std::string Name;
+    int32_t Num;
+  };
+  std::vector<TRow> model;
+  for (int i = 0; i < 3000; ++i) {
+    model.push_back({"m" + std::to_string(i), i});
+    Env.Insert(model.back().Name, i);
+  }
+  Env.Close();
+  Env.Open();
+  const uint32_t seed = 20261211;
+  std::mt19937 rng(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  auto any = [&] { return static_cast<int32_t>(rng() % model.size()); };
+  for (int step = 0; step < 4000; ++step) {
+    const uint32_t what = rng() % 100;
+    if (what < 60) {
+      const int32_t r = any();
+      ASSERT_EQ(Env.NameOf(r), model[static_cast<size_t>(r)].Name) << "step " << step << ", record " << r;
+      ASSERT_EQ(Env.NumOf(r), model[static_cast<size_t>(r)].Num) << "step " << step << ", record " << r;
+    } else if (what < 78) {
+      const int32_t r = any();
+      model[static_cast<size_t>(r)] = {"u" + std::to_string(step), step};
+      std::vector<uint8_t> image = Env.Record(model[static_cast<size_t>(r)].Name, step);
+      PutInt32(image.data() + Env.M().DataSize(), Env.IdOf(r));
+      Env.M().edUpdateRecord(image.data(), 0, r);
+    } else if (what < 88) {
+      const int32_t r = any();
+      Env.M().edDeleteRecord(0, r);
+      model[static_cast<size_t>(r)] = model.back();
+      model.pop_back();
+    } else if (what < 98) {
+      model.push_back({"a" + std::to_string(step), step});
+      Env.Insert(model.back().Name, step);
+    } else {
+      Env.Close();
+      Env.Open();
+    }
+  }
+  ASSERT_EQ(Env.M().RecordCount(), static_cast<int32_t>(model.size()));
+  for (size_t r = 0; r < model.size(); ++r) ASSERT_EQ(Env.NameOf(static_cast<int32_t>(r)), model[r].Name) << r;
+  Env.Close();
+  Env.Open();
+  std::vector<int32_t> order(model.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int32_t r : order) ASSERT_EQ(Env.NumOf(r), model[static_cast<size_t>(r)].Num) << r;
 }
 
 class EncryptedStores : public TableStoreModes {};

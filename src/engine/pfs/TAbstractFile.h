@@ -60,6 +60,10 @@ public:
   // Reads up to Count bytes at the position; returns the bytes read (0 at the end, -1 on a
   // failure or a closed file).
   virtual int64_t Read(void* Buffer, int64_t Count) = 0;
+  // The span reads are best made in: a read of whole granules (from a multiple of it) costs no
+  // more than a shorter read in them, and a read that cuts one may cost more. 1 when any read is
+  // as good.
+  virtual int64_t ReadGranule() const { return 1; }
   // Moves the position; returns the new one, or -1 (position unchanged) on failure.
   virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
   // Writes Count bytes at the position; returns the bytes written (-1 on a failure or a closed

@@ -2,6 +2,7 @@
 
 #include "pfs/PlainFileSystem_internal.h"
 #include "container/TContainerFileSystem.h"
+#include "container/TPageFileManager.h"
 
 #include <algorithm>
 
@@ -102,6 +103,8 @@ int64_t TCFSFile::Read(void* Buffer, int64_t Count) {
   return InSteps(Count,
                  [&](int64_t Done, int32_t Wanted) { return FContainer.FileRead(FHandle, Dest + Done, Wanted); });
 }
+
+int64_t TCFSFile::ReadGranule() const { return FContainer.PageFile().PageDataSize(); }
 
 int64_t TCFSFile::Seek(int64_t Offset, TSeekOrigin Origin) {
   if (!IsOpen()) return -1;

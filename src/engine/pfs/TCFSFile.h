@@ -46,6 +46,9 @@ public:
   void Open(bool Create) override;
   // Bytes read (short at the end of the file or when a page cannot be read), -1 when closed.
   int64_t Read(void* Buffer, int64_t Count) override;
+  // The container's page data size: a read of whole pages goes straight from the host, a read
+  // of part of a page goes through a page of its own.
+  int64_t ReadGranule() const override;
   // The new position, -1 when closed or when it would be negative (position unchanged).
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   // Bytes written (short when the container runs out of space or fails), -1 when closed or

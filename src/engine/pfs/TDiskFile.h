@@ -29,6 +29,8 @@ public:
   // is raised.
   void Open(bool Create) override;
   int64_t Read(void* Buffer, int64_t Count) override;
+  // The system's page: the host reads whole ones.
+  int64_t ReadGranule() const override { return 4096; }
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   // Count 0 cuts the file at the position and returns 0 (raising the system's error when that
   // fails). A negative Count writes nothing.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace tesvar::storage {
 
@@ -19,6 +20,7 @@ TRecordsPage::TRecordsPage(TEdbDataManager& Manager, int32_t MaxRecordCount, TPa
 }
 
 void TRecordsPage::SetMaxRecordCount(int32_t Value) {
+  CompleteLoad();
   const size_t bytes = static_cast<size_t>(std::max(Value, 0)) * static_cast<size_t>(FRecordSize);
   std::unique_ptr<uint8_t[]> grown;
   try {
@@ -32,67 +34,105 @@ void TRecordsPage::SetMaxRecordCount(int32_t Value) {
     std::memcpy(grown.get(), FBuffer.get(), static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize));
   FBuffer = std::move(grown);
   FMaxRecordCount = Value;
+  FHeldStart = FStartRecNo;
+  FHeldCount = FRecordCount;
 }
 
 uint32_t TRecordsPage::ReadTick() { return platform::Clock().TickCount(); }
 
 uint8_t* TRecordsPage::GetRecordPtr(int32_t RecNo) {
-  if (!Holds(RecNo)) throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  if (!Holds(RecNo)) {
+    if (static_cast<uint32_t>(RecNo - FStartRecNo) >= static_cast<uint32_t>(FRecordCount))
+      throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+    CompleteLoad();
+  }
   return HeldRecordPtr(RecNo);
 }
 
 void TRecordsPage::AppendRecord(const uint8_t* Buffer) {
   if (FRecordCount >= FMaxRecordCount) throw Exception("TRecordsPage.AppendRecord - Page overflow.");
+  CompleteLoad();
   Touch();
   if (Buffer != nullptr)
     std::memcpy(FBuffer.get() + static_cast<size_t>(FRecordCount) * static_cast<size_t>(FRecordSize), Buffer,
                 static_cast<size_t>(FRecordSize));
   ++FRecordCount;
+  ++FHeldCount;
 }
 
 void TRecordsPage::CopyRecords(int32_t StartRecNo, uint8_t* Dest, int32_t Count) {
   if (StartRecNo < FStartRecNo || StartRecNo >= FStartRecNo + FRecordCount)
     throw Exception("TRecordsPage.CopyRecords - StartRecNo is not in this page.");
   if (Count > FRecordCount) throw Exception("TRecordsPage.CopyRecords - Copy more records than available.");
+  CompleteLoad();
   std::memcpy(Dest, FBuffer.get() + static_cast<size_t>(StartRecNo - FStartRecNo) * static_cast<size_t>(FRecordSize),
               static_cast<size_t>(Count) * static_cast<size_t>(FRecordSize));
 }
 
 void TRecordsPage::DeleteLastRecord() {
   if (FRecordCount == 0) throw Exception("TRecordsPage.DeleteLastRecord - Page is already empty.");
+  CompleteLoad();
   Touch();
   --FRecordCount;
+  --FHeldCount;
 }
 
 void TRecordsPage::ReadRecords(int32_t StartRecNo, int32_t Count) {
   FStartRecNo = StartRecNo;
   FRecordCount = 0;
+  FHeldStart = StartRecNo;
+  FHeldCount = 0;
   if (Count > FMaxRecordCount) throw Exception("TRecordsPage.ReadRecords - Cannot read so many records.");
   if (Count <= 0) return;
+  ReadRange(0, Count);
+  FRecordCount = Count;
+  FHeldCount = Count;
+}
+
+void TRecordsPage::ReadRange(int32_t From, int32_t Count) {
   const auto recordSize = static_cast<int64_t>(FRecordSize);
   // The records on file in one read; records not (yet) there must come from the log.
   int64_t got = 0;
   TAbstractFile* file = FManager.DataFile();
-  const int64_t wanted = recordSize * Count;
-  if (file != nullptr && file->Seek(FManager.DataStart() + StartRecNo * recordSize, platform::SeekOrigin::Begin) >= 0)
-    got = std::max<int64_t>(0, file->Read(FBuffer.get(), wanted));
-  const int32_t onFile = static_cast<int32_t>(got / recordSize);
+  if (file != nullptr &&
+      file->Seek(FManager.DataStart() + (FStartRecNo + From) * recordSize, platform::SeekOrigin::Begin) >= 0)
+    got = std::max<int64_t>(0, file->Read(FBuffer.get() + From * recordSize, recordSize * Count));
+  FinishRange(From, Count, static_cast<int32_t>(got / recordSize));
+}
+
+void TRecordsPage::FinishRange(int32_t From, int32_t Count, int32_t OnFile) {
+  const int32_t first = FStartRecNo + From;
+  uint8_t* dest = FBuffer.get() + static_cast<size_t>(From) * static_cast<size_t>(FRecordSize);
   const TedBufferLogArray* log = FManager.Log();
   // Without logged images every record comes from the file.
   const bool logged = log != nullptr && log->HasRecords();
-  for (int32_t i = logged ? 0 : onFile; i < Count; ++i) {
-    const uint8_t* image = logged ? log->FindLoggedRecord(StartRecNo + i) : nullptr;
+  for (int32_t i = logged ? 0 : OnFile; i < Count; ++i) {
+    const uint8_t* image = logged ? log->FindLoggedRecord(first + i) : nullptr;
     if (image != nullptr)
-      std::memcpy(FBuffer.get() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), image,
-                  static_cast<size_t>(FRecordSize));
-    else if (i >= onFile)
-      throw Exception("TRecordsPage.ReadRecords - Cannot read record " + std::to_string(StartRecNo + i) +
+      std::memcpy(dest + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), image, static_cast<size_t>(FRecordSize));
+    else if (i >= OnFile)
+      throw Exception("TRecordsPage.ReadRecords - Cannot read record " + std::to_string(first + i) +
                       " from the table file.");
   }
   if (FManager.Encrypted())
     for (int32_t i = 0; i < Count; ++i)
-      FManager.ChangeBufferEncryption(FBuffer.get() + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), false);
-  FRecordCount = Count;
+      FManager.ChangeBufferEncryption(dest + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize), false);
+}
+
+void TRecordsPage::CompleteLoad() {
+  if (Complete()) return;
+  // The records before those held, then those after them: a failed read leaves the held ones
+  // held, and the page still loaded in part.
+  const int32_t heldFrom = FHeldStart - FStartRecNo;
+  if (heldFrom > 0) {
+    ReadRange(0, heldFrom);
+    FHeldStart = FStartRecNo;
+    FHeldCount += heldFrom;
+  }
+  if (FHeldCount < FRecordCount) {
+    ReadRange(FHeldCount, FRecordCount - FHeldCount);
+    FHeldCount = FRecordCount;
+  }
 }
 
 void TRecordsPage::LoadPage(int32_t PageNo) {
@@ -102,12 +142,55 @@ void TRecordsPage::LoadPage(int32_t PageNo) {
   ReadRecords(start, std::min(FMaxRecordCount, FManager.RecordCount() - start));
 }
 
+void TRecordsPage::LoadPagePart(int32_t PageNo, int32_t RecNo) {
+  FState->PageNo = PageNo;
+  FState->AccessCount = 0;
+  FStartRecNo = PageNo * FMaxRecordCount;
+  FRecordCount = 0;
+  FHeldStart = FStartRecNo;
+  FHeldCount = 0;
+  const int32_t count = std::min(FMaxRecordCount, FManager.RecordCount() - FStartRecNo);
+  if (count <= 0 || static_cast<uint32_t>(RecNo - FStartRecNo) >= static_cast<uint32_t>(count)) {
+    ReadRecords(FStartRecNo, count);
+    return;
+  }
+  // The records whose bytes lie wholly in the granules that hold RecNo's bytes (RecNo's own
+  // included, as it lies in them), read as those whole granules.
+  TAbstractFile* file = FManager.DataFile();
+  const int64_t granule = file != nullptr ? std::max<int64_t>(1, file->ReadGranule()) : 1;
+  const int64_t recordSize = FRecordSize;
+  const int64_t dataStart = FManager.DataStart();
+  const int64_t from = (dataStart + RecNo * recordSize) / granule * granule;
+  const int64_t to = ((dataStart + (RecNo + 1) * recordSize) + granule - 1) / granule * granule;
+  const auto first = static_cast<int32_t>(std::max<int64_t>(FStartRecNo, (from - dataStart + recordSize - 1) / recordSize));
+  const auto end = static_cast<int32_t>(std::min<int64_t>(FStartRecNo + count, (to - dataStart) / recordSize));
+  if (file == nullptr || end - first >= count) {
+    ReadRecords(FStartRecNo, count);
+    return;
+  }
+  thread_local std::vector<uint8_t> staged;
+  staged.resize(static_cast<size_t>(to - from));
+  int64_t got = 0;
+  if (file->Seek(from, platform::SeekOrigin::Begin) >= 0) got = std::max<int64_t>(0, file->Read(staged.data(), to - from));
+  // The records wholly read, from the first one on.
+  const int64_t firstAt = dataStart + first * recordSize - from;
+  const auto onFile = static_cast<int32_t>(std::clamp<int64_t>((got - firstAt) / recordSize, 0, end - first));
+  std::memcpy(FBuffer.get() + static_cast<size_t>(first - FStartRecNo) * static_cast<size_t>(recordSize),
+              staged.data() + firstAt, static_cast<size_t>(onFile) * static_cast<size_t>(recordSize));
+  FinishRange(first - FStartRecNo, end - first, onFile);
+  FRecordCount = count;
+  FHeldStart = first;
+  FHeldCount = end - first;
+}
+
 void TRecordsPage::InitPage(int32_t PageNo) {
   FState->PageNo = PageNo;
   FState->AccessCount = 0;
   FState->LastAccess = platform::Clock().TickCount();
   FStartRecNo = PageNo * FMaxRecordCount;
   FRecordCount = 0;
+  FHeldStart = FStartRecNo;
+  FHeldCount = 0;
 }
 
 TedRecordsArray::TedRecordsArray(TEdbDataManager& Manager, bool ForceOnePerPage)
@@ -146,6 +229,7 @@ void TedRecordsArray::ConfigurePool() {
   FMap.Clear();
   FCurrentSlot = -1;
   FFreeFrom = 0;
+  FLastLoaded = -1;
   FHitPage = nullptr;
   FEvicted = false;
 }
@@ -241,11 +325,14 @@ void TedRecordsArray::NoteLoad(int32_t PageNo) {
   if (FSlotCount >= FMaxSlots) FReloads.Clear();
 }
 
-int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo) {
+int32_t TedRecordsArray::LoadPageIntoSlot(int32_t PageNo, int32_t RecNo) {
   NoteLoad(PageNo);
   const int32_t slot = GetPageToUse(PageNo);
   try {
-    Slot(slot).LoadPage(PageNo);
+    if (RecNo >= 0)
+      Slot(slot).LoadPagePart(PageNo, RecNo);
+    else
+      Slot(slot).LoadPage(PageNo);
   } catch (...) {
     // The page was not read: no slot stands for it, and the next access loads it again.
     FMap.Delete(PageNo);
@@ -273,7 +360,12 @@ uint8_t* TedRecordsArray::LookUpRecord(int32_t RecNo) {
   ChooseCurrentPage();
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
-  if (slot < 0) slot = LoadPageIntoSlot(pageNo);
+  // A page the reads come to in turn is read whole; a page reached out of turn (a walk in index
+  // order, a look-up) only in part, as its other records may never be wanted.
+  if (slot < 0) {
+    slot = LoadPageIntoSlot(pageNo, pageNo == FLastLoaded + 1 ? -1 : RecNo);
+    FLastLoaded = pageNo;
+  }
   uint8_t* record = Slot(slot).GetRecordPtr(RecNo);
   FHitPage = &Slot(slot);
   return record;

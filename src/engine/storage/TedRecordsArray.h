@@ -51,13 +51,22 @@ public:
   // file." when neither the log nor the file has a record.
   void ReadRecords(int32_t StartRecNo, int32_t Count);
   void LoadPage(int32_t PageNo);
+  // Loads page PageNo in part: RecNo (one of its records) and the records around it that the
+  // same whole read granules of T.dat hold (TAbstractFile::ReadGranule), for an access that does
+  // not read the page through. The page stands for all its records all the same: any other
+  // record is read in when it is asked for (GetRecordPtr), and every other member first reads
+  // the rest of the page. Raises as ReadRecords.
+  void LoadPagePart(int32_t PageNo, int32_t RecNo);
   void InitPage(int32_t PageNo);
 
-  // Whether the page holds RecNo.
+  // Whether the page holds RecNo in memory (a page loaded in part holds only some of its
+  // records).
   bool Holds(int32_t RecNo) const {
-    return static_cast<uint32_t>(RecNo - FStartRecNo) < static_cast<uint32_t>(FRecordCount);
+    return static_cast<uint32_t>(RecNo - FHeldStart) < static_cast<uint32_t>(FHeldCount);
   }
-  // GetRecordPtr of a record the page holds.
+  // Whether every record of the page is in memory.
+  bool Complete() const { return FHeldCount == FRecordCount; }
+  // GetRecordPtr of a record the page holds (Holds).
   uint8_t* HeldRecordPtr(int32_t RecNo) {
     Touch();
     return FBuffer.get() + static_cast<size_t>(RecNo - FStartRecNo) * static_cast<size_t>(FRecordSize);
@@ -88,6 +97,14 @@ private:
     return FTick;
   }
   static uint32_t ReadTick();
+  // Reads records [From, From + Count) of the page (logged images first, else T.dat, decrypted)
+  // into their places; the records held stay as they are. Raises as ReadRecords.
+  void ReadRange(int32_t From, int32_t Count);
+  // The rest of ReadRange once the first OnFile records of the range were read from T.dat: the
+  // logged images over them and the records after them, then decryption.
+  void FinishRange(int32_t From, int32_t Count, int32_t OnFile);
+  // Reads the records of the page not held yet.
+  void CompleteLoad();
   void Touch() {
     ++FState->AccessCount;
     FState->LastAccess = AccessTick();
@@ -104,6 +121,10 @@ private:
   std::unique_ptr<uint8_t[]> FBuffer;
   int32_t FStartRecNo = 0;
   int32_t FRecordCount = 0;
+  // The records in memory: [FHeldStart, FHeldStart + FHeldCount), all RecordCount records from
+  // StartRecNo unless the page was loaded in part.
+  int32_t FHeldStart = 0;
+  int32_t FHeldCount = 0;
   TPageState FOwnState;
   TPageState* FState;
 };
@@ -184,9 +205,9 @@ public:
 private:
   uint8_t* LookUpRecord(int32_t RecNo);
   void ChooseCurrentPage();
-  // A slot for page PageNo with the page read into it; when the read fails, no slot is left
-  // standing for the page and the error is raised.
-  int32_t LoadPageIntoSlot(int32_t PageNo);
+  // A slot for page PageNo with the page read into it (RecNo >= 0: in part, around record RecNo);
+  // when the read fails, no slot is left standing for the page and the error is raised.
+  int32_t LoadPageIntoSlot(int32_t PageNo, int32_t RecNo = -1);
   int32_t SlotOf(int32_t PageNo) const;
   // Counts a load of PageNo that reads it again and grows the pool when the count says so.
   void NoteLoad(int32_t PageNo);
@@ -203,6 +224,7 @@ private:
   int32_t FCurrentSlot = -1;
   // No slot below it is free (empty, or an unpinned page of PageNo -1) but perhaps CurrentSlot.
   int32_t FFreeFrom = 0;
+  int32_t FLastLoaded = -1;  // the page a record read loaded last
   bool FBigPages = true;
   bool FEvicted = false;
   bool FForceOnePerPage;
