@@ -121,18 +121,48 @@ void TRecordsPage::FinishRange(int32_t From, int32_t Count, int32_t OnFile) {
 
 void TRecordsPage::CompleteLoad() {
   if (Complete()) return;
-  // The records before those held, then those after them: a failed read leaves the held ones
-  // held, and the page still loaded in part.
+  // One read of whole granules for the page; the records before and after those held go to their
+  // places. A failed read leaves the held ones held, and the page still loaded in part.
+  const int32_t onFile = ReadGranules(FStartRecNo, FStartRecNo + FRecordCount, true);
   const int32_t heldFrom = FHeldStart - FStartRecNo;
-  if (heldFrom > 0) {
-    ReadRange(0, heldFrom);
-    FHeldStart = FStartRecNo;
-    FHeldCount += heldFrom;
+  const int32_t heldEnd = heldFrom + FHeldCount;
+  if (heldFrom > 0) FinishRange(0, heldFrom, std::min(onFile, heldFrom));
+  if (heldEnd < FRecordCount)
+    FinishRange(heldEnd, FRecordCount - heldEnd, std::clamp(onFile - heldEnd, 0, FRecordCount - heldEnd));
+  FHeldStart = FStartRecNo;
+  FHeldCount = FRecordCount;
+}
+
+int32_t TRecordsPage::ReadGranules(int32_t First, int32_t End, bool SkipHeld) {
+  TAbstractFile* file = FManager.DataFile();
+  if (file == nullptr || End <= First) return 0;
+  const int64_t granule = std::max<int64_t>(1, file->ReadGranule());
+  const int64_t recordSize = FRecordSize;
+  const int64_t dataStart = FManager.DataStart();
+  const int64_t from = (dataStart + First * recordSize) / granule * granule;
+  const int64_t to = (dataStart + End * recordSize + granule - 1) / granule * granule;
+  thread_local std::vector<uint8_t> staged;
+  staged.resize(static_cast<size_t>(to - from));
+  int64_t got = 0;
+  if (file->Seek(from, platform::SeekOrigin::Begin) >= 0) got = std::max<int64_t>(0, file->Read(staged.data(), to - from));
+  const int64_t firstAt = dataStart + First * recordSize - from;
+  const auto onFile = static_cast<int32_t>(std::clamp<int64_t>((got - firstAt) / recordSize, 0, End - First));
+  // The records wholly read, but for the held ones when SkipHeld: [First, HeldStart) and
+  // [HeldEnd, First + onFile).
+  const int32_t readEnd = First + onFile;
+  const auto copy = [&](int32_t From, int32_t To) {
+    if (To <= From) return;
+    std::memcpy(FBuffer.get() + static_cast<size_t>(From - FStartRecNo) * static_cast<size_t>(recordSize),
+                staged.data() + firstAt + static_cast<size_t>(From - First) * static_cast<size_t>(recordSize),
+                static_cast<size_t>(To - From) * static_cast<size_t>(recordSize));
+  };
+  if (SkipHeld && FHeldCount > 0) {
+    copy(First, std::min(readEnd, FHeldStart));
+    copy(std::max(First, FHeldStart + FHeldCount), readEnd);
+  } else {
+    copy(First, readEnd);
   }
-  if (FHeldCount < FRecordCount) {
-    ReadRange(FHeldCount, FRecordCount - FHeldCount);
-    FHeldCount = FRecordCount;
-  }
+  return onFile;
 }
 
 void TRecordsPage::LoadPage(int32_t PageNo) {
@@ -156,7 +186,7 @@ void TRecordsPage::LoadPagePart(int32_t PageNo, int32_t RecNo) {
   }
   // The records whose bytes lie wholly in the granules that hold RecNo's bytes (RecNo's own
   // included, as it lies in them), read as those whole granules.
-  TAbstractFile* file = FManager.DataFile();
+  const TAbstractFile* file = FManager.DataFile();
   const int64_t granule = file != nullptr ? std::max<int64_t>(1, file->ReadGranule()) : 1;
   const int64_t recordSize = FRecordSize;
   const int64_t dataStart = FManager.DataStart();
@@ -168,16 +198,7 @@ void TRecordsPage::LoadPagePart(int32_t PageNo, int32_t RecNo) {
     ReadRecords(FStartRecNo, count);
     return;
   }
-  thread_local std::vector<uint8_t> staged;
-  staged.resize(static_cast<size_t>(to - from));
-  int64_t got = 0;
-  if (file->Seek(from, platform::SeekOrigin::Begin) >= 0) got = std::max<int64_t>(0, file->Read(staged.data(), to - from));
-  // The records wholly read, from the first one on.
-  const int64_t firstAt = dataStart + first * recordSize - from;
-  const auto onFile = static_cast<int32_t>(std::clamp<int64_t>((got - firstAt) / recordSize, 0, end - first));
-  std::memcpy(FBuffer.get() + static_cast<size_t>(first - FStartRecNo) * static_cast<size_t>(recordSize),
-              staged.data() + firstAt, static_cast<size_t>(onFile) * static_cast<size_t>(recordSize));
-  FinishRange(first - FStartRecNo, end - first, onFile);
+  FinishRange(first - FStartRecNo, end - first, ReadGranules(first, end, false));
   FRecordCount = count;
   FHeldStart = first;
   FHeldCount = end - first;

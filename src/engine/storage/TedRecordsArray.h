@@ -105,6 +105,10 @@ private:
   void FinishRange(int32_t From, int32_t Count, int32_t OnFile);
   // Reads the records of the page not held yet.
   void CompleteLoad();
+  // Reads the whole read granules of T.dat that hold records [First, End) of the page and copies
+  // the records wholly read (but for those held when SkipHeld) to their places, undecrypted.
+  // Returns how many records from First on were wholly read.
+  int32_t ReadGranules(int32_t First, int32_t End, bool SkipHeld);
   void Touch() {
     ++FState->AccessCount;
     FState->LastAccess = AccessTick();
