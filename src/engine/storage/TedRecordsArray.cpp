@@ -250,7 +250,6 @@ void TedRecordsArray::ConfigurePool() {
   FMap.Clear();
   FCurrentSlot = -1;
   FFreeFrom = 0;
-  FLastLoaded = -1;
   FHitPage = nullptr;
   FEvicted = false;
 }
@@ -381,11 +380,12 @@ uint8_t* TedRecordsArray::LookUpRecord(int32_t RecNo) {
   ChooseCurrentPage();
   const int32_t pageNo = RecNo / FPageSize;
   int32_t slot = SlotOf(pageNo);
-  // A page the reads come to in turn is read whole; a page reached out of turn (a walk in index
-  // order, a look-up) only in part, as its other records may never be wanted.
+  // A page the reads come to in turn (from the end of the page before, or at the start) is read
+  // whole; a page reached out of turn (a walk in index order, look-ups) only in part, as its other
+  // records may never be wanted.
   if (slot < 0) {
-    slot = LoadPageIntoSlot(pageNo, pageNo == FLastLoaded + 1 ? -1 : RecNo);
-    FLastLoaded = pageNo;
+    const bool inTurn = RecNo % FPageSize == 0 && (FHitPage == nullptr || FHitPage->PageNo() == pageNo - 1);
+    slot = LoadPageIntoSlot(pageNo, inTurn ? -1 : RecNo);
   }
   uint8_t* record = Slot(slot).GetRecordPtr(RecNo);
   FHitPage = &Slot(slot);

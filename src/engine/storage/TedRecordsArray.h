@@ -228,7 +228,6 @@ private:
   int32_t FCurrentSlot = -1;
   // No slot below it is free (empty, or an unpinned page of PageNo -1) but perhaps CurrentSlot.
   int32_t FFreeFrom = 0;
-  int32_t FLastLoaded = -1;  // the page a record read loaded last
   bool FBigPages = true;
   bool FEvicted = false;
   bool FForceOnePerPage;
