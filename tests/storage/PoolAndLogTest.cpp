@@ -105,6 +105,21 @@ TEST(IntArrays, HashMapAgainstAModel) {
 
 class Pool : public ::testing::Test {
 protected:
+  // A table of 400 records in pages of 4, opened again, the clock standing still, and its pool
+  // full: the last page (the current one) in slot 0, pages 0..48 in the other 49 slots.
+  TedRecordsArray& FillThePool() {
+    Env.FDataset.PerPage = 4;
+    Env.Create();
+    Env.Open();
+    for (int i = 0; i < 400; ++i) Env.Insert("", i);
+    Env.Close();
+    TedRecordsArray& pool = *Env.Open().RecordsArray();
+    Env.FClock.SetAutoAdvance(0);
+    for (int32_t page = 0; page < 49; ++page) EXPECT_EQ(Env.NumOf(page * 4), page * 4);
+    EXPECT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+    return pool;
+  }
+
   TTableEnv Env{{pfs::fsmDirectory, false}};
 };
 
@@ -161,17 +176,7 @@ TEST_F(Pool, AppendsNeverLoadAPageBack) {
 // With every page used just now, a new page takes the slot of the first page in slot order that
 // is neither pinned nor the current one; pinned pages and the others stay loaded.
 TEST_F(Pool, ANewPageTakesTheFirstUnpinnedSlotWhenAllWereUsedJustNow) {
-  Env.FDataset.PerPage = 4;
-  Env.Create();
-  Env.Open();
-  for (int i = 0; i < 400; ++i) Env.Insert("", i);
-  Env.Close();
-  TEdbDataManager& m = Env.Open();
-  Env.FClock.SetAutoAdvance(0);
-  TedRecordsArray& pool = *m.RecordsArray();
-  // The last page (the current one) takes slot 0, pages 0..48 the other 49 slots.
-  for (int32_t page = 0; page < 49; ++page) ASSERT_EQ(Env.NumOf(page * 4), page * 4);
-  ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+  TedRecordsArray& pool = FillThePool();
   pool.LockRecordPage(0);
   pool.LockRecordPage(4);
   const uint64_t reads = Env.FFaults.Count(FaultKind::Read);
@@ -189,16 +194,8 @@ TEST_F(Pool, ANewPageTakesTheFirstUnpinnedSlotWhenAllWereUsedJustNow) {
 // A slot freed in a full pool (here by deleting the records of the last page) is the next one
 // taken, though the loaded pages were not used for long: the page loaded then replaces none.
 TEST_F(Pool, ASlotFreedInAFullPoolIsTakenBeforeAnyPageIsReplaced) {
-  Env.FDataset.PerPage = 4;
-  Env.Create();
-  Env.Open();
-  for (int i = 0; i < 400; ++i) Env.Insert("", i);
-  Env.Close();
-  TEdbDataManager& m = Env.Open();
-  Env.FClock.SetAutoAdvance(0);
-  TedRecordsArray& pool = *m.RecordsArray();
-  for (int32_t page = 0; page < 49; ++page) ASSERT_EQ(Env.NumOf(page * 4), page * 4);
-  ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots);
+  TedRecordsArray& pool = FillThePool();
+  TEdbDataManager& m = Env.M();
   Env.FClock.AdvanceTick(1000);  // the loaded pages are old ones now, the first to be replaced
   for (int32_t recNo = 399; recNo >= 396; --recNo) m.edDeleteRecord(0, recNo);
   ASSERT_EQ(pool.LoadedPages(), TedRecordsArray::kBigPageSlots - 1) << "the emptied last page left";
