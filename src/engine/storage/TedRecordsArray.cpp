@@ -136,16 +136,14 @@ void TRecordsPage::CompleteLoad() {
 int32_t TRecordsPage::ReadGranules(int32_t First, int32_t End, bool SkipHeld) {
   TAbstractFile* file = FManager.DataFile();
   if (file == nullptr || End <= First) return 0;
-  const int64_t granule = std::max<int64_t>(1, file->ReadGranule());
   const int64_t recordSize = FRecordSize;
-  const int64_t dataStart = FManager.DataStart();
-  const int64_t from = (dataStart + First * recordSize) / granule * granule;
-  const int64_t to = (dataStart + End * recordSize + granule - 1) / granule * granule;
+  int64_t from = 0, to = 0;
+  GranuleSpan(First, End, from, to);
   thread_local std::vector<uint8_t> staged;
   staged.resize(static_cast<size_t>(to - from));
   int64_t got = 0;
   if (file->Seek(from, platform::SeekOrigin::Begin) >= 0) got = std::max<int64_t>(0, file->Read(staged.data(), to - from));
-  const int64_t firstAt = dataStart + First * recordSize - from;
+  const int64_t firstAt = FManager.DataStart() + First * recordSize - from;
   const auto onFile = static_cast<int32_t>(std::clamp<int64_t>((got - firstAt) / recordSize, 0, End - First));
   // The records wholly read, but for the held ones when SkipHeld: [First, HeldStart) and
   // [HeldEnd, First + onFile).
@@ -163,6 +161,14 @@ int32_t TRecordsPage::ReadGranules(int32_t First, int32_t End, bool SkipHeld) {
     copy(First, readEnd);
   }
   return onFile;
+}
+
+void TRecordsPage::GranuleSpan(int32_t First, int32_t End, int64_t& From, int64_t& To) const {
+  const TAbstractFile* file = FManager.DataFile();
+  const int64_t granule = file != nullptr ? std::max<int64_t>(1, file->ReadGranule()) : 1;
+  const int64_t dataStart = FManager.DataStart();
+  From = (dataStart + First * int64_t{FRecordSize}) / granule * granule;
+  To = (dataStart + End * int64_t{FRecordSize} + granule - 1) / granule * granule;
 }
 
 void TRecordsPage::LoadPage(int32_t PageNo) {
@@ -187,11 +193,10 @@ void TRecordsPage::LoadPagePart(int32_t PageNo, int32_t RecNo) {
   // The records whose bytes lie wholly in the granules that hold RecNo's bytes (RecNo's own
   // included, as it lies in them), read as those whole granules.
   const TAbstractFile* file = FManager.DataFile();
-  const int64_t granule = file != nullptr ? std::max<int64_t>(1, file->ReadGranule()) : 1;
   const int64_t recordSize = FRecordSize;
   const int64_t dataStart = FManager.DataStart();
-  const int64_t from = (dataStart + RecNo * recordSize) / granule * granule;
-  const int64_t to = ((dataStart + (RecNo + 1) * recordSize) + granule - 1) / granule * granule;
+  int64_t from = 0, to = 0;
+  GranuleSpan(RecNo, RecNo + 1, from, to);
   const auto first = static_cast<int32_t>(std::max<int64_t>(FStartRecNo, (from - dataStart + recordSize - 1) / recordSize));
   const auto end = static_cast<int32_t>(std::min<int64_t>(FStartRecNo + count, (to - dataStart) / recordSize));
   if (file == nullptr || end - first >= count) {

@@ -109,6 +109,9 @@ private:
   // the records wholly read (but for those held when SkipHeld) to their places, undecrypted.
   // Returns how many records from First on were wholly read.
   int32_t ReadGranules(int32_t First, int32_t End, bool SkipHeld);
+  // The bytes [From, To) of T.dat of the whole read granules (TAbstractFile::ReadGranule) that
+  // hold records [First, End).
+  void GranuleSpan(int32_t First, int32_t End, int64_t& From, int64_t& To) const;
   void Touch() {
     ++FState->AccessCount;
     FState->LastAccess = AccessTick();
